@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace vantorel {
+
+// What the operations need of the windowing system besides their own windows.
+class Desk {
+public:
+    virtual ~Desk() = default;
+    // Modal box with an OK button.
+    virtual void message(const QString &title, const QString &text) = 0;
+    virtual void beep() = 0;
+    virtual void setBusy(bool busy) = 0;
+    // Returns the chosen existing file, or an empty text when cancelled.
+    // The filter is given as "Description (*.ext)|*.ext".
+    virtual QString openFile(const QString &title, const QString &filter) = 0;
+    // Let pending events run (so Cancel buttons are seen).
+    virtual void processEvents() = 0;
+};
+
+// Records every box and beep; answers dialogs from a queue. For tests and the
+// command line (which prints the boxes).
+class RecordingDesk : public Desk {
+public:
+    struct Box {
+        QString title;
+        QString text;
+    };
+
+    void message(const QString &title, const QString &text) override;
+    void beep() override { ++beeps; }
+    void setBusy(bool busy) override { busy ? ++busyCount : --busyCount; }
+    QString openFile(const QString &title, const QString &filter) override;
+    void processEvents() override;
+
+    QList<Box> boxes;
+    int beeps = 0;
+    int busyCount = 0;
+    QStringList fileAnswers;        // taken front first; empty = cancelled
+    QStringList dialogsShown;       // "title|filter"
+    std::function<void(const Box &)> onMessage; // e.g. print to stderr
+    std::function<void()> onProcessEvents;      // e.g. a test pressing Cancel
+};
+
+} // namespace vantorel

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+
+namespace vantorel {
+
+// Every fault that is not a line result code travels as one exception type.
+// The numbers are ours and stable: they appear in the "Flash Error" box.
+enum class FaultCode : int {
+    InvalidArgument = 5,
+    Overflow = 6,
+    FileNotFound = 53,
+    FileAccess = 75,
+    PortOpen = 8002,
+    PortLost = 8003,
+    PortSettings = 8004,
+    PortWrite = 8005,
+};
+
+class Fault : public std::exception {
+public:
+    Fault(FaultCode code, QString description);
+
+    FaultCode code() const { return code_; }
+    int number() const { return static_cast<int>(code_); }
+    const QString &description() const { return description_; }
+    const char *what() const noexcept override { return what_.constData(); }
+
+private:
+    FaultCode code_;
+    QString description_;
+    QByteArray what_;
+};
+
+// The default description of a code, for faults raised without a more precise one.
+QString faultDescription(FaultCode code);
+
+// "Error # " + number with a blank in the sign position + CR + description.
+QString faultBoxText(const Fault &fault);
+
+} // namespace vantorel

@@ -1,0 +1,298 @@
+#include "platform/qtserialport.h"
+
+#include "platform/fault.h"
+
+#include <QDeadlineTimer>
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
+
+namespace vantorel {
+
+namespace {
+
+QSerialPort::Parity qtParity(char parity)
+{
+    switch (parity) {
+    case 'E': return QSerialPort::EvenParity;
+    case 'O': return QSerialPort::OddParity;
+    case 'M': return QSerialPort::MarkParity;
+    case 'S': return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+// Enough for the bytes to leave at the slowest rate in use, with room for a
+// loaded machine; a line that takes longer is stuck (e.g. held by flow control).
+int writeBoundMs(qint64 byteCount, int baud)
+{
+    const qint64 lineMs = byteCount * 12 * 1000 / qMax(baud, 1);
+    return int(qMin<qint64>(5000 + 2 * lineMs, 10 * 60 * 1000));
+}
+
+#ifdef Q_OS_UNIX
+QString gone(int error)
+{
+    return QStringLiteral("the device is no longer available: ") + QString::fromLocal8Bit(std::strerror(error));
+}
+#endif
+
+} // namespace
+
+QtSerialPort::QtSerialPort() : settingsText_(QStringLiteral("9600,N,8,2")), settings_(parseLineSettings(settingsText_))
+{
+}
+
+QtSerialPort::~QtSerialPort() = default;
+
+void QtSerialPort::selectPort(const QString &deviceName)
+{
+    name_ = deviceName;
+}
+
+QString QtSerialPort::portName() const
+{
+    return name_;
+}
+
+void QtSerialPort::setSettings(const QString &settingsText)
+{
+    const LineSettings wanted = parseLineSettings(settingsText);
+    if (isOpen()) {
+        const QString problem = applySettings(wanted);
+        if (!problem.isEmpty()) {
+            // Leave the line as it was rather than half changed.
+            applySettings(settings_);
+            throw Fault(FaultCode::PortSettings,
+                        QStringLiteral("The serial port %1 does not accept the settings \"%2\" (%3). Choose other "
+                                       "settings.")
+                            .arg(name_, settingsText, problem));
+        }
+    }
+    settingsText_ = settingsText;
+    settings_ = wanted;
+}
+
+QString QtSerialPort::settings() const
+{
+    return settingsText_;
+}
+
+void QtSerialPort::open()
+{
+    if (isOpen())
+        return;
+    lost_ = false;
+    lostReason_.clear();
+    if (name_.trimmed().isEmpty())
+        throw Fault(FaultCode::PortOpen, QStringLiteral("No serial port is chosen. Choose one, then start again."));
+
+    port_ = std::make_unique<QSerialPort>();
+    port_->setPortName(name_);
+    QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
+                     [this](QSerialPort::SerialPortError error) { onError(error); });
+
+    if (!port_->open(QIODevice::ReadWrite)) {
+        const QString reason = port_->errorString();
+        port_.reset();
+        throw Fault(FaultCode::PortOpen,
+                    QStringLiteral("The serial port %1 cannot be opened: %2. Check that it exists and no other "
+                                   "program uses it.")
+                        .arg(name_, reason));
+    }
+    QString problem;
+    if (!port_->setFlowControl(QSerialPort::NoFlowControl))
+        problem = port_->errorString();
+    else
+        problem = applySettings(settings_);
+    if (!problem.isEmpty()) {
+        port_.reset();
+        throw Fault(FaultCode::PortSettings,
+                    QStringLiteral("The serial port %1 does not accept the settings \"%2\" (%3). Choose other "
+                                   "settings.")
+                        .arg(name_, settingsText_, problem));
+    }
+}
+
+void QtSerialPort::close()
+{
+    // Whoever closes has given up the line; a loss not yet reported no longer matters.
+    port_.reset();
+    lost_ = false;
+    lostReason_.clear();
+}
+
+bool QtSerialPort::isOpen() const
+{
+    return port_ && port_->isOpen();
+}
+
+void QtSerialPort::write(const QByteArray &bytes)
+{
+    QSerialPort &port = livePort();
+    if (bytes.isEmpty())
+        return;
+    if (port.write(bytes) != bytes.size()) {
+        if (lost_)
+            throwLost();
+        throw Fault(FaultCode::PortWrite,
+                    QStringLiteral("Writing to the serial port %1 failed (%2). Check the cable or adapter, then "
+                                   "start the operation again.")
+                        .arg(name_, port.errorString()));
+    }
+    // Qt only queues; callers often busy-wait next without events, so push now.
+    const int boundMs = writeBoundMs(bytes.size(), settings_.baud);
+    const QDeadlineTimer deadline(boundMs);
+    while (port.bytesToWrite() > 0) {
+        if (deadline.hasExpired()) {
+            // Drop the rest so it cannot reach a controller long after the fact.
+            port.clear(QSerialPort::Output);
+            throw Fault(FaultCode::PortWrite,
+                        QStringLiteral("The serial port %1 did not send its data within %2 s. Check the cable or "
+                                       "adapter, then start the operation again.")
+                            .arg(name_)
+                            .arg(boundMs / 1000));
+        }
+        const bool progressed = port.waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1)));
+        if (lost_)
+            throwLost();
+        if (!progressed && port.error() != QSerialPort::NoError && port.error() != QSerialPort::TimeoutError) {
+            const QString reason = port.errorString();
+            port.clear(QSerialPort::Output);
+            throw Fault(FaultCode::PortWrite,
+                        QStringLiteral("Writing to the serial port %1 failed (%2). Check the cable or adapter, "
+                                       "then start the operation again.")
+                            .arg(name_, reason));
+        }
+    }
+}
+
+qint64 QtSerialPort::bytesWaiting()
+{
+    QSerialPort &port = livePort();
+#ifdef Q_OS_UNIX
+    // Qt only learns of kernel bytes when events run; ask the kernel directly.
+    int kernelBytes = 0;
+    if (::ioctl(port.handle(), FIONREAD, &kernelBytes) == -1) {
+        lose(gone(errno));
+        throwLost();
+    }
+    return port.bytesAvailable() + kernelBytes;
+#else
+    port.waitForReadyRead(0);
+    if (lost_)
+        throwLost();
+    return port.bytesAvailable();
+#endif
+}
+
+QByteArray QtSerialPort::readAllWaiting()
+{
+    QSerialPort &port = livePort();
+    // Each waitForReadyRead takes one chunk from the kernel; the bound only
+    // stops a sender faster than us from keeping us here.
+    for (int chunk = 0; chunk < 64; ++chunk) {
+#ifdef Q_OS_UNIX
+        int kernelBytes = 0;
+        if (::ioctl(port.handle(), FIONREAD, &kernelBytes) == -1) {
+            lose(gone(errno));
+            throwLost();
+        }
+        // Polling an empty line would only report a time-out.
+        if (kernelBytes == 0)
+            break;
+#endif
+        const bool pulled = port.waitForReadyRead(0);
+        if (lost_)
+            throwLost();
+        if (!pulled)
+            break;
+    }
+    return port.readAll();
+}
+
+void QtSerialPort::discardInput()
+{
+    QSerialPort &port = livePort();
+    const bool cleared = port.clear(QSerialPort::Input);
+    if (lost_)
+        throwLost();
+    if (!cleared)
+        throw Fault(FaultCode::PortLost,
+                    QStringLiteral("The serial line %1 could not be cleared (%2). Check the cable or adapter, then "
+                                   "start the operation again.")
+                        .arg(name_, port.errorString()));
+}
+
+QSerialPort &QtSerialPort::livePort()
+{
+    if (lost_)
+        throwLost();
+    if (!isOpen())
+        throw Fault(FaultCode::PortOpen,
+                    QStringLiteral("The serial port %1 is not open. Start the operation again.").arg(name_));
+    return *port_;
+}
+
+void QtSerialPort::throwLost()
+{
+    // Reported once; after that the port is simply closed.
+    lost_ = false;
+    const QString reason = lostReason_;
+    lostReason_.clear();
+    throw Fault(FaultCode::PortLost,
+                QStringLiteral("The serial line %1 was lost (%2). Check the cable or adapter, then start the "
+                               "operation again.")
+                    .arg(name_, reason));
+}
+
+void QtSerialPort::lose(const QString &reason)
+{
+    if (lost_ || !isOpen())
+        return;
+    lost_ = true;
+    lostReason_ = reason;
+    // Closing stops Qt's notifier, which would otherwise report the dead line
+    // hundreds of thousands of times a second to a running event loop.
+    port_->close();
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error)
+{
+    // Qt's errorString() is often stale here (a read that found end of file
+    // leaves errno from some earlier call), so say what happened instead.
+    switch (error) {
+    case QSerialPort::ReadError: lose(QStringLiteral("the device no longer delivers data")); break;
+    case QSerialPort::WriteError: lose(QStringLiteral("the device no longer accepts data")); break;
+    case QSerialPort::ResourceError: lose(QStringLiteral("the device is no longer available")); break;
+    default: break; // time-outs and refused settings are not a lost line
+    }
+}
+
+QString QtSerialPort::applySettings(const LineSettings &s)
+{
+#ifndef Q_OS_WIN
+    // termios has no 1.5 stop bits; Qt would quietly send 1.
+    if (s.stopBits == LineSettings::OneAndHalfStop)
+        return QStringLiteral("1.5 stop bits: this system's serial ports offer 1 or 2");
+#endif
+    QSerialPort &port = *port_;
+    if (!port.setBaudRate(s.baud))
+        return QStringLiteral("speed %1: %2").arg(s.baud).arg(port.errorString());
+    if (!port.setDataBits(QSerialPort::DataBits(s.dataBits)))
+        return QStringLiteral("%1 data bits: %2").arg(s.dataBits).arg(port.errorString());
+    if (!port.setParity(qtParity(s.parity)))
+        return QStringLiteral("parity %1: %2").arg(QLatin1Char(s.parity)).arg(port.errorString());
+    if (!port.setStopBits(QSerialPort::StopBits(s.stopBits))) {
+        const QString count = s.stopBits == LineSettings::OneAndHalfStop ? QStringLiteral("1.5")
+                                                                          : QString::number(s.stopBits);
+        return QStringLiteral("%1 stop bits: %2").arg(count, port.errorString());
+    }
+    return QString();
+}
+
+} // namespace vantorel

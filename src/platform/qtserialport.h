@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/serialport.h"
+
+#include <QSerialPort>
+
+#include <memory>
+
+namespace vantorel {
+
+// The tool's serial port on Qt. Works without a running event loop: operations
+// busy-wait on bytesWaiting() and expect write() to have sent its bytes.
+class QtSerialPort : public SerialPort {
+public:
+    QtSerialPort();
+    ~QtSerialPort() override;
+    QtSerialPort(const QtSerialPort &) = delete;
+    QtSerialPort &operator=(const QtSerialPort &) = delete;
+
+    // Takes effect at the next open().
+    void selectPort(const QString &deviceName) override;
+    QString portName() const override;
+    void setSettings(const QString &settingsText) override;
+    QString settings() const override;
+    // Does nothing when already open.
+    void open() override;
+    void close() override;
+    bool isOpen() const override;
+    void write(const QByteArray &bytes) override;
+    qint64 bytesWaiting() override;
+    QByteArray readAllWaiting() override;
+    void discardInput() override;
+
+private:
+    QSerialPort &livePort();
+    [[noreturn]] void throwLost();
+    void lose(const QString &reason);
+    void onError(QSerialPort::SerialPortError error);
+    QString applySettings(const LineSettings &s);
+
+    // A fresh QSerialPort for every open: nothing Qt kept from a lost line
+    // (queued output, error state) can leak into the next session.
+    std::unique_ptr<QSerialPort> port_;
+    QString name_;
+    QString settingsText_;
+    LineSettings settings_;
+    bool lost_ = false;
+    QString lostReason_;
+};
+
+} // namespace vantorel

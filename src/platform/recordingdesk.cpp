@@ -1,0 +1,28 @@
+#include "platform/desk.h"
+
+#include <QCoreApplication>
+
+namespace vantorel {
+
+void RecordingDesk::message(const QString &title, const QString &text)
+{
+    boxes.append(Box{title, text});
+    if (onMessage)
+        onMessage(boxes.constLast());
+}
+
+QString RecordingDesk::openFile(const QString &title, const QString &filter)
+{
+    dialogsShown.append(title + QLatin1Char('|') + filter);
+    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+void RecordingDesk::processEvents()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+    if (onProcessEvents)
+        onProcessEvents();
+}
+
+} // namespace vantorel
