@@ -1,0 +1,48 @@
+#pragma once
+
+#include "image/hexlines.h"
+
+#include <QByteArray>
+#include <optional>
+
+namespace vantorel {
+
+// One programming batch: records at contiguous addresses.
+struct Batch {
+    int number = 0;          // from 1
+    int address = 0;         // address field of its first record
+    QByteArray addressBytes; // high, low
+    QByteArray data;         // data bytes in file order
+    // The file ended while further records were being gathered.
+    bool fileEndedWhileGathering = false;
+};
+
+// Cuts a HEX file into programming batches, the one rule both programming
+// procedures share. Gathering goes on while the batch holds at most 112 data
+// bytes (tested before each further record), so a batch holds at most 112
+// bytes plus one record. A record that does not continue the batch is kept
+// and opens the next one.
+class BatchReader {
+public:
+    static constexpr int kGatherLimit = 112;
+
+    // Throws Fault(FileNotFound / FileAccess).
+    explicit BatchReader(const QString &path);
+
+    // True when no further batch would carry anything: the file is exhausted
+    // and the record kept back, if any, holds no data (an end record).
+    bool atEnd();
+    // Throws Fault(InvalidArgument) on a malformed line.
+    Batch next();
+    void close() { lines_.close(); }
+
+    // Counts the batches of a file (for progress display). Throws as next().
+    static int countBatches(const QString &path);
+
+private:
+    HexLines lines_;
+    std::optional<HexRecord> pending_;
+    int number_ = 0;
+};
+
+} // namespace vantorel

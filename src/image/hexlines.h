@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace vantorel {
+
+// Reads a text file line by line. A line ends at CR, CR LF or LF; the
+// terminator is not part of the line. Works in bounded memory, whatever the
+// file size or line length.
+class HexLines {
+public:
+    // Throws Fault(FileNotFound) or Fault(FileAccess).
+    explicit HexLines(const QString &path);
+
+    bool atEnd();
+    // The next line; throws Fault(FileAccess) when reading fails.
+    QByteArray next();
+    qint64 lineNumber() const { return lineNumber_; }
+    void close() { file_.close(); }
+
+private:
+    bool fill();
+
+    QFile file_;
+    QByteArray buffer_;
+    qsizetype pos_ = 0;
+    bool eof_ = false;
+    qint64 lineNumber_ = 0;
+};
+
+// Field access by 1-based character position, as the records are laid out.
+// Every read field must be fully present and made of upper-case hex digits,
+// else Fault(InvalidArgument) naming the line.
+class HexRecord {
+public:
+    HexRecord(QByteArray line, qint64 lineNumber) : line_(std::move(line)), lineNumber_(lineNumber) {}
+
+    int byteAt(int position) const; // two digits from position
+    int wordAt(int position) const; // four digits from position
+    QByteArray text(int position, int length) const;
+    int count() const { return byteAt(2); }
+    int address() const { return wordAt(4); }
+    int dataByte(int i) const { return byteAt(8 + 2 * i); } // i = 1..count
+    const QByteArray &line() const { return line_; }
+    qint64 lineNumber() const { return lineNumber_; }
+
+private:
+    [[noreturn]] void bad(int position, int length) const;
+    QByteArray line_;
+    qint64 lineNumber_;
+};
+
+} // namespace vantorel

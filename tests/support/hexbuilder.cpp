@@ -1,0 +1,40 @@
+#include "support/hexbuilder.h"
+
+#include <QFile>
+
+namespace vantorel {
+
+QByteArray hexRecord(int address, const QByteArray &data, int type)
+{
+    QByteArray raw;
+    raw += static_cast<char>(data.size());
+    raw += static_cast<char>((address >> 8) & 0xFF);
+    raw += static_cast<char>(address & 0xFF);
+    raw += static_cast<char>(type);
+    raw += data;
+    unsigned sum = 0;
+    for (const char c : raw)
+        sum += static_cast<unsigned char>(c);
+    raw += static_cast<char>((0x100 - (sum & 0xFF)) & 0xFF);
+    return ':' + raw.toHex().toUpper();
+}
+
+QByteArray hexEndRecord() { return QByteArrayLiteral(":00000001FF"); }
+
+QByteArray hexImage(int address, const QByteArray &data, int recordSize, const QByteArray &eol, bool endRecord)
+{
+    QByteArray out;
+    for (qsizetype at = 0; at < data.size(); at += recordSize)
+        out += hexRecord(address + static_cast<int>(at), data.mid(at, recordSize)) + eol;
+    if (endRecord)
+        out += hexEndRecord() + eol;
+    return out;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+} // namespace vantorel

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace vantorel {
+
+// Builds Intel HEX records with correct record checksums, for tests and sample images.
+QByteArray hexRecord(int address, const QByteArray &data, int type = 0);
+QByteArray hexEndRecord();
+// Contiguous 'recordSize'-byte records covering 'data' from 'address', joined by 'eol'.
+QByteArray hexImage(int address, const QByteArray &data, int recordSize, const QByteArray &eol = "\r\n",
+                    bool endRecord = true);
+// Writes bytes to a file, returns false on failure.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+} // namespace vantorel
