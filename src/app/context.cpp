@@ -1,0 +1,46 @@
+#include "app/context.h"
+
+#include "app/config.h"
+#include "platform/desk.h"
+#include "platform/fault.h"
+
+namespace vantorel {
+
+Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clock(c)
+{
+    message.onCancel = [this] { StopRequested = true; };
+    log.onProblem = [this](const QString &text) { desk.message(QStringLiteral("Vantorel"), text); };
+}
+
+QString programVersion() { return QStringLiteral(VANTOREL_VERSION); }
+
+void startUp(Context &ctx, const QString &appDir)
+{
+    MainState &m = ctx.main;
+    m.AppDir = appDir;
+    if (!m.AppDir.endsWith(QLatin1Char('/')) && !m.AppDir.endsWith(QLatin1Char('\\')))
+        m.AppDir += QLatin1Char('/');
+    m.BootSettings = bootSettings(appDir);
+    m.title = QStringLiteral(" Vantorel version ") + programVersion();
+    ctx.log.open(m.AppDir + QStringLiteral("Log.txt"));
+    ReadConfig(m, m.AppDir + QStringLiteral("Flash.cfg"));
+    m.SameProtocol = m.ChkProto.ticked();
+    m.Check1.setValue(1);
+}
+
+bool shutDown(Context &ctx)
+{
+    ctx.log.close();
+    if (!ctx.main.Check1.ticked())
+        return true;
+    try {
+        SaveConfig(ctx.main, ctx.main.AppDir + QStringLiteral("Flash.cfg"));
+    } catch (const Fault &fault) {
+        ctx.desk.message(QStringLiteral("Flash Error"),
+                         faultBoxText(fault) + QStringLiteral("\rThe settings were not saved; the previous Flash.cfg is unchanged."));
+        return false;
+    }
+    return true;
+}
+
+} // namespace vantorel

@@ -1,0 +1,44 @@
+#include "app/log.h"
+
+#include <QDir>
+
+namespace vantorel {
+
+bool Log::open(const QString &path)
+{
+    file_.close();
+    file_.setFileName(path);
+    reported_ = false;
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        problem(QStringLiteral("The log file ") + QDir::toNativeSeparators(path) + QStringLiteral(" cannot be created (")
+                + file_.errorString() + QStringLiteral("). The tool runs without a traffic log."));
+        return false;
+    }
+    return true;
+}
+
+void Log::write(const QString &line)
+{
+    if (!file_.isOpen())
+        return;
+    const QByteArray bytes = line.toLatin1() + "\r\n";
+    if (file_.write(bytes) != bytes.size() || !file_.flush()) {
+        const QString reason = file_.errorString();
+        file_.close();
+        problem(QStringLiteral("Writing the log file ") + QDir::toNativeSeparators(file_.fileName())
+                + QStringLiteral(" failed (") + reason + QStringLiteral("). No further traffic is logged in this run."));
+    }
+}
+
+void Log::close() { file_.close(); }
+
+void Log::problem(const QString &what)
+{
+    if (reported_)
+        return;
+    reported_ = true;
+    if (onProblem)
+        onProblem(what);
+}
+
+} // namespace vantorel

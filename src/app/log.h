@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+namespace vantorel {
+
+// The traffic log of the last run: created empty at start-up, one line per
+// write ended by CR LF, flushed line by line. When it cannot be created or
+// written the tool goes on without it; the problem is reported once.
+class Log {
+public:
+    // Creates (empties) the file. Returns false and reports when it cannot.
+    bool open(const QString &path);
+    void write(const QString &line);
+    void close();
+    bool kept() const { return file_.isOpen(); }
+    QString path() const { return file_.fileName(); }
+
+    // Told once, with a sentence for the user, when no log is kept.
+    std::function<void(const QString &)> onProblem;
+
+private:
+    void problem(const QString &what);
+    QFile file_;
+    bool reported_ = false;
+};
+
+} // namespace vantorel

@@ -1,0 +1,70 @@
+#include "app/mainstate.h"
+
+#include "platform/fault.h"
+
+#include <cmath>
+
+namespace vantorel {
+
+MainState::MainState()
+{
+    QStringList ports;
+    for (int n = 1; n <= 99; ++n)
+        ports << QStringLiteral("COM ") + QString::number(n);
+    ComPort.setItems(ports);
+    Vitesse.setItems({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")});
+
+    Protocol.onChange([this] { protocolChanged(); });
+    QRV3.onChange([this] {
+        Cmd3to4.setVisible(QRV3.ticked());
+        Cmd4to3.setVisible(QRV3.ticked());
+    });
+    ChkProto.onChange([this] { SameProtocol = ChkProto.ticked(); });
+}
+
+void MainState::protocolChanged()
+{
+    const bool haveProtocol = !Protocol.text().isEmpty();
+    const bool canDownload = haveProtocol && !FileCheksum.text().isEmpty();
+    ComLoad.setEnabled(canDownload);
+    ComLoad00.setEnabled(canDownload);
+    Auto.setEnabled(haveProtocol);
+    ComInfo.setEnabled(haveProtocol);
+    ComBoot.setEnabled(haveProtocol);
+}
+
+void MainState::selectAll()
+{
+    for (ControllerIndex = 0; ControllerIndex < kControllers; ++ControllerIndex)
+        C[ControllerIndex].setValue(1);
+}
+
+void MainState::selectNone()
+{
+    for (ControllerIndex = 0; ControllerIndex < kControllers; ++ControllerIndex)
+        C[ControllerIndex].setValue(0);
+}
+
+QList<int> MainState::selectedControllers() const
+{
+    QList<int> out;
+    for (int i = 0; i < kControllers; ++i) {
+        if (C[i].ticked())
+            out << i;
+    }
+    return out;
+}
+
+QByteArray protocolCharFromText(const QString &protocolText)
+{
+    bool ok = false;
+    const double v = protocolText.trimmed().toDouble(&ok);
+    const double code = std::round(v + 1);
+    if (!ok || !std::isfinite(v) || code < 0 || code > 255)
+        throw Fault(FaultCode::InvalidArgument,
+                    faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (the Protocol box holds \"")
+                        + protocolText + QStringLiteral("\": type a number from 0 to 254)"));
+    return QByteArray(1, static_cast<char>(static_cast<int>(code)));
+}
+
+} // namespace vantorel

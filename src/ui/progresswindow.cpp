@@ -1,0 +1,186 @@
+#include "ui/progresswindow.h"
+
+#include "app/messagestate.h"
+#include "ui/binding.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vantorel {
+
+namespace {
+constexpr int kPicture = 48;
+
+QPixmap canvas()
+{
+    QPixmap pixmap(kPicture, kPicture);
+    pixmap.fill(Qt::transparent);
+    return pixmap;
+}
+} // namespace
+
+QPixmap ProgressWindow::drawInquiet()
+{
+    // An hourglass: work in progress.
+    QPixmap pixmap = canvas();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(60, 60, 60), 3));
+    p.drawLine(10, 5, 38, 5);
+    p.drawLine(10, 43, 38, 43);
+    QPainterPath glass;
+    glass.moveTo(13, 7);
+    glass.lineTo(35, 7);
+    glass.lineTo(25, 24);
+    glass.lineTo(35, 41);
+    glass.lineTo(13, 41);
+    glass.lineTo(23, 24);
+    glass.closeSubpath();
+    p.setPen(QPen(QColor(60, 60, 60), 2));
+    p.setBrush(QColor(225, 235, 245));
+    p.drawPath(glass);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(214, 160, 40));
+    p.drawPolygon(QPolygon({QPoint(17, 12), QPoint(31, 12), QPoint(24, 22)}));
+    p.drawPolygon(QPolygon({QPoint(24, 32), QPoint(32, 40), QPoint(16, 40)}));
+    return pixmap;
+}
+
+QPixmap ProgressWindow::drawStop()
+{
+    // A red octagon with a white bar: something failed.
+    QPixmap pixmap = canvas();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPolygonF octagon;
+    const double c = 24, r = 21, k = 0.4142 * r;
+    octagon << QPointF(c - k, c - r) << QPointF(c + k, c - r) << QPointF(c + r, c - k) << QPointF(c + r, c + k)
+            << QPointF(c + k, c + r) << QPointF(c - k, c + r) << QPointF(c - r, c + k) << QPointF(c - r, c - k);
+    p.setPen(QPen(Qt::white, 2));
+    p.setBrush(QColor(200, 20, 20));
+    p.drawPolygon(octagon);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(11, 20, 26, 8));
+    return pixmap;
+}
+
+QPixmap ProgressWindow::drawJumelle()
+{
+    // Binoculars: looking for controllers.
+    QPixmap pixmap = canvas();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(30, 30, 30), 2));
+    p.setBrush(QColor(70, 70, 80));
+    p.drawRoundedRect(QRectF(8, 10, 12, 18), 3, 3);
+    p.drawRoundedRect(QRectF(28, 10, 12, 18), 3, 3);
+    p.drawRect(QRectF(19, 14, 10, 6));
+    p.setBrush(QColor(120, 170, 220));
+    p.drawEllipse(QPointF(14, 33), 9, 9);
+    p.drawEllipse(QPointF(34, 33), 9, 9);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(11, 30), 2.5, 2.5);
+    p.drawEllipse(QPointF(31, 30), 2.5, 2.5);
+    return pixmap;
+}
+
+ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(parent), state_(state)
+{
+    setObjectName(QStringLiteral("Message"));
+    setWindowTitle(QStringLiteral("Vantorel"));
+    setModal(false);
+
+    auto makePicture = [this](Control &control, const char *name, const QPixmap &pixmap) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QLatin1String(name));
+        label->setPixmap(pixmap);
+        label->setFixedSize(kPicture, kPicture);
+        bindCommon(control, label);
+        return label;
+    };
+    auto *inquiet = makePicture(state.Inquiet, "Inquiet", drawInquiet());
+    auto *stop = makePicture(state.Stop, "Stop", drawStop());
+    auto *jumelle = makePicture(state.Jumelle, "Jumelle", drawJumelle());
+
+    auto *label1 = new QLabel(this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->setWordWrap(true);
+    label1->setMinimumWidth(380);
+    label1->setMinimumHeight(40);
+    bindLabel(state.Label1, label1);
+
+    inHand_ = new QLabel(this);
+    inHand_->setObjectName(QStringLiteral("ControllerInHand"));
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(QStringLiteral("Progress"));
+    bar_->setFormat(QStringLiteral("%v of %m batches"));
+
+    auto *cancel = new QPushButton(this);
+    cancel->setObjectName(QStringLiteral("Command1"));
+    bindButton(state.Command1, cancel);
+    connect(cancel, &QPushButton::clicked, this, [this] { state_.cancel(); });
+
+    auto *pictures = new QVBoxLayout;
+    pictures->addWidget(inquiet);
+    pictures->addWidget(stop);
+    pictures->addWidget(jumelle);
+    pictures->addStretch();
+    auto *text = new QVBoxLayout;
+    text->addWidget(label1);
+    text->addWidget(inHand_);
+    text->addWidget(bar_);
+    text->addStretch();
+    auto *top = new QHBoxLayout;
+    top->addLayout(pictures);
+    top->addLayout(text, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    auto *root = new QVBoxLayout(this);
+    root->addLayout(top);
+    root->addLayout(buttons);
+
+    viewKey_ = state_.onUpdate([this] { sync(); });
+    sync();
+}
+
+ProgressWindow::~ProgressWindow() { state_.removeView(viewKey_); }
+
+void ProgressWindow::sync()
+{
+    const bool downloading = state_.batchesTotal > 0;
+    bar_->setVisible(downloading);
+    if (downloading) {
+        bar_->setMaximum(state_.batchesTotal);
+        bar_->setValue(qMin(state_.batchesSent, state_.batchesTotal));
+    }
+    inHand_->setVisible(!state_.controllerInHand.isEmpty());
+    inHand_->setText(state_.controllerInHand);
+}
+
+void ProgressWindow::closeEvent(QCloseEvent *event)
+{
+    // Closing the window by its frame is taken as Cancel: the user wants it to stop.
+    if (state_.exists()) {
+        event->ignore();
+        state_.cancel();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void ProgressWindow::reject()
+{
+    if (state_.exists())
+        state_.cancel();
+}
+
+} // namespace vantorel

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QProgressBar;
+
+namespace vantorel {
+
+class MessageState;
+
+// The progress window "Message": the running step, one of three pictures, a
+// progress bar during downloads, and Cancel.
+class ProgressWindow : public QDialog {
+    Q_OBJECT
+public:
+    ProgressWindow(MessageState &state, QWidget *parent);
+    ~ProgressWindow() override;
+
+    // The three drawings, also used by tests and the documentation.
+    static QPixmap drawInquiet();
+    static QPixmap drawStop();
+    static QPixmap drawJumelle();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+private:
+    void sync();
+    MessageState &state_;
+    QProgressBar *bar_;
+    QLabel *inHand_;
+    int viewKey_;
+};
+
+} // namespace vantorel
