@@ -133,14 +133,26 @@ private slots:
     void malformedLineIsAFault_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("lower case") << QByteArray(":0300000002abcd83\r\n");
-        QTest::newRow("short line") << QByteArray(":10000000AB\r\n");
-        QTest::newRow("blank line between") << (hexRecord(0, pattern(4)) + "\r\n\r\n" + hexEndRecord());
+        QTest::addColumn<QString>("where");
+        QTest::newRow("lower case") << QByteArray(":0300000002abcd83\r\n") << "line 1, position 12";
+        QTest::newRow("short line") << QByteArray(":10000000AB\r\n") << "line 1, position 12";
+        QTest::newRow("blank line between") << (hexRecord(0, pattern(4)) + "\r\n\r\n" + hexEndRecord()) << "line 2, position 2";
     }
     void malformedLineIsAFault()
     {
         QFETCH(QByteArray, content);
-        QCOMPARE(cut(dir, content).faultNumber, static_cast<int>(FaultCode::InvalidArgument));
+        QFETCH(QString, where);
+        const QString path = dir.filePath("bad.hex");
+        QVERIFY(writeFile(path, content));
+        try {
+            BatchReader reader(path);
+            while (!reader.atEnd())
+                reader.next();
+            QFAIL("no fault");
+        } catch (const Fault &f) {
+            QCOMPARE(f.code(), FaultCode::InvalidArgument);
+            QVERIFY2(f.description().contains(where), qPrintable(f.description()));
+        }
     }
 
     void countMatchesTheCut()

@@ -22,7 +22,8 @@ Batch BatchReader::next()
     if (pending_) {
         first.swap(pending_);
     } else {
-        first.emplace(lines_.next(), lines_.lineNumber());
+        QByteArray line = lines_.next();
+        first.emplace(std::move(line), lines_.lineNumber());
     }
     const HexRecord &r = *first;
     batch.address = r.address();
@@ -36,7 +37,8 @@ Batch BatchReader::next()
             batch.fileEndedWhileGathering = true;
             break;
         }
-        HexRecord next(lines_.next(), lines_.lineNumber());
+        QByteArray line = lines_.next();
+        HexRecord next(std::move(line), lines_.lineNumber());
         const int count = next.count();
         if (next.address() == batch.address + batch.data.size()) {
             for (int i = 1; i <= count; ++i)

@@ -44,7 +44,8 @@ QString readHexChecksum(const QString &path, ImageDescription &d)
     qint64 sum = 0;
     constexpr qint64 kLongMax = std::numeric_limits<qint32>::max();
     while (!lines.atEnd()) {
-        const HexRecord record(lines.next(), lines.lineNumber());
+        QByteArray line = lines.next();
+        const HexRecord record(std::move(line), lines.lineNumber());
         const int ll = record.count();
         count += ll;
         for (int i = 1; i <= ll; ++i)
@@ -80,8 +81,10 @@ QString imageToolTip(const ImageDescription &d)
 
 QByteArray checksumBytes(const QString &checksumText)
 {
+    // Six digits, so that a figure below 0x100000 keeps its value: padded to
+    // five, "ABCDE" went out as AB CD 0E and every controller refused it.
     QString t = checksumText;
-    while (t.size() < 5)
+    while (t.size() < 6)
         t.prepend(QLatin1Char('0'));
     QByteArray out;
     out += HexToChr(t.mid(0, 2));

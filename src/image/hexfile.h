@@ -22,7 +22,7 @@ void applyConfigurationRecord(ImageDescription &description, int d0, const QStri
 QString imageToolTip(const ImageDescription &description);
 
 // The checksum text as the three bytes of the full-checksum frame: "0" put in
-// front until five characters, then bytes from digits 1-2, 3-4, 5-6.
+// front until six digits, then bytes from digits 1-2, 3-4, 5-6.
 QByteArray checksumBytes(const QString &checksumText);
 
 } // namespace vantorel
