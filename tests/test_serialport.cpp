@@ -1,6 +1,6 @@
 #include "platform/fault.h"
 #include "platform/qtserialport.h"
-#include "support/pty.h"
+#include "sim/pty.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

@@ -24,11 +24,17 @@ public:
 
     QString slavePath() const { return slavePath_; }
     // Non-blocking; never tcsetattr it, that would rewrite the tool's settings.
+    // -1 once closed.
     int masterFd() const { return master_; }
+
+    // Pulls the plug: the tool's open port sees its line vanish. The path
+    // stays known, but nothing can be sent or read any more.
+    void close();
+    bool isOpen() const { return master_ >= 0; }
 
     // What the slave side was last set to. Nobody tells the master of a
     // change, so read it again whenever it matters. The kernel keeps a pty
-    // at 8 data bits without parity whatever the tool asks.
+    // at 8 data bits without parity whatever the tool asks. All zero once closed.
     Settings readSettings() const;
 
     // Bytes the slave side holds that nobody has read yet (the tool's port

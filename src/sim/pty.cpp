@@ -1,4 +1,4 @@
-#include "support/pty.h"
+#include "sim/pty.h"
 
 #include <QDeadlineTimer>
 
@@ -73,10 +73,17 @@ PseudoTerminal::PseudoTerminal()
 
 PseudoTerminal::~PseudoTerminal()
 {
+    close();
+}
+
+void PseudoTerminal::close()
+{
     if (slaveHold_ >= 0)
         ::close(slaveHold_);
     if (master_ >= 0)
         ::close(master_);
+    slaveHold_ = -1;
+    master_ = -1;
 }
 
 qint64 PseudoTerminal::slaveQueued() const
@@ -87,6 +94,8 @@ qint64 PseudoTerminal::slaveQueued() const
 
 bool PseudoTerminal::writeBytes(const QByteArray &bytes, int timeoutMs)
 {
+    if (master_ < 0)
+        return false;
     const QDeadlineTimer deadline(qMax(timeoutMs, 0)); // negative would mean forever
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -106,7 +115,7 @@ bool PseudoTerminal::writeBytes(const QByteArray &bytes, int timeoutMs)
 QByteArray PseudoTerminal::readBytes(int timeoutMs)
 {
     QByteArray out;
-    if (!waitFor(master_, POLLIN, QDeadlineTimer(qMax(timeoutMs, 0))))
+    if (master_ < 0 || !waitFor(master_, POLLIN, QDeadlineTimer(qMax(timeoutMs, 0))))
         return out;
     char buf[4096];
     for (;;) {

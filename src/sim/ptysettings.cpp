@@ -1,5 +1,5 @@
 // Kept apart from pty.cpp: <asm/termbits.h> redefines what <termios.h> declares.
-#include "support/pty.h"
+#include "sim/pty.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
@@ -12,7 +12,7 @@ PseudoTerminal::Settings PseudoTerminal::readSettings() const
     termios2 t{};
     // The master reports the slave's settings; TCGETS2 gives the exact rate
     // where cfgetospeed only knows the standard ones.
-    if (::ioctl(master_, TCGETS2, &t) != 0)
+    if (master_ < 0 || ::ioctl(master_, TCGETS2, &t) != 0)
         return s;
     s.baud = int(t.c_ospeed);
     s.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+namespace vantorel::sim {
+
+// Speeds a controller can run at: those a configuration record can fix.
+inline constexpr std::array<int, 6> kLineSpeeds{4800, 9600, 19200, 38400, 57600, 115200};
+
+// A refused batch: the batch with this number (from 1, counted from the last
+// erase) is refused `times` times before it is taken.
+struct BatchRefusal {
+    int batch = 1;
+    int times = 1;
+};
+
+// Ways a controller misbehaves. All off by default.
+struct Faults {
+    bool silent = false;        // takes no notice of anything
+    int refuseErase = 0;        // the first N erase commands are refused
+    std::vector<BatchRefusal> refuseBatches;
+    int refuseChecksum = 0;     // the first N full-checksum commands are refused
+    double dropAnswers = 0;     // fraction of answers never sent
+    double corruptAnswers = 0;  // fraction of answers with one bit flipped
+    std::uint32_t seed = 1;     // makes the fractions and noise repeatable
+    int wrongLength = 0;        // bytes added to (or, negative, cut from) every answer
+    int noiseBefore = 0;        // random bytes sent ahead of every answer
+    int noiseAfter = 0;         // random bytes sent after every answer
+    int stopAfterFrames = -1;   // from frame N+1 on it takes no notice; -1: never
+    int unplugAfterFrames = -1; // frame N+1 pulls the line's plug; -1: never
+};
+
+struct ControllerConfig {
+    int number = 0;
+    int speed = 9600;
+    std::uint8_t protocolChar = '@';
+    bool prot4Plus = false;
+    int protocol = 4; // 3 or 4 when its firmware starts
+    std::array<std::uint8_t, 3> version{1, 0, 0};
+    std::array<std::uint8_t, 3> bootVersion{1, 0, 0};
+    std::uint16_t bootChecksum = 0;
+    int bootSpeed = 9600;
+    bool startInBoot = false; // waits in its boot program, as after a broken-off download
+    QByteArray flash;         // kFlashSize bytes; empty: erased
+    QString flashSource;      // where the flash came from, for the state output
+    int answerDelayMs = 0;
+    Faults faults;
+};
+
+struct LineConfig {
+    std::vector<ControllerConfig> controllers;
+};
+
+// One-line, user-facing: names the file, the place in it and what to do.
+class ConfigError : public std::runtime_error {
+public:
+    explicit ConfigError(const QString &message);
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+// Four controllers at mixed speeds, for trying the tool without a file.
+LineConfig defaultLine();
+
+// Reads a line description (JSON). A relative flash file name is taken from
+// the description's folder. Throws ConfigError.
+LineConfig readLineConfig(const QString &path);
+// The same, from text; `origin` names it in messages and `folder` resolves
+// relative flash file names.
+LineConfig parseLineConfig(const QByteArray &json, const QString &origin, const QString &folder);
+
+// The flash a download of this HEX file leaves: batches cut as the tool cuts
+// them, written at their addresses into erased flash. Throws ConfigError.
+QByteArray flashFromHexFile(const QString &path);
+
+} // namespace vantorel::sim
