@@ -9,7 +9,7 @@ namespace vantorel {
 Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clock(c)
 {
     message.onCancel = [this] { StopRequested = true; };
-    log.onProblem = [this](const QString &text) { desk.message(QStringLiteral("Vantorel"), text); };
+    log.onProblem = [this](const QString &text) { desk.message(QString::fromLatin1(kDefaultTitle), text); };
 }
 
 QString programVersion() { return QStringLiteral(VANTOREL_VERSION); }

@@ -1,15 +1,22 @@
 #pragma once
 
 #include "app/imagedescription.h"
+#include "app/infostate.h"
 #include "app/log.h"
 #include "app/mainstate.h"
 #include "app/messagestate.h"
+
+#include <array>
+#include <optional>
 
 namespace vantorel {
 
 class Clock;
 class Desk;
 class SerialPort;
+
+// The title of the tool's own message boxes.
+inline constexpr const char *kDefaultTitle = "Vantorel";
 
 // Waits that the behaviour fixes. Tests and the command line may shorten them.
 struct Timings {
@@ -26,10 +33,18 @@ public:
 
     MainState main;
     MessageState message;
+    InfoState info;
     Log log;
     ImageDescription image;
+    // Programming batches in the chosen file, counted when it is read (0: unknown).
+    int imageBatches = 0;
     Timings timings;
     bool StopRequested = false;
+    // The fault that ended the last operation, if one did (for front-ends that
+    // report it in their own way, such as an exit status).
+    std::optional<int> lastFaultNumber;
+    // The controllers that accepted the last switch command (it shows no table).
+    std::array<bool, MainState::kControllers> switchAccepted{};
 
     SerialPort &port;
     Desk &desk;

@@ -1,6 +1,7 @@
 #include "image/fileselection.h"
 
 #include "app/context.h"
+#include "image/batchreader.h"
 #include "image/hexfile.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
@@ -36,6 +37,14 @@ void FileNameChanged(Context &ctx)
     ctx.desk.setBusy(true);
     ctx.desk.processEvents();
     QString checksum = ReadHexFile(ctx);
+    ctx.imageBatches = 0;
+    if (!checksum.isEmpty()) {
+        try {
+            ctx.imageBatches = BatchReader::countBatches(m.FileName.text());
+        } catch (const Fault &) {
+            // Read once already without fault; a file changing under us only loses the bar.
+        }
+    }
     if (checksum.size() > 4)
         checksum = checksum.right(4);
     m.FileCheksum.setText(checksum);

@@ -21,6 +21,4 @@ void Command1Click(Context &ctx);
 // Installs the FileName reaction on the context's state.
 void attachFileSelection(Context &ctx);
 
-inline constexpr const char *kDefaultTitle = "Vantorel";
-
 } // namespace vantorel

@@ -2,6 +2,9 @@
 
 #include "app/config.h"
 #include "image/fileselection.h"
+#include "programming/downloads.h"
+#include "protocol/switching.h"
+#include "queries/queries.h"
 
 namespace vantorel {
 
@@ -16,6 +19,27 @@ void Session::startUp(const QString &appDir)
 }
 
 bool Session::shutDown() { return vantorel::shutDown(ctx_); }
+
+bool Session::run(Operation operation)
+{
+    if (busy_)
+        return false;
+    busy_ = true;
+    struct Release {
+        bool &flag;
+        ~Release() { flag = false; }
+    } release{busy_};
+    switch (operation) {
+    case Operation::FlashInfo: ComInfoClick(ctx_); break;
+    case Operation::BootInfo: ComBootClick(ctx_); break;
+    case Operation::Auto: AutoClick(ctx_); break;
+    case Operation::DownloadSerial: ComLoad00Click(ctx_); break;
+    case Operation::DownloadParallel: ComLoadClick(ctx_); break;
+    case Operation::To4: Cmd3to4Click(ctx_); break;
+    case Operation::To3: Cmd4to3Click(ctx_); break;
+    }
+    return true;
+}
 
 void Session::browse() { Command1Click(ctx_); }
 

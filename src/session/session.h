@@ -18,6 +18,13 @@ public:
     // Closing steps; false when the configuration could not be saved.
     bool shutDown();
 
+    // The operation buttons. While one operation runs, a press of another is
+    // ignored (false): the events a running operation lets through must not
+    // start a second one on the same port and controller counter.
+    enum class Operation { FlashInfo, BootInfo, Auto, DownloadSerial, DownloadParallel, To4, To3 };
+    bool run(Operation operation);
+    bool busy() const { return busy_; }
+
     // Buttons of the main window that belong to no operation.
     void browse();
     // A file dropped on the window.
@@ -25,6 +32,7 @@ public:
 
 private:
     Context ctx_;
+    bool busy_ = false;
 };
 
 } // namespace vantorel

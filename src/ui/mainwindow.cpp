@@ -2,6 +2,7 @@
 
 #include "session/session.h"
 #include "ui/binding.h"
+#include "ui/infowindow.h"
 #include "ui/progresswindow.h"
 
 #include <QApplication>
@@ -57,13 +58,18 @@ MainWindow::MainWindow(Session &session, QWidget *parent) : QWidget(parent), ses
     MessageState &message = session_.context().message;
     messageViewKey_ = message.onUpdate([this] { syncProgressWindow(); });
     syncProgressWindow();
+    InfoState &info = session_.context().info;
+    infoViewKey_ = info.onUpdate([this] { syncInfoWindow(); });
+    syncInfoWindow();
 }
 
 MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
     session_.context().message.removeView(messageViewKey_);
+    session_.context().info.removeView(infoViewKey_);
     delete progress_;
+    delete info_;
 }
 
 void MainWindow::build()
@@ -213,6 +219,13 @@ void MainWindow::build()
     auto *comLoad = makeButton(m.ComLoad, "ComLoad");
     auto *comClose = makeButton(m.ComClose, "ComClose", QStyle::SP_DialogCloseButton);
     connect(comClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(comInfo, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::FlashInfo); });
+    connect(comBoot, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::BootInfo); });
+    connect(autoButton, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::Auto); });
+    connect(comLoad00, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::DownloadSerial); });
+    connect(comLoad, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::DownloadParallel); });
+    connect(to4, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::To4); });
+    connect(to3, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::To3); });
     auto *check1 = new QCheckBox;
     check1->setObjectName(QStringLiteral("Check1"));
     bindCheckBox(m.Check1, check1);
@@ -252,11 +265,29 @@ void MainWindow::syncProgressWindow()
         progress_->setVisible(message.shown());
 }
 
+void MainWindow::syncInfoWindow()
+{
+    InfoState &info = session_.context().info;
+    if (info.exists() && !info_) {
+        info_ = new InfoWindow(info, this);
+    } else if (!info.exists() && info_) {
+        info_->deleteLater();
+        info_ = nullptr;
+        return;
+    }
+    if (info_ && info.shown() && !info_->isVisible())
+        info_->show();
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     session_.shutDown();
+    // An operation still running sees the stop request at its next wait.
+    session_.context().StopRequested = true;
     if (progress_)
         progress_->close();
+    if (info_)
+        info_->close();
     event->accept();
 }
 

@@ -6,6 +6,7 @@ namespace vantorel {
 
 class Session;
 class ProgressWindow;
+class InfoWindow;
 
 // The main window: draws the main state and passes the user's actions to it.
 // It holds no rules of its own.
@@ -25,10 +26,13 @@ protected:
 private:
     void build();
     void syncProgressWindow();
+    void syncInfoWindow();
 
     Session &session_;
     ProgressWindow *progress_ = nullptr;
     int messageViewKey_ = 0;
+    InfoWindow *info_ = nullptr;
+    int infoViewKey_ = 0;
 };
 
 } // namespace vantorel

@@ -1,6 +1,6 @@
 #include "ui/progresswindow.h"
 
-#include "app/messagestate.h"
+#include "app/context.h"
 #include "ui/binding.h"
 
 #include <QCloseEvent>
@@ -95,7 +95,7 @@ QPixmap ProgressWindow::drawJumelle()
 ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(parent), state_(state)
 {
     setObjectName(QStringLiteral("Message"));
-    setWindowTitle(QStringLiteral("Vantorel"));
+    setWindowTitle(QString::fromLatin1(kDefaultTitle));
     setModal(false);
 
     auto makePicture = [this](Control &control, const char *name, const QPixmap &pixmap) {

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace vantorel {
+
+// Colours as 0xRRGGBB.
+inline constexpr unsigned kBlack = 0x000000;
+inline constexpr unsigned kRed = 0xFF0000;
+inline constexpr unsigned kWhite = 0xFFFFFF;
+inline constexpr int kDefaultBackground = -1;
+
+// One result box of the Info window.
+struct ResultBox {
+    QString text;
+    unsigned foreground = kBlack;
+    int background = kDefaultBackground; // 0xRRGGBB, or the window's default
+    bool bold = false;
+
+    bool marked() const { return foreground != kBlack || background != kDefaultBackground; }
+};
+
+// The result table: created hidden on first touch, shown only by the queries
+// and downloads, destroyed by its Close button.
+class InfoState {
+public:
+    static constexpr int kControllers = 32;
+
+    bool exists() const { return exists_; }
+    bool shown() const { return shown_; }
+
+    const ResultBox &ver(int i) const { return ver_[i]; }
+    const ResultBox &ckSum(int i) const { return ckSum_[i]; }
+    // Touching a box creates the window (hidden) if needed.
+    ResultBox &Ver(int i);
+    ResultBox &CkSum(int i);
+
+    QString caption() const { return caption_; }
+    QString Titre() const { return titre_; }
+    bool label41Visible() const { return label41Visible_; }
+    QString FileCheksum() const { return fileCheksum_; }
+
+    // The preparation for a query or download: file checksum copied, caption and
+    // title set, the file checksum shown for "Flash Info" only, the window shown.
+    void prepare(const QString &title, const QString &fileChecksum);
+    // Close pressed.
+    void close();
+
+    // Views are told after each change (boxes are changed through Ver/CkSum and
+    // then announced with changed()).
+    void changed();
+    int onUpdate(std::function<void()> l);
+    void removeView(int key);
+
+private:
+    void touch();
+    bool exists_ = false;
+    bool shown_ = false;
+    std::array<ResultBox, kControllers> ver_{};
+    std::array<ResultBox, kControllers> ckSum_{};
+    QString caption_;
+    QString titre_;
+    bool label41Visible_ = true;
+    QString fileCheksum_;
+    std::vector<std::pair<int, std::function<void()>>> views_;
+    int nextKey_ = 1;
+};
+
+} // namespace vantorel

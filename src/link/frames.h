@@ -1,0 +1,33 @@
+#pragma once
+
+#include "link/checkcode.h"
+
+#include <QByteArray>
+
+namespace vantorel {
+
+// One builder per frame kind, so every procedure sends the same bytes.
+
+// Flash check "s": protocol character, controller, 01, "s", check code, 04.
+QByteArray flashCheckFrame(const QByteArray &protocolChar, int ctrl, CheckKind kind);
+// Boot information "u" AA 55 50.
+QByteArray bootInfoFrame(const QByteArray &protocolChar, int ctrl, CheckKind kind);
+
+inline CheckKind checkKindFor(bool prot4Plus) { return prot4Plus ? CheckKind::Sum : CheckKind::Crc; }
+
+
+inline constexpr int kBroadcast = 0x5F;
+
+// Erase "t" 55 AA F0.
+QByteArray eraseFrame(const QByteArray &protocolChar, int ctrl, CheckKind kind);
+// One programming batch "u" AA 55 10 to a controller or to kBroadcast; always
+// "@" and CRC.
+QByteArray programmingFrame(int address, const QByteArray &addressBytes, const QByteArray &data);
+// The full checksum "u" AA 55 0F with its three bytes; always "@" and CRC.
+QByteArray fullChecksumFrame(int ctrl, const QByteArray &checksum3);
+// The protocol-3 text command "@" + number + "p400:4/".
+QByteArray switchToP4Command(int ctrl);
+// The return to protocol 3: "@", controller, 0x37 (no count byte).
+QByteArray returnToP3Frame(int ctrl, CheckKind kind);
+
+} // namespace vantorel

@@ -1,0 +1,45 @@
+#include "link/operation.h"
+
+#include "app/context.h"
+#include "platform/desk.h"
+#include "platform/fault.h"
+#include "platform/portnames.h"
+#include "platform/serialport.h"
+
+namespace vantorel {
+
+void openPort(Context &ctx)
+{
+    ctx.port.selectPort(resolvePortName(ctx.main.ComPort.text(), ctx.main.AppDir));
+    ctx.port.open();
+}
+
+bool runOperation(Context &ctx, const QString &title, const QString &suffix, const std::function<void()> &body)
+{
+    bool ok = true;
+    ctx.lastFaultNumber.reset();
+    try {
+        body();
+    } catch (const Fault &fault) {
+        ok = false;
+        ctx.lastFaultNumber = fault.number();
+        ctx.port.close();
+        ctx.desk.message(title, faultBoxText(fault) + suffix);
+    }
+    ctx.port.close();
+    return ok;
+}
+
+void carryOn(Context &ctx, const QString &title, const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (const Fault &fault) {
+        if (fault.code() == FaultCode::PortLost || fault.code() == FaultCode::PortOpen
+            || fault.code() == FaultCode::PortWrite)
+            throw;
+        ctx.desk.message(title, faultBoxText(fault));
+    }
+}
+
+} // namespace vantorel

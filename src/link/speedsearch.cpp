@@ -1,0 +1,68 @@
+#include "link/speedsearch.h"
+
+#include "app/context.h"
+#include "platform/serialport.h"
+
+namespace vantorel {
+
+namespace {
+struct SpeedFlag {
+    const char *speed;
+    Control MainState::*flag;
+};
+const SpeedFlag kSpeeds[] = {{"4800", &MainState::V4800},
+                             {"9600", &MainState::V9600},
+                             {"19200", &MainState::V19200},
+                             {"38400", &MainState::V38400}};
+} // namespace
+
+void clearSpeedFlags(MainState &m)
+{
+    for (const auto &s : kSpeeds)
+        (m.*s.flag).setValue(0);
+}
+
+void tickSpeedFlag(MainState &m)
+{
+    for (const auto &s : kSpeeds) {
+        if (m.Vitesse.text() == QLatin1String(s.speed))
+            (m.*s.flag).setValue(1);
+    }
+}
+
+bool moveToUntriedSpeed(MainState &m)
+{
+    for (const auto &s : kSpeeds) {
+        if (!(m.*s.flag).ticked()) {
+            m.Vitesse.setText(QLatin1String(s.speed));
+            return true;
+        }
+    }
+    return false;
+}
+
+SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
+{
+    MainState &m = ctx.main;
+    clearSpeedFlags(m);
+    for (;;) {
+        if (search.atNewSpeed)
+            search.atNewSpeed();
+        Attempt outcome = Attempt::SameSpeedAgain;
+        while (outcome == Attempt::SameSpeedAgain) {
+            ctx.port.setSettings(m.Vitesse.text() + QStringLiteral(",N,8,2"));
+            tickSpeedFlag(m);
+            if ((search.onlyTicked && !m.C[ctrl].ticked()) || (search.stopSkips && ctx.StopRequested))
+                return SearchResult::Skipped;
+            outcome = search.attempt();
+        }
+        if (outcome == Attempt::Succeeded)
+            return SearchResult::Found;
+        if (!moveToUntriedSpeed(m))
+            return SearchResult::NotFound;
+        if (search.beforeNextSpeed)
+            search.beforeNextSpeed();
+    }
+}
+
+} // namespace vantorel

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+
+namespace vantorel {
+
+class Context;
+class MainState;
+
+// The speed flags V4800..V38400: the speeds tried for the controller in hand.
+void clearSpeedFlags(MainState &m);
+// Ticks the flag of the speed in Vitesse (another text ticks none).
+void tickSpeedFlag(MainState &m);
+// Sets Vitesse to the first untried speed of 4800, 9600, 19200, 38400;
+// false when all four were tried.
+bool moveToUntriedSpeed(MainState &m);
+
+enum class Attempt {
+    Succeeded,
+    NextSpeed,      // failed here: try the next untried speed
+    SameSpeedAgain, // go round again at this speed (after the "@" switch)
+};
+
+enum class SearchResult { Skipped, Found, NotFound };
+
+struct SpeedSearch {
+    // Only ticked controllers take part (all but the automatic detection).
+    bool onlyTicked = true;
+    // Whether StopRequested skips the attempts (all but the serial download's checks).
+    bool stopSkips = true;
+    // At the start of each new speed (before the port is set).
+    std::function<void()> atNewSpeed;
+    std::function<Attempt()> attempt;
+    // Before moving on to the next speed.
+    std::function<void()> beforeNextSpeed;
+};
+
+// For one controller: attempts at the Vitesse speed, then at each untried
+// speed, until an attempt succeeds. The port is set to each speed with
+// ",N,8,2" and its flag ticked. Then a controller not taking part, or any once
+// StopRequested is set, is skipped without a frame.
+SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search);
+
+} // namespace vantorel

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace vantorel {
+
+class Context;
+
+// A running message in the progress window; 'shortForm' leaves out the speed.
+void ShowProgress(Context &ctx, const QString &message, bool shortForm);
+// A failure message, held for the failure hold while events run.
+void ShowFailure(Context &ctx, const QString &message);
+// Marks controller n's result boxes with a result code (0 clears them; 1..4
+// mark them in red bold and show the failure; other codes do nothing).
+void ShowCtrlStatus(Context &ctx, int n, int code);
+// Back to normal letters; the texts stay.
+void ResetCtrlStatus(Context &ctx, int n);
+
+} // namespace vantorel

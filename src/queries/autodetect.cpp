@@ -1,0 +1,55 @@
+#include "app/context.h"
+#include "link/frames.h"
+#include "link/exchange.h"
+#include "link/operation.h"
+#include "link/speedsearch.h"
+#include "platform/desk.h"
+#include "platform/serialport.h"
+#include "queries/queries.h"
+
+namespace vantorel {
+
+void AutoClick(Context &ctx)
+{
+    MainState &m = ctx.main;
+    const QString text1 = m.Text1.text();
+    const QString vitesse = m.Vitesse.text();
+    m.Auto.setEnabled(false);
+    m.Text1.setText(QStringLiteral("50"));
+    ctx.desk.processEvents();
+
+    MessageState &msg = ctx.message;
+    msg.showOnly(msg.Jumelle);
+    msg.Label1.setText(QStringLiteral("Auto Detection in Progress  ..."));
+    msg.show();
+    ctx.StopRequested = false;
+
+    runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
+        openPort(ctx);
+        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
+            const int i = m.ControllerIndex;
+            SpeedSearch search;
+            search.onlyTicked = false;
+            search.attempt = [&] {
+                // Detection always carries the CRC, whatever "Prot 4+" says.
+                m.CmdFrame = flashCheckFrame(protocolCharFromText(m.Protocol.text()), i, CheckKind::Crc);
+                ctx.log.write(QStringLiteral("Message : AutoDetection $73"));
+                const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, false);
+                return r == ComOk ? Attempt::Succeeded : Attempt::NextSpeed;
+            };
+            switch (searchSpeeds(ctx, i, search)) {
+            case SearchResult::Found: m.C[i].setValue(1); break;
+            case SearchResult::NotFound: m.C[i].setValue(0); break;
+            case SearchResult::Skipped: break;
+            }
+        }
+        ctx.port.close();
+    });
+    // Also after a fault: the detection must never leave its settings behind.
+    msg.close();
+    m.Auto.setEnabled(true);
+    m.Text1.setText(text1);
+    m.Vitesse.setText(vitesse);
+}
+
+} // namespace vantorel

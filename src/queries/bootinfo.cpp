@@ -1,0 +1,56 @@
+#include "app/context.h"
+#include "link/frames.h"
+#include "link/exchange.h"
+#include "link/operation.h"
+#include "link/protocolchar.h"
+#include "link/speedsearch.h"
+#include "link/status.h"
+#include "link/textcodec.h"
+#include "platform/serialport.h"
+#include "queries/queries.h"
+
+namespace vantorel {
+
+void ComBootClick(Context &ctx)
+{
+    MainState &m = ctx.main;
+    runOperation(ctx, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
+        for (int i = 0; i < MainState::kControllers; ++i)
+            ResetCtrlStatus(ctx, i);
+        ctx.StopRequested = false;
+        ctx.info.prepare(QStringLiteral("Boot Info"), m.FileCheksum.text());
+        openPort(ctx);
+        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
+        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
+            const int i = m.ControllerIndex;
+            ProtocolCharacter character(m);
+            SpeedSearch search;
+            search.atNewSpeed = [&] { character.renew(); };
+            search.attempt = [&] {
+                m.CmdFrame = bootInfoFrame(character.inUse(), i, checkKindFor(m.Protocol4Plus.ticked()));
+                ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Checking Boot "),
+                             false);
+                ctx.log.write(QStringLiteral("Message Checking BOOT"));
+                ctx.log.write(StrToHex(m.CmdFrame));
+                const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, false);
+                ShowCtrlStatus(ctx, i, r);
+                if (r != ComOk)
+                    return character.fallBackToAt() ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
+                // Only the full 13-byte answer carries version and checksum: ask again.
+                if (m.AnswerHex.size() != 26)
+                    return Attempt::SameSpeedAgain;
+                const QString &a = m.AnswerHex;
+                ctx.info.Ver(i).text = a.mid(10, 2) + QLatin1Char('/') + a.mid(12, 2) + QLatin1Char('/') + a.mid(14, 2);
+                ctx.info.CkSum(i).text = a.mid(16, 4);
+                ctx.info.changed();
+                return Attempt::Succeeded;
+            };
+            search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
+            searchSpeeds(ctx, i, search);
+        }
+        ctx.message.close();
+        ctx.port.close();
+    });
+}
+
+} // namespace vantorel

@@ -1,0 +1,33 @@
+#include "app/context.h"
+#include "link/operation.h"
+#include "link/speedsearch.h"
+#include "link/status.h"
+#include "platform/serialport.h"
+#include "programming/flashcheck.h"
+#include "queries/queries.h"
+
+namespace vantorel {
+
+void ComInfoClick(Context &ctx)
+{
+    MainState &m = ctx.main;
+    runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
+        for (int i = 0; i < MainState::kControllers; ++i)
+            ResetCtrlStatus(ctx, i);
+        ctx.StopRequested = false;
+        ctx.info.prepare(QStringLiteral("Flash Info"), m.FileCheksum.text());
+        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
+        openPort(ctx);
+        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
+            const int i = m.ControllerIndex;
+            SpeedSearch search;
+            search.attempt = [&] { return FlashCheck(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
+            search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
+            searchSpeeds(ctx, i, search);
+        }
+        ctx.message.close();
+        ctx.port.close();
+    });
+}
+
+} // namespace vantorel

@@ -1,0 +1,149 @@
+#include "ui/infowindow.h"
+
+#include "app/infostate.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QToolButton>
+
+namespace vantorel {
+
+namespace {
+QColor colour(unsigned rgb) { return QColor::fromRgb(rgb); }
+
+void draw(QLineEdit *edit, const ResultBox &box)
+{
+    if (edit->text() != box.text)
+        edit->setText(box.text);
+    QPalette p = edit->palette();
+    p.setColor(QPalette::Text, colour(box.foreground));
+    p.setColor(QPalette::Base, box.background == kDefaultBackground ? QPalette().color(QPalette::Base)
+                                                                     : colour(static_cast<unsigned>(box.background)));
+    edit->setPalette(p);
+    QFont f = edit->font();
+    f.setBold(box.bold);
+    edit->setFont(f);
+}
+
+QLineEdit *resultBox(QWidget *parent, const QString &name, int x, int y)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setReadOnly(true);
+    edit->setAlignment(Qt::AlignCenter);
+    edit->setGeometry(x, y, 57, 19);
+    edit->setTextMargins(0, 0, 0, 0);
+    QFont f = edit->font();
+    f.setPointSizeF(8);
+    edit->setFont(f);
+    return edit;
+}
+
+QPixmap doorPicture()
+{
+    QPixmap pixmap(28, 28);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(70, 50, 30), 2));
+    p.setBrush(QColor(170, 120, 70));
+    p.drawRect(7, 3, 14, 22);
+    p.setBrush(QColor(230, 200, 60));
+    p.drawEllipse(QPointF(17, 15), 1.5, 1.5);
+    return pixmap;
+}
+} // namespace
+
+InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::Window), state_(state)
+{
+    setObjectName(QStringLiteral("Info"));
+    setFixedSize(630, 425);
+
+    titre_ = new QLabel(this);
+    titre_->setObjectName(QStringLiteral("Titre"));
+    QFont tf(QStringLiteral("Arial"));
+    tf.setPointSizeF(14.25);
+    tf.setBold(true);
+    titre_->setFont(tf);
+    titre_->move(80, 32);
+
+    label41_ = new QLabel(QStringLiteral("File Cheksum"), this);
+    label41_->setObjectName(QStringLiteral("Label41"));
+    label41_->move(344, 37);
+    label41_->adjustSize();
+
+    fileCheksum_ = new QLineEdit(this);
+    fileCheksum_->setObjectName(QStringLiteral("FileCheksum"));
+    fileCheksum_->setReadOnly(true);
+    fileCheksum_->setGeometry(416, 33, 89, 20);
+    QPalette fp = fileCheksum_->palette();
+    fp.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+    fileCheksum_->setPalette(fp);
+    QFont ff = fileCheksum_->font();
+    ff.setBold(true);
+    fileCheksum_->setFont(ff);
+
+    auto *close = new QToolButton(this);
+    close->setObjectName(QStringLiteral("ComClose"));
+    close->setText(QStringLiteral("&Close"));
+    close->setIcon(QIcon(doorPicture()));
+    close->setIconSize(QSize(28, 28));
+    close->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    close->setGeometry(552, 16, 65, 57);
+    connect(close, &QToolButton::clicked, this, [this] { state_.close(); });
+
+    for (int b = 0; b < 4; ++b) {
+        auto *version = new QLabel(QStringLiteral("Version"), this);
+        version->move(16, 96 + 80 * b);
+        version->adjustSize();
+        auto *cheksum = new QLabel(QStringLiteral("Cheksum"), this);
+        cheksum->move(8, 120 + 80 * b);
+        cheksum->adjustSize();
+    }
+    for (int i = 0; i < InfoState::kControllers; ++i) {
+        const int b = i / 8;
+        const int k = i % 8;
+        const int x = 64 + 72 * k;
+        ver_[i] = resultBox(this, QStringLiteral("Ver%1").arg(i), x, 96 + 80 * b);
+        ckSum_[i] = resultBox(this, QStringLiteral("CkSum%1").arg(i), x, 120 + 80 * b);
+        auto *number = new QLabel(QString::number(i), this);
+        number->setObjectName(QStringLiteral("Number%1").arg(i));
+        number->setAlignment(Qt::AlignCenter);
+        number->setGeometry(x, 144 + 80 * b, 57, 13);
+    }
+    viewKey_ = state_.onUpdate([this] { sync(); });
+    sync();
+}
+
+InfoWindow::~InfoWindow() { state_.removeView(viewKey_); }
+
+void InfoWindow::sync()
+{
+    if (!state_.exists())
+        return;
+    setWindowTitle(state_.caption());
+    titre_->setText(state_.Titre());
+    titre_->adjustSize();
+    label41_->setVisible(state_.label41Visible());
+    fileCheksum_->setVisible(state_.label41Visible());
+    fileCheksum_->setText(state_.FileCheksum());
+    for (int i = 0; i < InfoState::kControllers; ++i) {
+        draw(ver_[i], state_.ver(i));
+        draw(ckSum_[i], state_.ckSum(i));
+    }
+}
+
+void InfoWindow::closeEvent(QCloseEvent *event)
+{
+    // Closing by the frame is the same as "&Close": the window is destroyed.
+    if (state_.exists()) {
+        event->ignore();
+        state_.close();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+} // namespace vantorel

@@ -1,0 +1,88 @@
+#include "support/linebench.h"
+
+#include "support/hexbuilder.h"
+
+#include <QFile>
+
+namespace vantorel {
+
+LineBench::LineBench(const sim::LineConfig &config, const sim::LineOptions &options)
+    : line(std::make_unique<sim::Line>(config, options))
+{
+    session = std::make_unique<Session>(port, desk, clock);
+    session->startUp(home.path());
+    Context &c = ctx();
+    c.timings.settleDelay = 0.03;
+    c.timings.failureHold = 0.0;
+    MainState &s = m();
+    s.ComPort.setText(line->slavePath());
+    s.Vitesse.setText(QStringLiteral("9600"));
+    s.Text1.setText(QStringLiteral("150"));
+    s.Text2.setText(QStringLiteral("5"));
+    s.Protocol.setText(QStringLiteral("3"));
+    s.Check1.setValue(0);
+}
+
+LineBench::~LineBench()
+{
+    session->shutDown();
+    session.reset();
+    line->stop();
+}
+
+Context &LineBench::ctx() { return session->context(); }
+MainState &LineBench::m() { return session->main(); }
+
+void LineBench::select(const QList<int> &controllers)
+{
+    for (int i = 0; i < 32; ++i)
+        m().C[i].setValue(controllers.contains(i) ? 1 : 0);
+}
+
+QStringList LineBench::log() const
+{
+    QFile f(home.filePath(QStringLiteral("Log.txt")));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromLatin1(f.readAll());
+    if (text.endsWith(QLatin1String("\r\n")))
+        text.chop(2);
+    return text.isEmpty() ? QStringList() : text.split(QStringLiteral("\r\n"));
+}
+
+QList<QByteArray> LineBench::framesSent() const
+{
+    QList<QByteArray> out;
+    for (const sim::FrameRecord &f : line->frames())
+        out << f.bytes;
+    return out;
+}
+
+QByteArray LineBench::bytesSent() const
+{
+    QByteArray out;
+    for (const sim::TrafficEntry &t : line->traffic()) {
+        if (t.fromTool)
+            out += t.bytes;
+    }
+    return out;
+}
+
+QString LineBench::useImage(const QByteArray &hexText, const QString &name)
+{
+    const QString path = home.filePath(name);
+    writeFile(path, hexText);
+    session->dropFile(path);
+    return path;
+}
+
+sim::ControllerConfig controller(int number, int speed, std::uint8_t protocolChar)
+{
+    sim::ControllerConfig c;
+    c.number = number;
+    c.speed = speed;
+    c.protocolChar = protocolChar;
+    return c;
+}
+
+} // namespace vantorel

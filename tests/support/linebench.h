@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/desk.h"
+#include "platform/qtserialport.h"
+#include "session/session.h"
+#include "sim/line.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace vantorel {
+
+// The tool in-process (real serial layer, recording desk) on a simulated line.
+// Settle and failure-hold times are short: no test through it is about them.
+struct LineBench {
+    explicit LineBench(const sim::LineConfig &config, const sim::LineOptions &options = {});
+    ~LineBench();
+
+    QTemporaryDir home;
+    std::unique_ptr<sim::Line> line;
+    QtSerialPort port;
+    RecordingDesk desk;
+    MonotonicClock clock;
+    std::unique_ptr<Session> session;
+    Context &ctx();
+    MainState &m();
+
+    // Ticks exactly these controllers.
+    void select(const QList<int> &controllers);
+    // The lines of Log.txt so far.
+    QStringList log() const;
+    // Every frame the tool put on the line, in order (as the line told them apart).
+    QList<QByteArray> framesSent() const;
+    // Bytes the tool wrote, joined.
+    QByteArray bytesSent() const;
+    // Writes a HEX file into the bench folder and selects it.
+    QString useImage(const QByteArray &hexText, const QString &name = QStringLiteral("image.hex"));
+};
+
+// A controller as most tests want it: answering at its speed, protocol char "@"+…
+sim::ControllerConfig controller(int number, int speed = 9600, std::uint8_t protocolChar = 0x04);
+
+} // namespace vantorel

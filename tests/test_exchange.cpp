@@ -1,0 +1,249 @@
+// The exchange of one frame, end to end: the real serial layer against the
+// simulated line.
+#include "link/checkcode.h"
+#include "link/exchange.h"
+#include "link/frames.h"
+#include "platform/fault.h"
+#include "support/linebench.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace vantorel;
+
+namespace {
+sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers)
+{
+    sim::LineConfig line;
+    line.controllers = controllers;
+    return line;
+}
+
+QStringList linesStartingWith(const QStringList &log, const QString &prefix)
+{
+    QStringList out;
+    for (const QString &l : log) {
+        if (l.startsWith(prefix))
+            out << l;
+    }
+    return out;
+}
+
+struct Exchange {
+    int result = -1;
+    QString answer;
+};
+
+Exchange exchange(LineBench &b, int ctrl, const QByteArray &frame, bool accept682F = false)
+{
+    b.ctx().port.selectPort(b.line->slavePath());
+    b.ctx().port.setSettings(b.m().Vitesse.text() + ",N,8,2");
+    b.ctx().port.open();
+    Exchange e;
+    e.result = SendReceive(b.ctx(), ctrl, frame, e.answer, accept682F);
+    b.ctx().port.close();
+    return e;
+}
+
+QByteArray check(int ctrl, std::uint8_t pc = 0x04) { return flashCheckFrame(QByteArray(1, char(pc)), ctrl, CheckKind::Crc); }
+} // namespace
+
+class TestExchange : public QObject {
+    Q_OBJECT
+
+private slots:
+    void answeredAtOnce()
+    {
+        LineBench b(lineOf({controller(1)}));
+        const Exchange e = exchange(b, 1, check(1));
+        QCOMPARE(e.result, 0);
+        QCOMPARE(e.answer.size(), 26);
+        QVERIFY(e.answer.startsWith("040107" "61" "73"));
+        QCOMPARE(b.bytesSent(), check(1));
+        QCOMPARE(b.log(), QStringList({"Recu en String : " + e.answer, "Communication OK  - CRC checked"}));
+    }
+
+    void silentControllerIsTriedThreeTimes()
+    {
+        LineBench b(lineOf({controller(1)}));
+        const Exchange e = exchange(b, 2, check(2));
+        QCOMPARE(e.result, 1);
+        QVERIFY(e.answer.isEmpty());
+        QCOMPARE(b.bytesSent(), check(2).repeated(3));
+        QCOMPARE(b.log(), QStringList({"No Answer"}));
+    }
+
+    void echoAloneRestartsTheWaitWithoutSendingAgain()
+    {
+        sim::LineOptions echo;
+        echo.echo = true;
+        LineBench b(lineOf({controller(1)}), echo);
+        // Silent controller on an echoing line: only the echo comes back.
+        Exchange e = exchange(b, 4, check(4));
+        QCOMPARE(e.result, 1);
+        QCOMPARE(b.bytesSent(), check(4).repeated(3));
+        QCOMPARE(b.log(), QStringList({"No Answer"}));
+    }
+
+    void answerAfterTheEchoIsAccepted_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("echo and answer in one read") << 0;
+        QTest::newRow("echo first, answer after the settle") << 90;
+    }
+    void answerAfterTheEchoIsAccepted()
+    {
+        QFETCH(int, delayMs);
+        sim::LineOptions echo;
+        echo.echo = true;
+        sim::ControllerConfig c = controller(1);
+        c.answerDelayMs = delayMs;
+        LineBench b(lineOf({c}), echo);
+        b.m().Text1.setText("1000");
+        const Exchange e = exchange(b, 1, check(1));
+        QCOMPARE(e.result, 0);
+        QVERIFY2(e.answer.startsWith("0401"), qPrintable(e.answer)); // the echo is gone
+        QCOMPARE(e.answer.size(), 26);
+        QCOMPARE(b.bytesSent(), check(1));
+    }
+
+    void threeByteAnswers_data()
+    {
+        QTest::addColumn<bool>("corrupt");
+        QTest::addColumn<int>("result");
+        // An answer of three bytes carries the CRC of nothing: it passes only
+        // as 00 00 xx.
+        QTest::newRow("00 00 04 passes") << false << 0;
+        QTest::newRow("a flipped bit fails") << true << 2;
+    }
+    void threeByteAnswers()
+    {
+        QFETCH(bool, corrupt);
+        QFETCH(int, result);
+        sim::ControllerConfig c = controller(1);
+        c.faults.wrongLength = -10; // nothing left before the check code: 00 00 04
+        c.faults.corruptAnswers = corrupt ? 1.0 : 0.0;
+        LineBench b(lineOf({c}));
+        const Exchange e = exchange(b, 1, check(1));
+        QCOMPARE(e.result, result);
+        const QStringList received = linesStartingWith(b.log(), "Recu en String : ");
+        QCOMPARE(received.size(), result == 0 ? 1 : 3);
+        if (result == 0)
+            QCOMPARE(received.first(), QString("Recu en String : 000004"));
+        for (const QString &line : received)
+            QCOMPARE(line.size(), QString("Recu en String : ").size() + 6);
+    }
+
+    void prot4PlusAcceptsAnyAnswerOfThreeBytes_data()
+    {
+        QTest::addColumn<bool>("prot4Plus");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("checked") << false << 2 << "Communication Error - CRC false 3 time";
+        QTest::newRow("Prot 4+: not checked") << true << 0 << "Communication OK  - CRC checked";
+    }
+    void prot4PlusAcceptsAnyAnswerOfThreeBytes()
+    {
+        QFETCH(bool, prot4Plus);
+        QFETCH(int, result);
+        QFETCH(QString, verdict);
+        sim::ControllerConfig c = controller(1);
+        c.faults.corruptAnswers = 1.0;
+        LineBench b(lineOf({c}));
+        b.m().Protocol4Plus.setValue(prot4Plus ? 1 : 0);
+        // The frame itself always carries the CRC here: the controller takes both.
+        const Exchange e = exchange(b, 1, check(1));
+        QCOMPARE(e.result, result);
+        QCOMPARE(b.log().last(), verdict);
+    }
+
+    void answer682FOnlyForTheSwitch()
+    {
+        sim::ControllerConfig c = controller(5);
+        c.protocol = 3;
+        {
+            LineBench b(lineOf({c}));
+            const Exchange e = exchange(b, 5, switchToP4Command(5), true);
+            QCOMPARE(e.result, 0);
+            QVERIFY(e.answer.isEmpty());
+            QCOMPARE(b.log(), QStringList({"Recu en String : 682F", "Communication OK  - CRC checked"}));
+        }
+        {
+            LineBench b(lineOf({c}));
+            const Exchange e = exchange(b, 5, switchToP4Command(5), false);
+            QVERIFY(e.result != 0);
+            QCOMPARE(b.log().first(), QString("Recu en String : 682F"));
+        }
+    }
+
+    void stopDuringTheWaitEndsAtOnceWithoutVerdict()
+    {
+        LineBench b(lineOf({controller(1)}));
+        b.m().Text1.setText("60000");
+        int calls = 0;
+        b.desk.onProcessEvents = [&] {
+            if (++calls == 20)
+                b.ctx().StopRequested = true;
+        };
+        QElapsedTimer t;
+        t.start();
+        const Exchange e = exchange(b, 9, check(9));
+        QCOMPARE(e.result, 1);
+        QVERIFY(t.elapsed() < 30000);
+        QVERIFY(b.log().isEmpty());
+        QCOMPARE(b.bytesSent(), check(9));
+    }
+
+    void lateAnswersAreReadAsTheStartOfTheNext()
+    {
+        // The answer to the first try arrives during the third: it is taken.
+        // The answers to the second and third tries wait in the port and are
+        // read first by the next exchange.
+        sim::ControllerConfig c = controller(1);
+        c.answerDelayMs = 800;
+        LineBench b(lineOf({c}));
+        b.m().Text1.setText("300");
+        b.ctx().port.selectPort(b.line->slavePath());
+        b.ctx().port.setSettings("9600,N,8,2");
+        b.ctx().port.open();
+        QString first;
+        QCOMPARE(SendReceive(b.ctx(), 1, check(1), first, false), 0);
+        QCOMPARE(b.bytesSent(), check(1).repeated(3));
+        QVERIFY(b.line->waitForFrames(3, 10000));
+        QVERIFY(b.line->waitUntil([](const sim::LineSnapshot &s) { return s.quiet; }, 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(b.ctx().port.bytesWaiting() >= 26, 10000);
+        QString second;
+        // A frame the controller does not even hear: the answer comes from the port's leftovers.
+        // Two answers read together fail the check; the later tries hear silence.
+        QCOMPARE(SendReceive(b.ctx(), 9, check(9), second, false), 1);
+        b.ctx().port.close();
+        QVERIFY(b.log().contains("Recu en String : " + first + first));
+    }
+
+    void timeOutTextMustBeANumber()
+    {
+        LineBench b(lineOf({controller(1)}));
+        b.m().Text1.setText("");
+        try {
+            exchange(b, 1, check(1));
+            QFAIL("no fault");
+        } catch (const Fault &f) {
+            QCOMPARE(f.code(), FaultCode::InvalidArgument);
+            QVERIFY(f.description().contains("Time Out"));
+        }
+        b.ctx().port.close();
+        QVERIFY(b.bytesSent().isEmpty());
+    }
+
+    void resultTexts()
+    {
+        QCOMPARE(ComResultText(0), QString("Communication OK  - CRC checked"));
+        QCOMPARE(ComResultText(1), QString("No Answer"));
+        QCOMPARE(ComResultText(2), QString("Communication Error - CRC false 3 time"));
+        QCOMPARE(ComResultText(3), QString("Communication Failure - 3 * E1"));
+        QCOMPARE(ComResultText(7), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExchange)
+#include "test_exchange.moc"
