@@ -1,0 +1,55 @@
+#include "programming/flasherase.h"
+
+#include "app/context.h"
+#include "link/exchange.h"
+#include "link/frames.h"
+#include "link/protocolchar.h"
+#include "link/status.h"
+#include "link/textcodec.h"
+
+namespace vantorel {
+
+bool FlashErase(Context &ctx, int ctrl)
+{
+    MainState &m = ctx.main;
+    ProtocolCharacter character(m);
+    bool erased = false;
+    bool again = true;
+    while (again) {
+        again = false;
+        int refusals = 1;
+        m.CmdFrame = eraseFrame(character.inUse(), ctrl, checkKindFor(m.Protocol4Plus.ticked()));
+        ctx.log.write(QStringLiteral("Message : $74"));
+        ctx.log.write(StrToHex(m.CmdFrame));
+        for (;;) {
+            const int r = SendReceive(ctx, ctrl, m.CmdFrame, m.AnswerHex, false);
+            if (r != ComOk) {
+                ShowCtrlStatus(ctx, ctrl, r);
+                again = character.fallBackToAt();
+                break;
+            }
+            if (answerCode(m.AnswerHex) == QLatin1String("61")) {
+                ctx.log.write(QStringLiteral("Answer : 61"));
+                erased = true;
+                ResetCtrlStatus(ctx, ctrl);
+                ctx.info.Ver(m.ControllerIndex).text.clear();
+                ctx.info.CkSum(m.ControllerIndex).text.clear();
+                ctx.info.changed();
+                ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(ctrl) + QStringLiteral(" : Erasing OK"),
+                             false);
+                break;
+            }
+            if (refusals < 3) {
+                ++refusals;
+                continue;
+            }
+            ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
+            ShowCtrlStatus(ctx, ctrl, 4);
+            break;
+        }
+    }
+    ctx.message.close();
+    return erased;
+}
+
+} // namespace vantorel

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace vantorel {
+
+class Context;
+
+// Erases controller ctrl's flash ("t" 55 AA F0) and waits for "61", with the
+// "@" rule and at most three refusals in a row. True when erased.
+bool FlashErase(Context &ctx, int ctrl);
+
+} // namespace vantorel

@@ -1,0 +1,89 @@
+#include "protocol/switching.h"
+
+#include "app/context.h"
+#include "link/exchange.h"
+#include "link/frames.h"
+#include "link/operation.h"
+#include "link/speedsearch.h"
+#include "link/status.h"
+#include "link/textcodec.h"
+#include "platform/desk.h"
+#include "platform/serialport.h"
+
+namespace vantorel {
+
+bool SendP4(Context &ctx, int i)
+{
+    MainState &m = ctx.main;
+    m.CmdFrame = switchToP4Command(i);
+    ctx.log.write(QStringLiteral("Message : p4 => QRV3"));
+    ctx.log.write(StrToHex(m.CmdFrame));
+    const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, true);
+    if (r == ComOk)
+        ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("send p4 OK!!!"));
+    return r == ComOk;
+}
+
+bool Send55(Context &ctx, int i)
+{
+    MainState &m = ctx.main;
+    m.CmdFrame = returnToP3Frame(i, checkKindFor(m.Protocol4Plus.ticked()));
+    ctx.log.write(QStringLiteral("Message : Cmd 55 to return to QRV3"));
+    ctx.log.write(StrToHex(m.CmdFrame));
+    bool accepted = false;
+    for (int tries = 1;; ++tries) {
+        const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, false);
+        if (r != ComOk) {
+            ShowCtrlStatus(ctx, i, r);
+            break;
+        }
+        if (answerCode(m.AnswerHex) == QLatin1String("61")) {
+            ctx.log.write(QStringLiteral("Answer : Ok"));
+            ResetCtrlStatus(ctx, i);
+            ctx.info.Ver(m.ControllerIndex).text.clear();
+            ctx.info.CkSum(m.ControllerIndex).text.clear();
+            ctx.info.changed();
+            ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Sending p4 OK"), false);
+            accepted = true;
+            break;
+        }
+        if (tries >= 3) {
+            ctx.log.write(QStringLiteral("Answer : Failure Sending p4 "));
+            ShowCtrlStatus(ctx, i, 4);
+            break;
+        }
+    }
+    ctx.message.close();
+    return accepted;
+}
+
+namespace {
+// The shape both switch commands share: each ticked controller, searching the speed.
+void switchAll(Context &ctx, const QString &title, bool (*send)(Context &, int))
+{
+    MainState &m = ctx.main;
+    runOperation(ctx, title, QString(), [&] {
+        for (int i = 0; i < MainState::kControllers; ++i)
+            ResetCtrlStatus(ctx, i);
+        ctx.StopRequested = false;
+        ctx.switchAccepted.fill(false);
+        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
+        openPort(ctx);
+        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
+            const int i = m.ControllerIndex;
+            SpeedSearch search;
+            search.attempt = [&] { return send(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
+            search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
+            ctx.switchAccepted[i] = searchSpeeds(ctx, i, search) == SearchResult::Found;
+        }
+        ctx.message.close();
+        ctx.port.close();
+    });
+}
+} // namespace
+
+void Cmd3to4Click(Context &ctx) { switchAll(ctx, QStringLiteral("Cmd3to4_Click "), SendP4); }
+
+void Cmd4to3Click(Context &ctx) { switchAll(ctx, QString::fromLatin1(kDefaultTitle), Send55); }
+
+} // namespace vantorel
