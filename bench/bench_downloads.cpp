@@ -1,0 +1,90 @@
+// Full-size downloads on the paced simulated line with the tool's default
+// timings: wall time against the pure line time of the bytes that crossed.
+// The baseline for making downloads faster; measured, not tuned.
+#include "support/hexbuilder.h"
+#include "support/linebench.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+using namespace vantorel;
+
+namespace {
+
+// About 56 KiB of code in 16-byte records, with a configuration record that
+// keeps the speed programmable and the protocol byte 04.
+QByteArray fullImage()
+{
+    QByteArray code(56 * 1024, '\0');
+    for (int i = 0; i < code.size(); ++i)
+        code[i] = char((i * 31 + 7) & 0xFF);
+    code[0x2020] = char(0x70);
+    code[0x2021] = 0;
+    code[0x2022] = 0x04;
+    code[0x2023] = 0x02;
+    return hexImage(0x0000, code, 16);
+}
+
+struct Figures {
+    double wall = 0;
+    qint64 bytes = 0;
+    double lineTime = 0;
+};
+
+Figures run(const char *name, int speed, int controllers, Session::Operation op, int delayMs)
+{
+    sim::LineConfig line;
+    for (int n = 0; n < controllers; ++n) {
+        sim::ControllerConfig c = controller(n, speed);
+        c.bootSpeed = speed;
+        line.controllers.push_back(c);
+    }
+    sim::LineOptions options;
+    options.pace = true;
+    LineBench b(line, options);
+    // Programming runs at the boot speed of Boot.ini.
+    writeFile(b.home.filePath("Boot.ini"), QByteArray::number(speed) + "\r\n");
+    b.m().BootSettings = QString::number(speed) + ",N,8,2";
+    b.ctx().timings = Timings{};
+    b.m().Text1.setText("1000");
+    b.m().Text2.setText(QString::number(delayMs));
+    b.m().Vitesse.setText(QString::number(speed));
+    b.useImage(fullImage());
+    QList<int> all;
+    for (int n = 0; n < controllers; ++n)
+        all << n;
+    b.select(all);
+
+    QElapsedTimer t;
+    t.start();
+    b.session->run(op);
+    Figures f;
+    f.wall = t.elapsed() / 1000.0;
+    for (const sim::TrafficEntry &e : b.line->traffic()) {
+        f.bytes += e.bytes.size();
+        if (e.signal.baud > 0)
+            f.lineTime += e.bytes.size() * 11.0 / e.signal.baud;
+    }
+    int ok = 0;
+    for (int n : all)
+        ok += b.ctx().info.ckSum(n).text == b.m().FileCheksum.text() ? 1 : 0;
+    std::printf("%-40s wall %8.1f s  bytes %8lld  line time %7.1f s  wall/line %6.2f  verified %d/%d  batches %d\n",
+                name, f.wall, static_cast<long long>(f.bytes), f.lineTime, f.lineTime > 0 ? f.wall / f.lineTime : 0.0,
+                ok, controllers, b.ctx().imageBatches);
+    std::fflush(stdout);
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::printf("full-size image, 16-byte records; paced line; settle 0.5 s, time-out 1000 ms\n");
+    run("serial, 1 controller, 9600", 9600, 1, Session::Operation::DownloadSerial, 10);
+    run("serial, 1 controller, 38400", 38400, 1, Session::Operation::DownloadSerial, 10);
+    run("parallel, 8 controllers, 38400, 10 ms", 38400, 8, Session::Operation::DownloadParallel, 10);
+    return 0;
+}
