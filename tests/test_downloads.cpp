@@ -7,6 +7,7 @@
 #include "platform/fault.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
+#include "support/shardedmain.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -14,13 +15,6 @@
 using namespace vantorel;
 
 namespace {
-
-sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers)
-{
-    sim::LineConfig line;
-    line.controllers = controllers;
-    return line;
-}
 
 // 1 KiB of code in 16-byte records (8 batches of 128 bytes) and a
 // configuration record at 2020 (its own batch).
@@ -44,20 +38,6 @@ quint32 fileSum(const QString &path)
 
 int countLines(const QStringList &log, const QString &line) { return int(log.count(line)); }
 
-QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b)
-{
-    QList<QPair<int, QByteArray>> out;
-    for (const sim::TrafficEntry &t : b.line->traffic()) {
-        if (!t.fromTool)
-            continue;
-        if (!out.isEmpty() && out.last().first == t.signal.baud)
-            out.last().second += t.bytes;
-        else
-            out.append({t.signal.baud, t.bytes});
-    }
-    return out;
-}
-
 int broadcastFrames(const LineBench &b)
 {
     int n = 0;
@@ -78,7 +58,6 @@ private slots:
     {
         // Controller 2 listens to "@" only; 4 sits at 4800, 6 at 19200.
         LineBench b(lineOf({controller(2, 9600, '@'), controller(4, 4800), controller(6, 19200)}));
-        b.m().Text1.setText("300");
         const QString path = b.useImage(image());
         QCOMPARE(b.ctx().imageBatches, 9);
         b.select({2, 4, 6});
@@ -139,6 +118,7 @@ private slots:
     void eraseFailingEverywhereEndsTheRun()
     {
         LineBench b(lineOf({controller(3)}));
+        b.m().Text1.setText("300"); // controller 1 never answers: only the tries matter
         b.useImage(image());
         b.m().Vitesse.setText("19200");
         b.select({1, 3});
@@ -328,6 +308,41 @@ private slots:
         QCOMPARE(returnToP3Frame(1, CheckKind::Sum), QByteArray::fromHex("4001370078" "04"));
     }
 
+    void returnRefusedThreeTimesIsAnErasingFailure()
+    {
+        // At 19200 and searched last (from 38400: 4800, 9600, then 19200).
+        sim::ControllerConfig c = controller(31, 19200);
+        c.faults.refuseReturn = 3;
+        LineBench b(lineOf({c}));
+        b.m().Vitesse.setText("38400");
+        b.select({31});
+        b.session->run(Session::Operation::To3);
+        const auto sent = sentWithSpeed(b);
+        QCOMPARE(sent.last().first, 19200);
+        QCOMPARE(sent.last().second, returnToP3Frame(31, CheckKind::Crc).repeated(3));
+        QVERIFY(b.log().contains("Answer : Failure Sending p4 "));
+        QCOMPARE(b.line->snapshot().controller(31)->protocol, 4);
+        QCOMPARE(b.ctx().info.ver(31).text, QString("Erasing"));
+        QCOMPARE(b.ctx().info.ckSum(31).text, QString("Failure"));
+        QCOMPARE(b.ctx().info.ver(31).foreground, kRed);
+        QVERIFY(!b.ctx().switchAccepted[31]);
+        QVERIFY(!b.ctx().info.shown());
+    }
+
+    void returnRefusedThenAcceptedAtTheNextSpeedTry()
+    {
+        sim::ControllerConfig c = controller(31);
+        c.faults.refuseReturn = 2;
+        LineBench b(lineOf({c}));
+        b.select({31});
+        b.session->run(Session::Operation::To3);
+        QCOMPARE(b.bytesSent(), returnToP3Frame(31, CheckKind::Crc).repeated(3));
+        QVERIFY(b.log().contains("Answer : Ok"));
+        QCOMPARE(b.line->snapshot().controller(31)->protocol, 3);
+        QVERIFY(b.ctx().switchAccepted[31]);
+        QCOMPARE(b.ctx().info.ver(31).text, QString());
+    }
+
     void unpluggedDuringProgramming()
     {
         sim::ControllerConfig c = controller(1);
@@ -348,5 +363,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDownloads)
+VANTOREL_SHARDED_MAIN(TestDownloads)
 #include "test_downloads.moc"

@@ -22,6 +22,7 @@ inline constexpr const char *kDefaultTitle = "Vantorel";
 struct Timings {
     double settleDelay = 0.5; // after the first answer byte, no events handled
     double failureHold = 2.0; // a failure message stays this long
+    int detectionTimeOutMs = 50; // the time-out the automatic detection puts in Time Out
 };
 
 // Everything one operation works with. No globals: a test can build several.

@@ -1,12 +1,21 @@
 #include "link/operation.h"
 
 #include "app/context.h"
+#include "link/status.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
 #include "platform/portnames.h"
 #include "platform/serialport.h"
 
 namespace vantorel {
+
+void prepareResultOperation(Context &ctx, const QString &title)
+{
+    for (int i = 0; i < MainState::kControllers; ++i)
+        ResetCtrlStatus(ctx, i);
+    ctx.StopRequested = false;
+    ctx.info.prepare(title, ctx.main.FileCheksum.text());
+}
 
 void openPort(Context &ctx)
 {

@@ -8,6 +8,11 @@ namespace vantorel {
 
 class Context;
 
+// The start the queries and downloads share: the 32 result rows back to
+// normal letters, the stop request cleared, the result window prepared under
+// 'title' and shown.
+void prepareResultOperation(Context &ctx, const QString &title);
+
 // Selects the port named in ComPort (through Ports.ini) and opens it.
 void openPort(Context &ctx);
 

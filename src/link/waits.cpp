@@ -8,7 +8,11 @@
 
 namespace vantorel {
 
-void pause() { QThread::usleep(500); }
+// Two milliseconds between looks: answers are judged after a settle wait of
+// hundreds of milliseconds anyway, and looking much more often (0.5 ms) was
+// measured to delay the kernel's delivery of bytes on pseudo-terminals by
+// seconds when several lines ran at once.
+void pause() { QThread::usleep(2000); }
 
 void waitHandlingEvents(Context &ctx, double seconds)
 {

@@ -4,14 +4,14 @@ namespace vantorel {
 
 class Context;
 
-// Waits measured on the context's monotonic clock. Both sleep a millisecond
-// between looks so a wait never burns a core.
+// Waits measured on the context's monotonic clock. Both sleep briefly between
+// looks so a wait never burns a core.
 
 // Lets window events run throughout (Cancel is seen).
 void waitHandlingEvents(Context &ctx, double seconds);
 // Handles no events: the windows do not respond meanwhile.
 void waitWithoutEvents(Context &ctx, double seconds);
-// Sleeps about one millisecond between two looks at the line.
+// The sleep between two looks at the line or the clock.
 void pause();
 
 } // namespace vantorel

@@ -21,10 +21,7 @@ const QString kFlashError = QStringLiteral("Flash Error");
 void prepare(Context &ctx)
 {
     MainState &m = ctx.main;
-    for (int i = 0; i < MainState::kControllers; ++i)
-        ResetCtrlStatus(ctx, i);
-    ctx.StopRequested = false;
-    ctx.info.prepare(QStringLiteral("Flash Info"), m.FileCheksum.text());
+    prepareResultOperation(ctx, QStringLiteral("Flash Info"));
     m.ProtocolChar = protocolCharFromText(m.Protocol.text());
     openPort(ctx);
 }

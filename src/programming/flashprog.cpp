@@ -85,6 +85,17 @@ void showProgressBar(Context &ctx, int sent)
         ctx.message.setProgress(sent, ctx.imageBatches);
 }
 
+// Shows the batch about to go and lets Cancel be seen; false on a stop request
+// (the file is then closed and the progress window stays).
+bool announceBatch(Context &ctx, const QString &text, const QString &inHand, int number)
+{
+    ShowProgress(ctx, text, true);
+    ctx.message.controllerInHand = inHand;
+    showProgressBar(ctx, number - 1);
+    ctx.desk.processEvents();
+    return !ctx.StopRequested;
+}
+
 } // namespace
 
 void FlashProg(Context &ctx)
@@ -96,11 +107,8 @@ void FlashProg(Context &ctx)
         int number = 0;
         while (!reader.atEnd()) {
             ++number;
-            ShowProgress(ctx, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "), true);
-            ctx.message.controllerInHand = QStringLiteral("All ticked controllers (broadcast)");
-            showProgressBar(ctx, number - 1);
-            ctx.desk.processEvents();
-            if (ctx.StopRequested)
+            if (!announceBatch(ctx, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "),
+                               QStringLiteral("All ticked controllers (broadcast)"), number))
                 return;
             const Batch batch = reader.next();
             m.CmdFrame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
@@ -139,14 +147,10 @@ void FlashProg00(Context &ctx, int ctrl)
         int refusals = 0; // one budget for the whole image
         while (!reader.atEnd()) {
             ++number;
-            ShowProgress(ctx,
-                         QStringLiteral("Controller ") + name + QStringLiteral(" : Programming Batch ")
-                             + QString::number(number) + QStringLiteral("   "),
-                         true);
-            ctx.message.controllerInHand = QStringLiteral("Controller ") + name;
-            showProgressBar(ctx, number - 1);
-            ctx.desk.processEvents();
-            if (ctx.StopRequested)
+            if (!announceBatch(ctx,
+                               QStringLiteral("Controller ") + name + QStringLiteral(" : Programming Batch ")
+                                   + QString::number(number) + QStringLiteral("   "),
+                               QStringLiteral("Controller ") + name, number))
                 return;
             const Batch batch = reader.next();
             // The last records gathered when the file ends still carry firmware:

@@ -15,7 +15,7 @@ void AutoClick(Context &ctx)
     const QString text1 = m.Text1.text();
     const QString vitesse = m.Vitesse.text();
     m.Auto.setEnabled(false);
-    m.Text1.setText(QStringLiteral("50"));
+    m.Text1.setText(QString::number(ctx.timings.detectionTimeOutMs));
     ctx.desk.processEvents();
 
     MessageState &msg = ctx.message;

@@ -15,10 +15,7 @@ void ComBootClick(Context &ctx)
 {
     MainState &m = ctx.main;
     runOperation(ctx, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
-        for (int i = 0; i < MainState::kControllers; ++i)
-            ResetCtrlStatus(ctx, i);
-        ctx.StopRequested = false;
-        ctx.info.prepare(QStringLiteral("Boot Info"), m.FileCheksum.text());
+        prepareResultOperation(ctx, QStringLiteral("Boot Info"));
         openPort(ctx);
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {

@@ -12,10 +12,7 @@ void ComInfoClick(Context &ctx)
 {
     MainState &m = ctx.main;
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
-        for (int i = 0; i < MainState::kControllers; ++i)
-            ResetCtrlStatus(ctx, i);
-        ctx.StopRequested = false;
-        ctx.info.prepare(QStringLiteral("Flash Info"), m.FileCheksum.text());
+        prepareResultOperation(ctx, QStringLiteral("Flash Info"));
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         openPort(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {

@@ -14,10 +14,12 @@ LineBench::LineBench(const sim::LineConfig &config, const sim::LineOptions &opti
     Context &c = ctx();
     c.timings.settleDelay = 0.03;
     c.timings.failureHold = 0.0;
+    // Answers are expected within a millisecond; a loaded machine gets ample room.
+    c.timings.detectionTimeOutMs = 1000;
     MainState &s = m();
     s.ComPort.setText(line->slavePath());
     s.Vitesse.setText(QStringLiteral("9600"));
-    s.Text1.setText(QStringLiteral("150"));
+    s.Text1.setText(QStringLiteral("1000"));
     s.Text2.setText(QStringLiteral("5"));
     s.Protocol.setText(QStringLiteral("3"));
     s.Check1.setValue(0);
@@ -83,6 +85,27 @@ sim::ControllerConfig controller(int number, int speed, std::uint8_t protocolCha
     c.speed = speed;
     c.protocolChar = protocolChar;
     return c;
+}
+
+sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers)
+{
+    sim::LineConfig line;
+    line.controllers = controllers;
+    return line;
+}
+
+QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b)
+{
+    QList<QPair<int, QByteArray>> out;
+    for (const sim::TrafficEntry &t : b.line->traffic()) {
+        if (!t.fromTool)
+            continue;
+        if (!out.isEmpty() && out.last().first == t.signal.baud)
+            out.last().second += t.bytes;
+        else
+            out.append({t.signal.baud, t.bytes});
+    }
+    return out;
 }
 
 } // namespace vantorel

@@ -15,6 +15,7 @@ namespace vantorel {
 
 // The tool in-process (real serial layer, recording desk) on a simulated line.
 // Settle and failure-hold times are short: no test through it is about them.
+// Time-outs are generous (1 s): a silent try costs that, an answer never waits for it.
 struct LineBench {
     explicit LineBench(const sim::LineConfig &config, const sim::LineOptions &options = {});
     ~LineBench();
@@ -40,7 +41,13 @@ struct LineBench {
     QString useImage(const QByteArray &hexText, const QString &name = QStringLiteral("image.hex"));
 };
 
-// A controller as most tests want it: answering at its speed, protocol char "@"+…
+// A controller as most tests want it: at its speed, protocol character 0x04
+// (the Protocol box at 3), CRC.
 sim::ControllerConfig controller(int number, int speed = 9600, std::uint8_t protocolChar = 0x04);
+
+sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers);
+
+// The bytes the tool sent, grouped by the line speed at which they went.
+QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b);
 
 } // namespace vantorel
