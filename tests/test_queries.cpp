@@ -341,6 +341,22 @@ private slots:
         b.session->run(Session::Operation::FlashInfo);
         QVERIFY(refused);
         QCOMPARE(b.ctx().info.ver(1).text, QString("01/00/00"));
+        QVERIFY(b.session->run(Session::Operation::FlashInfo)); // taken again once idle
+    }
+
+    void fileCannotChangeUnderARunningOperation()
+    {
+        LineBench b(lineOf({controller(1)}));
+        const QString first = b.useImage(":0300000002ABCD83\r\n:00000001FF\r\n", "first.hex");
+        b.select({1});
+        b.desk.fileAnswers << b.home.filePath("other.hex");
+        b.desk.onProcessEvents = [&] {
+            b.session->dropFile(b.home.filePath("other.hex"));
+            b.session->browse();
+        };
+        b.session->run(Session::Operation::FlashInfo);
+        QCOMPARE(b.m().FileName.text(), first);
+        QVERIFY(b.desk.dialogsShown.isEmpty());
     }
 };
 

@@ -41,8 +41,18 @@ bool Session::run(Operation operation)
     return true;
 }
 
-void Session::browse() { Command1Click(ctx_); }
+// The image must not change under a running download: its batches, its full
+// checksum and the verdict would come from different files.
+void Session::browse()
+{
+    if (!busy_)
+        Command1Click(ctx_);
+}
 
-void Session::dropFile(const QString &path) { ctx_.main.FileName.setText(path); }
+void Session::dropFile(const QString &path)
+{
+    if (!busy_)
+        ctx_.main.FileName.setText(path);
+}
 
 } // namespace vantorel

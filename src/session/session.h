@@ -25,7 +25,8 @@ public:
     bool run(Operation operation);
     bool busy() const { return busy_; }
 
-    // Buttons of the main window that belong to no operation.
+    // Buttons of the main window that belong to no operation. Choosing or
+    // dropping a file is ignored while an operation runs.
     void browse();
     // A file dropped on the window.
     void dropFile(const QString &path);
