@@ -12,12 +12,15 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 using namespace vantorel;
 
@@ -26,7 +29,14 @@ namespace {
 enum Exit { ExitOk = 0, ExitNotOk = 1, ExitUsage = 2, ExitPort = 3 };
 
 volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onInterrupt(int) { interrupted = 1; }
+// The first Ctrl-C cancels as the progress window's Cancel does; a second one
+// ends the program at once, for a user who will not wait for the cancel.
+extern "C" void onInterrupt(int)
+{
+    if (interrupted)
+        std::_Exit(130);
+    interrupted = 1;
+}
 
 void err(const QString &line)
 {
@@ -97,9 +107,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption delay(QStringLiteral("delay"), QStringLiteral("Parallel waiting delay in ms."), QStringLiteral("MS"));
     const QCommandLineOption protocol(QStringLiteral("protocol"), QStringLiteral("The Protocol number."), QStringLiteral("N"));
     const QCommandLineOption file(QStringLiteral("file"), QStringLiteral("HEX file."), QStringLiteral("HEX"));
-    const QCommandLineOption prot3(QStringLiteral("prot3")), noProt3(QStringLiteral("no-prot3"));
-    const QCommandLineOption p4(QStringLiteral("prot4plus")), noP4(QStringLiteral("no-prot4plus"));
-    const QCommandLineOption same(QStringLiteral("same-protocol")), noSame(QStringLiteral("no-same-protocol"));
+    const QCommandLineOption prot3(QStringLiteral("prot3"), QStringLiteral("Tick Prot 3: the controllers speak protocol 3."));
+    const QCommandLineOption noProt3(QStringLiteral("no-prot3"), QStringLiteral("Clear Prot 3."));
+    const QCommandLineOption p4(QStringLiteral("prot4plus"), QStringLiteral("Tick Prot 4+: frames carry the byte-sum check code."));
+    const QCommandLineOption noP4(QStringLiteral("no-prot4plus"), QStringLiteral("Clear Prot 4+ (the CRC)."));
+    const QCommandLineOption same(QStringLiteral("same-protocol"), QStringLiteral("Tick All Controllers same protocol."));
+    const QCommandLineOption noSame(QStringLiteral("no-same-protocol"), QStringLiteral("Clear All Controllers same protocol."));
     const QCommandLineOption controllers(QStringLiteral("controllers"), QStringLiteral("e.g. 0,3,5-7 | all | none."), QStringLiteral("LIST"));
     const QCommandLineOption settle(QStringLiteral("settle-ms"), QStringLiteral("Settle wait after the first answer byte (default 500)."), QStringLiteral("N"));
     const QCommandLineOption hold(QStringLiteral("hold-ms"), QStringLiteral("How long a failure message is held (default 2000)."), QStringLiteral("N"));
@@ -109,7 +122,10 @@ int main(int argc, char *argv[])
                   settle, hold, save, format});
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("The operation to run."));
     if (!p.parse(app.arguments())) {
-        err(QStringLiteral("vantorel-cli: ") + p.errorText() + QStringLiteral(" (see --help)"));
+        QString error = p.errorText();
+        if (error.endsWith(QLatin1Char('.')))
+            error.chop(1);
+        err(QStringLiteral("vantorel-cli: ") + error + QStringLiteral("; see --help"));
         return ExitUsage;
     }
     if (p.isSet(QStringLiteral("help")))
@@ -189,7 +205,34 @@ int main(int argc, char *argv[])
 
         if (p.isSet(dir) && !QFileInfo(p.value(dir)).isDir())
             throw Usage{QStringLiteral("--dir ") + p.value(dir) + QStringLiteral(" is not a folder")};
-        session.startUp(p.isSet(dir) ? p.value(dir) : QString());
+        // Checked before start-up, which empties Log.txt: a mistyped option
+        // must not cost the log of the last run.
+        QList<int> tickedList;
+        if (p.isSet(controllers) && !parseControllers(p.value(controllers), tickedList)
+            && p.value(controllers).trimmed().toLower() != QLatin1String("none"))
+            throw Usage{QStringLiteral("--controllers takes a list such as 0,3,5-7, or all, or none")};
+        const int settleMs = p.isSet(settle) ? number(settle, "milliseconds") : -1;
+        const int holdMs = p.isSet(hold) ? number(hold, "milliseconds") : -1;
+        // Flash.cfg keeps no file name: a download always needs --file.
+        if (command.startsWith(QLatin1String("download")) && !p.isSet(file))
+            throw Usage{QStringLiteral("a download needs a readable HEX file: give --file HEX")};
+        if (p.isSet(file)) {
+            ImageDescription unused;
+            try {
+                readHexChecksum(p.value(file), unused);
+            } catch (const Fault &f) {
+                err(QStringLiteral("vantorel-cli: cannot read ") + p.value(file) + QStringLiteral(": ") + f.description());
+                return ExitUsage;
+            }
+        }
+        const QString appDir = p.isSet(dir) ? p.value(dir) : findAppDir();
+        if (!p.isSet(protocol)) {
+            MainState saved;
+            ReadConfig(saved, QDir(appDir).filePath(QStringLiteral("Flash.cfg")));
+            if (saved.Protocol.text().isEmpty())
+                throw Usage{QStringLiteral("no protocol: give --protocol N (or save one in Flash.cfg)")};
+        }
+        session.startUp(appDir);
         if (!p.isSet(save))
             m.Check1.setValue(0);
         if (p.isSet(port))
@@ -211,16 +254,13 @@ int main(int argc, char *argv[])
             m.ChkProto.setVisible(true);
         }
         if (p.isSet(controllers)) {
-            QList<int> list;
-            if (!parseControllers(p.value(controllers), list) && p.value(controllers).trimmed().toLower() != QLatin1String("none"))
-                throw Usage{QStringLiteral("--controllers takes a list such as 0,3,5-7, or all, or none")};
             for (int i = 0; i < 32; ++i)
-                m.C[i].setValue(list.contains(i) ? 1 : 0);
+                m.C[i].setValue(tickedList.contains(i) ? 1 : 0);
         }
-        if (p.isSet(settle))
-            ctx.timings.settleDelay = number(settle, "milliseconds") / 1000.0;
-        if (p.isSet(hold))
-            ctx.timings.failureHold = number(hold, "milliseconds") / 1000.0;
+        if (settleMs >= 0)
+            ctx.timings.settleDelay = settleMs / 1000.0;
+        if (holdMs >= 0)
+            ctx.timings.failureHold = holdMs / 1000.0;
         if (p.isSet(file)) {
             session.dropFile(QFileInfo(p.value(file)).absoluteFilePath());
             if (m.FileCheksum.text().isEmpty()) {
@@ -259,7 +299,9 @@ int main(int argc, char *argv[])
 
         int status = ExitOk;
         const auto fault = ctx.lastFaultNumber;
-        if (fault && (*fault == static_cast<int>(FaultCode::PortOpen) || *fault == static_cast<int>(FaultCode::PortLost)))
+        // A write that fails is a line gone as much as one reported lost.
+        if (fault && (*fault == static_cast<int>(FaultCode::PortOpen) || *fault == static_cast<int>(FaultCode::PortLost)
+                      || *fault == static_cast<int>(FaultCode::PortWrite)))
             status = ExitPort;
         else if (fault)
             status = ExitNotOk;

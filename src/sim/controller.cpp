@@ -60,6 +60,7 @@ Controller::Controller(const ControllerConfig &config)
       firmwareProt4Plus_(config.prot4Plus),
       eraseRefusalsLeft_(config.faults.refuseErase),
       checksumRefusalsLeft_(config.faults.refuseChecksum),
+      returnRefusalsLeft_(config.faults.refuseReturn),
       random_(config.faults.seed)
 {
     for (const BatchRefusal &r : config.faults.refuseBatches)
@@ -147,6 +148,10 @@ QByteArray Controller::act(const Frame &frame, bool broadcast)
     if (frame.shape == FrameShape::Return) {
         if (mode_ != Mode::Firmware)
             return {}; // the boot program has no protocols to switch
+        if (returnRefusalsLeft_ > 0) {
+            --returnRefusalsLeft_;
+            return answerFrame(kRefused);
+        }
         const QByteArray ack = answerFrame(kAccepted);
         protocol_ = 3;
         return ack;

@@ -93,6 +93,7 @@ private:
     std::map<int, int> batchRefusalsLeft_;
     int eraseRefusalsLeft_;
     int checksumRefusalsLeft_;
+    int returnRefusalsLeft_;
     qint64 framesHeard_ = 0;
     qint64 answersSent_ = 0;
     bool stopped_ = false;

@@ -171,7 +171,7 @@ public:
         const QJsonObject o = v.toObject();
         onlyKnownKeys(o, where,
                       {QStringLiteral("silent"), QStringLiteral("refuseErase"), QStringLiteral("refuseBatches"),
-                       QStringLiteral("refuseChecksum"), QStringLiteral("dropAnswers"),
+                       QStringLiteral("refuseChecksum"), QStringLiteral("refuseReturn"), QStringLiteral("dropAnswers"),
                        QStringLiteral("corruptAnswers"), QStringLiteral("seed"), QStringLiteral("wrongLength"),
                        QStringLiteral("noiseBefore"), QStringLiteral("noiseAfter"),
                        QStringLiteral("stopAfterFrames"), QStringLiteral("unplugAfterFrames")});
@@ -185,6 +185,7 @@ public:
         field("silent", [&](auto &x, auto &w) { f.silent = boolean(x, w); });
         field("refuseErase", [&](auto &x, auto &w) { f.refuseErase = integer(x, w, 0, kMany); });
         field("refuseChecksum", [&](auto &x, auto &w) { f.refuseChecksum = integer(x, w, 0, kMany); });
+        field("refuseReturn", [&](auto &x, auto &w) { f.refuseReturn = integer(x, w, 0, kMany); });
         field("dropAnswers", [&](auto &x, auto &w) { f.dropAnswers = fraction(x, w); });
         field("corruptAnswers", [&](auto &x, auto &w) { f.corruptAnswers = fraction(x, w); });
         field("seed", [&](auto &x, auto &w) { f.seed = std::uint32_t(integer(x, w, 0, 2'000'000'000)); });
@@ -306,6 +307,47 @@ LineConfig defaultLine()
     add(5, 38400, {0x01, 0x01, 0x09}, false);
     add(7, 4800, {0x01, 0x00, 0x07}, true);
     return line;
+}
+
+namespace {
+
+QByteArray hexLine(int address, const QByteArray &data, int type)
+{
+    QByteArray record;
+    record += char(data.size());
+    record += char(address >> 8);
+    record += char(address & 0xFF);
+    record += char(type);
+    record += data;
+    int sum = 0;
+    for (const char b : record)
+        sum += std::uint8_t(b);
+    record += char(-sum & 0xFF);
+    return ':' + record.toHex().toUpper() + "\r\n";
+}
+
+} // namespace
+
+QByteArray sampleImage()
+{
+    // 640 bytes: five batches of eight 16-byte records, so each controller
+    // costs five acknowledged batches plus one for the configuration record.
+    QByteArray code(640, '\0');
+    std::uint32_t state = 0x5EED;
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        code[i] = char(state >> 16);
+    }
+    const QByteArray banner("Vantorel sample image - for the simulated line, not for real controllers");
+    code.replace(0x100, banner.size(), banner);
+
+    QByteArray hex;
+    for (qsizetype at = 0; at < code.size(); at += 16)
+        hex += hexLine(int(at), code.mid(at, 16), 0x00);
+    // Speed code 111 (programmable: each controller keeps its own), CRC, protocol byte 04, type 02 (QRVB).
+    hex += hexLine(0x2020, QByteArray::fromHex("70000402"), 0x00);
+    hex += hexLine(0x0000, {}, 0x01);
+    return hex;
 }
 
 QByteArray flashFromHexFile(const QString &path)

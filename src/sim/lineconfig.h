@@ -26,6 +26,7 @@ struct Faults {
     int refuseErase = 0;        // the first N erase commands are refused
     std::vector<BatchRefusal> refuseBatches;
     int refuseChecksum = 0;     // the first N full-checksum commands are refused
+    int refuseReturn = 0;       // the first N return commands (to protocol 3) are refused
     double dropAnswers = 0;     // fraction of answers never sent
     double corruptAnswers = 0;  // fraction of answers with one bit flipped
     std::uint32_t seed = 1;     // makes the fractions and noise repeatable
@@ -66,6 +67,11 @@ public:
 
 // Four controllers at mixed speeds, for trying the tool without a file.
 LineConfig defaultLine();
+
+// An Intel HEX image every controller of defaultLine() takes: a little code
+// and a configuration record that keeps each controller's speed and protocol
+// character 0x04. Small, so that a demonstration download is quick.
+QByteArray sampleImage();
 
 // Reads a line description (JSON). A relative flash file name is taken from
 // the description's folder. Throws ConfigError.

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <cerrno>
@@ -104,7 +105,11 @@ int main(int argc, char **argv)
                                          QStringLiteral("Write the state as JSON here after every frame and at "
                                                         "the end."),
                                          QStringLiteral("file"));
-    parser.addOptions({configOption, linkOption, echoOption, paceOption, stateOption});
+    const QCommandLineOption sampleOption(QStringLiteral("write-sample-image"),
+                                          QStringLiteral("Write a small HEX image that the built-in line's "
+                                                         "controllers take, then quit without starting a line."),
+                                          QStringLiteral("file"));
+    parser.addOptions({configOption, linkOption, echoOption, paceOption, stateOption, sampleOption});
     if (!parser.parse(QCoreApplication::arguments())) {
         QString error = parser.errorText();
         if (error.endsWith(QLatin1Char('.')))
@@ -118,6 +123,17 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument \"%1\"; see --help").arg(parser.positionalArguments().first()),
                     kBadUse);
+
+    if (parser.isSet(sampleOption)) {
+        const QString path = parser.value(sampleOption);
+        QSaveFile file(path);
+        const QByteArray image = sampleImage();
+        if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit())
+            return fail(QStringLiteral("--write-sample-image %1: cannot be written (%2); choose a file in a "
+                                       "writable folder")
+                            .arg(path, file.errorString()));
+        return 0;
+    }
 
     LineConfig config;
     try {

@@ -71,8 +71,9 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
 
     label41_ = new QLabel(QStringLiteral("File Cheksum"), this);
     label41_->setObjectName(QStringLiteral("Label41"));
-    label41_->move(344, 37);
     label41_->adjustSize();
+    // Ends just left of the checksum box, however wide the font makes it.
+    label41_->move(qMin(344, 410 - label41_->width()), 37);
 
     fileCheksum_ = new QLineEdit(this);
     fileCheksum_->setObjectName(QStringLiteral("FileCheksum"));

@@ -26,7 +26,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption shotOption(QStringLiteral("screenshot"),
                                         QStringLiteral("Save a picture of the main window and quit."),
                                         QStringLiteral("png"));
-    parser.addOptions({fileOption, portOption, shotOption});
+    const QCommandLineOption resultShotOption(
+        QStringLiteral("screenshot-after-download"),
+        QStringLiteral("Press Download (Serial), save a picture of the result window when it ends, and quit."),
+        QStringLiteral("png"));
+    parser.addOptions({fileOption, portOption, shotOption, resultShotOption});
     parser.process(app);
 
     vantorel::QtSerialPort port;
@@ -42,11 +46,22 @@ int main(int argc, char *argv[])
     if (parser.isSet(fileOption))
         session.dropFile(parser.value(fileOption));
 
-    if (parser.isSet(shotOption)) {
-        // Settings of a screenshot run are not worth keeping.
+    if (parser.isSet(resultShotOption)) {
+        // For the pictures in the documentation; settings of such a run are not worth keeping.
         session.main().Check1.setValue(0);
         QTimer::singleShot(800, &window, [&] {
+            session.run(vantorel::Session::Operation::DownloadSerial);
+            auto *info = window.findChild<QWidget *>(QStringLiteral("Info"));
+            const bool saved = info && info->grab().save(parser.value(resultShotOption));
+            window.close();
+            QApplication::exit(saved ? 0 : 1);
+        });
+    } else if (parser.isSet(shotOption)) {
+        QTimer::singleShot(800, &window, [&] {
             const bool saved = window.grab().save(parser.value(shotOption));
+            // Settings of a screenshot run are not worth keeping; cleared after
+            // the picture, which shows the box as every start ticks it.
+            session.main().Check1.setValue(0);
             window.close();
             QApplication::exit(saved ? 0 : 1);
         });
