@@ -231,16 +231,9 @@ private slots:
     void takesFramesBackToBack();
     void downloadLandsTheImage_data();
     void downloadLandsTheImage();
-    void broadcastProgramsEveryBootProgram_data();
-    void broadcastProgramsEveryBootProgram();
-    void refuses_data();
-    void refuses();
     void answerFaults_data();
     void answerFaults();
-    void stopsAnsweringAfterFrames();
     void seededFaultsRepeat();
-    void unplugLosesTheToolsPort();
-    void echoesWhatTheToolSends();
     void pacesEchoAt11BitsPerByte();
     void pacesAnswers();
     void writesStateAfterEveryFrame();
@@ -473,105 +466,6 @@ void TestLineSim::downloadLandsTheImage()
     QCOMPARE(QString::fromLatin1(answer.mid(8, 2).toHex().toUpper()), image.checksum.right(4));
 }
 
-void TestLineSim::broadcastProgramsEveryBootProgram_data()
-{
-    QTest::addColumn<std::vector<BatchRefusal>>("missedBy2");
-    QTest::addColumn<int>("codeOf2");
-    QTest::newRow("all take every batch") << std::vector<BatchRefusal>{} << 0x61;
-    QTest::newRow("controller 2 misses batch 2") << std::vector<BatchRefusal>{{2, 1}} << 0xE1;
-}
-
-void TestLineSim::broadcastProgramsEveryBootProgram()
-{
-    QFETCH(std::vector<BatchRefusal>, missedBy2);
-    QTemporaryDir dir;
-    const Image image = writeImage(dir.filePath(QStringLiteral("image.hex")), bytes("10000402"));
-    ControllerConfig two = controller(2);
-    two.faults.refuseBatches = missedBy2;
-    const auto line = lineOf({controller(1), two, controller(3)});
-    Tool tool(*line);
-    QCOMPARE(tool.code(erase(1)), 0x61);
-    QCOMPARE(tool.code(erase(2)), 0x61);
-    const QByteArray untouched = line->flash(3);
-
-    const qint64 outBefore = line->snapshot().bytesOut;
-    BatchReader reader(image.path);
-    int batches = 0;
-    while (!reader.atEnd()) {
-        const Batch batch = reader.next();
-        tool.send(programming(0x5F, batch.addressBytes, batch.data));
-        ++batches;
-    }
-    QVERIFY(line->waitForFrames(2 + batches, Patience));
-    QCOMPARE(line->snapshot().bytesOut, outBefore); // a broadcast is never answered
-
-    QCOMPARE(tool.code(fullChecksum(1, checksumBytes(image.checksum))), 0x61);
-    QTEST(tool.code(fullChecksum(2, checksumBytes(image.checksum))), "codeOf2");
-    QCOMPARE(line->flash(1), image.flash);
-    QCOMPARE(line->flash(2) == image.flash, missedBy2.empty());
-    QCOMPARE(line->flash(3), untouched); // running its firmware, it takes no notice
-    QCOMPARE(line->snapshot().controller(3)->framesHeard, 0);
-}
-
-void TestLineSim::refuses_data()
-{
-    QTest::addColumn<Faults>("faults");
-    QTest::addColumn<QList<QByteArray>>("frames");
-    QTest::addColumn<QList<int>>("codes");
-    QTest::addColumn<Mode>("modeAfter");
-
-    const QByteArray batch1 = programming(1, bytes("0000"), QByteArray(16, 0x11));
-    const QByteArray batch2 = programming(1, bytes("0010"), QByteArray(16, 0x22));
-    const QByteArray batch3 = programming(1, bytes("0020"), QByteArray(16, 0x33));
-    // FF everywhere but 48 bytes: 255 * (57342 - 48) + 16 * (0x11 + 0x22 + 0x33).
-    const QByteArray rightSum = checksumBytes(QString::number(255 * (kFlashSize - 48) + 16 * 0x66, 16).toUpper());
-    const QByteArray allDone = fullChecksum(1, rightSum);
-
-    Faults none;
-    QTest::newRow("erase refused twice") << [] {
-        Faults f;
-        f.refuseErase = 2;
-        return f;
-    }() << QList<QByteArray>{erase(1), erase(1), erase(1)} << QList<int>{0xE1, 0xE1, 0x61} << Mode::Boot;
-    QTest::newRow("batch 2 refused twice") << [] {
-        Faults f;
-        f.refuseBatches = {{2, 2}};
-        return f;
-    }() << QList<QByteArray>{erase(1), batch1, batch2, batch2, batch2, batch3, allDone}
-        << QList<int>{0x61, 0x61, 0xE1, 0xE1, 0x61, 0x61, 0x61} << Mode::Firmware;
-    QTest::newRow("full checksum refused once") << [] {
-        Faults f;
-        f.refuseChecksum = 1;
-        return f;
-    }() << QList<QByteArray>{erase(1), batch1, batch2, batch3, allDone, allDone}
-        << QList<int>{0x61, 0x61, 0x61, 0x61, 0xE1, 0x61} << Mode::Firmware;
-    QTest::newRow("full checksum of a batch that never came")
-        << none << QList<QByteArray>{erase(1), batch1, batch3, allDone} << QList<int>{0x61, 0x61, 0x61, 0xE1}
-        << Mode::Boot;
-    QTest::newRow("batch beyond the flash") << none
-                                            << QList<QByteArray>{erase(1), programming(1, bytes("DFF0"),
-                                                                                      QByteArray(16, 0))}
-                                            << QList<int>{0x61, 0xE1} << Mode::Boot;
-    QTest::newRow("batch to firmware, not boot program")
-        << none << QList<QByteArray>{batch1, allDone} << QList<int>{0xE1, 0xE1} << Mode::Firmware;
-}
-
-void TestLineSim::refuses()
-{
-    QFETCH(Faults, faults);
-    QFETCH(QList<QByteArray>, frames);
-    ControllerConfig c = controller(1);
-    c.faults = faults;
-    const auto line = lineOf({c});
-    Tool tool(*line);
-
-    QList<int> codes;
-    for (const QByteArray &frame : frames)
-        codes << tool.code(frame);
-    QTEST(codes, "codes");
-    QTEST(line->snapshot().controller(1)->mode, "modeAfter");
-}
-
 void TestLineSim::answerFaults_data()
 {
     QTest::addColumn<Faults>("faults");
@@ -611,22 +505,6 @@ void TestLineSim::answerFaults()
     }
 }
 
-void TestLineSim::stopsAnsweringAfterFrames()
-{
-    ControllerConfig c = controller(1);
-    c.faults.stopAfterFrames = 2;
-    const auto line = lineOf({c, controller(kWitness)});
-    Tool tool(*line);
-
-    QCOMPARE(tool.exchange(flashCheck(1), 13).size(), 13);
-    QCOMPARE(tool.code(erase(1)), 0x61);
-    tool.send(flashCheck(1));
-    QCOMPARE(std::uint8_t(tool.exchange(flashCheck(kWitness), 13).at(1)), std::uint8_t(kWitness));
-    const ControllerState after = *line->snapshot().controller(1);
-    QVERIFY(after.stopped);
-    QCOMPARE(after.answersSent, 2);
-}
-
 void TestLineSim::seededFaultsRepeat()
 {
     ControllerConfig c = controller(1);
@@ -659,49 +537,6 @@ void TestLineSim::seededFaultsRepeat()
     for (qsizetype at = 0; at < first.size(); at += 13)
         damaged += crcChecks(first.mid(at, 13)) ? 0 : 1;
     QVERIFY(damaged > 0 && damaged < first.size() / 13);
-}
-
-void TestLineSim::unplugLosesTheToolsPort()
-{
-    ControllerConfig c = controller(1);
-    c.faults.unplugAfterFrames = 1;
-    const auto line = lineOf({c});
-    Tool tool(*line);
-
-    QCOMPARE(tool.exchange(flashCheck(1), 13).size(), 13);
-    tool.send(flashCheck(1));
-    QVERIFY(line->waitUntil([](const LineSnapshot &s) { return s.unplugged; }, Patience));
-
-    std::optional<Fault> lost;
-    const QDeadlineTimer deadline(Patience);
-    while (!lost && !deadline.hasExpired()) {
-        try {
-            tool.port.bytesWaiting();
-            QThread::msleep(1); // the kernel tells the slave side a moment later
-        } catch (const Fault &fault) {
-            lost = fault;
-        }
-    }
-    QVERIFY(lost);
-    QCOMPARE(lost->code(), FaultCode::PortLost);
-    QVERIFY(line->frames().back().unplugged);
-}
-
-void TestLineSim::echoesWhatTheToolSends()
-{
-    LineOptions options;
-    options.echo = true;
-    const auto line = lineOf({controller(1)}, options);
-    Tool tool(*line);
-
-    const QByteArray frame = flashCheck(1);
-    const QByteArray got = tool.exchange(frame, frame.size() + 13);
-    QCOMPARE(got.left(frame.size()), frame);
-    QCOMPARE(got.size(), frame.size() + 13);
-    QVERIFY(crcChecks(got.mid(frame.size())));
-
-    // Bytes that are no frame come back as well.
-    QCOMPARE(tool.exchange("noise", 5), QByteArray("noise"));
 }
 
 void TestLineSim::pacesEchoAt11BitsPerByte()
