@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QFontMetrics>
 #include <QTest>
 
 using namespace vantorel;
@@ -145,6 +146,30 @@ private slots:
         QFile cfg(dir.filePath("Flash.cfg"));
         QVERIFY(cfg.open(QIODevice::ReadOnly));
         QVERIFY(cfg.readAll().startsWith("1500\r\n"));
+    }
+
+    void resultWindowShowsLongWordsWhole()
+    {
+        Session session(port, desk, clock);
+        session.startUp(home.path());
+        MainWindow window(session);
+        InfoState &info = session.context().info;
+        info.prepare("Flash Info", "1C7F");
+        for (const auto &[ver, ck] : {std::pair{"Communication", "ERROR"}, std::pair{"Programmation", "ERROR"},
+                                      std::pair{"communication", "Failure"}}) {
+            info.Ver(13).text = ver;
+            info.Ver(13).bold = true;
+            info.Ver(13).foreground = kRed;
+            info.CkSum(13).text = ck;
+            info.CkSum(13).bold = true;
+            info.changed();
+            auto *box = window.findChild<QWidget *>("Info")->findChild<QLineEdit *>("Ver13");
+            QVERIFY(box);
+            QCOMPARE(box->geometry(), QRect(424, 176, 57, 19));
+            QVERIFY2(QFontMetrics(box->font()).horizontalAdvance(ver) <= box->width() - 4, ver);
+            QCOMPARE(box->toolTip(), QString(ver));
+        }
+        info.close();
     }
 
     void progressWindowFollowsItsState()

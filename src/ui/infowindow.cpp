@@ -3,6 +3,7 @@
 #include "app/infostate.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -22,9 +23,16 @@ void draw(QLineEdit *edit, const ResultBox &box)
     p.setColor(QPalette::Base, box.background == kDefaultBackground ? QPalette().color(QPalette::Base)
                                                                      : colour(static_cast<unsigned>(box.background)));
     edit->setPalette(p);
+    // The boxes keep their fixed size; a long word such as "Communication"
+    // in bold gets a smaller type rather than being cut.
     QFont f = edit->font();
     f.setBold(box.bold);
+    f.setPixelSize(11);
+    const int room = edit->width() - 6;
+    while (f.pixelSize() > 6 && QFontMetrics(f).horizontalAdvance(box.text) > room)
+        f.setPixelSize(f.pixelSize() - 1);
     edit->setFont(f);
+    edit->setToolTip(box.text);
 }
 
 QLineEdit *resultBox(QWidget *parent, const QString &name, int x, int y)
@@ -35,9 +43,6 @@ QLineEdit *resultBox(QWidget *parent, const QString &name, int x, int y)
     edit->setAlignment(Qt::AlignCenter);
     edit->setGeometry(x, y, 57, 19);
     edit->setTextMargins(0, 0, 0, 0);
-    QFont f = edit->font();
-    f.setPointSizeF(8);
-    edit->setFont(f);
     return edit;
 }
 

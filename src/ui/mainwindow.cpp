@@ -132,7 +132,7 @@ void MainWindow::build()
     auto *comPort = new QComboBox;
     comPort->setObjectName(QStringLiteral("ComPort"));
     comPort->setEditable(true);
-    comPort->setMinimumWidth(110);
+    comPort->setMinimumWidth(200); // device paths as well as "COM n"
     bindComboBox(m.ComPort, comPort);
     auto *vitesse = new QComboBox;
     vitesse->setObjectName(QStringLiteral("Vitesse"));
