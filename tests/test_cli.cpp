@@ -10,6 +10,7 @@
 #include "session/session.h"
 #include "sim/line.h"
 #include "support/hexbuilder.h"
+#include "support/linebench.h"
 #include "ui/mainwindow.h"
 
 #include <QFile>
@@ -113,20 +114,6 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// What the tool sent, cut where the line settings changed: speed and bytes.
-QList<QPair<int, QByteArray>> sentBySpeed(const sim::Line &line)
-{
-    QList<QPair<int, QByteArray>> out;
-    for (const sim::TrafficEntry &t : line.traffic()) {
-        if (!t.fromTool)
-            continue;
-        if (!out.isEmpty() && out.last().first == t.signal.baud)
-            out.last().second += t.bytes;
-        else
-            out.append({t.signal.baud, t.bytes});
-    }
-    return out;
-}
 
 bool isBatch(const QByteArray &frame) { return frame.size() > 7 && frame.mid(3, 4) == QByteArray("u\xAA\x55\x10", 4); }
 bool isFullChecksum(const QByteArray &frame)
@@ -578,9 +565,9 @@ private slots:
             session.shutDown();
         }
 
-        const auto cliBytes = sentBySpeed(*cliLine);
+        const auto cliBytes = sentWithSpeed(*cliLine);
         QVERIFY2(cliBytes.size() >= 2, "the search went from 9600 to 4800");
-        QCOMPARE(sentBySpeed(*windowLine), cliBytes);
+        QCOMPARE(sentWithSpeed(*windowLine), cliBytes);
         const QByteArray cliLog = readAll(cliHome.filePath("Log.txt"));
         QVERIFY(cliLog.contains("Message : $73"));
         QCOMPARE(readAll(windowHome.filePath("Log.txt")), cliLog);

@@ -39,13 +39,18 @@ bool runOperation(Context &ctx, const QString &title, const QString &suffix, con
     return ok;
 }
 
+bool endsOperation(const Fault &fault)
+{
+    return fault.code() == FaultCode::PortLost || fault.code() == FaultCode::PortOpen
+        || fault.code() == FaultCode::PortWrite;
+}
+
 void carryOn(Context &ctx, const QString &title, const std::function<void()> &step)
 {
     try {
         step();
     } catch (const Fault &fault) {
-        if (fault.code() == FaultCode::PortLost || fault.code() == FaultCode::PortOpen
-            || fault.code() == FaultCode::PortWrite)
+        if (endsOperation(fault))
             throw;
         ctx.desk.message(title, faultBoxText(fault));
     }

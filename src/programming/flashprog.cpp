@@ -6,6 +6,7 @@
 #include "image/hexfile.h"
 #include "link/exchange.h"
 #include "link/frames.h"
+#include "link/operation.h"
 #include "link/status.h"
 #include "link/textcodec.h"
 #include "link/waits.h"
@@ -40,14 +41,6 @@ int delayMs(const QString &text2)
 QByteArray fullChecksumFor(Context &ctx, int ctrl)
 {
     return fullChecksumFrame(ctrl, checksumBytes(ReadHexFile(ctx)));
-}
-
-// A fault inside a programming procedure ends that procedure after its box;
-// a lost port ends the whole operation.
-bool endsOperation(const Fault &fault)
-{
-    return fault.code() == FaultCode::PortLost || fault.code() == FaultCode::PortOpen
-        || fault.code() == FaultCode::PortWrite;
 }
 
 // The full checksum to one controller, repeated on up to two refusals.
@@ -85,6 +78,21 @@ void showProgressBar(Context &ctx, int sent)
         ctx.message.setProgress(sent, ctx.imageBatches);
 }
 
+// Runs the batch phase of a programming procedure; true when the full
+// checksum is to follow. A fault in it (a bad HEX line) ends the procedure
+// after its box. A lost port ends the whole operation.
+bool batchPhase(Context &ctx, const std::function<bool()> &phase)
+{
+    try {
+        return phase();
+    } catch (const Fault &fault) {
+        if (endsOperation(fault))
+            throw;
+        ctx.desk.message(QStringLiteral("Flash Error"), faultBoxText(fault));
+        return false;
+    }
+}
+
 // Shows the batch about to go and lets Cancel be seen; false on a stop request
 // (the file is then closed and the progress window stays).
 bool announceBatch(Context &ctx, const QString &text, const QString &inHand, int number)
@@ -102,14 +110,14 @@ void FlashProg(Context &ctx)
 {
     MainState &m = ctx.main;
     ctx.log.write(QStringLiteral("Programming 5F without answer"));
-    try {
+    const bool complete = batchPhase(ctx, [&] {
         BatchReader reader(m.FileName.text());
         int number = 0;
         while (!reader.atEnd()) {
             ++number;
             if (!announceBatch(ctx, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "),
                                QStringLiteral("All ticked controllers (broadcast)"), number))
-                return;
+                return false;
             const Batch batch = reader.next();
             m.CmdFrame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
             ctx.log.write(StrToHex(m.CmdFrame));
@@ -120,12 +128,10 @@ void FlashProg(Context &ctx)
                 pause();
         }
         showProgressBar(ctx, number);
-    } catch (const Fault &fault) {
-        if (endsOperation(fault))
-            throw;
-        ctx.desk.message(QStringLiteral("Flash Error"), faultBoxText(fault));
+        return true;
+    });
+    if (!complete)
         return;
-    }
 
     ctx.port.discardInput();
     for (int k = 0; k < MainState::kControllers; ++k) {
@@ -141,7 +147,7 @@ void FlashProg00(Context &ctx, int ctrl)
     MainState &m = ctx.main;
     const QString name = QString::number(ctrl);
     ctx.log.write(QStringLiteral("******** PROGRAMMATION DU CTRL ") + name + QStringLiteral(" **********"));
-    try {
+    const bool complete = batchPhase(ctx, [&] {
         BatchReader reader(m.FileName.text());
         int number = 0;
         int refusals = 0; // one budget for the whole image
@@ -151,7 +157,7 @@ void FlashProg00(Context &ctx, int ctrl)
                                QStringLiteral("Controller ") + name + QStringLiteral(" : Programming Batch ")
                                    + QString::number(number) + QStringLiteral("   "),
                                QStringLiteral("Controller ") + name, number))
-                return;
+                return false;
             const Batch batch = reader.next();
             // The last records gathered when the file ends still carry firmware:
             // they are sent. An end record alone carries nothing and is not.
@@ -164,7 +170,7 @@ void FlashProg00(Context &ctx, int ctrl)
                 const int r = SendReceive(ctx, ctrl, m.CmdFrame, m.AnswerHex, false);
                 if (r != ComOk) {
                     ctx.message.close();
-                    return;
+                    return false;
                 }
                 if (answerCode(m.AnswerHex) == QLatin1String("61")) {
                     ctx.log.write(QStringLiteral("Answer : 61"));
@@ -177,16 +183,14 @@ void FlashProg00(Context &ctx, int ctrl)
                 ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
                 ShowCtrlStatus(ctx, ctrl, ComRefused);
                 ctx.message.close();
-                return;
+                return false;
             }
         }
         showProgressBar(ctx, number);
-    } catch (const Fault &fault) {
-        if (endsOperation(fault))
-            throw;
-        ctx.desk.message(QStringLiteral("Flash Error"), faultBoxText(fault));
+        return true;
+    });
+    if (!complete)
         return;
-    }
 
     ctx.port.discardInput();
     sendFullChecksum(ctx, ctrl, QStringLiteral("Message : $75 - Sending full Checksum "), ComResultText(ComCheckFailed));

@@ -94,10 +94,10 @@ sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers)
     return line;
 }
 
-QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b)
+QList<QPair<int, QByteArray>> sentWithSpeed(const sim::Line &line)
 {
     QList<QPair<int, QByteArray>> out;
-    for (const sim::TrafficEntry &t : b.line->traffic()) {
+    for (const sim::TrafficEntry &t : line.traffic()) {
         if (!t.fromTool)
             continue;
         if (!out.isEmpty() && out.last().first == t.signal.baud)

@@ -48,6 +48,7 @@ sim::ControllerConfig controller(int number, int speed = 9600, std::uint8_t prot
 sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers);
 
 // The bytes the tool sent, grouped by the line speed at which they went.
-QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b);
+QList<QPair<int, QByteArray>> sentWithSpeed(const sim::Line &line);
+inline QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b) { return sentWithSpeed(*b.line); }
 
 } // namespace vantorel
