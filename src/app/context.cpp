@@ -24,6 +24,7 @@ void startUp(Context &ctx, const QString &appDir)
     m.title = QStringLiteral(" Vantorel version ") + programVersion();
     ctx.log.open(m.AppDir + QStringLiteral("Log.txt"));
     ReadConfig(m, m.AppDir + QStringLiteral("Flash.cfg"));
+    ctx.user = UserSettings::read(m.AppDir + QStringLiteral("Vantorel.ini"));
     m.SameProtocol = m.ChkProto.ticked();
     m.Check1.setValue(1);
 }
@@ -35,6 +36,7 @@ bool shutDown(Context &ctx)
         return true;
     try {
         SaveConfig(ctx.main, ctx.main.AppDir + QStringLiteral("Flash.cfg"));
+        ctx.user.save(ctx.main.AppDir + QStringLiteral("Vantorel.ini"));
     } catch (const Fault &fault) {
         ctx.desk.message(QStringLiteral("Flash Error"),
                          faultBoxText(fault) + QStringLiteral("\rThe settings were not saved; the previous Flash.cfg is unchanged."));

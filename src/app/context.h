@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "app/mainstate.h"
 #include "app/messagestate.h"
+#include "app/usersettings.h"
 
 #include <array>
 #include <optional>
@@ -40,6 +41,8 @@ public:
     // Programming batches in the chosen file, counted when it is read (0: unknown).
     int imageBatches = 0;
     Timings timings;
+    // Vantorel.ini: read at start-up, saved with Flash.cfg.
+    UserSettings user;
     bool StopRequested = false;
     // The fault that ended the last operation, if one did (for front-ends that
     // report it in their own way, such as an exit status).
@@ -59,7 +62,8 @@ QString programVersion();
 // log, saved configuration, Check1. The port stays closed.
 void startUp(Context &ctx, const QString &appDir);
 
-// Closing: the log is closed, then Flash.cfg written when Check1 is ticked.
+// Closing: the log is closed, then Flash.cfg and Vantorel.ini written when
+// Check1 is ticked.
 // Returns false (after telling the user) when the configuration could not be saved.
 bool shutDown(Context &ctx);
 
