@@ -47,6 +47,10 @@ public:
     // The fault that ended the last operation, if one did (for front-ends that
     // report it in their own way, such as an exit status).
     std::optional<int> lastFaultNumber;
+    // The box text of that fault ("Error # ..." and its description).
+    QString lastFaultText;
+    // The check before the operation refused it: nothing went on the line.
+    bool lastRefused = false;
     // The controllers that accepted the last switch command (it shows no table).
     std::array<bool, MainState::kControllers> switchAccepted{};
 

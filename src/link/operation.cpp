@@ -27,11 +27,14 @@ bool runOperation(Context &ctx, const QString &title, const QString &suffix, con
 {
     bool ok = true;
     ctx.lastFaultNumber.reset();
+    ctx.lastFaultText.clear();
+    ctx.lastRefused = false;
     try {
         body();
     } catch (const Fault &fault) {
         ok = false;
         ctx.lastFaultNumber = fault.number();
+        ctx.lastFaultText = faultBoxText(fault);
         ctx.port.close();
         ctx.desk.message(title, faultBoxText(fault) + suffix);
     }
