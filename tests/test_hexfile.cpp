@@ -74,13 +74,13 @@ private slots:
         QTest::addColumn<QString>("ctrlType");
         QTest::newRow("9600 fixed, QRVB") << QByteArray::fromHex("18004002") << "Baud Rate Fix 9600" << "9600" << true
                                          << "40" << "QRVB";
-        QTest::newRow("programmable") << QByteArray::fromHex("70004003") << "Baud Rate Programmable" << "earlier"
+        QTest::newRow("programmable") << QByteArray::fromHex("70004003") << "Baud Rate Programmable" << ""
                                       << false << "40" << "ZEP";
         QTest::newRow("38400, prot 4+") << QByteArray::fromHex("38000404") << "Baud Rate Fix 38400" << "38400" << true
                                         << "04" << "KB700";
         QTest::newRow("115200") << QByteArray::fromHex("50003F05") << "Baud Rate Fix 115200" << "115200" << false
                                 << "3F" << "QRVD1";
-        QTest::newRow("undefined code 110") << QByteArray::fromHex("60004009") << "" << "earlier" << false << "40"
+        QTest::newRow("undefined code 110") << QByteArray::fromHex("60004009") << "" << "" << false << "40"
                                             << "";
     }
     void configurationRecord()
@@ -114,7 +114,7 @@ private slots:
         QVERIFY(r.description.HexProtocolByte.isEmpty());
         QVERIFY(r.description.HexBaudText.isEmpty());
         QVERIFY(!r.description.HexProt4Plus);
-        QCOMPARE(r.description.HexBaudRate, QString("9600"));
+        QVERIFY(r.description.HexBaudRate.isEmpty()); // an earlier file's speed must not be applied
     }
 
     void laterConfigurationRecordOverwrites()

@@ -201,7 +201,7 @@ private slots:
         QCOMPARE(b.m.FileName.text(), good);
         QCOMPARE(b.m.FileCheksum.text(), shownBefore);
 
-        // Unreadable file: the box, an empty checksum, the buttons left as they were.
+        // Unreadable file: the box, an empty checksum, the downloads disabled.
         b.desk.fileAnswers << bad;
         b.session.browse();
         QCOMPARE(b.m.FileName.text(), bad);
@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(b.desk.boxes[0].title, QString("Flash Error"));
         QVERIFY(b.desk.boxes[0].text.startsWith("Error #  5\r"));
         QVERIFY(b.desk.boxes[0].text.endsWith("\rPlease, Check your HEX file !"));
-        QVERIFY(b.m.ComLoad.enabled());
+        QVERIFY(!b.m.ComLoad.enabled() && !b.m.ComLoad00.enabled());
 
         // Missing file.
         b.session.dropFile(home.filePath("absent.hex"));

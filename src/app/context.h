@@ -40,6 +40,9 @@ public:
     ImageDescription image;
     // Programming batches in the chosen file, counted when it is read (0: unknown).
     int imageBatches = 0;
+    // Hash of the chosen file's bytes as the user was shown them; a download
+    // refuses a file that changed since.
+    QByteArray chosenFileHash;
     Timings timings;
     // Vantorel.ini: read at start-up, saved with Flash.cfg.
     UserSettings user;

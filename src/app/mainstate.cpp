@@ -20,12 +20,13 @@ MainState::MainState()
         Cmd4to3.setVisible(QRV3.ticked());
     });
     ChkProto.onChange([this] { SameProtocol = ChkProto.ticked(); });
+    FileProblem.onChange([this] { FileProblem.setVisible(!FileProblem.text().isEmpty()); });
 }
 
 void MainState::protocolChanged()
 {
     const bool haveProtocol = !Protocol.text().isEmpty();
-    const bool canDownload = haveProtocol && !FileCheksum.text().isEmpty();
+    const bool canDownload = haveProtocol && !FileCheksum.text().isEmpty() && FileProblem.text().isEmpty();
     ComLoad.setEnabled(canDownload);
     ComLoad00.setEnabled(canDownload);
     Auto.setEnabled(haveProtocol);
@@ -33,16 +34,17 @@ void MainState::protocolChanged()
     ComBoot.setEnabled(haveProtocol);
 }
 
+// A loop of their own: the operations' ControllerIndex must never be moved by a click.
 void MainState::selectAll()
 {
-    for (ControllerIndex = 0; ControllerIndex < kControllers; ++ControllerIndex)
-        C[ControllerIndex].setValue(1);
+    for (Control &c : C)
+        c.setValue(1);
 }
 
 void MainState::selectNone()
 {
-    for (ControllerIndex = 0; ControllerIndex < kControllers; ++ControllerIndex)
-        C[ControllerIndex].setValue(0);
+    for (Control &c : C)
+        c.setValue(0);
 }
 
 QList<int> MainState::selectedControllers() const

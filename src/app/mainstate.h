@@ -19,6 +19,8 @@ public:
     Control FileName{QStringLiteral("File to download :")};
     Control Command1{QStringLiteral("&Browse ...")};
     Control FileCheksum{QStringLiteral("File Cheksum")};
+    // Why the chosen file cannot be downloaded; empty when it can.
+    Control FileProblem{QString(), true, false};
     std::array<Control, kControllers> C;
     Control ALL{QStringLiteral("All")};
     Control NONE{QStringLiteral("None")};

@@ -3,6 +3,7 @@
 #include "app/config.h"
 #include "cli/report.h"
 #include "image/fileselection.h"
+#include "image/downloadimage.h"
 #include "image/hexfile.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
@@ -219,7 +220,12 @@ int main(int argc, char *argv[])
         if (p.isSet(file)) {
             ImageDescription unused;
             try {
-                readHexChecksum(p.value(file), unused);
+                const DownloadImage image = readDownloadImage(p.value(file), unused);
+                if (command.startsWith(QLatin1String("download")) && !image.sound()) {
+                    err(QStringLiteral("vantorel-cli: ") + faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (")
+                        + p.value(file) + QStringLiteral("): ") + image.problem);
+                    return ExitUsage;
+                }
             } catch (const Fault &f) {
                 err(QStringLiteral("vantorel-cli: cannot read ") + p.value(file) + QStringLiteral(": ") + f.description());
                 return ExitUsage;
@@ -300,7 +306,11 @@ int main(int argc, char *argv[])
         int status = ExitOk;
         const auto fault = ctx.lastFaultNumber;
         // A write that fails is a line gone as much as one reported lost.
-        if (fault && (*fault == static_cast<int>(FaultCode::PortOpen) || *fault == static_cast<int>(FaultCode::PortLost)
+        if (fault && ctx.lastRefused)
+            status = *fault >= static_cast<int>(FaultCode::PortOpen) && *fault <= static_cast<int>(FaultCode::PortWrite)
+                ? ExitPort
+                : ExitUsage;
+        else if (fault && (*fault == static_cast<int>(FaultCode::PortOpen) || *fault == static_cast<int>(FaultCode::PortLost)
                       || *fault == static_cast<int>(FaultCode::PortWrite)))
             status = ExitPort;
         else if (fault)
@@ -309,7 +319,8 @@ int main(int argc, char *argv[])
             status = ctx.StopRequested ? ExitNotOk : ExitOk;
         else if (!report.allOk() || ctx.StopRequested)
             status = ExitNotOk;
-        session.shutDown();
+        if (!session.shutDown() && status == ExitOk)
+            status = ExitNotOk; // --save failed: the settings asked for are not kept
         return status;
     } catch (const Usage &u) {
         err(QStringLiteral("vantorel-cli: ") + u.reason);

@@ -4,6 +4,8 @@ namespace vantorel {
 
 BatchReader::BatchReader(const QString &path) : lines_(path) {}
 
+BatchReader::BatchReader(const QByteArray &content) : lines_(content) {}
+
 bool BatchReader::atEnd()
 {
     if (!lines_.atEnd())
@@ -27,6 +29,7 @@ Batch BatchReader::next()
     }
     const HexRecord &r = *first;
     batch.address = r.address();
+    batch.line = r.lineNumber();
     batch.addressBytes += static_cast<char>(r.byteAt(4));
     batch.addressBytes += static_cast<char>(r.byteAt(6));
     for (int i = 1; i <= r.count(); ++i)

@@ -11,6 +11,7 @@ namespace vantorel {
 struct Batch {
     int number = 0;          // from 1
     int address = 0;         // address field of its first record
+    qint64 line = 0;         // file line of its first record
     QByteArray addressBytes; // high, low
     QByteArray data;         // data bytes in file order
     // The file ended while further records were being gathered.
@@ -28,6 +29,7 @@ public:
 
     // Throws Fault(FileNotFound / FileAccess).
     explicit BatchReader(const QString &path);
+    explicit BatchReader(const QByteArray &content);
 
     // True when no further batch would carry anything: the file is exhausted
     // and the record kept back, if any, holds no data (an end record).

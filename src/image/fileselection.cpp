@@ -1,18 +1,23 @@
 #include "image/fileselection.h"
 
 #include "app/context.h"
-#include "image/batchreader.h"
+#include "image/downloadimage.h"
 #include "image/hexfile.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
 
+#include <optional>
+
 namespace vantorel {
 
-QString ReadHexFile(Context &ctx)
+namespace {
+
+// The file named in FileName, read once; nothing after telling the user why
+// it could not be read.
+std::optional<DownloadImage> readChosenFile(Context &ctx)
 {
-    const QString path = ctx.main.FileName.text();
     try {
-        return readHexChecksum(path, ctx.image);
+        return readDownloadImage(ctx.main.FileName.text(), ctx.image);
     } catch (const Fault &fault) {
         if (fault.code() == FaultCode::FileNotFound) {
             ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("File not Found!"));
@@ -21,12 +26,23 @@ QString ReadHexFile(Context &ctx)
                              faultBoxText(fault) + QStringLiteral("\rPlease, Check your HEX file !"));
         }
     }
-    return QString();
+    return std::nullopt;
+}
+
+} // namespace
+
+QString ReadHexFile(Context &ctx)
+{
+    const std::optional<DownloadImage> image = readChosenFile(ctx);
+    return image ? image->checksum : QString();
 }
 
 void FileNameChanged(Context &ctx)
 {
     MainState &m = ctx.main;
+    ctx.chosenFileHash.clear();
+    ctx.imageBatches = 0;
+    m.FileProblem.setText(QString());
     if (m.FileName.text().isEmpty()) {
         m.ComLoad.setEnabled(false);
         m.ComLoad00.setEnabled(false);
@@ -36,26 +52,39 @@ void FileNameChanged(Context &ctx)
     }
     ctx.desk.setBusy(true);
     ctx.desk.processEvents();
-    QString checksum = ReadHexFile(ctx);
-    ctx.imageBatches = 0;
-    if (!checksum.isEmpty()) {
-        try {
-            ctx.imageBatches = BatchReader::countBatches(m.FileName.text());
-        } catch (const Fault &) {
-            // Read once already without fault; a file changing under us only loses the bar.
-        }
+    const std::optional<DownloadImage> image = readChosenFile(ctx);
+    QString checksum;
+    if (image) {
+        checksum = image->checksum;
+        ctx.chosenFileHash = image->contentHash;
+        ctx.imageBatches = int(image->batches.size());
+        if (!image->sound())
+            m.FileProblem.setText(QStringLiteral("Cannot be downloaded: ") + image->problem);
     }
     if (checksum.size() > 4)
         checksum = checksum.right(4);
     m.FileCheksum.setText(checksum);
-    if (!checksum.isEmpty() && !m.Protocol.text().isEmpty()) {
+    if (!checksum.isEmpty() && !m.Protocol.text().isEmpty() && image->sound()) {
         m.ComLoad.setEnabled(true);
         m.ComLoad00.setEnabled(true);
         m.ComLoad.requestFocus();
+    } else if (!image || !image->sound()) {
+        // A file that cannot be downloaded must not leave the buttons of an
+        // earlier good file enabled: they would erase controllers for nothing.
+        m.ComLoad.setEnabled(false);
+        m.ComLoad00.setEnabled(false);
     }
     ctx.desk.processEvents();
     m.FileName.setToolTip(imageToolTip(ctx.image));
     ctx.desk.setBusy(false);
+}
+
+void chooseFile(Context &ctx, const QString &path)
+{
+    if (ctx.main.FileName.text() == path)
+        FileNameChanged(ctx); // the same name again: the file may have been rewritten
+    else
+        ctx.main.FileName.setText(path);
 }
 
 void Command1Click(Context &ctx)
@@ -63,7 +92,7 @@ void Command1Click(Context &ctx)
     const QString chosen =
         ctx.desk.openFile(QStringLiteral("Select a Hex file"), QStringLiteral("Hexadecimal Files (*.hex)|*.hex"));
     if (!chosen.isEmpty())
-        ctx.main.FileName.setText(chosen);
+        chooseFile(ctx, chosen);
 }
 
 void attachFileSelection(Context &ctx)

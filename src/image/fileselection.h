@@ -15,6 +15,10 @@ QString ReadHexFile(Context &ctx);
 // download buttons.
 void FileNameChanged(Context &ctx);
 
+// A file chosen (Browse, a drop, the command line): read even when the name
+// is the one already shown.
+void chooseFile(Context &ctx, const QString &path);
+
 // "&Browse ..." pressed.
 void Command1Click(Context &ctx);
 

@@ -32,14 +32,10 @@ void applyConfigurationRecord(ImageDescription &d, int d0, const QString &d2Hex,
         d.HexCtrlType = QStringLiteral("QRVD1");
 }
 
-QString readHexChecksum(const QString &path, ImageDescription &d)
-{
-    d.HexCtrlType.clear();
-    d.HexProtocolByte.clear();
-    d.HexBaudText.clear();
-    d.HexProt4Plus = false;
+namespace {
 
-    HexLines lines(path);
+QString readChecksum(HexLines &lines, ImageDescription &d)
+{
     qint64 count = 0;
     qint64 sum = 0;
     constexpr qint64 kLongMax = std::numeric_limits<qint32>::max();
@@ -71,6 +67,33 @@ QString readHexChecksum(const QString &path, ImageDescription &d)
     if (v >= 0)
         return QString::number(v, 16).toUpper();
     return QString::number(static_cast<quint32>(static_cast<qint32>(v)), 16).toUpper();
+}
+
+void resetDescription(ImageDescription &d)
+{
+    d.HexCtrlType.clear();
+    d.HexProtocolByte.clear();
+    d.HexBaudText.clear();
+    d.HexProt4Plus = false;
+    // Cleared too: a fixed speed kept from an earlier file was applied after
+    // downloading a file whose speed is programmable.
+    d.HexBaudRate.clear();
+}
+
+} // namespace
+
+QString readHexChecksum(const QString &path, ImageDescription &d)
+{
+    resetDescription(d);
+    HexLines lines(path);
+    return readChecksum(lines, d);
+}
+
+QString readHexChecksum(const QByteArray &content, ImageDescription &d)
+{
+    resetDescription(d);
+    HexLines lines(content);
+    return readChecksum(lines, d);
 }
 
 QString imageToolTip(const ImageDescription &d)

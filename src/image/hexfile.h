@@ -14,6 +14,8 @@ constexpr int kFlashSize = 0xDFFE; // 57342 bytes
 // before the fault set. Throws Fault (FileNotFound, FileAccess,
 // InvalidArgument, Overflow).
 QString readHexChecksum(const QString &path, ImageDescription &description);
+// The same reading over bytes already taken from a file.
+QString readHexChecksum(const QByteArray &content, ImageDescription &description);
 
 // Applies one configuration record's data bytes D0, D2, D3 to a description.
 void applyConfigurationRecord(ImageDescription &description, int d0, const QString &d2Hex, const QString &d3Hex);

@@ -2,6 +2,9 @@
 
 #include "platform/fault.h"
 
+#include <QBuffer>
+#include <QFile>
+
 namespace vantorel {
 
 namespace {
@@ -17,25 +20,36 @@ int digit(char c)
 }
 } // namespace
 
-HexLines::HexLines(const QString &path) : file_(path)
+HexLines::HexLines(const QString &path)
 {
-    if (!file_.exists())
+    auto file = std::make_unique<QFile>(path);
+    if (!file->exists())
         throw Fault(FaultCode::FileNotFound, faultDescription(FaultCode::FileNotFound) + QStringLiteral(": ") + path);
-    if (!file_.open(QIODevice::ReadOnly))
+    if (!file->open(QIODevice::ReadOnly))
         throw Fault(FaultCode::FileAccess,
                     faultDescription(FaultCode::FileAccess) + QStringLiteral(": ") + path + QStringLiteral(" (")
-                        + file_.errorString() + QLatin1Char(')'));
+                        + file->errorString() + QLatin1Char(')'));
+    device_ = std::move(file);
+}
+
+HexLines::HexLines(const QByteArray &content)
+{
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(content);
+    buffer->open(QIODevice::ReadOnly);
+    device_ = std::move(buffer);
 }
 
 bool HexLines::fill()
 {
     if (eof_)
         return false;
-    const QByteArray chunk = file_.read(kChunk);
+    const QByteArray chunk = device_->read(kChunk);
     if (chunk.isEmpty()) {
-        if (file_.error() != QFileDevice::NoError)
+        const auto *file = qobject_cast<const QFileDevice *>(device_.get());
+        if (file && file->error() != QFileDevice::NoError)
             throw Fault(FaultCode::FileAccess,
-                        faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + file_.errorString() + QLatin1Char(')'));
+                        faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + file->errorString() + QLatin1Char(')'));
         eof_ = true;
         return false;
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QString>
+
+#include <memory>
 
 namespace vantorel {
 
@@ -13,17 +15,19 @@ class HexLines {
 public:
     // Throws Fault(FileNotFound) or Fault(FileAccess).
     explicit HexLines(const QString &path);
+    // Lines of bytes already in memory (an image taken once, at its check).
+    explicit HexLines(const QByteArray &content);
 
     bool atEnd();
     // The next line; throws Fault(FileAccess) when reading fails.
     QByteArray next();
     qint64 lineNumber() const { return lineNumber_; }
-    void close() { file_.close(); }
+    void close() { device_->close(); }
 
 private:
     bool fill();
 
-    QFile file_;
+    std::unique_ptr<QIODevice> device_;
     QByteArray buffer_;
     qsizetype pos_ = 0;
     bool eof_ = false;

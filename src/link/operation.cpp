@@ -7,6 +7,8 @@
 #include "platform/portnames.h"
 #include "platform/serialport.h"
 
+#include <optional>
+
 namespace vantorel {
 
 void prepareResultOperation(Context &ctx, const QString &title)
@@ -25,21 +27,28 @@ void openPort(Context &ctx)
 
 bool runOperation(Context &ctx, const QString &title, const QString &suffix, const std::function<void()> &body)
 {
-    bool ok = true;
     ctx.lastFaultNumber.reset();
     ctx.lastFaultText.clear();
     ctx.lastRefused = false;
+    std::optional<Fault> fault;
     try {
         body();
-    } catch (const Fault &fault) {
-        ok = false;
-        ctx.lastFaultNumber = fault.number();
-        ctx.lastFaultText = faultBoxText(fault);
-        ctx.port.close();
-        ctx.desk.message(title, faultBoxText(fault) + suffix);
+    } catch (const Fault &f) {
+        fault = f;
+    } catch (const std::exception &e) {
+        // A fault of our own making must not take the program down with the port open.
+        fault = Fault(FaultCode::Internal, faultDescription(FaultCode::Internal) + QStringLiteral(" (")
+                                               + QString::fromLocal8Bit(e.what())
+                                               + QStringLiteral("): the operation was stopped; please report it with Log.txt"));
     }
     ctx.port.close();
-    return ok;
+    if (!fault)
+        return true;
+    ctx.lastFaultNumber = fault->number();
+    ctx.lastFaultText = faultBoxText(*fault);
+    ctx.message.close();
+    ctx.desk.message(title, faultBoxText(*fault) + suffix);
+    return false;
 }
 
 bool endsOperation(const Fault &fault)

@@ -18,6 +18,8 @@ QString faultDescription(FaultCode code)
     case FaultCode::PortLost: return QStringLiteral("The serial line was lost");
     case FaultCode::PortSettings: return QStringLiteral("Invalid serial port settings");
     case FaultCode::PortWrite: return QStringLiteral("Writing to the serial port failed");
+    case FaultCode::ImageUnsound: return QStringLiteral("The HEX file cannot be downloaded");
+    case FaultCode::Internal: return QStringLiteral("Internal error");
     }
     return QString();
 }

@@ -10,12 +10,14 @@ namespace vantorel {
 enum class FaultCode : int {
     InvalidArgument = 5,
     Overflow = 6,
+    Internal = 51,
     FileNotFound = 53,
     FileAccess = 75,
     PortOpen = 8002,
     PortLost = 8003,
     PortSettings = 8004,
     PortWrite = 8005,
+    ImageUnsound = 8101,
 };
 
 class Fault : public std::exception {

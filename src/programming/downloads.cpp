@@ -1,7 +1,9 @@
 #include "programming/downloads.h"
 
 #include "app/context.h"
+#include "image/downloadimage.h"
 #include "link/operation.h"
+#include "link/runcheck.h"
 #include "link/speedsearch.h"
 #include "link/status.h"
 #include "link/textcodec.h"
@@ -18,12 +20,20 @@ namespace {
 
 const QString kFlashError = QStringLiteral("Flash Error");
 
-void prepare(Context &ctx)
+// Everything the run will read is checked, and the image taken, before the
+// first erase: a run refused here has touched no controller.
+DownloadImage prepare(Context &ctx, bool parallel)
 {
     MainState &m = ctx.main;
+    DownloadImage image;
+    refuseOnFault(ctx, [&] {
+        checkSettings(m, RunNeeds{parallel, true});
+        image = takeDownloadImage(m.FileName.text(), ctx.chosenFileHash);
+        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
+        openPort(ctx);
+    });
     prepareResultOperation(ctx, QStringLiteral("Flash Info"));
-    m.ProtocolChar = protocolCharFromText(m.Protocol.text());
-    openPort(ctx);
+    return image;
 }
 
 // The erase attempts of one controller at the speeds of the search.
@@ -44,15 +54,14 @@ SearchResult erase(Context &ctx, int i)
 // through the controls so their reactions run as for an edit. Each setting is
 // a step of its own: an image without a configuration record still gets the
 // ones it can.
-void takeOnImageSettings(Context &ctx)
+void takeOnImageSettings(Context &ctx, const ImageDescription &image)
 {
     MainState &m = ctx.main;
-    carryOn(ctx, kFlashError, [&] { m.Protocol4Plus.setValue(ctx.image.HexProt4Plus ? 1 : 0); });
-    carryOn(ctx, kFlashError,
-            [&] { m.Protocol.setText(QString::number(HexToVal(ctx.image.HexProtocolByte) - 1)); });
+    carryOn(ctx, kFlashError, [&] { m.Protocol4Plus.setValue(image.HexProt4Plus ? 1 : 0); });
+    carryOn(ctx, kFlashError, [&] { m.Protocol.setText(QString::number(HexToVal(image.HexProtocolByte) - 1)); });
     carryOn(ctx, kFlashError, [&] {
-        if (!ctx.image.HexBaudRate.isEmpty())
-            m.Vitesse.setText(ctx.image.HexBaudRate);
+        if (!image.HexBaudRate.isEmpty())
+            m.Vitesse.setText(image.HexBaudRate);
     });
     carryOn(ctx, kFlashError, [&] { m.ProtocolChar = protocolCharFromText(m.Protocol.text()); });
 }
@@ -78,8 +87,10 @@ void verdict(Context &ctx, int i)
 {
     ResultBox &ver = ctx.info.Ver(i);
     ResultBox &ckSum = ctx.info.CkSum(i);
-    // The same comparison as the check's mark: leading zeros do not make a difference.
-    if (ckSum.text != ctx.info.FileCheksum().rightJustified(4, QLatin1Char('0'))) {
+    // The same comparison as the check's mark: leading zeros do not make a
+    // difference. Without a file checksum nothing can be called programmed.
+    const QString fileSum = ctx.info.FileCheksum();
+    if (fileSum.isEmpty() || ckSum.text != fileSum.rightJustified(4, QLatin1Char('0'))) {
         ver.foreground = kRed;
         ver.bold = true;
         ckSum.foreground = kWhite;
@@ -106,7 +117,7 @@ void ComLoad00Click(Context &ctx)
 {
     MainState &m = ctx.main;
     runOperation(ctx, kFlashError, QString(), [&] {
-        prepare(ctx);
+        const DownloadImage image = prepare(ctx, false);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             if (!m.C[i].ticked())
@@ -120,10 +131,10 @@ void ComLoad00Click(Context &ctx)
             if (discardAndStopped(ctx))
                 return;
             ctx.port.setSettings(m.BootSettings);
-            FlashProg00(ctx, i);
+            FlashProg00(ctx, image, i);
             if (discardAndStopped(ctx))
                 return;
-            takeOnImageSettings(ctx);
+            takeOnImageSettings(ctx, image.description);
             if (check(ctx, i, false))
                 verdict(ctx, i);
         }
@@ -135,7 +146,7 @@ void ComLoadClick(Context &ctx)
 {
     MainState &m = ctx.main;
     runOperation(ctx, kFlashError, QString(), [&] {
-        prepare(ctx);
+        const DownloadImage image = prepare(ctx, true);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             const SearchResult erased = erase(ctx, i);
@@ -147,10 +158,10 @@ void ComLoadClick(Context &ctx)
         if (discardAndStopped(ctx))
             return;
         ctx.port.setSettings(m.BootSettings);
-        FlashProg(ctx);
+        FlashProg(ctx, image);
         if (discardAndStopped(ctx))
             return;
-        takeOnImageSettings(ctx);
+        takeOnImageSettings(ctx, image.description);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             if (check(ctx, i, true))

@@ -4,6 +4,7 @@
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/operation.h"
+#include "link/runcheck.h"
 #include "link/speedsearch.h"
 #include "link/status.h"
 #include "link/textcodec.h"
@@ -63,12 +64,12 @@ void switchAll(Context &ctx, const QString &title, bool (*send)(Context &, int))
 {
     MainState &m = ctx.main;
     runOperation(ctx, title, QString(), [&] {
+        checkAndOpen(ctx);
         for (int i = 0; i < MainState::kControllers; ++i)
             ResetCtrlStatus(ctx, i);
         ctx.StopRequested = false;
         ctx.switchAccepted.fill(false);
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
-        openPort(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             SpeedSearch search;

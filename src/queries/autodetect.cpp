@@ -2,6 +2,7 @@
 #include "link/frames.h"
 #include "link/exchange.h"
 #include "link/operation.h"
+#include "link/runcheck.h"
 #include "link/speedsearch.h"
 #include "platform/desk.h"
 #include "platform/serialport.h"
@@ -25,7 +26,7 @@ void AutoClick(Context &ctx)
     ctx.StopRequested = false;
 
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
-        openPort(ctx);
+        checkAndOpen(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             SpeedSearch search;

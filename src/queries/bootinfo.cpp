@@ -2,6 +2,7 @@
 #include "link/frames.h"
 #include "link/exchange.h"
 #include "link/operation.h"
+#include "link/runcheck.h"
 #include "link/protocolchar.h"
 #include "link/speedsearch.h"
 #include "link/status.h"
@@ -15,8 +16,8 @@ void ComBootClick(Context &ctx)
 {
     MainState &m = ctx.main;
     runOperation(ctx, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
+        checkAndOpen(ctx);
         prepareResultOperation(ctx, QStringLiteral("Boot Info"));
-        openPort(ctx);
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;

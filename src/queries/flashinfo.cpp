@@ -1,5 +1,6 @@
 #include "app/context.h"
 #include "link/operation.h"
+#include "link/runcheck.h"
 #include "link/speedsearch.h"
 #include "link/status.h"
 #include "platform/serialport.h"
@@ -12,9 +13,9 @@ void ComInfoClick(Context &ctx)
 {
     MainState &m = ctx.main;
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
+        checkAndOpen(ctx);
         prepareResultOperation(ctx, QStringLiteral("Flash Info"));
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
-        openPort(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             SpeedSearch search;

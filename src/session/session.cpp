@@ -25,10 +25,17 @@ bool Session::run(Operation operation)
     if (busy_)
         return false;
     busy_ = true;
+    if (onBusyChanged)
+        onBusyChanged(true);
     struct Release {
-        bool &flag;
-        ~Release() { flag = false; }
-    } release{busy_};
+        Session &session;
+        ~Release()
+        {
+            session.busy_ = false;
+            if (session.onBusyChanged)
+                session.onBusyChanged(false);
+        }
+    } release{*this};
     switch (operation) {
     case Operation::FlashInfo: ComInfoClick(ctx_); break;
     case Operation::BootInfo: ComBootClick(ctx_); break;
@@ -49,10 +56,22 @@ void Session::browse()
         Command1Click(ctx_);
 }
 
+void Session::selectAll()
+{
+    if (!busy_)
+        ctx_.main.selectAll();
+}
+
+void Session::selectNone()
+{
+    if (!busy_)
+        ctx_.main.selectNone();
+}
+
 void Session::dropFile(const QString &path)
 {
     if (!busy_)
-        ctx_.main.FileName.setText(path);
+        chooseFile(ctx_, path);
 }
 
 } // namespace vantorel

@@ -2,6 +2,8 @@
 
 #include "app/context.h"
 
+#include <functional>
+
 namespace vantorel {
 
 // One run of the tool: the context with every reaction wired, whichever
@@ -30,6 +32,13 @@ public:
     void browse();
     // A file dropped on the window.
     void dropFile(const QString &path);
+    // All and None; ignored while an operation runs, like every edit.
+    void selectAll();
+    void selectNone();
+
+    // Told when an operation starts (true) and ends (false), so a window can
+    // lock its input meanwhile.
+    std::function<void(bool)> onBusyChanged;
 
 private:
     Context ctx_;

@@ -100,6 +100,14 @@ void MainWindow::build()
     fileGrid->addWidget(browse, 0, 2);
     fileGrid->addWidget(caption(m.FileCheksum.caption(), checksum), 1, 0);
     fileGrid->addWidget(checksum, 1, 1, Qt::AlignLeft);
+    // Why the chosen file cannot be downloaded, where the eye is when choosing it.
+    auto *problem = new QLabel;
+    problem->setObjectName(QStringLiteral("FileProblem"));
+    problem->setWordWrap(true);
+    problem->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
+    problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    bindLabel(m.FileProblem, problem);
+    fileGrid->addWidget(problem, 2, 0, 1, 3);
     fileGrid->setColumnStretch(1, 1);
 
     // Controller selection.
@@ -116,11 +124,11 @@ void MainWindow::build()
     auto *all = new QPushButton;
     all->setObjectName(QStringLiteral("ALL"));
     bindButton(m.ALL, all);
-    connect(all, &QPushButton::clicked, this, [&m] { m.selectAll(); });
+    connect(all, &QPushButton::clicked, this, [this] { session_.selectAll(); });
     auto *none = new QPushButton;
     none->setObjectName(QStringLiteral("NONE"));
     bindButton(m.NONE, none);
-    connect(none, &QPushButton::clicked, this, [&m] { m.selectNone(); });
+    connect(none, &QPushButton::clicked, this, [this] { session_.selectNone(); });
     auto *selButtons = new QVBoxLayout;
     selButtons->addWidget(all);
     selButtons->addWidget(none);
@@ -243,6 +251,15 @@ void MainWindow::build()
     middle->addWidget(lineBox, 3);
     middle->addWidget(protoBox, 2);
 
+    // While an operation runs it reads what was checked at its start: nothing
+    // may be edited underneath it. Disabling the containers greys their
+    // children without touching the states the operations give them.
+    const QList<QWidget *> locked = {fileBox, frame1, lineBox, protoBox, comBoot, comInfo, comLoad00, comLoad};
+    session_.onBusyChanged = [locked](bool busy) {
+        for (QWidget *w : locked)
+            w->setEnabled(!busy);
+    };
+
     auto *root = new QVBoxLayout(this);
     root->addWidget(fileBox);
     root->addWidget(frame1);
@@ -257,6 +274,9 @@ void MainWindow::syncProgressWindow()
     if (message.exists() && !progress_) {
         progress_ = new ProgressWindow(message, this);
     } else if (!message.exists() && progress_) {
+        // Hidden now: deletion waits for the main loop, which a running
+        // operation does not return to, and each step opens a new window.
+        progress_->hide();
         progress_->deleteLater();
         progress_ = nullptr;
         return;
@@ -271,6 +291,7 @@ void MainWindow::syncInfoWindow()
     if (info.exists() && !info_) {
         info_ = new InfoWindow(info, this);
     } else if (!info.exists() && info_) {
+        info_->hide();
         info_->deleteLater();
         info_ = nullptr;
         return;

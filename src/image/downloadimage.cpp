@@ -1,0 +1,161 @@
+#include "image/downloadimage.h"
+
+#include "image/hexfile.h"
+#include "image/hexlines.h"
+#include "platform/fault.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+#include <algorithm>
+
+namespace vantorel {
+
+namespace {
+
+constexpr int kMaxBatchData = 255 - 6; // the count byte holds data + 6
+
+QString hex4(int v) { return QString::number(v, 16).toUpper().rightJustified(4, QLatin1Char('0')); }
+QString hex2(int v) { return QString::number(v, 16).toUpper().rightJustified(2, QLatin1Char('0')); }
+QString onLine(qint64 line) { return QStringLiteral("line ") + QString::number(line) + QStringLiteral(": "); }
+
+QByteArray readWhole(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists())
+        throw Fault(FaultCode::FileNotFound, faultDescription(FaultCode::FileNotFound) + QStringLiteral(": ") + path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(": ") + path
+                                               + QStringLiteral(" (") + file.errorString() + QLatin1Char(')'));
+    QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(": ") + path
+                                               + QStringLiteral(" (") + file.errorString() + QLatin1Char(')'));
+    return content;
+}
+
+struct Span {
+    int start;
+    int end; // one past the last byte
+    qint64 line;
+};
+
+// The problem of one record, or empty.
+QString recordProblem(const HexRecord &r, int type)
+{
+    const int ll = r.count();
+    int checksumByte = 0;
+    try {
+        checksumByte = r.byteAt(10 + 2 * ll);
+    } catch (const Fault &) {
+        return QStringLiteral("the record checksum is missing or not upper-case hex; the file is damaged, produce it again");
+    }
+    int sum = ll + r.byteAt(4) + r.byteAt(6) + type + checksumByte;
+    for (int i = 1; i <= ll; ++i)
+        sum += r.dataByte(i);
+    if ((sum & 0xFF) != 0)
+        return QStringLiteral("the record checksum is ") + hex2(checksumByte) + QStringLiteral(" where the record needs ")
+            + hex2((checksumByte - sum) & 0xFF) + QStringLiteral("; the file is damaged, produce it again");
+    if (type != 0x00 && type != 0x01)
+        return QStringLiteral("record type ") + hex2(type)
+            + QStringLiteral(" is not supported: only data (00) and end-of-file (01) records can be programmed; produce "
+                             "the file with 16-bit addresses and no extended-address or start records");
+    if (type == 0x01 && ll != 0)
+        return QStringLiteral("the end-of-file record carries data; produce the file again");
+    if (type == 0x00 && r.address() + ll > kFlashSize)
+        return QStringLiteral("the record at ") + hex4(r.address()) + QStringLiteral(" with ") + QString::number(ll)
+            + QStringLiteral(" bytes ends beyond the flash (0000 to DFFD): the image does not fit the controller");
+    return QString();
+}
+
+} // namespace
+
+QString imageProblem(const QByteArray &content, const QList<Batch> &batches)
+{
+    HexLines lines(content);
+    std::vector<Span> spans;
+    qint64 endLine = 0;
+    qint64 dataBytes = 0;
+    while (!lines.atEnd()) {
+        QByteArray text = lines.next();
+        if (endLine != 0) {
+            if (!text.isEmpty())
+                return onLine(lines.lineNumber()) + QStringLiteral("there is more after the end-of-file record of line ")
+                    + QString::number(endLine) + QStringLiteral("; remove it or produce the file again");
+            continue;
+        }
+        const HexRecord r(std::move(text), lines.lineNumber());
+        const int type = r.byteAt(8);
+        const QString problem = recordProblem(r, type);
+        if (!problem.isEmpty())
+            return onLine(r.lineNumber()) + problem;
+        if (type == 0x01) {
+            endLine = r.lineNumber();
+        } else if (r.count() > 0) {
+            dataBytes += r.count();
+            spans.push_back({r.address(), r.address() + r.count(), r.lineNumber()});
+        }
+    }
+    if (dataBytes == 0)
+        return QStringLiteral("the file holds no data to program; choose the firmware file");
+
+    std::sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.start < b.start; });
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].start < spans[i - 1].end) {
+            const Span &later = spans[i].line > spans[i - 1].line ? spans[i] : spans[i - 1];
+            const Span &earlier = spans[i].line > spans[i - 1].line ? spans[i - 1] : spans[i];
+            return onLine(later.line) + QStringLiteral("the record at ") + hex4(later.start)
+                + QStringLiteral(" overlaps the record at ") + hex4(earlier.start) + QStringLiteral(" of line ")
+                + QString::number(earlier.line) + QStringLiteral("; each flash byte may be given once");
+        }
+    }
+    for (const Batch &b : batches) {
+        if (b.data.size() > kMaxBatchData)
+            return onLine(b.line) + QStringLiteral("the records from address ") + hex4(b.address)
+                + QStringLiteral(" make a batch of ") + QString::number(b.data.size())
+                + QStringLiteral(" bytes, more than the 249 one frame carries; produce the file with records of at most "
+                                 "32 bytes");
+    }
+    return QString();
+}
+
+DownloadImage readDownloadImage(const QString &path, ImageDescription &description)
+{
+    DownloadImage image;
+    image.path = path;
+    const QByteArray content = readWhole(path);
+    image.contentHash = QCryptographicHash::hash(content, QCryptographicHash::Sha256);
+    image.checksum = readHexChecksum(content, description);
+    image.description = description;
+    BatchReader reader(content);
+    while (!reader.atEnd())
+        image.batches << reader.next();
+    image.problem = imageProblem(content, image.batches);
+    return image;
+}
+
+DownloadImage takeDownloadImage(const QString &path, const QByteArray &chosenHash)
+{
+    if (path.isEmpty())
+        throw Fault(FaultCode::ImageUnsound, faultDescription(FaultCode::ImageUnsound)
+                                                 + QStringLiteral(": no HEX file is chosen; choose one with Browse"));
+    ImageDescription description;
+    DownloadImage image;
+    try {
+        image = readDownloadImage(path, description);
+    } catch (const Fault &fault) {
+        throw Fault(fault.code(), fault.description() + QStringLiteral("\rPlease, Check your HEX file !"));
+    }
+    if (!image.sound())
+        throw Fault(FaultCode::ImageUnsound,
+                    faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (") + path + QStringLiteral("): ")
+                        + image.problem);
+    if (image.contentHash != chosenHash)
+        throw Fault(FaultCode::ImageUnsound,
+                    faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (") + path
+                        + QStringLiteral("): the file changed on disk since it was chosen (its checksum is now ")
+                        + image.checksum.right(4) + QStringLiteral("); choose it again to see and download the new file"));
+    return image;
+}
+
+} // namespace vantorel

@@ -1,0 +1,83 @@
+#include "link/runcheck.h"
+
+#include "app/context.h"
+#include "link/exchange.h"
+#include "link/operation.h"
+#include "platform/fault.h"
+#include "platform/serialport.h"
+
+#include <cmath>
+
+namespace vantorel {
+
+namespace {
+
+[[noreturn]] void refuse(const QString &what)
+{
+    throw Fault(FaultCode::InvalidArgument, faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (") + what
+                                                + QLatin1Char(')'));
+}
+
+// The speeds of the Speed box and the fixed speeds an image may set.
+const QStringList &knownSpeeds()
+{
+    static const QStringList speeds = {QStringLiteral("4800"),  QStringLiteral("9600"),  QStringLiteral("19200"),
+                                       QStringLiteral("38400"), QStringLiteral("57600"), QStringLiteral("115200")};
+    return speeds;
+}
+
+} // namespace
+
+int waitingDelayMs(const QString &text2)
+{
+    bool ok = false;
+    const double v = text2.trimmed().toDouble(&ok);
+    const double r = std::round(v);
+    if (!ok || !std::isfinite(v) || r < 0 || r > 32767)
+        refuse(QStringLiteral("the Parallel Waiting Delay box holds \"") + text2
+               + QStringLiteral("\": type the wait after each broadcast batch in milliseconds, 0 to 32767, for example 10"));
+    return static_cast<int>(r);
+}
+
+void checkSettings(const MainState &m, const RunNeeds &needs)
+{
+    const double timeOut = timeOutSeconds(m.Text1.text());
+    if (timeOut < 0.001)
+        refuse(QStringLiteral("the Time Out box holds \"") + m.Text1.text()
+               + QStringLiteral("\": no answer comes that fast; type the answer time-out in milliseconds, for example 1000"));
+    if (needs.waitingDelay)
+        waitingDelayMs(m.Text2.text());
+    if (!knownSpeeds().contains(m.Vitesse.text()))
+        refuse(QStringLiteral("the Speed box holds \"") + m.Vitesse.text() + QStringLiteral("\": choose one of ")
+               + knownSpeeds().join(QStringLiteral(", ")));
+    protocolCharFromText(m.Protocol.text());
+    if (needs.bootSpeed) {
+        try {
+            parseLineSettings(m.BootSettings);
+        } catch (const Fault &) {
+            refuse(QStringLiteral("Boot.ini in ") + m.AppDir + QStringLiteral(" gives the boot line speed \"")
+                   + m.BootSettings.section(QLatin1Char(','), 0, 0)
+                   + QStringLiteral("\": put the speed on its first line, for example 9600, or remove the file for 9600"));
+        }
+    }
+}
+
+void refuseOnFault(Context &ctx, const std::function<void()> &checks)
+{
+    try {
+        checks();
+    } catch (const Fault &) {
+        ctx.lastRefused = true;
+        throw;
+    }
+}
+
+void checkAndOpen(Context &ctx, const RunNeeds &needs)
+{
+    refuseOnFault(ctx, [&] {
+        checkSettings(ctx.main, needs);
+        openPort(ctx);
+    });
+}
+
+} // namespace vantorel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace vantorel {
+
+class Context;
+class MainState;
+
+// What an operation needs besides Time Out, Speed and Protocol.
+struct RunNeeds {
+    bool waitingDelay = false; // Parallel Waiting Delay (broadcasts)
+    bool bootSpeed = false;    // Boot.ini (programming)
+};
+
+// The Parallel Waiting Delay as a whole number of milliseconds, 0 to 32767.
+// Throws Fault(InvalidArgument) saying what to type.
+int waitingDelayMs(const QString &text2);
+
+// Checks the settings boxes and Boot.ini as the operation will read them.
+// Throws Fault(InvalidArgument) naming the box or file and what to type.
+void checkSettings(const MainState &m, const RunNeeds &needs);
+
+// Runs the checks before an operation's first byte: a Fault from them marks
+// the operation refused (nothing went on the line) and goes on to its boundary.
+void refuseOnFault(Context &ctx, const std::function<void()> &checks);
+
+// The check of the settings, then the port opened, as one refusable step.
+void checkAndOpen(Context &ctx, const RunNeeds &needs = {});
+
+} // namespace vantorel

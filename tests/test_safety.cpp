@@ -1,0 +1,220 @@
+// A download must never erase a controller it cannot then program: every bad
+// file, bad setting or unusable port is refused before the first erase, in
+// the window and on the command line alike, and a run programs the bytes it
+// checked whatever happens to the file on disk.
+#include "app/config.h"
+#include "support/hexbuilder.h"
+#include "support/linebench.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTest>
+
+#include <functional>
+
+using namespace vantorel;
+
+namespace {
+
+constexpr int Patience = 120000;
+
+QByteArray pattern(int size, int seed = 0)
+{
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i)
+        b[i] = char((i * 7 + seed) & 0xFF);
+    return b;
+}
+
+// 512 bytes of code, their sum differing by seed.
+QByteArray code(int seed)
+{
+    QByteArray c = pattern(512, seed);
+    c[0] = char(seed * 3);
+    return c;
+}
+
+// The code and a configuration record (programmable speed, protocol byte 04).
+QByteArray goodImage(int seed = 0)
+{
+    return hexImage(0x0000, code(seed), 16, "\r\n", false) + hexRecord(0x2020, QByteArray::fromHex("70000402"))
+        + "\r\n:00000001FF\r\n";
+}
+
+int eraseFrames(const LineBench &b)
+{
+    int n = 0;
+    for (const sim::FrameRecord &f : b.line->frames())
+        n += f.bytes.mid(3, 4) == QByteArray("t\x55\xAA\xF0", 4);
+    return n;
+}
+
+struct CliRun {
+    int exitCode = -1;
+    QString err;
+};
+
+CliRun runCli(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(VANTOREL_CLI), args);
+    CliRun r;
+    if (!p.waitForFinished(Patience)) {
+        p.kill();
+        p.waitForFinished(Patience);
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+struct Refusal {
+    const char *name;
+    QByteArray image;                          // the file downloaded
+    std::function<void(LineBench &)> setting;  // a bad setting in the window
+    QStringList cliArgs;                       // the same on the command line
+    const char *says;                          // in the box and on standard error
+    int cliExit;
+    bool parallelOnly = false;
+};
+
+} // namespace
+
+class TestSafety : public QObject {
+    Q_OBJECT
+
+private slots:
+    void badInputIsRefusedBeforeTheFirstErase()
+    {
+        const QByteArray end = ":00000001FF\r\n";
+        QByteArray stale = hexRecord(0x0000, pattern(16)) + "\r\n";
+        stale[20] = stale[20] == 'A' ? 'B' : 'A'; // a data digit changed, record checksum left
+        auto noSetting = [](LineBench &) {};
+        const QList<Refusal> rows = {
+            {"empty image", end, noSetting, {}, "no data to program", 2},
+            {"unreadable", ":03000000020bcd83\r\n" + end, noSetting, {}, "not an upper-case hex number", 2},
+            {"57343 bytes", hexImage(0, pattern(57343), 16), noSetting, {}, "beyond the flash", 2},
+            {"64 KiB", hexImage(0, pattern(65536), 32), noSetting, {}, "beyond the flash", 2},
+            {"record at DFF0", hexRecord(0xDFF0, pattern(16)) + "\r\n" + end, noSetting, {}, "beyond the flash", 2},
+            {"batch of 300", hexRecord(0, pattern(100)) + "\r\n" + hexRecord(100, pattern(200)) + "\r\n" + end,
+             noSetting, {}, "batch of 300 bytes", 2},
+            {"record of 250", hexRecord(0, pattern(250)) + "\r\n" + end, noSetting, {}, "batch of 250 bytes", 2},
+            {"extended address", ":020000040000FA\r\n" + goodImage(), noSetting, {}, "record type 04", 2},
+            {"stale record checksum", stale + end, noSetting, {}, "record checksum", 2},
+            {"data after the end", goodImage() + hexRecord(0x3000, pattern(4)) + "\r\n", noSetting, {},
+             "after the end-of-file record", 2},
+            {"overlap", hexRecord(0x100, pattern(16)) + "\r\n" + hexRecord(0x108, pattern(16)) + "\r\n" + end,
+             noSetting, {}, "overlaps", 2},
+            {"empty delay", goodImage(), [](LineBench &b) { b.m().Text2.setText(""); }, {"--delay", ""},
+             "Parallel Waiting Delay", 2, true},
+            {"time-out 3OO", goodImage(), [](LineBench &b) { b.m().Text1.setText("3OO"); }, {"--timeout", "3OO"},
+             "Time Out", 2},
+            {"speed 96OO", goodImage(), [](LineBench &b) { b.m().Vitesse.setText("96OO"); }, {"--speed", "96OO"},
+             "Speed", 2},
+            {"protocol x", goodImage(), [](LineBench &b) { b.m().Protocol.setText("x"); }, {"--protocol", "x"},
+             "Protocol", 2},
+            {"garbage Boot.ini", goodImage(),
+             [](LineBench &b) {
+                 writeFile(b.home.filePath("Boot.ini"), "fast\r\n");
+                 b.m().BootSettings = bootSettings(b.home.path());
+             },
+             {}, "Boot.ini", 2},
+            {"no port", goodImage(), [](LineBench &b) { b.m().ComPort.setText("/dev/vantorel-absent"); },
+             {"--port", "/dev/vantorel-absent"}, "cannot be opened", 3},
+        };
+        for (const Refusal &row : rows) {
+            for (const auto operation : {Session::Operation::DownloadSerial, Session::Operation::DownloadParallel}) {
+                if (row.parallelOnly && operation == Session::Operation::DownloadSerial)
+                    continue;
+                const bool parallel = operation == Session::Operation::DownloadParallel;
+                const QByteArray what = QByteArray(row.name) + (parallel ? " (parallel)" : " (serial)");
+                LineBench b(lineOf({controller(1), controller(2)}));
+                b.select({1, 2});
+                // A good file first: the buttons it enabled must not outlive a bad one.
+                b.useImage(goodImage(7), "earlier.hex");
+                QVERIFY2(b.m().ComLoad00.enabled(), what);
+                const QString path = b.useImage(row.image);
+                row.setting(b);
+                const bool badFile = row.cliArgs.isEmpty() && QByteArray(row.says) != "Boot.ini";
+                if (badFile) {
+                    QVERIFY2(!b.m().ComLoad00.enabled() && !b.m().ComLoad.enabled(), what);
+                    QVERIFY2(b.m().FileCheksum.text().isEmpty() || b.m().FileProblem.text().contains(row.says), what);
+                }
+                b.desk.boxes.clear();
+                b.session->run(operation);
+                QVERIFY2(b.ctx().lastRefused, what);
+                QCOMPARE(b.desk.boxes.size(), 1);
+                QVERIFY2(b.desk.boxes[0].text.contains(row.says), qPrintable(what + ": " + b.desk.boxes[0].text));
+                QVERIFY2(!b.port.isOpen() && !b.ctx().message.exists(), what);
+
+                QStringList args = {parallel ? "download-parallel" : "download-serial", "--dir", b.home.path(),
+                                    "--port", b.line->slavePath(), "--file", path, "--controllers", "1,2",
+                                    "--protocol", "3", "--timeout", "1000", "--speed", "9600", "--delay", "5"};
+                args += row.cliArgs; // later options win
+                const CliRun cli = runCli(args);
+                QVERIFY2(cli.exitCode == row.cliExit, qPrintable(what + ": exit " + QString::number(cli.exitCode) + "\n" + cli.err));
+                QVERIFY2(cli.err.contains(row.says), qPrintable(what + ": " + cli.err));
+                QVERIFY2(eraseFrames(b) == 0, what);
+                QVERIFY2(b.line->frames().empty(), what);
+            }
+        }
+    }
+
+    void theRunProgramsTheBytesItChecked()
+    {
+        LineBench b(lineOf({controller(1), controller(2)}));
+        b.select({1, 2});
+        const QString path = b.useImage(goodImage(1));
+        const QString shown = b.m().FileCheksum.text();
+
+        // Changed between choice and run: refused, the user has not seen the new file.
+        writeFile(path, goodImage(2));
+        b.session->run(Session::Operation::DownloadSerial);
+        QVERIFY(b.ctx().lastRefused);
+        QVERIFY(b.desk.boxes.last().text.contains("changed on disk since it was chosen"));
+        QVERIFY(b.line->frames().empty());
+
+        // Choosing the same name again reads the new file.
+        b.session->dropFile(path);
+        QVERIFY(b.m().FileCheksum.text() != shown);
+        const QString second = b.m().FileCheksum.text();
+
+        // Rewritten, then deleted, while controller 1 is programmed: neither
+        // controller sees anything but the checked image.
+        int step = 0;
+        b.desk.onProcessEvents = [&] {
+            const QString label = b.ctx().message.Label1.text();
+            if (step == 0 && label.startsWith("Controller 1 : Programming Batch 2")) {
+                writeFile(path, goodImage(3));
+                ++step;
+            } else if (step == 1 && label.startsWith("Controller 1 : Checking Flash")) {
+                QFile::remove(path);
+                ++step;
+            }
+            // All and None while the run goes on are not taken.
+            b.session->selectAll();
+            b.session->selectNone();
+        };
+        b.desk.boxes.clear();
+        b.session->run(Session::Operation::DownloadSerial);
+        QCOMPARE(step, 2);
+        QVERIFY(b.desk.boxes.isEmpty());
+        const QByteArray want = code(2);
+        for (int n : {1, 2}) {
+            QCOMPARE(b.line->flash(n).left(512), want);
+            QCOMPARE(b.ctx().info.ckSum(n).text, second);
+        }
+        QCOMPARE(b.m().selectedControllers(), QList<int>({1, 2}));
+        QVERIFY(!b.ctx().message.exists() && !b.port.isOpen());
+
+        // All and None between runs do, and never move the controller in hand.
+        b.m().ControllerIndex = 5;
+        b.session->selectAll();
+        QCOMPARE(b.m().selectedControllers().size(), 32);
+        QCOMPARE(b.m().ControllerIndex, qint16(5));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSafety)
+#include "test_safety.moc"
