@@ -1,4 +1,5 @@
 #include "image/batchreader.h"
+#include "image/downloadimage.h"
 #include "image/hexfile.h"
 #include "platform/fault.h"
 #include "support/hexbuilder.h"
@@ -228,6 +229,39 @@ private slots:
         QCOMPARE(checksumBytes("ABCDE"), QByteArray::fromHex("0ABCDE"));
         QCOMPARE(checksumBytes(""), QByteArray::fromHex("000000"));
         QCOMPARE(checksumBytes("ABC"), QByteArray::fromHex("000ABC"));
+    }
+
+    // Where the image check draws its lines; the plainly bad files are in the
+    // end-to-end refusals.
+    void imageCheckBoundaries_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("problem"); // a fragment; empty: sound
+        const QByteArray end = ":00000001FF\r\n";
+        auto rec = [](int address, int size) { return hexRecord(address, QByteArray(size, '\x5A')) + "\r\n"; };
+        QTest::newRow("last flash byte DFFD") << rec(0xDFF0, 14) + end << "";
+        QTest::newRow("one past it") << rec(0xDFF0, 15) + end << "line 1: the record at DFF0 with 15 bytes ends beyond";
+        QTest::newRow("batch of 249") << rec(0, 112) + rec(112, 137) + end << "";
+        QTest::newRow("batch of 250") << rec(0, 112) + rec(112, 138) + end << "line 1: the records from address 0000 make a batch of 250";
+        QTest::newRow("touching, out of order") << rec(0x20, 16) + rec(0x10, 16) + end << "";
+        QTest::newRow("overlap by one") << rec(0x10, 16) + rec(0x1F, 16) + end << "line 2: the record at 001F overlaps the record at 0010 of line 1";
+        QTest::newRow("end record with data") << rec(0, 4) + hexRecord(0, "\x01", 1) + "\r\n" << "the end-of-file record carries data";
+        QTest::newRow("checksum cut off") << rec(0, 4).left(17) + "\r\n" + end << "line 1: the record checksum is missing";
+        QTest::newRow("stale checksum") << QByteArray(":0300000002ABCD00\r\n") + end << "line 1: the record checksum is 00 where the record needs 83";
+        QTest::newRow("no end record") << rec(0, 4) << "";
+    }
+    void imageCheckBoundaries()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, problem);
+        const QString path = dir.filePath("checked.hex");
+        QVERIFY(writeFile(path, content));
+        ImageDescription d;
+        const DownloadImage image = readDownloadImage(path, d);
+        if (problem.isEmpty())
+            QVERIFY2(image.sound(), qPrintable(image.problem));
+        else
+            QVERIFY2(image.problem.contains(problem), qPrintable(image.problem));
     }
 };
 

@@ -196,7 +196,46 @@ private slots:
         ctx.message.show();
         QVERIFY(ctx.message.Label1.text().isEmpty());
         QVERIFY(ctx.StopRequested); // stays set until the next operation clears it
+        // Closed and shown again inside one operation step, with no return to
+        // the main loop: one window on the screen, never a pile.
         ctx.message.close();
+        ctx.message.show();
+        int visible = 0;
+        for (const QWidget *w : window.findChildren<QWidget *>("Message"))
+            visible += w->isVisible();
+        QCOMPARE(visible, 1);
+        ctx.message.close();
+    }
+
+    void inputIsLockedWhileAnOperationRuns()
+    {
+        Session session(port, desk, clock);
+        session.startUp(home.path());
+        session.context().timings.failureHold = 0;
+        session.context().timings.settleDelay = 0;
+        MainWindow window(session);
+        window.show();
+        MainState &m = session.main();
+        m.Protocol.setText("3");
+        m.Text1.setText("1");
+        m.Vitesse.setText("9600");
+        m.ComPort.setText("COM 1");
+        m.selectNone();
+        m.C[4].setValue(1);
+        const QStringList lockedNames = {"Text1", "C4", "ALL", "Command1", "ComInfo", "ComBoot"};
+        QStringList unlockedDuringRun;
+        desk.onProcessEvents = [&] {
+            for (const QString &name : lockedNames) {
+                if (find<QWidget>(window, name)->isEnabled() && !unlockedDuringRun.contains(name))
+                    unlockedDuringRun << name;
+            }
+        };
+        QTest::mouseClick(find<QPushButton>(window, "ComInfo"), Qt::LeftButton);
+        desk.onProcessEvents = nullptr;
+        QVERIFY2(!port.written.isEmpty(), desk.boxes.isEmpty() ? "" : qPrintable(desk.boxes.last().text));
+        QCOMPARE(unlockedDuringRun, QStringList());
+        for (const QString &name : lockedNames)
+            QVERIFY2(find<QWidget>(window, name)->isEnabled(), qPrintable(name));
     }
 };
 
