@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <functional>
+#include <stdexcept>
 
 using namespace vantorel;
 
@@ -213,6 +214,35 @@ private slots:
         b.session->selectAll();
         QCOMPARE(b.m().selectedControllers().size(), 32);
         QCOMPARE(b.m().ControllerIndex, qint16(5));
+    }
+
+    void aSaveThatFailsIsNotSuccess()
+    {
+        LineBench b(lineOf({controller(1)}));
+        QVERIFY(QDir(b.home.path()).mkdir("Flash.cfg")); // cannot be replaced by a file
+        const CliRun cli = runCli({"flash-info", "--dir", b.home.path(), "--port", b.line->slavePath(), "--controllers",
+                                   "1", "--protocol", "3", "--speed", "9600", "--timeout", "1000", "--save"});
+        QVERIFY2(cli.exitCode != 0 && cli.exitCode > 0, qPrintable(cli.err));
+        QVERIFY(cli.err.contains("not saved"));
+    }
+
+    void noFileOrAnInternalFaultEndsInOneBox()
+    {
+        LineBench b(lineOf({controller(1)}));
+        b.select({1});
+        // No file chosen: no checksum to judge by, so nothing may be erased.
+        b.session->run(Session::Operation::DownloadSerial);
+        QVERIFY(b.ctx().lastRefused);
+        QVERIFY(b.desk.boxes.last().text.contains("no HEX file is chosen"));
+        QVERIFY(b.line->frames().empty());
+
+        // A fault of the tool's own making mid-run: one box, port and progress window closed.
+        b.desk.boxes.clear();
+        b.desk.onProcessEvents = [] { throw std::out_of_range("row 32"); };
+        b.session->run(Session::Operation::FlashInfo);
+        QCOMPARE(b.desk.boxes.size(), 1);
+        QVERIFY(b.desk.boxes[0].text.startsWith("Error #  51\rInternal error (row 32)"));
+        QVERIFY(!b.port.isOpen() && !b.ctx().message.exists() && !b.session->busy());
     }
 };
 
