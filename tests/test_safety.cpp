@@ -244,6 +244,58 @@ private slots:
         QVERIFY(b.desk.boxes[0].text.startsWith("Error #  51\rInternal error (row 32)"));
         QVERIFY(!b.port.isOpen() && !b.ctx().message.exists() && !b.session->busy());
     }
+
+    void aControllerLeftInItsBootProgramIsFoundAgain_data()
+    {
+        QTest::addColumn<int>("bootSpeed");
+        QTest::addColumn<bool>("prot4Plus"); // the tool's frames carry the sum, which a boot program ignores
+        QTest::newRow("boot speed outside the search") << 57600 << false;
+        QTest::newRow("Prot 4+ ticked") << 9600 << true;
+    }
+    void aControllerLeftInItsBootProgramIsFoundAgain()
+    {
+        QFETCH(int, bootSpeed);
+        QFETCH(bool, prot4Plus);
+        sim::ControllerConfig c = controller(3);
+        c.startInBoot = true;
+        c.bootSpeed = bootSpeed;
+        LineBench b(lineOf({c}));
+        writeFile(b.home.filePath("Boot.ini"), QByteArray::number(bootSpeed) + "\r\n");
+        b.m().BootSettings = bootSettings(b.home.path());
+        b.m().Text1.setText("100"); // nobody answers at the searched speeds
+        b.m().Protocol4Plus.setValue(prot4Plus ? 1 : 0);
+        b.select({3});
+        b.useImage(goodImage(4));
+        b.session->run(Session::Operation::DownloadSerial);
+        QCOMPARE(b.line->flash(3).left(512), code(4));
+        QCOMPARE(b.ctx().info.ckSum(3).text, b.m().FileCheksum.text());
+        QCOMPARE(b.line->snapshot().controller(3)->mode, sim::Mode::Firmware);
+    }
+
+    void answersNeverWholeAreAskedForTenTimes_data()
+    {
+        QTest::addColumn<Session::Operation>("operation");
+        QTest::newRow("Flash Info") << Session::Operation::FlashInfo;
+        QTest::newRow("Boot Info") << Session::Operation::BootInfo;
+        QTest::newRow("serial download's check") << Session::Operation::DownloadSerial;
+    }
+    void answersNeverWholeAreAskedForTenTimes()
+    {
+        QFETCH(Session::Operation, operation);
+        sim::ControllerConfig c = controller(2);
+        c.faults.wrongLength = 1; // one byte too long, its check code right
+        LineBench b(lineOf({c}));
+        b.m().Text1.setText("100"); // the other speeds are silent
+        b.useImage(goodImage());
+        b.select({2});
+        b.session->run(operation);
+        const QStringList log = b.log();
+        QCOMPARE(log.count("Answer : 10 answers without version and checksum, no more asking at this speed"), 1);
+        const int asks = int(log.count(operation == Session::Operation::BootInfo ? "Message Checking BOOT"
+                                                                                   : "Message : $73  - Checking Flash"));
+        QVERIFY2(asks >= 10 && asks < 40, qPrintable(QString::number(asks)));
+        QVERIFY(!b.session->busy() && !b.port.isOpen());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSafety)

@@ -36,18 +36,41 @@ DownloadImage prepare(Context &ctx, bool parallel)
     return image;
 }
 
+bool eraseAttempt(Context &ctx, int i, bool crcOnly = false)
+{
+    ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Erasing "), false);
+    ctx.desk.processEvents();
+    ctx.port.discardInput();
+    return FlashErase(ctx, i, crcOnly);
+}
+
+// A controller erased by an earlier run that did not finish (its
+// acknowledgement lost, or the run cancelled) waits in its boot program at
+// the Boot.ini speed, which knows only the CRC: one more try there finds it.
+bool eraseInBootProgram(Context &ctx, int i)
+{
+    MainState &m = ctx.main;
+    if (ctx.StopRequested)
+        return false;
+    const QString speed = m.Vitesse.text();
+    m.Vitesse.setText(m.BootSettings.section(QLatin1Char(','), 0, 0)); // the speed its reports show
+    ResetCtrlStatus(ctx, i);
+    ctx.port.setSettings(m.BootSettings);
+    const bool erased = eraseAttempt(ctx, i, true);
+    m.Vitesse.setText(speed);
+    return erased;
+}
+
 // The erase attempts of one controller at the speeds of the search.
 SearchResult erase(Context &ctx, int i)
 {
     SpeedSearch search;
-    search.attempt = [&ctx, i] {
-        ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Erasing "), false);
-        ctx.desk.processEvents();
-        ctx.port.discardInput();
-        return FlashErase(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed;
-    };
+    search.attempt = [&ctx, i] { return eraseAttempt(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
     search.beforeNextSpeed = [&ctx, i] { ResetCtrlStatus(ctx, i); };
-    return searchSpeeds(ctx, i, search);
+    const SearchResult result = searchSpeeds(ctx, i, search);
+    if (result == SearchResult::NotFound && eraseInBootProgram(ctx, i))
+        return SearchResult::Found;
+    return result;
 }
 
 // The new firmware's speed, protocol character and check code, taken on

@@ -1,6 +1,7 @@
 #include "programming/flashcheck.h"
 
 #include "app/context.h"
+#include "link/askagain.h"
 #include "link/frames.h"
 #include "link/exchange.h"
 #include "link/protocolchar.h"
@@ -15,6 +16,7 @@ bool FlashCheck(Context &ctx, int ctrl)
     MainState &m = ctx.main;
     ProtocolCharacter character(m);
     bool result = false;
+    int asked = 0;
     for (;;) {
         m.CmdFrame = flashCheckFrame(character.inUse(), ctrl, checkKindFor(m.Protocol4Plus.ticked()));
         ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(ctrl) + QStringLiteral(" : Checking Flash "), false);
@@ -28,8 +30,11 @@ bool FlashCheck(Context &ctx, int ctrl)
             continue;
         }
         // Only the full 13-byte answer carries version and checksum: ask again.
-        if (m.AnswerHex.size() != 26)
-            continue;
+        if (m.AnswerHex.size() != 26) {
+            if (askAgain(ctx, ctrl, asked))
+                continue;
+            break;
+        }
         const QString &a = m.AnswerHex;
         ResultBox &ver = ctx.info.Ver(ctrl);
         ResultBox &ckSum = ctx.info.CkSum(ctrl);

@@ -9,7 +9,7 @@
 
 namespace vantorel {
 
-bool FlashErase(Context &ctx, int ctrl)
+bool FlashErase(Context &ctx, int ctrl, bool crcOnly)
 {
     MainState &m = ctx.main;
     ProtocolCharacter character(m);
@@ -18,7 +18,7 @@ bool FlashErase(Context &ctx, int ctrl)
     while (again) {
         again = false;
         int refusals = 1;
-        m.CmdFrame = eraseFrame(character.inUse(), ctrl, checkKindFor(m.Protocol4Plus.ticked()));
+        m.CmdFrame = eraseFrame(character.inUse(), ctrl, checkKindFor(m.Protocol4Plus.ticked() && !crcOnly));
         ctx.log.write(QStringLiteral("Message : $74"));
         ctx.log.write(StrToHex(m.CmdFrame));
         for (;;) {

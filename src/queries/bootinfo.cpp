@@ -1,6 +1,7 @@
 #include "app/context.h"
 #include "link/frames.h"
 #include "link/exchange.h"
+#include "link/askagain.h"
 #include "link/operation.h"
 #include "link/runcheck.h"
 #include "link/protocolchar.h"
@@ -23,7 +24,11 @@ void ComBootClick(Context &ctx)
             const int i = m.ControllerIndex;
             ProtocolCharacter character(m);
             SpeedSearch search;
-            search.atNewSpeed = [&] { character.renew(); };
+            int asked = 0;
+            search.atNewSpeed = [&] {
+                character.renew();
+                asked = 0;
+            };
             search.attempt = [&] {
                 m.CmdFrame = bootInfoFrame(character.inUse(), i, checkKindFor(m.Protocol4Plus.ticked()));
                 ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Checking Boot "),
@@ -36,7 +41,7 @@ void ComBootClick(Context &ctx)
                     return character.fallBackToAt() ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
                 // Only the full 13-byte answer carries version and checksum: ask again.
                 if (m.AnswerHex.size() != 26)
-                    return Attempt::SameSpeedAgain;
+                    return askAgain(ctx, i, asked) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
                 const QString &a = m.AnswerHex;
                 ctx.info.Ver(i).text = a.mid(10, 2) + QLatin1Char('/') + a.mid(12, 2) + QLatin1Char('/') + a.mid(14, 2);
                 ctx.info.CkSum(i).text = a.mid(16, 4);

@@ -1,0 +1,19 @@
+#include "link/askagain.h"
+
+#include "app/context.h"
+#include "link/exchange.h"
+#include "link/status.h"
+
+namespace vantorel {
+
+bool askAgain(Context &ctx, int ctrl, int &asked)
+{
+    if (++asked < kMaxAsksAtOneSpeed)
+        return true;
+    ctx.log.write(QStringLiteral("Answer : ") + QString::number(kMaxAsksAtOneSpeed)
+                  + QStringLiteral(" answers without version and checksum, no more asking at this speed"));
+    ShowCtrlStatus(ctx, ctrl, ComCheckFailed);
+    return false;
+}
+
+} // namespace vantorel
