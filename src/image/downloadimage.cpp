@@ -121,9 +121,14 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches)
 
 DownloadImage readDownloadImage(const QString &path, ImageDescription &description)
 {
-    DownloadImage image;
+    DownloadImage image = downloadImageFrom(readWhole(path), description);
     image.path = path;
-    const QByteArray content = readWhole(path);
+    return image;
+}
+
+DownloadImage downloadImageFrom(const QByteArray &content, ImageDescription &description)
+{
+    DownloadImage image;
     image.contentHash = QCryptographicHash::hash(content, QCryptographicHash::Sha256);
     image.checksum = readHexChecksum(content, description);
     image.description = description;

@@ -28,6 +28,8 @@ struct DownloadImage {
 // (FileNotFound, FileAccess, InvalidArgument, Overflow); an image that reads
 // but is not sound comes back with its problem.
 DownloadImage readDownloadImage(const QString &path, ImageDescription &description);
+// The same for bytes already read.
+DownloadImage downloadImageFrom(const QByteArray &content, ImageDescription &description);
 
 // The image of a download, taken at its check: throws Fault(ImageUnsound) for
 // an image that is not sound, and when the file on disk is no longer the one
