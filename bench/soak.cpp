@@ -1,0 +1,170 @@
+// Soak: many downloads into four controllers on a simulated line with its
+// faults on (answers dropped and corrupted; now and then noise after one
+// controller's answers, or a pulled plug), a new random seed per run. Each run starts the tool afresh
+// on the line as the last run left it, so a controller left erased is met
+// again. Prints what matters: controllers reported ok whose flash does not
+// hold the image (must be 0), controllers left erased and recovered, hangs.
+//
+//   soak [runs] [seed]      (default 100 runs, seed from the clock)
+#include "image/hexfile.h"
+#include "platform/fault.h"
+#include "support/hexbuilder.h"
+#include "support/linebench.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <random>
+
+using namespace vantorel;
+
+namespace {
+
+constexpr int kControllers = 4;
+constexpr double kHangBound = 300.0; // seconds; a run this long counts as hung
+
+QByteArray code(int seed)
+{
+    QByteArray c(4096, '\0');
+    for (int i = 0; i < c.size(); ++i)
+        c[i] = char((i * 29 + seed * 11 + i / 97) & 0xFF);
+    return c;
+}
+
+QByteArray imageHex(int seed)
+{
+    return hexImage(0, code(seed), 16, "\r\n", false) + hexRecord(0x2020, QByteArray::fromHex("70000402")) + "\r\n"
+        + hexEndRecord() + "\r\n";
+}
+
+QByteArray flashOf(int seed)
+{
+    QByteArray f(kFlashSize, char(0xFF));
+    f.replace(0, 4096, code(seed));
+    f.replace(0x2020, 4, QByteArray::fromHex("70000402"));
+    return f;
+}
+
+bool reportedOk(const Context &ctx, int n)
+{
+    const ResultBox &ver = ctx.info.ver(n);
+    const ResultBox &ck = ctx.info.ckSum(n);
+    return ver.text.count(QLatin1Char('/')) == 2 && !ver.marked() && !ck.marked()
+        && ck.text == ctx.info.FileCheksum().rightJustified(4, QLatin1Char('0'));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 100;
+    const std::uint32_t seed = argc > 2 ? std::uint32_t(std::atoll(argv[2])) : std::random_device{}();
+    std::mt19937 random(seed);
+
+    // The line starts with every controller holding an older firmware.
+    std::vector<sim::ControllerConfig> state;
+    for (int n = 1; n <= kControllers; ++n) {
+        sim::ControllerConfig c = controller(n);
+        c.flash = flashOf(99);
+        state.push_back(c);
+    }
+    const QByteArray wanted = flashOf(1);
+    int reportedOkTotal = 0, falseOk = 0, leftErased = 0, recovered = 0, hangs = 0, internalFaults = 0;
+    int unplugs = 0, noisyRuns = 0, runsWithFaultBox = 0;
+    std::vector<bool> erasedBefore(kControllers, false);
+    QElapsedTimer total;
+    total.start();
+
+    for (int run = 0; run < runs; ++run) {
+        sim::LineConfig line;
+        const bool unplugThisRun = random() % 8 == 0;
+        const int unplugWho = int(random() % kControllers);
+        // Noise after every answer makes one controller unreachable for a
+        // whole run: most often after its erase, which is what is to be seen.
+        const bool noiseThisRun = random() % 4 == 0;
+        const int noisy = int(random() % kControllers);
+        for (int k = 0; k < kControllers; ++k) {
+            sim::ControllerConfig c = state[k];
+            c.faults = {};
+            c.faults.seed = random();
+            c.faults.dropAnswers = 0.03;
+            c.faults.corruptAnswers = 0.03;
+            if (noiseThisRun && k == noisy)
+                c.faults.noiseAfter = 1 + int(random() % 3);
+            if (unplugThisRun && k == unplugWho)
+                c.faults.unplugAfterFrames = int(random() % 60);
+            line.controllers.push_back(c);
+        }
+        unplugs += unplugThisRun;
+        noisyRuns += noiseThisRun;
+        LineBench b(line);
+        b.ctx().timings.settleDelay = 0.05;
+        b.m().Text1.setText("200");
+        b.m().Text2.setText("5");
+        b.select({1, 2, 3, 4});
+        b.useImage(imageHex(1));
+        QElapsedTimer t;
+        t.start();
+        bool hung = false;
+        b.desk.onProcessEvents = [&] {
+            if (!hung && t.elapsed() > kHangBound * 1000) {
+                hung = true;
+                b.ctx().message.cancel();
+            }
+        };
+        const bool parallel = run % 2 == 1;
+        b.session->run(parallel ? Session::Operation::DownloadParallel : Session::Operation::DownloadSerial);
+        hangs += hung;
+        runsWithFaultBox += b.ctx().lastFaultNumber.has_value();
+        internalFaults += b.ctx().lastFaultNumber == int(FaultCode::Internal);
+
+        const sim::LineSnapshot s = b.line->snapshot();
+        for (int k = 0; k < kControllers; ++k) {
+            const int n = k + 1;
+            const sim::ControllerState *c = s.controller(n);
+            const QByteArray flash = b.line->flash(n);
+            const bool holds = flash == wanted && c->mode == sim::Mode::Firmware;
+            if (reportedOk(b.ctx(), n)) {
+                ++reportedOkTotal;
+                falseOk += !holds;
+            }
+            const bool erased = c->mode == sim::Mode::Boot;
+            leftErased += erased;
+            if (erasedBefore[k] && holds)
+                ++recovered;
+            erasedBefore[k] = erased && !holds;
+            // The next run meets the line as this one left it, plug back in.
+            state[k].flash = flash;
+            state[k].startInBoot = erased;
+            state[k].speed = erased ? state[k].speed : c->speed;
+            state[k].protocolChar = erased ? state[k].protocolChar : c->protocolChar;
+            state[k].prot4Plus = c->prot4Plus;
+        }
+        if (qEnvironmentVariableIsSet("SOAK_VERBOSE")) {
+            for (int n = 1; n <= kControllers; ++n)
+                std::fprintf(stderr, "  %d: %s / %s mode %d\n", n, qPrintable(b.ctx().info.ver(n).text),
+                             qPrintable(b.ctx().info.ckSum(n).text), int(s.controller(n)->mode));
+            for (const QString &l : b.log().mid(0, 400))
+                std::fprintf(stderr, "    %s\n", qPrintable(l.left(100)));
+        }
+        std::fprintf(stderr, "run %3d %-8s %5.1f s  box %s\n", run + 1, parallel ? "parallel" : "serial", t.elapsed() / 1000.0,
+                     b.ctx().lastFaultNumber ? qPrintable(QString::number(*b.ctx().lastFaultNumber)) : "-");
+        // Back to an older image now and then, so most runs really change the flash.
+        if (run % 4 == 3) {
+            for (auto &c : state) {
+                if (!c.startInBoot)
+                    c.flash = flashOf(99);
+            }
+        }
+    }
+    std::printf("soak seed %u: %d downloads (serial and parallel alternating) into %d controllers, %.0f s\n", seed, runs,
+                kControllers, total.elapsed() / 1000.0);
+    std::printf("| runs | unplugs | noisy runs | runs ended by a fault box | controllers reported ok | reported ok without the image | "
+                "left erased (run ends) | recovered by a later run | hangs | internal faults |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n", runs, unplugs, noisyRuns, runsWithFaultBox, reportedOkTotal, falseOk,
+                leftErased, recovered, hangs, internalFaults);
+    return falseOk == 0 && hangs == 0 ? 0 : 1;
+}
