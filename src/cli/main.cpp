@@ -373,8 +373,9 @@ int main(int argc, char *argv[])
         progress.end();
 
         RunReport report = makeReport(ctx, watch, command, listed, started);
-        if (p.isSet(results) && !records.append(csvHeader(), report.csvRows(), problem)) {
-            err(QStringLiteral("vantorel-cli: ") + problem);
+        // A run refused before anything was sent did nothing to any controller: no record of it.
+        if (p.isSet(results) && !ctx.lastRefused && !records.append(csvHeader(), report.csvRows(), problem)) {
+            progress.note(QStringLiteral("vantorel-cli: ") + problem);
             // The run's own record is lost: a station must not take it as kept.
             if (report.verdict.exit == ExitOk || report.verdict.exit == ExitFailed) {
                 report.verdict = Verdict{QStringLiteral("error"), ExitUsage};
@@ -383,7 +384,7 @@ int main(int argc, char *argv[])
             }
         }
         if (timedLog.failed())
-            err(QStringLiteral("vantorel-cli: writing the log copy ") + timedLog.path()
+            progress.note(QStringLiteral("vantorel-cli: writing the log copy ") + timedLog.path()
                 + QStringLiteral(" failed; it stops where the failure happened"));
         if (fmt == QLatin1String("json"))
             std::printf("%s\n", QJsonDocument(report.toJson()).toJson(QJsonDocument::Compact).constData());
