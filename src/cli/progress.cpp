@@ -111,7 +111,7 @@ QString ProgressView::terminalLine(int key, bool withEstimate) const
     QStringList parts{operation_};
     const double now = clock_.seconds();
     double done = 0; // of this pass
-    double inner = m.batchesTotal > 0 ? double(qMin(m.batchesSent, m.batchesTotal)) / m.batchesTotal : 0.0;
+    const double inner = m.batchesTotal > 0 ? double(qMin(m.batchesSent, m.batchesTotal)) / m.batchesTotal : 0.0;
     if (key >= 0) {
         const int position = int(listed_.indexOf(key)) + 1;
         parts << QStringLiteral("controller %1 (%2 of %3)").arg(key).arg(position).arg(listed_.size());
@@ -120,8 +120,10 @@ QString ProgressView::terminalLine(int key, bool withEstimate) const
         parts << QStringLiteral("all controllers");
         done = inner;
     }
-    if (m.batchesTotal > 0)
-        parts << QStringLiteral("batch %1 of %2  %3%").arg(m.batchesSent).arg(m.batchesTotal).arg(int(inner * 100));
+    if (m.batchesTotal > 0) {
+        const int sent = qMin(m.batchesSent, m.batchesTotal);
+        parts << QStringLiteral("batch %1 of %2  %3%").arg(sent).arg(m.batchesTotal).arg(sent * 100 / m.batchesTotal);
+    }
     QString time = duration(now - start_);
     const double passTime = now - passStart_;
     if (withEstimate && done > 0.01 && passTime >= 1.0)

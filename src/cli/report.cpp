@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace vantorel {
 
 namespace {
