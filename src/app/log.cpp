@@ -19,6 +19,8 @@ bool Log::open(const QString &path)
 
 void Log::write(const QString &line)
 {
+    if (onLine)
+        onLine(line);
     if (!file_.isOpen())
         return;
     const QByteArray bytes = line.toLatin1() + "\r\n";

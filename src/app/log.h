@@ -21,6 +21,9 @@ public:
 
     // Told once, with a sentence for the user, when no log is kept.
     std::function<void(const QString &)> onProblem;
+    // Told every line as it is written, whether or not the file is kept
+    // (a front-end keeping its own copy, or watching the traffic).
+    std::function<void(const QString &)> onLine;
 
 private:
     void problem(const QString &what);

@@ -1,10 +1,14 @@
 // vantorel-cli: the tool's operations without a window, for scripts and
 // production lines. It drives the same state and operations as the window.
 #include "app/config.h"
+#include "cli/progress.h"
+#include "cli/records.h"
 #include "cli/report.h"
 #include "image/fileselection.h"
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
+#include "link/runcheck.h"
+#include "link/exchange.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
@@ -19,15 +23,20 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using namespace vantorel;
 
 namespace {
-
-enum Exit { ExitOk = 0, ExitNotOk = 1, ExitUsage = 2, ExitPort = 3 };
 
 volatile std::sig_atomic_t interrupted = 0;
 // The first Ctrl-C cancels as the progress window's Cancel does; a second one
@@ -83,9 +92,38 @@ bool parseControllers(const QString &text, QList<int> &out)
     return !out.isEmpty();
 }
 
+// Refused before start-up, so the Log.txt of the last run is kept.
 struct Usage {
     QString reason;
+    std::optional<int> fault = std::nullopt; // the number of the fault that made the file unusable
 };
+
+const char *const kHelpEnd = R"(
+Exit status:
+  0  every selected controller ok (auto: the search ran to its end)
+  1  the operation ran and some controller did not pass
+  2  bad usage or setting (--speed, --timeout, --delay, --controllers ...), a HEX
+     file that cannot be read or is not sound, a --results or --log file that
+     cannot be written; refused before anything is sent
+  3  the port cannot be opened, or the line was lost during the run
+  4  cancelled (Ctrl-C)
+  5  another fault stopped the operation during the run
+With --format json the same is in "status": ok, failed, cancelled or error.
+
+Examples:
+  vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --controllers 0-3 \
+      --file fw.hex --results line3.csv --format json download-serial
+  vantorel-cli --port "COM 3" --controllers all --file fw.hex flash-info || echo "exit $?"
+)";
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(STDERR_FILENO) == 1;
+#else
+    return false;
+#endif
+}
 
 } // namespace
 
@@ -118,9 +156,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption settle(QStringLiteral("settle-ms"), QStringLiteral("Settle wait after the first answer byte (default 500)."), QStringLiteral("N"));
     const QCommandLineOption hold(QStringLiteral("hold-ms"), QStringLiteral("How long a failure message is held (default 2000)."), QStringLiteral("N"));
     const QCommandLineOption save(QStringLiteral("save"), QStringLiteral("Write the settings back to Flash.cfg at the end."));
-    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("text or json (default text)."), QStringLiteral("F"), QStringLiteral("text"));
+    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("text, json or csv (default text)."), QStringLiteral("F"), QStringLiteral("text"));
     p.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, p4, noP4, same, noSame, controllers,
                   settle, hold, save, format});
+    const QCommandLineOption results(QStringLiteral("results"), QStringLiteral("Append one CSV row per controller to FILE (with a header when it is new), whatever --format is."), QStringLiteral("FILE"));
+    const QCommandLineOption logCopy(QStringLiteral("log"), QStringLiteral("Also append the traffic log to FILE, each line after an ISO 8601 time stamp."), QStringLiteral("FILE"));
+    p.addOptions({results, logCopy});
     p.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("The operation to run."));
     if (!p.parse(app.arguments())) {
         QString error = p.errorText();
@@ -129,8 +170,10 @@ int main(int argc, char *argv[])
         err(QStringLiteral("vantorel-cli: ") + error + QStringLiteral("; see --help"));
         return ExitUsage;
     }
-    if (p.isSet(QStringLiteral("help")))
-        p.showHelp(ExitOk);
+    if (p.isSet(QStringLiteral("help"))) {
+        std::printf("%s%s", qPrintable(p.helpText()), kHelpEnd);
+        return ExitOk;
+    }
     if (p.isSet(QStringLiteral("version")))
         p.showVersion();
 
@@ -139,12 +182,13 @@ int main(int argc, char *argv[])
                                   QStringLiteral("download-parallel"), QStringLiteral("to-p4"),
                                   QStringLiteral("to-p3"),           QStringLiteral("checksum")};
     const QStringList args = p.positionalArguments();
+    const QString fmt = p.value(format);
+    const QString command = args.value(0);
     try {
-        if (args.size() != 1 || !commands.contains(args[0]))
+        if (args.size() != 1 || !commands.contains(command))
             throw Usage{QStringLiteral("give one COMMAND: ") + commands.join(QStringLiteral(" | "))};
-        const QString fmt = p.value(format);
-        if (fmt != QLatin1String("text") && fmt != QLatin1String("json"))
-            throw Usage{QStringLiteral("--format takes text or json")};
+        if (fmt != QLatin1String("text") && fmt != QLatin1String("json") && fmt != QLatin1String("csv"))
+            throw Usage{QStringLiteral("--format takes text, json or csv")};
         auto number = [&](const QCommandLineOption &o, const char *what) {
             bool ok = false;
             const int v = p.value(o).toInt(&ok);
@@ -152,46 +196,27 @@ int main(int argc, char *argv[])
                 throw Usage{QStringLiteral("--") + o.names().first() + QStringLiteral(" takes ") + QLatin1String(what)};
             return v;
         };
-        const QString command = args[0];
-
-        QtSerialPort serial;
-        RecordingDesk desk;
-        MonotonicClock clock;
-        Session session(serial, desk, clock);
-        Context &ctx = session.context();
-        MainState &m = session.main();
-        desk.onMessage = [](const RecordingDesk::Box &box) {
-            err(QStringLiteral("[") + box.title + QStringLiteral("] ") + oneLine(box.text));
-        };
-        // Ctrl-C is the progress window's Cancel.
-        desk.onProcessEvents = [&ctx] {
-            if (interrupted && !ctx.StopRequested) {
-                err(QStringLiteral("Cancel"));
-                ctx.message.cancel();
+        auto readable = [&](ImageDescription &d) {
+            try {
+                return readHexChecksum(p.value(file), d);
+            } catch (const Fault &f) {
+                throw Usage{QStringLiteral("cannot read ") + p.value(file) + QStringLiteral(": ") + f.description(),
+                            f.number()};
             }
         };
-        QString lastProgress;
-        ctx.message.Label1.onChange([&] {
-            const QString text = ctx.message.Label1.text();
-            if (!text.isEmpty() && text != lastProgress)
-                err(text);
-            lastProgress = text;
-        });
 
         if (command == QLatin1String("checksum")) {
             if (!p.isSet(file))
                 throw Usage{QStringLiteral("checksum needs --file HEX")};
+            if (fmt == QLatin1String("csv") || p.isSet(results))
+                throw Usage{QStringLiteral("checksum prints text or json and keeps no record")};
             ImageDescription d;
-            QString sum;
-            try {
-                sum = readHexChecksum(p.value(file), d);
-            } catch (const Fault &f) {
-                err(QStringLiteral("vantorel-cli: cannot read ") + p.value(file) + QStringLiteral(": ") + f.description());
-                return ExitUsage;
-            }
+            const QString sum = readable(d);
             const QString shown = sum.right(4);
             if (fmt == QLatin1String("json")) {
-                const QJsonObject o{{QStringLiteral("operation"), command}, {QStringLiteral("checksum"), sum},
+                const QJsonObject o{{QStringLiteral("program_version"), QStringLiteral(VANTOREL_VERSION)},
+                                    {QStringLiteral("operation"), command}, {QStringLiteral("status"), QStringLiteral("ok")},
+                                    {QStringLiteral("checksum"), sum},
                                     {QStringLiteral("file_checksum"), shown}, {QStringLiteral("ctrl_type"), d.HexCtrlType},
                                     {QStringLiteral("baud_text"), d.HexBaudText}, {QStringLiteral("baud_rate"), d.HexBaudRate},
                                     {QStringLiteral("protocol_byte"), d.HexProtocolByte}, {QStringLiteral("prot4plus"), d.HexProt4Plus},
@@ -204,40 +229,96 @@ int main(int argc, char *argv[])
             return ExitOk;
         }
 
+        // Everything a mistyped option can get wrong is refused here, before
+        // start-up empties Log.txt and long before a controller is erased.
         if (p.isSet(dir) && !QFileInfo(p.value(dir)).isDir())
             throw Usage{QStringLiteral("--dir ") + p.value(dir) + QStringLiteral(" is not a folder")};
-        // Checked before start-up, which empties Log.txt: a mistyped option
-        // must not cost the log of the last run.
         QList<int> tickedList;
         if (p.isSet(controllers) && !parseControllers(p.value(controllers), tickedList)
             && p.value(controllers).trimmed().toLower() != QLatin1String("none"))
             throw Usage{QStringLiteral("--controllers takes a list such as 0,3,5-7, or all, or none")};
         const int settleMs = p.isSet(settle) ? number(settle, "milliseconds") : -1;
         const int holdMs = p.isSet(hold) ? number(hold, "milliseconds") : -1;
+        // The window's own rules and words, before start-up empties Log.txt.
+        auto sameRule = [](const QString &option, const std::function<void()> &check) {
+            try {
+                check();
+            } catch (const Fault &f) {
+                throw Usage{option + QStringLiteral(": ") + f.description(), f.number()};
+            }
+        };
+        if (p.isSet(timeout))
+            sameRule(QStringLiteral("--timeout"), [&] { timeOutSeconds(p.value(timeout)); });
+        if (p.isSet(delay))
+            sameRule(QStringLiteral("--delay"), [&] { waitingDelayMs(p.value(delay)); });
         // Flash.cfg keeps no file name: a download always needs --file.
         if (command.startsWith(QLatin1String("download")) && !p.isSet(file))
             throw Usage{QStringLiteral("a download needs a readable HEX file: give --file HEX")};
         if (p.isSet(file)) {
             ImageDescription unused;
-            try {
-                const DownloadImage image = readDownloadImage(p.value(file), unused);
-                if (command.startsWith(QLatin1String("download")) && !image.sound()) {
-                    err(QStringLiteral("vantorel-cli: ") + faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (")
-                        + p.value(file) + QStringLiteral("): ") + image.problem);
-                    return ExitUsage;
+            if (command.startsWith(QLatin1String("download"))) {
+                DownloadImage image;
+                try {
+                    image = readDownloadImage(p.value(file), unused);
+                } catch (const Fault &f) {
+                    throw Usage{QStringLiteral("cannot read ") + p.value(file) + QStringLiteral(": ") + f.description(),
+                                f.number()};
                 }
-            } catch (const Fault &f) {
-                err(QStringLiteral("vantorel-cli: cannot read ") + p.value(file) + QStringLiteral(": ") + f.description());
-                return ExitUsage;
+                if (!image.sound())
+                    throw Usage{faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (") + p.value(file)
+                                    + QStringLiteral("): ") + image.problem,
+                                static_cast<int>(FaultCode::ImageUnsound)};
+            } else {
+                readable(unused);
             }
         }
         const QString appDir = p.isSet(dir) ? p.value(dir) : findAppDir();
-        if (!p.isSet(protocol)) {
-            MainState saved;
-            ReadConfig(saved, QDir(appDir).filePath(QStringLiteral("Flash.cfg")));
-            if (saved.Protocol.text().isEmpty())
-                throw Usage{QStringLiteral("no protocol: give --protocol N (or save one in Flash.cfg)")};
-        }
+        MainState saved;
+        ReadConfig(saved, QDir(appDir).filePath(QStringLiteral("Flash.cfg")));
+        if (!p.isSet(protocol) && saved.Protocol.text().isEmpty())
+            throw Usage{QStringLiteral("no protocol: give --protocol N (or save one in Flash.cfg)")};
+        const QString speedText = p.isSet(speed) ? p.value(speed).trimmed() : saved.Vitesse.text().trimmed();
+        if (speedText.isEmpty())
+            throw Usage{QStringLiteral("no speed: give --speed N (or save one in Flash.cfg)")};
+        sameRule(QStringLiteral("--speed"), [&] { checkSpeed(speedText); });
+        const bool needsControllers = command != QLatin1String("auto");
+        if (needsControllers && (p.isSet(controllers) ? tickedList : saved.selectedControllers()).isEmpty())
+            throw Usage{QStringLiteral("no controller selected for ") + command
+                        + QStringLiteral(": give --controllers, e.g. 0,3,5-7 or all")};
+        RecordsFile records;
+        QString problem;
+        if (p.isSet(results) && !records.open(p.value(results), problem))
+            throw Usage{problem};
+        TimedLogCopy timedLog;
+        if (p.isSet(logCopy) && !timedLog.open(p.value(logCopy), problem))
+            throw Usage{problem};
+
+        QtSerialPort serial;
+        RecordingDesk desk;
+        MonotonicClock clock;
+        Session session(serial, desk, clock);
+        Context &ctx = session.context();
+        MainState &m = session.main();
+        ProgressView progress(ctx, clock, stderr, stderrIsTerminal());
+        desk.onMessage = [&progress](const RecordingDesk::Box &box) {
+            progress.note(QStringLiteral("[") + box.title + QStringLiteral("] ") + oneLine(box.text));
+        };
+        // Ctrl-C is the progress window's Cancel.
+        desk.onProcessEvents = [&ctx, &progress] {
+            if (interrupted && !ctx.StopRequested) {
+                progress.note(QStringLiteral("Cancel"));
+                ctx.message.cancel();
+            }
+            progress.update();
+        };
+        ctx.message.Label1.onChange([&progress] { progress.update(); });
+        ctx.message.onUpdate([&progress] { progress.update(); });
+        RunWatch watch(ctx);
+        ctx.log.onLine = [&watch, &timedLog](const QString &line) {
+            watch.logLine(line);
+            timedLog.write(line);
+        };
+
         session.startUp(appDir);
         if (!p.isSet(save))
             m.Check1.setValue(0);
@@ -269,10 +350,8 @@ int main(int argc, char *argv[])
             ctx.timings.failureHold = holdMs / 1000.0;
         if (p.isSet(file)) {
             session.dropFile(QFileInfo(p.value(file)).absoluteFilePath());
-            if (m.FileCheksum.text().isEmpty()) {
-                err(QStringLiteral("vantorel-cli: the HEX file ") + p.value(file) + QStringLiteral(" cannot be read"));
-                return ExitUsage;
-            }
+            if (m.FileCheksum.text().isEmpty())
+                throw Usage{QStringLiteral("the HEX file ") + p.value(file) + QStringLiteral(" cannot be read")};
         }
         if (m.Protocol.text().isEmpty())
             throw Usage{QStringLiteral("no protocol: give --protocol N (or save one in Flash.cfg)")};
@@ -294,36 +373,40 @@ int main(int argc, char *argv[])
             {QStringLiteral("to-p3"), Session::Operation::To3}};
         if (command.startsWith(QLatin1String("download")) && m.FileCheksum.text().isEmpty())
             throw Usage{QStringLiteral("a download needs a readable HEX file: give --file HEX")};
+        const QDateTime started = zonedNow();
+        progress.begin(command, listed);
         session.run(operations.value(command));
+        progress.end();
 
-        const RunReport report = makeReport(ctx, command, listed);
+        RunReport report = makeReport(ctx, watch, command, listed, started);
+        // A run refused before anything was sent did nothing to any controller: no record of it.
+        if (p.isSet(results) && !ctx.lastRefused && !records.append(csvHeader(), report.csvRows(), problem)) {
+            progress.note(QStringLiteral("vantorel-cli: ") + problem);
+            // The run's own record is lost: a station must not take it as kept.
+            if (report.verdict.exit == ExitOk || report.verdict.exit == ExitFailed) {
+                report.verdict = Verdict{QStringLiteral("error"), ExitUsage};
+                report.errorNumber.reset();
+                report.errorText = problem;
+            }
+        }
+        if (timedLog.failed())
+            progress.note(QStringLiteral("vantorel-cli: writing the log copy ") + timedLog.path()
+                + QStringLiteral(" failed; it stops where the failure happened"));
         if (fmt == QLatin1String("json"))
             std::printf("%s\n", QJsonDocument(report.toJson()).toJson(QJsonDocument::Compact).constData());
+        else if (fmt == QLatin1String("csv"))
+            std::printf("%s%s", csvHeader().constData(), report.csvRows().constData());
         else
             std::printf("%s", qPrintable(report.toText()));
         std::fflush(stdout);
-
-        int status = ExitOk;
-        const auto fault = ctx.lastFaultNumber;
-        // A write that fails is a line gone as much as one reported lost.
-        if (fault && ctx.lastRefused)
-            status = *fault >= static_cast<int>(FaultCode::PortOpen) && *fault <= static_cast<int>(FaultCode::PortWrite)
-                ? ExitPort
-                : ExitUsage;
-        else if (fault && (*fault == static_cast<int>(FaultCode::PortOpen) || *fault == static_cast<int>(FaultCode::PortLost)
-                      || *fault == static_cast<int>(FaultCode::PortWrite)))
-            status = ExitPort;
-        else if (fault)
-            status = ExitNotOk;
-        else if (command == QLatin1String("auto"))
-            status = ctx.StopRequested ? ExitNotOk : ExitOk;
-        else if (!report.allOk() || ctx.StopRequested)
-            status = ExitNotOk;
-        if (!session.shutDown() && status == ExitOk)
-            status = ExitNotOk; // --save failed: the settings asked for are not kept
-        return status;
+        // --save failed: the settings asked for are not kept.
+        if (!session.shutDown() && report.verdict.exit == ExitOk)
+            return ExitFault;
+        return report.verdict.exit;
     } catch (const Usage &u) {
         err(QStringLiteral("vantorel-cli: ") + u.reason);
+        if (fmt == QLatin1String("json"))
+            std::printf("%s\n", QJsonDocument(refusedJson(command, u.reason, u.fault)).toJson(QJsonDocument::Compact).constData());
         return ExitUsage;
     }
 }

@@ -1,37 +1,99 @@
 #pragma once
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+
+#include <array>
+#include <optional>
 
 namespace vantorel {
 
 class Context;
 
+// The exit statuses of vantorel-cli, as --help lists them.
+enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitPort = 3, ExitCancelled = 4, ExitFault = 5 };
+
+// How a run ended: the JSON "status" and the exit status go together.
+struct Verdict {
+    QString status = QStringLiteral("ok"); // "ok", "failed", "cancelled" or "error"
+    int exit = ExitOk;
+};
+
+// The one place that turns what an operation left behind into a verdict.
+// 'refused': the check before the run refused it (nothing went on the line);
+// 'fault': the fault that refused or ended the run; 'allOk': every listed
+// controller passed.
+Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool allOk);
+
+// What the line told about each controller while the operation ran, which
+// the result table no longer shows at its end: the speed of the last
+// accepted answer, and the version and checksum answered before a verdict
+// ("Programmation ERROR") or a later failure replaced them.
+class RunWatch {
+public:
+    explicit RunWatch(Context &ctx);
+    // Every line the operation writes to the traffic log.
+    void logLine(const QString &line);
+
+    std::optional<int> speed(int id) const { return speed_[id]; }
+    QString ver(int id) const { return ver_[id]; }
+    QString cksum(int id) const { return cksum_[id]; }
+
+private:
+    void tableChanged();
+    Context &ctx_;
+    std::array<std::optional<int>, 32> speed_{};
+    std::array<QString, 32> ver_;
+    std::array<QString, 32> cksum_;
+};
+
 // What one controller's row says after an operation.
 struct ControllerReport {
     int id = 0;
-    QString ver;
-    QString cksum;
+    QString ver;   // as answered; empty when it did not answer
+    QString cksum; // as answered; empty when it did not answer
+    QString shownVer;   // the result window's two boxes
+    QString shownCksum;
     bool marked = false;
+    std::optional<int> speed; // of its last accepted answer
     QString result; // "ok", "mismatch" or "failed"
 };
 
 struct RunReport {
+    QDateTime started;
     QString operation;
+    QString port;
+    QString file;
     QString fileChecksum;
     QString speed;
     QString protocol;
     bool prot4Plus = false;
     QList<int> selected;
     QList<ControllerReport> controllers;
+    Verdict verdict;
+    std::optional<int> errorNumber;
+    QString errorText; // empty: no error
+    int okCount() const;
 
     bool allOk() const;
     QJsonObject toJson() const;
     QString toText() const;
+    // One CSV row per listed controller, each ended by CR LF.
+    QByteArray csvRows() const;
 };
 
-// Reads the result table for the controllers listed (ticked at the start).
-RunReport makeReport(const Context &ctx, const QString &operation, const QList<int> &listed);
+// The header row of csvRows(), ended by CR LF.
+QByteArray csvHeader();
+
+// The JSON of a run refused before the tool started up (bad usage or file).
+QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
+
+// Reads the result table for the controllers listed (ticked at the start)
+// and judges the run.
+RunReport makeReport(const Context &ctx, const RunWatch &watch, const QString &operation, const QList<int> &listed,
+                     const QDateTime &started);
 
 } // namespace vantorel

@@ -18,15 +18,16 @@ namespace {
                                                 + QLatin1Char(')'));
 }
 
-// The speeds of the Speed box and the fixed speeds an image may set.
-const QStringList &knownSpeeds()
+} // namespace
+
+void checkSpeed(const QString &vitesse)
 {
     static const QStringList speeds = {QStringLiteral("4800"),  QStringLiteral("9600"),  QStringLiteral("19200"),
                                        QStringLiteral("38400"), QStringLiteral("57600"), QStringLiteral("115200")};
-    return speeds;
+    if (!speeds.contains(vitesse))
+        refuse(QStringLiteral("the Speed box holds \"") + vitesse + QStringLiteral("\": choose one of ")
+               + speeds.join(QStringLiteral(", ")));
 }
-
-} // namespace
 
 int waitingDelayMs(const QString &text2)
 {
@@ -47,9 +48,7 @@ void checkSettings(const MainState &m, const RunNeeds &needs)
                + QStringLiteral("\": no answer comes that fast; type the answer time-out in milliseconds, for example 1000"));
     if (needs.waitingDelay)
         waitingDelayMs(m.Text2.text());
-    if (!knownSpeeds().contains(m.Vitesse.text()))
-        refuse(QStringLiteral("the Speed box holds \"") + m.Vitesse.text() + QStringLiteral("\": choose one of ")
-               + knownSpeeds().join(QStringLiteral(", ")));
+    checkSpeed(m.Vitesse.text());
     protocolCharFromText(m.Protocol.text());
     if (needs.bootSpeed) {
         try {

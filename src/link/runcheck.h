@@ -15,6 +15,10 @@ struct RunNeeds {
     bool bootSpeed = false;    // Boot.ini (programming)
 };
 
+// A Speed text a run may start at: the Speed box's speeds and those only an
+// image can fix. Throws Fault(InvalidArgument) listing them.
+void checkSpeed(const QString &vitesse);
+
 // The Parallel Waiting Delay as a whole number of milliseconds, 0 to 32767.
 // Throws Fault(InvalidArgument) saying what to type.
 int waitingDelayMs(const QString &text2);

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <cstdio>
+
+namespace vantorel {
+
+class Clock;
+class Context;
+
+// What the progress window shows, on standard error. On a terminal: one line
+// per controller, rewritten in place as its run goes on (operation, which
+// controller of how many, batches sent, percentage, elapsed and time left,
+// the window's text). Elsewhere (a file, a pipe): the window's texts as they
+// change, one per line, each after the elapsed time.
+class ProgressView {
+public:
+    ProgressView(const Context &ctx, const Clock &clock, std::FILE *out, bool terminal);
+
+    void begin(const QString &operation, const QList<int> &listed);
+    // The progress window changed, or the operation let events run.
+    void update();
+    // A line of its own (a message box, Cancel); the terminal line comes back under it.
+    void note(const QString &text);
+    // Leaves the last terminal line as it stands.
+    void end();
+
+private:
+    QString elapsedPrefix() const;
+    QString terminalLine(int key, bool withEstimate) const;
+    QString statusText() const;
+    void draw(const QString &line, const QString &finalLine);
+    void finishLine();
+
+    const Context &ctx_;
+    const Clock &clock_;
+    std::FILE *out_;
+    bool terminal_;
+    double start_ = 0;
+    QString operation_;
+    QList<int> listed_;
+    QString lastText_;   // plain lines: the last one written
+    QString drawn_;      // terminal: the line as it stands
+    QString finalLine_;  // the same without the time left, for when it is done
+    int lineKey_ = -2;   // the controller of the terminal line; -1: all at once; -2: none
+    int lastPosition_ = 0;
+    double passStart_ = 0; // the time estimate looks at this pass over the controllers only
+};
+
+} // namespace vantorel

@@ -1,0 +1,159 @@
+#include "cli/records.h"
+
+#include <QDir>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#else
+#include <QLockFile>
+#endif
+
+namespace vantorel {
+
+QDateTime zonedNow()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc());
+}
+
+namespace {
+QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
+} // namespace
+
+#ifdef Q_OS_UNIX
+
+namespace {
+QString lastError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+} // namespace
+
+RecordsFile::~RecordsFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool RecordsFile::open(const QString &path, QString &error)
+{
+    path_ = path;
+    // Read access too: the last byte tells whether an earlier writer left a row unfinished.
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        error = QStringLiteral("the results file %1 cannot be opened for appending (%2)").arg(shown(path), lastError());
+        return false;
+    }
+    return true;
+}
+
+bool RecordsFile::append(const QByteArray &header, const QByteArray &rows, QString &error)
+{
+    auto failed = [&](const QString &what, const QString &why) {
+        error = QStringLiteral("the results file %1 %2 (%3)").arg(shown(path_), what, why);
+        return false;
+    };
+    int r = 0;
+    while ((r = ::flock(fd_, LOCK_EX)) == -1 && errno == EINTR) {
+    }
+    if (r == -1)
+        return failed(QStringLiteral("cannot be locked"), lastError());
+    struct Unlock {
+        int fd;
+        ~Unlock() { ::flock(fd, LOCK_UN); }
+    } unlock{fd_};
+
+    struct stat st {};
+    if (::fstat(fd_, &st) == -1)
+        return failed(QStringLiteral("cannot be examined"), lastError());
+    QByteArray block;
+    if (st.st_size == 0) {
+        block = header;
+    } else {
+        char last = '\n';
+        if (::pread(fd_, &last, 1, st.st_size - 1) == 1 && last != '\n')
+            block = "\r\n"; // a row cut short by a crash keeps its own line
+    }
+    block += rows;
+    ssize_t written = -1;
+    while ((written = ::write(fd_, block.constData(), size_t(block.size()))) == -1 && errno == EINTR) {
+    }
+    if (written != block.size()) {
+        const QString why = written < 0 ? lastError() : QStringLiteral("the disk is full");
+        if (written > 0) {
+            // Taken back: no half row for the next reader. Nobody else writes while we hold the lock.
+            [[maybe_unused]] const int undone = ::ftruncate(fd_, st.st_size);
+        }
+        return failed(QStringLiteral("could not be written"), why);
+    }
+    if (::fdatasync(fd_) == -1)
+        return failed(QStringLiteral("could not be written to disk"), lastError());
+    return true;
+}
+
+#else
+
+RecordsFile::~RecordsFile() = default;
+
+bool RecordsFile::open(const QString &path, QString &error)
+{
+    path_ = path;
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
+        error = QStringLiteral("the results file %1 cannot be opened for appending (%2)")
+                    .arg(shown(path), file_.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool RecordsFile::append(const QByteArray &header, const QByteArray &rows, QString &error)
+{
+    QLockFile lock(path_ + QStringLiteral(".lock"));
+    if (!lock.lock()) {
+        error = QStringLiteral("the results file %1 cannot be locked").arg(shown(path_));
+        return false;
+    }
+    const qint64 size = file_.size();
+    QByteArray block;
+    if (size == 0) {
+        block = header;
+    } else if (file_.seek(size - 1) && file_.read(1) != "\n") {
+        block = "\r\n";
+    }
+    block += rows;
+    if (file_.write(block) != block.size() || !file_.flush()) {
+        error = QStringLiteral("the results file %1 could not be written (%2)").arg(shown(path_), file_.errorString());
+        file_.resize(size);
+        return false;
+    }
+    return true;
+}
+
+#endif
+
+bool TimedLogCopy::open(const QString &path, QString &error)
+{
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        error = QStringLiteral("the log copy %1 cannot be opened for appending (%2)").arg(shown(path), file_.errorString());
+        return false;
+    }
+    return true;
+}
+
+void TimedLogCopy::write(const QString &line)
+{
+    if (!file_.isOpen())
+        return;
+    // One write per line: another station's copy in the same file never cuts into it.
+    const QByteArray bytes = zonedNow().toString(Qt::ISODateWithMs).toLatin1() + ' ' + line.toLatin1() + "\r\n";
+    if (file_.write(bytes) != bytes.size()) {
+        failed_ = true;
+        file_.close();
+    }
+}
+
+} // namespace vantorel
