@@ -9,6 +9,7 @@ namespace vantorel {
 Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clock(c)
 {
     message.onCancel = [this] { StopRequested = true; };
+    message.clock = &clock;
     log.onProblem = [this](const QString &text) { desk.message(QString::fromLatin1(kDefaultTitle), text); };
 }
 

@@ -6,8 +6,10 @@
 #include "app/mainstate.h"
 #include "app/messagestate.h"
 #include "app/usersettings.h"
+#include "platform/portinfo.h"
 
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace vantorel {
@@ -53,6 +55,9 @@ public:
     bool lastRefused = false;
     // The controllers that accepted the last switch command (it shows no table).
     std::array<bool, MainState::kControllers> switchAccepted{};
+
+    // The serial devices present now, for the port list and port faults.
+    std::shared_ptr<const PortInfoSource> portInfo = std::make_shared<SystemPortInfo>();
 
     SerialPort &port;
     Desk &desk;

@@ -1,6 +1,7 @@
 #include "programming/downloads.h"
 
 #include "app/context.h"
+#include "app/resultsummary.h"
 #include "link/operation.h"
 #include "link/speedsearch.h"
 #include "link/status.h"
@@ -105,12 +106,15 @@ bool discardAndStopped(Context &ctx)
 void ComLoad00Click(Context &ctx)
 {
     MainState &m = ctx.main;
+    const QList<int> ticked = m.selectedControllers();
+    ctx.message.startRun(ticked, ctx.imageBatches);
     runOperation(ctx, kFlashError, QString(), [&] {
         prepare(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             if (!m.C[i].ticked())
                 continue;
+            ctx.message.atController(i);
             const SearchResult erased = erase(ctx, i);
             if (erased == SearchResult::Skipped)
                 continue;
@@ -129,15 +133,19 @@ void ComLoad00Click(Context &ctx)
         }
         ctx.message.close();
     });
+    summarizeRun(ctx, QStringLiteral("Download (Serial)"), true, ticked);
 }
 
 void ComLoadClick(Context &ctx)
 {
     MainState &m = ctx.main;
+    const QList<int> ticked = m.selectedControllers();
+    ctx.message.startRun(ticked, ctx.imageBatches, true);
     runOperation(ctx, kFlashError, QString(), [&] {
         prepare(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             const SearchResult erased = erase(ctx, i);
             if (erased == SearchResult::NotFound)
                 return;
@@ -153,11 +161,13 @@ void ComLoadClick(Context &ctx)
         takeOnImageSettings(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             if (check(ctx, i, true))
                 verdict(ctx, i);
         }
         ctx.message.close();
     });
+    summarizeRun(ctx, QStringLiteral("Download (Parallel)"), true, ticked);
 }
 
 } // namespace vantorel

@@ -95,10 +95,9 @@ bool batchPhase(Context &ctx, const std::function<bool()> &phase)
 
 // Shows the batch about to go and lets Cancel be seen; false on a stop request
 // (the file is then closed and the progress window stays).
-bool announceBatch(Context &ctx, const QString &text, const QString &inHand, int number)
+bool announceBatch(Context &ctx, const QString &text, int number)
 {
     ShowProgress(ctx, text, true);
-    ctx.message.controllerInHand = inHand;
     showProgressBar(ctx, number - 1);
     ctx.desk.processEvents();
     return !ctx.StopRequested;
@@ -116,7 +115,7 @@ void FlashProg(Context &ctx)
         while (!reader.atEnd()) {
             ++number;
             if (!announceBatch(ctx, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "),
-                               QStringLiteral("All ticked controllers (broadcast)"), number))
+                               number))
                 return false;
             const Batch batch = reader.next();
             m.CmdFrame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
@@ -156,7 +155,7 @@ void FlashProg00(Context &ctx, int ctrl)
             if (!announceBatch(ctx,
                                QStringLiteral("Controller ") + name + QStringLiteral(" : Programming Batch ")
                                    + QString::number(number) + QStringLiteral("   "),
-                               QStringLiteral("Controller ") + name, number))
+                               number))
                 return false;
             const Batch batch = reader.next();
             // The last records gathered when the file ends still carry firmware:

@@ -1,4 +1,5 @@
 #include "app/context.h"
+#include "app/resultsummary.h"
 #include "link/operation.h"
 #include "link/speedsearch.h"
 #include "link/status.h"
@@ -11,12 +12,15 @@ namespace vantorel {
 void ComInfoClick(Context &ctx)
 {
     MainState &m = ctx.main;
+    const QList<int> ticked = m.selectedControllers();
+    ctx.message.startRun(ticked);
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
         prepareResultOperation(ctx, QStringLiteral("Flash Info"));
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         openPort(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             SpeedSearch search;
             search.attempt = [&] { return FlashCheck(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
@@ -25,6 +29,7 @@ void ComInfoClick(Context &ctx)
         ctx.message.close();
         ctx.port.close();
     });
+    summarizeRun(ctx, QStringLiteral("Flash Info"), false, ticked);
 }
 
 } // namespace vantorel

@@ -3,6 +3,7 @@
 #include "session/session.h"
 #include "ui/binding.h"
 #include "ui/infowindow.h"
+#include "ui/portbox.h"
 #include "ui/progresswindow.h"
 
 #include <QApplication>
@@ -129,11 +130,8 @@ void MainWindow::build()
 
     // Serial line.
     auto *lineBox = new QGroupBox(QStringLiteral("Serial line"));
-    auto *comPort = new QComboBox;
-    comPort->setObjectName(QStringLiteral("ComPort"));
-    comPort->setEditable(true);
+    auto *comPort = new PortBox(session_.context());
     comPort->setMinimumWidth(200); // device paths as well as "COM n"
-    bindComboBox(m.ComPort, comPort);
     auto *vitesse = new QComboBox;
     vitesse->setObjectName(QStringLiteral("Vitesse"));
     vitesse->setEditable(true);
@@ -152,15 +150,16 @@ void MainWindow::build()
     auto *lineGrid = new QGridLayout(lineBox);
     lineGrid->addWidget(caption(m.ComPort.caption(), comPort), 0, 0);
     lineGrid->addWidget(comPort, 0, 1);
-    lineGrid->addWidget(caption(m.Vitesse.caption(), vitesse), 1, 0);
-    lineGrid->addWidget(vitesse, 1, 1);
-    lineGrid->addWidget(autoButton, 1, 2);
-    lineGrid->addWidget(caption(m.Text1.caption(), text1), 2, 0);
-    lineGrid->addWidget(text1, 2, 1);
-    lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 2, 2);
-    lineGrid->addWidget(caption(m.Text2.caption(), text2), 3, 0);
-    lineGrid->addWidget(text2, 3, 1);
+    lineGrid->addWidget(comPort->deviceLabel(), 1, 1, 1, 2);
+    lineGrid->addWidget(caption(m.Vitesse.caption(), vitesse), 2, 0);
+    lineGrid->addWidget(vitesse, 2, 1);
+    lineGrid->addWidget(autoButton, 2, 2);
+    lineGrid->addWidget(caption(m.Text1.caption(), text1), 3, 0);
+    lineGrid->addWidget(text1, 3, 1);
     lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 3, 2);
+    lineGrid->addWidget(caption(m.Text2.caption(), text2), 4, 0);
+    lineGrid->addWidget(text2, 4, 1);
+    lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 4, 2);
     auto *flags = new QHBoxLayout;
     Control *speedFlags[] = {&m.V4800, &m.V9600, &m.V19200, &m.V38400};
     for (Control *flag : speedFlags) {
@@ -170,7 +169,7 @@ void MainWindow::build()
         flags->addWidget(box);
     }
     flags->addStretch();
-    lineGrid->addLayout(flags, 4, 0, 1, 3);
+    lineGrid->addLayout(flags, 5, 0, 1, 3);
 
     // Protocol.
     auto *protoBox = new QGroupBox(QStringLiteral("Protocol"));
