@@ -14,7 +14,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QFontMetrics>
 #include <QTest>
@@ -50,6 +53,9 @@ class TestMainWindow : public QObject {
 
 private slots:
     void portListShowsPresentDevices();
+    void keyboardWalksTheWindow();
+    void remembersFileAndFolder();
+    void logViewFollowsTheFile();
     void progressNumbers_data();
     void progressNumbers();
     void summaryLine_data();
@@ -182,7 +188,6 @@ private slots:
             info.changed();
             auto *box = window.findChild<QWidget *>("Info")->findChild<QLineEdit *>("Ver13");
             QVERIFY(box);
-            QCOMPARE(box->geometry(), QRect(424, 176, 57, 19));
             QVERIFY2(QFontMetrics(box->font()).horizontalAdvance(ver) <= box->width() - 4, ver);
             QCOMPARE(box->toolTip(), QString(ver));
         }
@@ -250,6 +255,87 @@ void TestMainWindow::portListShowsPresentDevices()
     QFile ini(dir.filePath("Ports.ini"));
     QVERIFY(ini.open(QIODevice::ReadOnly));
     QCOMPARE(ini.readAll(), QByteArray("3=/dev/ttyUSB0\n1=/dev/ttyACM0\n"));
+}
+
+void TestMainWindow::keyboardWalksTheWindow()
+{
+    QTemporaryDir dir;
+    Session session(port, desk, clock);
+    session.startUp(dir.path());
+    MainWindow window(session);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    QTRY_COMPARE(QApplication::focusWidget(), find<QWidget>(window, "Protocol")); // empty: the first thing to type
+
+    auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+    find<QWidget>(window, "Command1")->setFocus();
+    const QList<QPair<Qt::Key, QString>> walk = {{Qt::Key_Tab, "C0"},   {Qt::Key_Right, "C1"}, {Qt::Key_Down, "C9"},
+                                                 {Qt::Key_Left, "C8"},  {Qt::Key_Left, "C8"},  {Qt::Key_Tab, "ALL"},
+                                                 {Qt::Key_Backtab, "C8"}, {Qt::Key_Up, "C0"},  {Qt::Key_Tab, "ALL"}};
+    for (const auto &[key, name] : walk) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        QCOMPARE(focused(), name);
+    }
+    // From Browse to Exit without stopping at each of the 32 boxes.
+    find<QWidget>(window, "Command1")->setFocus();
+    int presses = 0;
+    while (focused() != "ComClose" && presses < 40) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ++presses;
+    }
+    QVERIFY2(presses < 25, qPrintable(QString::number(presses)));
+}
+
+void TestMainWindow::remembersFileAndFolder()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("images/w.hex");
+    QVERIFY(QDir(dir.path()).mkpath("images"));
+    QVERIFY(writeFile(file, ":0300000002ABCD83\r\n:00000001FF\r\n"));
+    {
+        Session session(port, desk, clock);
+        session.startUp(dir.path());
+        session.dropFile(file);
+        QVERIFY(session.shutDown());
+    }
+    Session session(port, desk, clock);
+    session.startUp(dir.path());
+    QCOMPARE(session.context().user.lastHexFile, file);
+    reopenLastHexFile(session.context());
+    QCOMPARE(session.main().FileName.text(), file);
+    QCOMPARE(session.main().FileCheksum.text(), QString("1C7F"));
+    desk.foldersShown.clear();
+    session.browse();
+    QCOMPARE(desk.foldersShown, QStringList{dir.filePath("images")});
+
+    // Gone since: not reopened, but Browse still starts in its folder.
+    QVERIFY(QFile::remove(file));
+    Session later(port, desk, clock);
+    later.startUp(dir.path());
+    reopenLastHexFile(later.context());
+    QVERIFY(later.main().FileName.text().isEmpty());
+    later.browse();
+    QCOMPARE(desk.foldersShown.last(), dir.filePath("images"));
+}
+
+void TestMainWindow::logViewFollowsTheFile()
+{
+    QTemporaryDir dir;
+    Session session(port, desk, clock);
+    session.startUp(dir.path());
+    MainWindow window(session);
+    window.show();
+    session.context().log.write("Message : $73  - Checking Flash");
+    QTest::mouseClick(find<QPushButton>(window, "LogButton"), Qt::LeftButton);
+    auto *text = window.findChild<QWidget *>("Log")->findChild<QPlainTextEdit *>("LogText");
+    QVERIFY(text && text->isReadOnly());
+    QCOMPARE(text->toPlainText(), QString("Message : $73  - Checking Flash"));
+    for (int i = 0; i < 200; ++i)
+        session.context().log.write(QString("Recu en String : %1").arg(i));
+    QTRY_VERIFY(text->toPlainText().endsWith("\nRecu en String : 199"));
+    QCOMPARE(text->verticalScrollBar()->value(), text->verticalScrollBar()->maximum());
+    QCOMPARE(text->blockCount(), 201);
 }
 
 void TestMainWindow::progressNumbers_data()

@@ -71,6 +71,10 @@ QString programVersion();
 // log, saved configuration, Check1. The port stays closed.
 void startUp(Context &ctx, const QString &appDir);
 
+// The HEX file of the last run, chosen again when it still exists (the
+// windowed tool does this after its start-up).
+void reopenLastHexFile(Context &ctx);
+
 // Closing: the log is closed, then Flash.cfg and Vantorel.ini written when
 // Check1 is ticked.
 // Returns false (after telling the user) when the configuration could not be saved.

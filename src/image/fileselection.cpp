@@ -6,6 +6,9 @@
 #include "platform/desk.h"
 #include "platform/fault.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace vantorel {
 
 QString ReadHexFile(Context &ctx)
@@ -60,8 +63,13 @@ void FileNameChanged(Context &ctx)
 
 void Command1Click(Context &ctx)
 {
-    const QString chosen =
-        ctx.desk.openFile(QStringLiteral("Select a Hex file"), QStringLiteral("Hexadecimal Files (*.hex)|*.hex"));
+    // The current file's folder, else the one of the last run.
+    const QFileInfo current(ctx.main.FileName.text());
+    const QString folder = !ctx.main.FileName.text().isEmpty() && current.absoluteDir().exists()
+                               ? current.absolutePath()
+                               : ctx.user.browseFolder;
+    const QString chosen = ctx.desk.openFile(QStringLiteral("Select a Hex file"),
+                                             QStringLiteral("Hexadecimal Files (*.hex)|*.hex"), folder);
     if (!chosen.isEmpty())
         ctx.main.FileName.setText(chosen);
 }

@@ -45,6 +45,9 @@ int main(int argc, char *argv[])
     window.show();
     if (parser.isSet(fileOption))
         session.dropFile(parser.value(fileOption));
+    else
+        vantorel::reopenLastHexFile(session.context());
+    window.focusFirstControl();
 
     if (parser.isSet(resultShotOption)) {
         // For the pictures in the documentation; settings of such a run are not worth keeping.
