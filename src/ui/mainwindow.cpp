@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace vantorel {
@@ -362,6 +363,8 @@ void MainWindow::syncProgressWindow()
     if (message.exists() && !progress_) {
         progress_ = new ProgressWindow(message, this);
     } else if (!message.exists() && progress_) {
+        // Deleted only once the operation returns to the event loop: hidden now.
+        progress_->hide();
         progress_->deleteLater();
         progress_ = nullptr;
         return;
@@ -376,10 +379,12 @@ void MainWindow::syncInfoWindow()
     if (info.exists() && !info_) {
         info_ = new InfoWindow(info, this);
         const QByteArray saved = session_.context().user.windowGeometry.value(info_->objectName());
-        if (saved.isEmpty() || !info_->restoreGeometry(saved))
+        placeInfo_ = saved.isEmpty() || !info_->restoreGeometry(saved);
+        if (placeInfo_)
             placeInfoWindow();
     } else if (!info.exists() && info_) {
         rememberGeometry(info_);
+        info_->hide();
         info_->deleteLater();
         info_ = nullptr;
         return;
@@ -388,6 +393,11 @@ void MainWindow::syncInfoWindow()
         return;
     if (!info_->isVisible()) {
         info_->show();
+        // Again once mapped: some window managers centre a new child window on
+        // its parent when they map it, whatever position it asked for.
+        if (placeInfo_)
+            QTimer::singleShot(300, info_, [this] { placeInfoWindow(); });
+        placeInfo_ = false;
     } else if (info.preparations() != infoPreparations_) {
         // A new run: the results come up above the main window.
         info_->raise();

@@ -51,6 +51,7 @@ private:
     InfoWindow *info_ = nullptr;
     int infoViewKey_ = 0;
     int infoPreparations_ = 0;
+    bool placeInfo_ = false;
     LogWindow *log_ = nullptr;
     std::array<QCheckBox *, 32> boxes_{};
 };
