@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Takes the pictures of the README on a virtual screen: docs/main-window.png
-# (the demo's settings, before a run) and docs/result-window.png (after a
-# serial download). The line is the built-in one plus a silent controller 9,
-# so the result shows a failure mark beside the good rows.
+# Takes the pictures of the README on a virtual 1366x768 screen with a window
+# manager, as a user sees them: docs/main-window.png (the demo's settings,
+# before a run), docs/progress-window.png (mid-download), docs/result-window.png
+# (after a serial download, with its summary line) and docs/log-window.png.
+# The line is the built-in one plus a silent controller 9, so the result shows
+# a failure beside the good rows. Needs: xvfb xauth openbox.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$(scripts/build | tail -n 1)
@@ -19,7 +21,7 @@ finish() {
     kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
   fi
-  rm -f "$work"/{sample.hex,line.json,Flash.cfg,Log.txt,linesim.out,linesim.err}
+  rm -f "$work"/{sample.hex,line.json,Flash.cfg,Log.txt,Vantorel.ini,linesim.out,linesim.err}
   rmdir "$work" 2>/dev/null || true
 }
 trap finish EXIT
@@ -57,9 +59,14 @@ for _ in $(seq 100); do # its first line comes at once; ten seconds guard a fail
 done
 [ -n "$port" ] || { echo "the simulated line did not start" >&2; exit 1; }
 
-xvfb-run -a "$bin/vantorel" --port "$port" --file "$work/sample.hex" --screenshot "$docs/main-window.png"
-echo "docs/main-window.png"
 echo "Downloading on the simulated line (about two minutes) ..."
-xvfb-run -a "$bin/vantorel" --port "$port" --file "$work/sample.hex" \
-  --screenshot-after-download "$docs/result-window.png"
-echo "docs/result-window.png"
+# The window manager takes over the screen well within the second the tool
+# waits before its first picture.
+xvfb-run -a -s "-screen 0 1366x768x24" sh -c '
+  openbox >/dev/null 2>&1 &
+  wm=$!
+  "$1" --port "$2" --file "$3" --shots "$4"
+  status=$?
+  kill $wm
+  exit $status' sh "$bin/vantorel" "$port" "$work/sample.hex" "$docs"
+for f in main-window progress-window result-window log-window; do echo "docs/$f.png"; done

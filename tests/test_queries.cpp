@@ -3,6 +3,8 @@
 #include "link/textcodec.h"
 #include "platform/fault.h"
 #include "programming/flashcheck.h"
+#include "support/fakeports.h"
+#include "support/hexbuilder.h"
 #include "support/linebench.h"
 #include "support/shardedmain.h"
 
@@ -321,6 +323,16 @@ private slots:
         QCOMPARE(b.desk.boxes.size(), 1);
         QVERIFY(b.desk.boxes[0].text.startsWith("Error #  8002\r"));
         QVERIFY(b.desk.boxes[0].text.contains("/dev/vantorel-no-such-port"));
+        // A COM item names its device and where that came from, and the box lists what exists.
+        b.ctx().portInfo = std::make_shared<FakePorts>(QStringList{"/dev/ttyUSB7|FT232R USB UART", "/dev/ttyS0|"});
+        QVERIFY(writeFile(b.m().AppDir + "Ports.ini", "4=/dev/vantorel-no-such-port\n"));
+        b.m().ComPort.setText("COM 4");
+        b.session->run(Session::Operation::FlashInfo);
+        QCOMPARE(b.desk.boxes.size(), 2);
+        QVERIFY2(b.desk.boxes[1].text.endsWith("\rCOM 4 is /dev/vantorel-no-such-port, as Ports.ini maps it."
+                                               "\rSerial devices present now: /dev/ttyUSB7 (FT232R USB UART), /dev/ttyS0."),
+                 qPrintable(b.desk.boxes[1].text));
+        b.desk.boxes.removeLast();
         b.m().Text1.setText("77");
         b.session->run(Session::Operation::Auto);
         QCOMPARE(b.desk.boxes.size(), 2);

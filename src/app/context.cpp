@@ -4,11 +4,14 @@
 #include "platform/desk.h"
 #include "platform/fault.h"
 
+#include <QFileInfo>
+
 namespace vantorel {
 
 Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clock(c)
 {
     message.onCancel = [this] { StopRequested = true; };
+    message.clock = &clock;
     log.onProblem = [this](const QString &text) { desk.message(QString::fromLatin1(kDefaultTitle), text); };
 }
 
@@ -29,11 +32,25 @@ void startUp(Context &ctx, const QString &appDir)
     m.Check1.setValue(1);
 }
 
+void reopenLastHexFile(Context &ctx)
+{
+    const QString path = ctx.user.lastHexFile;
+    if (!path.isEmpty() && QFileInfo(path).isFile())
+        ctx.main.FileName.setText(path);
+}
+
 bool shutDown(Context &ctx)
 {
     ctx.log.close();
     if (!ctx.main.Check1.ticked())
         return true;
+    // A file that could not be read is not worth reopening; its folder still is.
+    const QString file = ctx.main.FileName.text();
+    if (!file.isEmpty()) {
+        if (!ctx.main.FileCheksum.text().isEmpty())
+            ctx.user.lastHexFile = QFileInfo(file).absoluteFilePath();
+        ctx.user.browseFolder = QFileInfo(file).absolutePath();
+    }
     try {
         SaveConfig(ctx.main, ctx.main.AppDir + QStringLiteral("Flash.cfg"));
         ctx.user.save(ctx.main.AppDir + QStringLiteral("Vantorel.ini"));

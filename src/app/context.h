@@ -6,8 +6,10 @@
 #include "app/mainstate.h"
 #include "app/messagestate.h"
 #include "app/usersettings.h"
+#include "platform/portinfo.h"
 
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace vantorel {
@@ -57,6 +59,9 @@ public:
     // The controllers that accepted the last switch command (it shows no table).
     std::array<bool, MainState::kControllers> switchAccepted{};
 
+    // The serial devices present now, for the port list and port faults.
+    std::shared_ptr<const PortInfoSource> portInfo = std::make_shared<SystemPortInfo>();
+
     SerialPort &port;
     Desk &desk;
     const Clock &clock;
@@ -68,6 +73,10 @@ QString programVersion();
 // Start-up of the main window, in its order: program folder, Boot.ini, title,
 // log, saved configuration, Check1. The port stays closed.
 void startUp(Context &ctx, const QString &appDir);
+
+// The HEX file of the last run, chosen again when it still exists (the
+// windowed tool does this after its start-up).
+void reopenLastHexFile(Context &ctx);
 
 // Closing: the log is closed, then Flash.cfg and Vantorel.ini written when
 // Check1 is ticked.

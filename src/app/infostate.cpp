@@ -14,6 +14,7 @@ void InfoState::touch()
     titre_ = QStringLiteral("Flash Info");
     label41Visible_ = true;
     fileCheksum_.clear();
+    summary_.clear();
 }
 
 ResultBox &InfoState::Ver(int i)
@@ -36,6 +37,16 @@ void InfoState::prepare(const QString &title, const QString &fileChecksum)
     titre_ = title;
     label41Visible_ = title == QLatin1String("Flash Info");
     shown_ = true;
+    summary_.clear();
+    ++preparations_;
+    changed();
+}
+
+void InfoState::setSummary(const QString &line, bool allWell)
+{
+    touch();
+    summary_ = line;
+    summaryAllWell_ = allWell;
     changed();
 }
 

@@ -43,6 +43,12 @@ public:
     QString Titre() const { return titre_; }
     bool label41Visible() const { return label41Visible_; }
     QString FileCheksum() const { return fileCheksum_; }
+    // One line on how the last query or download ended; empty while one runs.
+    QString summary() const { return summary_; }
+    bool summaryAllWell() const { return summaryAllWell_; }
+    void setSummary(const QString &line, bool allWell);
+    // Counts the preparations, so a view can tell a new run from an update.
+    int preparations() const { return preparations_; }
 
     // The preparation for a query or download: file checksum copied, caption and
     // title set, the file checksum shown for "Flash Info" only, the window shown.
@@ -66,6 +72,9 @@ private:
     QString titre_;
     bool label41Visible_ = true;
     QString fileCheksum_;
+    QString summary_;
+    bool summaryAllWell_ = false;
+    int preparations_ = 0;
     std::vector<std::pair<int, std::function<void()>>> views_;
     int nextKey_ = 1;
 };

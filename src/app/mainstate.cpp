@@ -12,6 +12,13 @@ MainState::MainState()
     for (int n = 1; n <= 99; ++n)
         ports << QStringLiteral("COM ") + QString::number(n);
     ComPort.setItems(ports);
+    // The speed flags are indicators: say so where a technician will look.
+    for (Control *flag : {&V4800, &V9600, &V19200, &V38400}) {
+        flag->setToolTip(QStringLiteral("Ticked when ") + flag->caption().mid(1)
+                         + QStringLiteral(" baud has been tried for the controller in hand. The tool ticks these "
+                                          "while it searches the speed a controller answers at; a red \"No Answer\" "
+                                          "during that search is not yet the verdict."));
+    }
     Vitesse.setItems({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")});
 
     Protocol.onChange([this] { protocolChanged(); });

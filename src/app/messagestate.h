@@ -2,9 +2,13 @@
 
 #include "app/control.h"
 
+#include <QList>
+
 #include <functional>
 
 namespace vantorel {
+
+class Clock;
 
 // The progress window: created on first touch, closed by Cancel or by the
 // operation; a later touch creates it anew, empty.
@@ -17,10 +21,9 @@ public:
     Control Inquiet; // running message
     Control Stop;    // failure message
     Control Jumelle; // automatic detection
-    // The batches of the running download, for the progress bar (0 = no bar).
+    // The batches of the running download (0 = none).
     int batchesTotal = 0;
     int batchesSent = 0;
-    QString controllerInHand;
 
     bool exists() const { return exists_; }
     bool shown() const { return shown_; }
@@ -36,13 +39,40 @@ public:
     void showOnly(Control &picture);
     void setProgress(int sent, int total);
 
+    // The whole run, for the bar and the line under Label1. The operations
+    // feed the numbers; the times come from the clock.
+    // 'controllers' are the numbers the run works on, in order; a download
+    // gives its batches (per controller, or once for all when 'broadcast').
+    void startRun(const QList<int> &controllers, int batches = 0, bool broadcast = false);
+    // Controller 'number' is taken in hand (one not in the run is ignored).
+    void atController(int number);
+    void endRun();
+    bool running() const { return run_.active; }
+    // 0..100 of the run's work done.
+    int percent() const;
+    // "Controller 2 of 4 · 17 of 40 batches sent · 43 % · 0:52 elapsed · about 1:10 left"
+    QString runLine() const;
+    const Clock *clock = nullptr;
+
     std::function<void()> onCancel;
     // Views: window created/shown/closed, or progress changed.
     int onUpdate(Control::Listener l);
     void removeView(int key);
 
 private:
+    struct Run {
+        bool active = false;
+        QList<int> controllers;
+        int position = 0; // 1-based place of the controller in hand; 0 = none
+        int batches = 0;
+        bool broadcast = false;
+        int sent = 0; // batches of the current pass
+        double startedAt = 0;
+    };
+    // Work done and to do, in the units of the run's kind.
+    std::pair<int, int> work() const;
     void updated();
+    Run run_;
     bool exists_ = false;
     bool shown_ = false;
     std::vector<std::pair<int, Control::Listener>> views_;

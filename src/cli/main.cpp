@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
+#include "platform/portinfo.h"
 #include "platform/qtserialport.h"
 #include "session/session.h"
 
@@ -20,6 +21,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -157,8 +159,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption hold(QStringLiteral("hold-ms"), QStringLiteral("How long a failure message is held (default 2000)."), QStringLiteral("N"));
     const QCommandLineOption save(QStringLiteral("save"), QStringLiteral("Write the settings back to Flash.cfg at the end."));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("text, json or csv (default text)."), QStringLiteral("F"), QStringLiteral("text"));
+    const QCommandLineOption listPorts(QStringLiteral("list-ports"),
+                                       QStringLiteral("List the COM items whose device is present, then the present "
+                                                      "devices no COM item reaches, and end."));
     p.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, p4, noP4, same, noSame, controllers,
-                  settle, hold, save, format});
+                  settle, hold, save, format, listPorts});
     const QCommandLineOption results(QStringLiteral("results"), QStringLiteral("Append one CSV row per controller to FILE (with a header when it is new), whatever --format is."), QStringLiteral("FILE"));
     const QCommandLineOption logCopy(QStringLiteral("log"), QStringLiteral("Also append the traffic log to FILE, each line after an ISO 8601 time stamp."), QStringLiteral("FILE"));
     p.addOptions({results, logCopy});
@@ -176,6 +181,31 @@ int main(int argc, char *argv[])
     }
     if (p.isSet(QStringLiteral("version")))
         p.showVersion();
+    if (p.isSet(listPorts)) {
+        if (p.value(format) != QLatin1String("text") && p.value(format) != QLatin1String("json")) {
+            err(QStringLiteral("vantorel-cli: --format takes text or json"));
+            return ExitUsage;
+        }
+        // The same list the window's Com Port box shows.
+        const QString appDir = p.isSet(dir) ? p.value(dir) : findAppDir();
+        QJsonArray rows;
+        QString text;
+        for (const PortItem &item : portItems(SystemPortInfo(), appDir)) {
+            if (!item.present)
+                continue;
+            const QString com = item.number > 0 ? item.text : QString();
+            rows.append(QJsonObject{{QStringLiteral("com"), com},
+                                    {QStringLiteral("device"), item.device},
+                                    {QStringLiteral("description"), item.description}});
+            text += QStringLiteral("%1  %2  %3").arg(com.isEmpty() ? QStringLiteral("-") : com, -6).arg(item.device, -20)
+                        .arg(item.description).trimmed() + QLatin1Char('\n');
+        }
+        if (p.value(format) == QLatin1String("json"))
+            std::printf("%s\n", QJsonDocument(QJsonObject{{QStringLiteral("ports"), rows}}).toJson(QJsonDocument::Compact).constData());
+        else
+            std::printf("%s", qPrintable(text.isEmpty() ? QStringLiteral("No serial device is present.\n") : text));
+        return ExitOk;
+    }
 
     const QStringList commands = {QStringLiteral("flash-info"),      QStringLiteral("boot-info"),
                                   QStringLiteral("auto"),            QStringLiteral("download-serial"),

@@ -97,7 +97,7 @@ QString ProgressView::statusText() const
     // other speed is tried) is no verdict while a speed is left to try.
     const auto attempt = kAttemptFailed.match(text);
     const bool speedLeft = !main.V4800.ticked() || !main.V9600.ticked() || !main.V19200.ticked() || !main.V38400.ticked();
-    if (m.Stop.visible() && attempt.hasMatch() && m.controllerInHand.isEmpty() && speedLeft) {
+    if (m.Stop.visible() && attempt.hasMatch() && m.batchesTotal == 0 && speedLeft) {
         const QString who = text.left(text.indexOf(QLatin1String(" : ")));
         return who + QStringLiteral(" : no answer at ") + main.Vitesse.text()
                + QStringLiteral(" Bds, trying the next speed");

@@ -1,5 +1,7 @@
 #include "cli/report.h"
 
+#include "app/resultsummary.h"
+
 #include "app/context.h"
 #include "link/exchange.h"
 #include "platform/fault.h"
@@ -146,15 +148,16 @@ RunReport makeReport(const Context &ctx, const RunWatch &watch, const QString &o
         c.ver = watch.ver(id);
         c.cksum = watch.cksum(id);
         c.speed = watch.speed(id);
-        const bool failureMark = c.marked && ctx.info.ver(id).foreground == kRed;
         if (operation == QLatin1String("auto")) {
             c.result = m.C[id].ticked() ? QStringLiteral("ok") : QStringLiteral("failed");
         } else if (operation == QLatin1String("to-p4") || operation == QLatin1String("to-p3")) {
             c.result = ctx.switchAccepted[id] ? QStringLiteral("ok") : QStringLiteral("failed");
-        } else if (!failureMark && looksLikeAnswer(c.shownVer)) {
-            c.result = c.marked ? QStringLiteral("mismatch") : QStringLiteral("ok");
         } else {
-            c.result = QStringLiteral("failed");
+            // The result window's own judgement of the row, as its summary line gives it.
+            const RowOutcome outcome = ctx.info.exists() ? rowOutcome(ctx.info, id) : RowOutcome::NotReached;
+            c.result = outcome == RowOutcome::Ok         ? QStringLiteral("ok")
+                : outcome == RowOutcome::Differs         ? QStringLiteral("mismatch")
+                                                         : QStringLiteral("failed");
         }
         r.controllers << c;
     }

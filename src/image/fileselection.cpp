@@ -6,6 +6,9 @@
 #include "platform/desk.h"
 #include "platform/fault.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <optional>
 
 namespace vantorel {
@@ -89,8 +92,13 @@ void chooseFile(Context &ctx, const QString &path)
 
 void Command1Click(Context &ctx)
 {
-    const QString chosen =
-        ctx.desk.openFile(QStringLiteral("Select a Hex file"), QStringLiteral("Hexadecimal Files (*.hex)|*.hex"));
+    // The current file's folder, else the one of the last run.
+    const QFileInfo current(ctx.main.FileName.text());
+    const QString folder = !ctx.main.FileName.text().isEmpty() && current.absoluteDir().exists()
+                               ? current.absolutePath()
+                               : ctx.user.browseFolder;
+    const QString chosen = ctx.desk.openFile(QStringLiteral("Select a Hex file"),
+                                             QStringLiteral("Hexadecimal Files (*.hex)|*.hex"), folder);
     if (!chosen.isEmpty())
         chooseFile(ctx, chosen);
 }

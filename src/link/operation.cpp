@@ -4,6 +4,7 @@
 #include "link/status.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
+#include "platform/portinfo.h"
 #include "platform/portnames.h"
 #include "platform/serialport.h"
 
@@ -21,8 +22,20 @@ void prepareResultOperation(Context &ctx, const QString &title)
 
 void openPort(Context &ctx)
 {
-    ctx.port.selectPort(resolvePortName(ctx.main.ComPort.text(), ctx.main.AppDir));
-    ctx.port.open();
+    const QString text = ctx.main.ComPort.text();
+    try {
+        ctx.port.selectPort(resolvePortName(text, ctx.main.AppDir));
+        ctx.port.open();
+    } catch (const Fault &fault) {
+        if (fault.code() != FaultCode::PortOpen)
+            throw;
+        // Which device the item meant and which ones exist: the user's next step.
+        QString help = portOrigin(text, ctx.main.AppDir);
+        if (!help.isEmpty())
+            help.prepend(QLatin1Char('\r'));
+        help += QLatin1Char('\r') + presentDevicesText(ctx.portInfo->devices());
+        throw Fault(FaultCode::PortOpen, fault.description() + help);
+    }
 }
 
 bool runOperation(Context &ctx, const QString &title, const QString &suffix, const std::function<void()> &body)
@@ -42,6 +55,7 @@ bool runOperation(Context &ctx, const QString &title, const QString &suffix, con
                                                + QStringLiteral("): the operation was stopped; please report it with Log.txt"));
     }
     ctx.port.close();
+    ctx.message.endRun();
     if (!fault)
         return true;
     ctx.lastFaultNumber = fault->number();

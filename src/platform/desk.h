@@ -16,8 +16,18 @@ public:
     virtual void beep() = 0;
     virtual void setBusy(bool busy) = 0;
     // Returns the chosen existing file, or an empty text when cancelled.
-    // The filter is given as "Description (*.ext)|*.ext".
-    virtual QString openFile(const QString &title, const QString &filter) = 0;
+    // The filter is given as "Description (*.ext)|*.ext"; the dialog opens in
+    // 'folder' when it is given.
+    virtual QString openFile(const QString &title, const QString &filter, const QString &folder = QString()) = 0;
+    // A file name to save under, or an empty text when cancelled (or where
+    // nobody can answer).
+    virtual QString saveFile(const QString &title, const QString &filter, const QString &suggested)
+    {
+        Q_UNUSED(title);
+        Q_UNUSED(filter);
+        Q_UNUSED(suggested);
+        return QString();
+    }
     // Let pending events run (so Cancel buttons are seen).
     virtual void processEvents() = 0;
 };
@@ -34,7 +44,8 @@ public:
     void message(const QString &title, const QString &text) override;
     void beep() override { ++beeps; }
     void setBusy(bool busy) override { busy ? ++busyCount : --busyCount; }
-    QString openFile(const QString &title, const QString &filter) override;
+    QString openFile(const QString &title, const QString &filter, const QString &folder = QString()) override;
+    QStringList foldersShown;       // the folder each dialog opened in
     void processEvents() override;
 
     QList<Box> boxes;

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QStringList>
 
 namespace vantorel {
@@ -12,7 +13,17 @@ namespace {
 
 constexpr int MaxPortNumber = 99;
 
-// 1..99 from "3", "COM 3" or "COM3"; 0 when the text is none of these.
+QString portsIniPath(const QString &appDir) { return QDir(appDir).filePath(QStringLiteral("Ports.ini")); }
+
+bool isSectionLine(const QString &line) { return line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')); }
+
+bool isPortsSection(const QString &line)
+{
+    return line.mid(1, line.size() - 2).trimmed().compare(QLatin1String("Ports"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 int portNumber(QString text)
 {
     text = text.trimmed();
@@ -28,25 +39,27 @@ int portNumber(QString text)
     return n >= 1 && n <= MaxPortNumber ? n : 0;
 }
 
-// The device Ports.ini gives for a number, or an empty text. Keys outside
-// the optional [Ports] section belong to something else and are skipped.
-QString mappedDevice(const QString &appDir, int number)
+// Keys outside the optional [Ports] section belong to something else and are
+// skipped. The first mapping of a number counts.
+QMap<int, QString> portMappings(const QString &appDir)
 {
-    QFile file(QDir(appDir).filePath(QStringLiteral("Ports.ini")));
+    QMap<int, QString> map;
+    QFile file(portsIniPath(appDir));
     if (!file.open(QIODevice::ReadOnly))
-        return QString();
+        return map;
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     bool inPorts = true;
     for (const QString &raw : lines) {
         const QString line = raw.trimmed(); // also drops the CR of CR LF
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
             continue;
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            inPorts = line.mid(1, line.size() - 2).trimmed().compare(QLatin1String("Ports"), Qt::CaseInsensitive) == 0;
+        if (isSectionLine(line)) {
+            inPorts = isPortsSection(line);
             continue;
         }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (!inPorts || eq < 0 || portNumber(line.left(eq)) != number)
+        const int number = eq < 0 ? 0 : portNumber(line.left(eq));
+        if (!inPorts || number == 0 || map.contains(number))
             continue;
         QString device = line.mid(eq + 1).trimmed();
         if (device.size() >= 2 && device.startsWith(QLatin1Char('"')) && device.endsWith(QLatin1Char('"')))
@@ -56,12 +69,69 @@ QString mappedDevice(const QString &appDir, int number)
         // "ttyUSB0" is what people write when they mean /dev/ttyUSB0.
         if (!device.startsWith(QLatin1Char('/')))
             device.prepend(QLatin1String("/dev/"));
-        return device;
+        map.insert(number, device);
     }
-    return QString();
+    return map;
 }
 
-} // namespace
+QString defaultPortDevice(int number)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(number);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+}
+
+QString portDevice(int number, const QMap<int, QString> &mappings)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(mappings);
+    return defaultPortDevice(number);
+#else
+    return mappings.value(number, defaultPortDevice(number));
+#endif
+}
+
+void addPortMapping(const QString &appDir, int number, const QString &device)
+{
+    const QString path = portsIniPath(appDir);
+    QByteArray text;
+    QFile old(path);
+    if (old.exists()) {
+        if (!old.open(QIODevice::ReadOnly))
+            throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + path
+                                                   + QStringLiteral(": ") + old.errorString() + QLatin1Char(')'));
+        text = old.readAll();
+    }
+    const QByteArray eol = text.contains("\r\n") ? QByteArray("\r\n") : QByteArray("\n");
+    const QByteArray entry = QByteArray::number(number) + '=' + device.toUtf8() + eol;
+    // Into the [Ports] section, or before the first section (where keys are ours).
+    QList<QByteArray> lines = text.split('\n');
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = QString::fromUtf8(lines[i]).trimmed();
+        if (isSectionLine(line)) {
+            at = isPortsSection(line) ? i + 1 : i;
+            break;
+        }
+    }
+    if (at < 0) {
+        if (!text.isEmpty() && !text.endsWith('\n'))
+            text += eol;
+        text += entry;
+    } else {
+        qsizetype offset = 0;
+        for (qsizetype i = 0; i < at; ++i)
+            offset += lines[i].size() + 1;
+        text.insert(offset, entry);
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit())
+        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + path
+                                               + QStringLiteral(": ") + out.errorString()
+                                               + QStringLiteral("; the port was not added to the list)"));
+}
 
 QString resolvePortName(const QString &comPortText, const QString &appDir)
 {
@@ -76,10 +146,9 @@ QString resolvePortName(const QString &comPortText, const QString &appDir)
                         .arg(comPortText));
 #ifdef Q_OS_WIN
     Q_UNUSED(appDir);
-    return QStringLiteral("COM%1").arg(number);
+    return portDevice(number, {});
 #else
-    const QString mapped = mappedDevice(appDir, number);
-    return mapped.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(number - 1) : mapped;
+    return portDevice(number, portMappings(appDir));
 #endif
 }
 

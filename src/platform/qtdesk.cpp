@@ -42,10 +42,16 @@ void QtDesk::setBusy(bool busy)
     }
 }
 
-QString QtDesk::openFile(const QString &title, const QString &filter)
+QString QtDesk::openFile(const QString &title, const QString &filter, const QString &folder)
 {
     // getOpenFileName only accepts files that exist.
-    return QFileDialog::getOpenFileName(parent_, title, QString(), qtFileFilter(filter));
+    return QFileDialog::getOpenFileName(parent_, title, folder, qtFileFilter(filter));
+}
+
+QString QtDesk::saveFile(const QString &title, const QString &filter, const QString &suggested)
+{
+    return QFileDialog::getSaveFileName(QApplication::activeWindow() ? QApplication::activeWindow() : parent_, title,
+                                        suggested, qtFileFilter(filter));
 }
 
 void QtDesk::processEvents()

@@ -20,7 +20,8 @@ public:
     void message(const QString &title, const QString &text) override;
     void beep() override;
     void setBusy(bool busy) override;
-    QString openFile(const QString &title, const QString &filter) override;
+    QString openFile(const QString &title, const QString &filter, const QString &folder = QString()) override;
+    QString saveFile(const QString &title, const QString &filter, const QString &suggested) override;
     void processEvents() override;
 
 private:

@@ -11,9 +11,10 @@ void RecordingDesk::message(const QString &title, const QString &text)
         onMessage(boxes.constLast());
 }
 
-QString RecordingDesk::openFile(const QString &title, const QString &filter)
+QString RecordingDesk::openFile(const QString &title, const QString &filter, const QString &folder)
 {
     dialogsShown.append(title + QLatin1Char('|') + filter);
+    foldersShown.append(folder);
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 

@@ -1,6 +1,7 @@
 #include "programming/downloads.h"
 
 #include "app/context.h"
+#include "app/resultsummary.h"
 #include "image/downloadimage.h"
 #include "link/operation.h"
 #include "link/runcheck.h"
@@ -139,12 +140,15 @@ bool discardAndStopped(Context &ctx)
 void ComLoad00Click(Context &ctx)
 {
     MainState &m = ctx.main;
+    const QList<int> ticked = m.selectedControllers();
+    ctx.message.startRun(ticked, ctx.imageBatches);
     runOperation(ctx, kFlashError, QString(), [&] {
         const DownloadImage image = prepare(ctx, false);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             if (!m.C[i].ticked())
                 continue;
+            ctx.message.atController(i);
             const SearchResult erased = erase(ctx, i);
             if (erased == SearchResult::Skipped)
                 continue;
@@ -163,15 +167,19 @@ void ComLoad00Click(Context &ctx)
         }
         ctx.message.close();
     });
+    summarizeRun(ctx, QStringLiteral("Download (Serial)"), true, ticked);
 }
 
 void ComLoadClick(Context &ctx)
 {
     MainState &m = ctx.main;
+    const QList<int> ticked = m.selectedControllers();
+    ctx.message.startRun(ticked, ctx.imageBatches, true);
     runOperation(ctx, kFlashError, QString(), [&] {
         const DownloadImage image = prepare(ctx, true);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             const SearchResult erased = erase(ctx, i);
             if (erased == SearchResult::NotFound)
                 return;
@@ -187,11 +195,13 @@ void ComLoadClick(Context &ctx)
         takeOnImageSettings(ctx, image.description);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             if (check(ctx, i, true))
                 verdict(ctx, i);
         }
         ctx.message.close();
     });
+    summarizeRun(ctx, QStringLiteral("Download (Parallel)"), true, ticked);
 }
 
 } // namespace vantorel

@@ -55,10 +55,9 @@ void showProgressBar(Context &ctx, const DownloadImage &image, int sent)
 
 // Shows the batch about to go and lets Cancel be seen; false on a stop request
 // (the file is then closed and the progress window stays).
-bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text, const QString &inHand, int number)
+bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text, int number)
 {
     ShowProgress(ctx, text, true);
-    ctx.message.controllerInHand = inHand;
     showProgressBar(ctx, image, number - 1);
     ctx.desk.processEvents();
     return !ctx.StopRequested;
@@ -75,7 +74,7 @@ void FlashProg(Context &ctx, const DownloadImage &image)
     for (const Batch &batch : image.batches) {
         ++number;
         if (!announceBatch(ctx, image, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "),
-                           QStringLiteral("All ticked controllers (broadcast)"), number))
+                           number))
             return;
         m.CmdFrame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
         ctx.log.write(StrToHex(m.CmdFrame));
@@ -108,7 +107,7 @@ void FlashProg00(Context &ctx, const DownloadImage &image, int ctrl)
         if (!announceBatch(ctx, image,
                            QStringLiteral("Controller ") + name + QStringLiteral(" : Programming Batch ")
                                + QString::number(number) + QStringLiteral("   "),
-                           QStringLiteral("Controller ") + name, number))
+                           number))
             return;
         // The last records gathered when the file ends still carry firmware:
         // they are sent. An end record alone carries nothing and is not.

@@ -69,9 +69,11 @@ void switchAll(Context &ctx, const QString &title, bool (*send)(Context &, int))
             ResetCtrlStatus(ctx, i);
         ctx.StopRequested = false;
         ctx.switchAccepted.fill(false);
+        ctx.message.startRun(m.selectedControllers());
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             SpeedSearch search;
             search.attempt = [&] { return send(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };

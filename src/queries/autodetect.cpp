@@ -24,11 +24,16 @@ void AutoClick(Context &ctx)
     msg.Label1.setText(QStringLiteral("Auto Detection in Progress  ..."));
     msg.show();
     ctx.StopRequested = false;
+    QList<int> all;
+    for (int i = 0; i < MainState::kControllers; ++i)
+        all << i;
+    msg.startRun(all);
 
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
         checkAndOpen(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            msg.atController(i);
             SpeedSearch search;
             search.onlyTicked = false;
             search.attempt = [&] {

@@ -1,4 +1,5 @@
 #include "app/context.h"
+#include "app/resultsummary.h"
 #include "link/frames.h"
 #include "link/exchange.h"
 #include "link/askagain.h"
@@ -16,12 +17,15 @@ namespace vantorel {
 void ComBootClick(Context &ctx)
 {
     MainState &m = ctx.main;
+    const QList<int> ticked = m.selectedControllers();
+    ctx.message.startRun(ticked);
     runOperation(ctx, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
         checkAndOpen(ctx);
         prepareResultOperation(ctx, QStringLiteral("Boot Info"));
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             ProtocolCharacter character(m);
             SpeedSearch search;
             int asked = 0;
@@ -54,6 +58,7 @@ void ComBootClick(Context &ctx)
         ctx.message.close();
         ctx.port.close();
     });
+    summarizeRun(ctx, QStringLiteral("Boot Info"), false, ticked);
 }
 
 } // namespace vantorel

@@ -1,4 +1,5 @@
 #include "app/context.h"
+#include "app/resultsummary.h"
 #include "link/operation.h"
 #include "link/runcheck.h"
 #include "link/speedsearch.h"
@@ -12,12 +13,15 @@ namespace vantorel {
 void ComInfoClick(Context &ctx)
 {
     MainState &m = ctx.main;
+    const QList<int> ticked = m.selectedControllers();
+    ctx.message.startRun(ticked);
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
         checkAndOpen(ctx);
         prepareResultOperation(ctx, QStringLiteral("Flash Info"));
         m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            ctx.message.atController(i);
             SpeedSearch search;
             search.attempt = [&] { return FlashCheck(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
@@ -26,6 +30,7 @@ void ComInfoClick(Context &ctx)
         ctx.message.close();
         ctx.port.close();
     });
+    summarizeRun(ctx, QStringLiteral("Flash Info"), false, ticked);
 }
 
 } // namespace vantorel

@@ -119,6 +119,14 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
         number->setAlignment(Qt::AlignCenter);
         number->setGeometry(x, 144 + 80 * b, 57, 13);
     }
+    // Below the last band: how the run ended, in one line.
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("Summary"));
+    summary_->setGeometry(8, 402, 614, 20);
+    QFont sf = summary_->font();
+    sf.setBold(true);
+    summary_->setFont(sf);
+
     viewKey_ = state_.onUpdate([this] { sync(); });
     sync();
 }
@@ -135,6 +143,12 @@ void InfoWindow::sync()
     label41_->setVisible(state_.label41Visible());
     fileCheksum_->setVisible(state_.label41Visible());
     fileCheksum_->setText(state_.FileCheksum());
+    const QString summary = state_.summary();
+    summary_->setText(summary_->fontMetrics().elidedText(summary, Qt::ElideRight, summary_->width()));
+    summary_->setToolTip(summary);
+    QPalette sp = summary_->palette();
+    sp.setColor(QPalette::WindowText, state_.summaryAllWell() ? QColor(0, 110, 0) : QColor(170, 0, 0));
+    summary_->setPalette(sp);
     for (int i = 0; i < InfoState::kControllers; ++i) {
         draw(ver_[i], state_.ver(i));
         draw(ckSum_[i], state_.ckSum(i));

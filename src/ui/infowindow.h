@@ -28,6 +28,7 @@ private:
     QLabel *titre_;
     QLabel *label41_;
     QLineEdit *fileCheksum_;
+    QLabel *summary_;
     std::array<QLineEdit *, 32> ver_{};
     std::array<QLineEdit *, 32> ckSum_{};
     int viewKey_;

@@ -3,6 +3,8 @@
 #include "session/session.h"
 #include "ui/binding.h"
 #include "ui/infowindow.h"
+#include "ui/logwindow.h"
+#include "ui/portbox.h"
 #include "ui/progresswindow.h"
 
 #include <QApplication>
@@ -11,6 +13,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,7 +24,9 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace vantorel {
@@ -47,6 +52,21 @@ QLabel *caption(const QString &text, QWidget *buddy)
     return label;
 }
 
+// The file box's tooltip: the image description as written, then the same in words.
+QString fileToolTip(const Control &fileName, const ImageDescription &image)
+{
+    if (fileName.text().isEmpty())
+        return QStringLiteral("Browse for the .hex file to download, or drop one on this window.");
+    QString words;
+    if (image.HexCtrlType.isEmpty() && image.HexBaudText.isEmpty())
+        words = QStringLiteral("The image carries no configuration record (controller type, speed, protocol).");
+    else
+        words = QStringLiteral("Controller type %1; line speed \"%2\"; protocol byte %3; check code %4.")
+                    .arg(image.HexCtrlType, image.HexBaudText.trimmed(), image.HexProtocolByte,
+                         image.HexProt4Plus ? QStringLiteral("byte sum (Prot 4+)") : QStringLiteral("CRC"));
+    return fileName.toolTip() + QLatin1Char('\n') + words + QLatin1Char('\n') + QDir::toNativeSeparators(fileName.text());
+}
+
 } // namespace
 
 MainWindow::MainWindow(Session &session, QWidget *parent) : QWidget(parent), session_(session)
@@ -56,11 +76,13 @@ MainWindow::MainWindow(Session &session, QWidget *parent) : QWidget(parent), ses
     build();
     qApp->installEventFilter(this);
     MessageState &message = session_.context().message;
+    restoreGeometryOf(this);
     messageViewKey_ = message.onUpdate([this] { syncProgressWindow(); });
     syncProgressWindow();
     InfoState &info = session_.context().info;
     infoViewKey_ = info.onUpdate([this] { syncInfoWindow(); });
     syncInfoWindow();
+    focusFirstControl();
 }
 
 MainWindow::~MainWindow()
@@ -84,7 +106,13 @@ void MainWindow::build()
     fileName->setReadOnly(true);
     fileName->setPlaceholderText(QStringLiteral("Browse for a .hex file or drop one on this window"));
     fileName->setMinimumWidth(420);
+    fileName->setFocusPolicy(Qt::ClickFocus); // read-only: Tab goes on to Browse
     bindLineEdit(m.FileName, fileName);
+    // After the binding's own drawing, which sets the written tooltip alone.
+    const Context &ctx = session_.context();
+    const int tipKey = m.FileName.onUpdate([fileName, &m, &ctx] { fileName->setToolTip(fileToolTip(m.FileName, ctx.image)); });
+    connect(fileName, &QObject::destroyed, this, [&m, tipKey] { m.FileName.removeView(tipKey); });
+    fileName->setToolTip(fileToolTip(m.FileName, ctx.image));
     auto *browse = new QPushButton;
     browse->setObjectName(QStringLiteral("Command1"));
     bindButton(m.Command1, browse);
@@ -93,6 +121,7 @@ void MainWindow::build()
     checksum->setObjectName(QStringLiteral("FileCheksum"));
     checksum->setReadOnly(true);
     checksum->setMaximumWidth(80);
+    checksum->setFocusPolicy(Qt::ClickFocus);
     bindLineEdit(m.FileCheksum, checksum);
     auto *fileGrid = new QGridLayout(fileBox);
     fileGrid->addWidget(caption(m.FileName.caption(), fileName), 0, 0);
@@ -119,6 +148,10 @@ void MainWindow::build()
         box->setObjectName(QStringLiteral("C%1").arg(i));
         bindCheckBox(m.C[i], box);
         box->setText(QString::number(i));
+        // One stop of the Tab key for the whole grid; the arrow keys move inside it.
+        box->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
+        box->installEventFilter(this);
+        boxes_[i] = box;
         selGrid->addWidget(box, i / 8, i % 8);
     }
     auto *all = new QPushButton;
@@ -137,11 +170,8 @@ void MainWindow::build()
 
     // Serial line.
     auto *lineBox = new QGroupBox(QStringLiteral("Serial line"));
-    auto *comPort = new QComboBox;
-    comPort->setObjectName(QStringLiteral("ComPort"));
-    comPort->setEditable(true);
+    auto *comPort = new PortBox(session_.context());
     comPort->setMinimumWidth(200); // device paths as well as "COM n"
-    bindComboBox(m.ComPort, comPort);
     auto *vitesse = new QComboBox;
     vitesse->setObjectName(QStringLiteral("Vitesse"));
     vitesse->setEditable(true);
@@ -160,25 +190,27 @@ void MainWindow::build()
     auto *lineGrid = new QGridLayout(lineBox);
     lineGrid->addWidget(caption(m.ComPort.caption(), comPort), 0, 0);
     lineGrid->addWidget(comPort, 0, 1);
-    lineGrid->addWidget(caption(m.Vitesse.caption(), vitesse), 1, 0);
-    lineGrid->addWidget(vitesse, 1, 1);
-    lineGrid->addWidget(autoButton, 1, 2);
-    lineGrid->addWidget(caption(m.Text1.caption(), text1), 2, 0);
-    lineGrid->addWidget(text1, 2, 1);
-    lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 2, 2);
-    lineGrid->addWidget(caption(m.Text2.caption(), text2), 3, 0);
-    lineGrid->addWidget(text2, 3, 1);
+    lineGrid->addWidget(comPort->deviceLabel(), 1, 1, 1, 2);
+    lineGrid->addWidget(caption(m.Vitesse.caption(), vitesse), 2, 0);
+    lineGrid->addWidget(vitesse, 2, 1);
+    lineGrid->addWidget(autoButton, 2, 2);
+    lineGrid->addWidget(caption(m.Text1.caption(), text1), 3, 0);
+    lineGrid->addWidget(text1, 3, 1);
     lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 3, 2);
+    lineGrid->addWidget(caption(m.Text2.caption(), text2), 4, 0);
+    lineGrid->addWidget(text2, 4, 1);
+    lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 4, 2);
     auto *flags = new QHBoxLayout;
     Control *speedFlags[] = {&m.V4800, &m.V9600, &m.V19200, &m.V38400};
     for (Control *flag : speedFlags) {
         auto *box = new QCheckBox;
         box->setObjectName(flag->caption());
+        box->setFocusPolicy(Qt::ClickFocus); // indicators the operations tick
         bindCheckBox(*flag, box);
         flags->addWidget(box);
     }
     flags->addStretch();
-    lineGrid->addLayout(flags, 4, 0, 1, 3);
+    lineGrid->addLayout(flags, 5, 0, 1, 3);
 
     // Protocol.
     auto *protoBox = new QGroupBox(QStringLiteral("Protocol"));
@@ -234,6 +266,11 @@ void MainWindow::build()
     connect(comLoad, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::DownloadParallel); });
     connect(to4, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::To4); });
     connect(to3, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::To3); });
+    auto *logButton = new QPushButton(QStringLiteral("Log"));
+    logButton->setObjectName(QStringLiteral("LogButton"));
+    logButton->setMinimumHeight(30);
+    logButton->setToolTip(QStringLiteral("Shows Log.txt, the traffic with the controllers, as it is written."));
+    connect(logButton, &QPushButton::clicked, this, &MainWindow::showLog);
     auto *check1 = new QCheckBox;
     check1->setObjectName(QStringLiteral("Check1"));
     bindCheckBox(m.Check1, check1);
@@ -245,6 +282,7 @@ void MainWindow::build()
     ops->addWidget(comLoad00);
     ops->addWidget(comLoad);
     ops->addStretch();
+    ops->addWidget(logButton);
     ops->addWidget(comClose);
 
     auto *middle = new QHBoxLayout;
@@ -266,6 +304,74 @@ void MainWindow::build()
     root->addLayout(middle);
     root->addWidget(check1);
     root->addLayout(ops);
+
+    // Down the window, one stop per control (the grid is one stop).
+    setTabOrder(browse, boxes_[0]);
+    for (int i = 1; i < MainState::kControllers; ++i)
+        setTabOrder(boxes_[i - 1], boxes_[i]);
+    QWidget *order[] = {boxes_[31], all,     none,    comPort,   vitesse, autoButton, text1,     text2,
+                        protocol,   nullptr, nullptr, nullptr,   to4,     to3,        check1,    comBoot,
+                        comInfo,    comLoad00, comLoad, logButton, comClose};
+    order[9] = findChild<QWidget *>(QStringLiteral("QRV3"));
+    order[10] = findChild<QWidget *>(QStringLiteral("Protocol4Plus"));
+    order[11] = findChild<QWidget *>(QStringLiteral("ChkProto"));
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void MainWindow::focusFirstControl()
+{
+    const MainState &m = session_.main();
+    const char *name = m.Protocol.text().isEmpty() ? "Protocol" : m.FileCheksum.text().isEmpty() ? "Command1" : "ComInfo";
+    if (auto *w = findChild<QWidget *>(QLatin1String(name)))
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showLog()
+{
+    if (!log_) {
+        log_ = new LogWindow(session_.context().log.kept() ? session_.context().log.path() : QString(),
+                             session_.context().desk, this);
+        restoreGeometryOf(log_);
+        connect(log_, &QObject::destroyed, this, [this] { log_ = nullptr; });
+        log_->setAttribute(Qt::WA_DeleteOnClose);
+        log_->installEventFilter(this);
+    }
+    log_->show();
+    log_->raise();
+    log_->activateWindow();
+}
+
+void MainWindow::rememberGeometry(const QWidget *window)
+{
+    session_.context().user.windowGeometry.insert(window->objectName(), window->saveGeometry());
+}
+
+void MainWindow::restoreGeometryOf(QWidget *window)
+{
+    const QByteArray saved = session_.context().user.windowGeometry.value(window->objectName());
+    if (!saved.isEmpty())
+        window->restoreGeometry(saved);
+}
+
+// Beside the main window where the screen has room, else centred on it;
+// never at the screen's corner.
+void MainWindow::placeInfoWindow()
+{
+    const QRect main = frameGeometry();
+    const QRect area = screen() ? screen()->availableGeometry() : QRect(main.topLeft(), QSize(1366, 768));
+    const QSize frame = info_->size() + (frameGeometry().size() - geometry().size());
+    const int gap = 8;
+    QPoint at;
+    if (main.right() + gap + frame.width() <= area.right())
+        at = QPoint(main.right() + gap, main.top());
+    else if (main.left() - gap - frame.width() >= area.left())
+        at = QPoint(main.left() - gap - frame.width(), main.top());
+    else
+        at = main.center() - QPoint(frame.width() / 2, frame.height() / 2);
+    at.setX(qBound(area.left(), at.x(), qMax(area.left(), area.right() - frame.width())));
+    at.setY(qBound(area.top(), at.y(), qMax(area.top(), area.bottom() - frame.height())));
+    info_->move(at);
 }
 
 void MainWindow::syncProgressWindow()
@@ -290,18 +396,40 @@ void MainWindow::syncInfoWindow()
     InfoState &info = session_.context().info;
     if (info.exists() && !info_) {
         info_ = new InfoWindow(info, this);
+        const QByteArray saved = session_.context().user.windowGeometry.value(info_->objectName());
+        placeInfo_ = saved.isEmpty() || !info_->restoreGeometry(saved);
+        if (placeInfo_)
+            placeInfoWindow();
     } else if (!info.exists() && info_) {
+        rememberGeometry(info_);
         info_->hide();
         info_->deleteLater();
         info_ = nullptr;
         return;
     }
-    if (info_ && info.shown() && !info_->isVisible())
+    if (!info_ || !info.shown())
+        return;
+    if (!info_->isVisible()) {
         info_->show();
+        // Again once mapped: some window managers centre a new child window on
+        // its parent when they map it, whatever position it asked for.
+        if (placeInfo_)
+            QTimer::singleShot(300, info_, [this] { placeInfoWindow(); });
+        placeInfo_ = false;
+    } else if (info.preparations() != infoPreparations_) {
+        // A new run: the results come up above the main window.
+        info_->raise();
+    }
+    infoPreparations_ = info.preparations();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    rememberGeometry(this);
+    if (info_)
+        rememberGeometry(info_);
+    if (log_)
+        rememberGeometry(log_);
     session_.shutDown();
     // An operation still running sees the stop request at its next wait.
     session_.context().StopRequested = true;
@@ -309,6 +437,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         progress_->close();
     if (info_)
         info_->close();
+    if (log_)
+        log_->close();
     event->accept();
 }
 
@@ -327,8 +457,38 @@ void MainWindow::dropEvent(QDropEvent *event)
     session_.dropFile(path);
 }
 
+bool MainWindow::moveInGrid(QObject *watched, int key)
+{
+    const auto at = std::find(boxes_.begin(), boxes_.end(), watched);
+    if (at == boxes_.end())
+        return false;
+    const int i = static_cast<int>(at - boxes_.begin());
+    int next = i;
+    switch (key) {
+    case Qt::Key_Left: next = i % 8 > 0 ? i - 1 : i; break;
+    case Qt::Key_Right: next = i % 8 < 7 ? i + 1 : i; break;
+    case Qt::Key_Up: next = i >= 8 ? i - 8 : i; break;
+    case Qt::Key_Down: next = i < 24 ? i + 8 : i; break;
+    default: return false;
+    }
+    // The Tab stop moves with the focus, so Tab comes back to the same box.
+    boxes_[i]->setFocusPolicy(Qt::ClickFocus);
+    boxes_[next]->setFocusPolicy(Qt::StrongFocus);
+    boxes_[next]->setFocus(Qt::TabFocusReason);
+    return true;
+}
+
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress && !static_cast<QKeyEvent *>(event)->modifiers()
+        && moveInGrid(watched, static_cast<QKeyEvent *>(event)->key()))
+        return true;
+    if (event->type() == QEvent::FocusIn && std::find(boxes_.begin(), boxes_.end(), watched) != boxes_.end()) {
+        for (QCheckBox *box : boxes_)
+            box->setFocusPolicy(box == watched ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+    if (watched == log_ && event->type() == QEvent::Close)
+        rememberGeometry(log_);
     if (event->type() == QEvent::KeyRelease && isActiveWindow()) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_F12 && (key->modifiers() & Qt::ShiftModifier) && !key->isAutoRepeat())

@@ -2,11 +2,16 @@
 
 #include <QWidget>
 
+#include <array>
+
+class QCheckBox;
+
 namespace vantorel {
 
 class Session;
 class ProgressWindow;
 class InfoWindow;
+class LogWindow;
 
 // The main window: draws the main state and passes the user's actions to it.
 // It holds no rules of its own.
@@ -17,6 +22,14 @@ public:
     ~MainWindow() override;
 
     // Named widgets, for tests and screenshots: objectName is the control's name.
+
+    // Focus on the first control the user needs: Protocol while it is empty,
+    // else Browse while no file is read, else Flash Info (a query: a stray
+    // key press there erases nothing).
+    void focusFirstControl();
+    // The Log button: Log.txt as it grows.
+    void showLog();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -27,12 +40,20 @@ private:
     void build();
     void syncProgressWindow();
     void syncInfoWindow();
+    void placeInfoWindow();
+    void rememberGeometry(const QWidget *window);
+    void restoreGeometryOf(QWidget *window);
+    bool moveInGrid(QObject *watched, int key);
 
     Session &session_;
     ProgressWindow *progress_ = nullptr;
     int messageViewKey_ = 0;
     InfoWindow *info_ = nullptr;
     int infoViewKey_ = 0;
+    int infoPreparations_ = 0;
+    bool placeInfo_ = false;
+    LogWindow *log_ = nullptr;
+    std::array<QCheckBox *, 32> boxes_{};
 };
 
 } // namespace vantorel

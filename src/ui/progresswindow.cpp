@@ -10,6 +10,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace vantorel {
@@ -117,11 +118,16 @@ ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(p
     label1->setMinimumHeight(40);
     bindLabel(state.Label1, label1);
 
-    inHand_ = new QLabel(this);
-    inHand_->setObjectName(QStringLiteral("ControllerInHand"));
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("Progress"));
-    bar_->setFormat(QStringLiteral("%v of %m batches"));
+    bar_->setRange(0, 100);
+    bar_->setFormat(QStringLiteral("%p %"));
+    runLine_ = new QLabel(this);
+    runLine_->setObjectName(QStringLiteral("RunLine"));
+    // The elapsed time moves on while the operation waits for an answer.
+    tick_ = new QTimer(this);
+    tick_->setInterval(1000);
+    connect(tick_, &QTimer::timeout, this, [this] { sync(); });
 
     auto *cancel = new QPushButton(this);
     cancel->setObjectName(QStringLiteral("Command1"));
@@ -135,8 +141,8 @@ ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(p
     pictures->addStretch();
     auto *text = new QVBoxLayout;
     text->addWidget(label1);
-    text->addWidget(inHand_);
     text->addWidget(bar_);
+    text->addWidget(runLine_);
     text->addStretch();
     auto *top = new QHBoxLayout;
     top->addLayout(pictures);
@@ -156,14 +162,17 @@ ProgressWindow::~ProgressWindow() { state_.removeView(viewKey_); }
 
 void ProgressWindow::sync()
 {
-    const bool downloading = state_.batchesTotal > 0;
-    bar_->setVisible(downloading);
-    if (downloading) {
-        bar_->setMaximum(state_.batchesTotal);
-        bar_->setValue(qMin(state_.batchesSent, state_.batchesTotal));
+    const bool running = state_.running();
+    bar_->setVisible(running);
+    runLine_->setVisible(running);
+    if (running) {
+        bar_->setValue(state_.percent());
+        runLine_->setText(state_.runLine());
+        if (!tick_->isActive())
+            tick_->start();
+    } else {
+        tick_->stop();
     }
-    inHand_->setVisible(!state_.controllerInHand.isEmpty());
-    inHand_->setText(state_.controllerInHand);
 }
 
 void ProgressWindow::closeEvent(QCloseEvent *event)

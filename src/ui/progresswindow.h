@@ -4,13 +4,14 @@
 
 class QLabel;
 class QProgressBar;
+class QTimer;
 
 namespace vantorel {
 
 class MessageState;
 
-// The progress window "Message": the running step, one of three pictures, a
-// progress bar during downloads, and Cancel.
+// The progress window "Message": the running step, one of three pictures,
+// under them a bar and a line for the whole run, and Cancel.
 class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
@@ -30,7 +31,8 @@ private:
     void sync();
     MessageState &state_;
     QProgressBar *bar_;
-    QLabel *inHand_;
+    QLabel *runLine_;
+    QTimer *tick_;
     int viewKey_;
 };
 
