@@ -51,10 +51,15 @@ bool eraseAttempt(Context &ctx, int i, bool crcOnly = false)
 bool eraseInBootProgram(Context &ctx, int i)
 {
     MainState &m = ctx.main;
-    if (ctx.StopRequested)
+    const QString bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
+    // The search has sent these very frames at that speed already.
+    const bool alreadyAsked = !m.Protocol4Plus.ticked()
+        && QStringList({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")})
+               .contains(bootSpeed);
+    if (ctx.StopRequested || alreadyAsked)
         return false;
     const QString speed = m.Vitesse.text();
-    m.Vitesse.setText(m.BootSettings.section(QLatin1Char(','), 0, 0)); // the speed its reports show
+    m.Vitesse.setText(bootSpeed); // the speed its reports show
     ResetCtrlStatus(ctx, i);
     ctx.port.setSettings(m.BootSettings);
     const bool erased = eraseAttempt(ctx, i, true);
