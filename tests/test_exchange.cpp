@@ -157,6 +157,49 @@ private slots:
         QCOMPARE(int(linesStartingWith(b.log(), "Recu en String : ").size()), result == 0 ? 1 : 3);
     }
 
+    void fastAnswersEndTheWaitEarly_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("answer in pieces after a separate echo") << true;
+        QTest::newRow("silence has nothing to settle") << false;
+    }
+    void fastAnswersEndTheWaitEarly()
+    {
+        QFETCH(bool, answers);
+        sim::ControllerConfig c = controller(1);
+        c.answerDelayMs = 20;
+        c.answerPieces = 3;
+        c.pieceGapMs = 20;
+        sim::LineOptions options;
+        options.pace = true;
+        options.echo = answers;
+        LineBench b(lineOf({c}), options);
+        b.ctx().timings.settleDelay = 5.0; // a wait that ran its course would show
+        b.m().Text1.setText("300");
+        b.m().FastAnswers.setValue(1);
+        QElapsedTimer t;
+        t.start();
+        const int ctrl = answers ? 1 : 2;
+        const Exchange e = exchange(b, ctrl, check(ctrl));
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(e.result, answers ? 0 : 1);
+        QCOMPARE(b.bytesSent(), answers ? check(ctrl) : check(ctrl).repeated(3));
+        if (answers) // judged whole, not by its first piece
+            QCOMPARE(b.log(), QStringList({"Recu en String : " + e.answer, "Communication OK  - CRC checked"}));
+    }
+
+    void failureHoldWithFastAnswers()
+    {
+        LineBench b(sim::LineConfig{});
+        Timings &t = b.ctx().timings;
+        t.failureHold = 2.0;
+        QCOMPARE(failureHoldSeconds(b.ctx()), 2.0);
+        b.m().FastAnswers.setValue(1);
+        QCOMPARE(failureHoldSeconds(b.ctx()), 0.2);
+        t.failureHold = 0.05; // a shorter hold set for tests or scripts stays
+        QCOMPARE(failureHoldSeconds(b.ctx()), 0.05);
+    }
+
     void judgingWithoutTheLine_data()
     {
         QTest::addColumn<QByteArray>("received");
