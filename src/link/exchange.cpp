@@ -118,9 +118,11 @@ int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &an
                 ctx.desk.processEvents();
                 if (ctx.StopRequested)
                     return ComNoAnswer;
-                if (ctx.port.bytesWaiting() > 0 || ctx.clock.seconds() - t0 > timeOut)
+                const double waited = ctx.clock.seconds() - t0;
+                if (ctx.port.bytesWaiting() > 0 || waited > timeOut)
                     break;
-                ctx.port.waitForInput(kLookMs);
+                // Not past the time-out by more than a moment: a silent try costs just that.
+                ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil((timeOut - waited) * 1000)), 1, kLookMs));
             }
             // Fast answers: silence has nothing to let settle.
             if (fast && ctx.port.bytesWaiting() == 0)
