@@ -125,8 +125,10 @@ int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &an
                 ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil((timeOut - waited) * 1000)), 1, kLookMs));
             }
             // Fast answers: silence has nothing to let settle.
-            if (fast && ctx.port.bytesWaiting() == 0)
+            if (fast && ctx.port.bytesWaiting() == 0) {
+                received.clear(); // an echo that came alone before is no answer either
                 break;
+            }
             ctx.desk.processEvents();
             received = settle(ctx, frame, flags, fast);
             // Our own frame read back alone: the answer may still come.
