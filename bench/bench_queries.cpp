@@ -1,8 +1,9 @@
-// Times the automatic detection and a flash information query on the
-// simulated line with the tool's default timings, against the cost the
-// exchange rules predict: a try that hears nothing costs the time-out plus the
-// settle wait; a try that is answered costs the answer's arrival plus the
-// settle wait.
+// Times the automatic detection over an empty line and a flash information
+// query of the built-in line on the paced simulated line with the tool's
+// default timings, in the written mode and with fast answers, against the
+// cost the exchange rules predict.
+//   bench_queries [fast|written|both]
+#include "cputime.h"
 #include "support/linebench.h"
 
 #include <QCoreApplication>
@@ -36,15 +37,37 @@ Count countTries(const QStringList &log)
     return c;
 }
 
-// 'hold': the failure message's pause, paid once per failed exchange by the
-// operations that report failures (not by the detection).
-void report(const char *what, double seconds, const Count &c, double timeOut, double settle, double hold)
+double lineTime(const sim::Line &line)
 {
-    const double predicted = c.silentTries * (timeOut + settle) + c.answeredTries * settle + c.failedExchanges * hold;
-    const int tries = c.silentTries + c.answeredTries;
-    std::printf("%-34s %8.2f s  tries %4d (silent %4d)  per try %6.3f s  predicted %8.2f s  ratio %.3f\n", what,
-                seconds, tries, c.silentTries, tries ? seconds / tries : 0.0, predicted,
-                predicted > 0 ? seconds / predicted : 0.0);
+    double t = 0;
+    for (const sim::TrafficEntry &e : line.traffic())
+        t += e.signal.baud > 0 ? e.bytes.size() * 11.0 / e.signal.baud : 0.0;
+    return t;
+}
+
+// A silent try costs the time-out, plus the settle wait in the written mode;
+// an answered try the settle wait in the written mode, next to nothing with
+// fast answers. 'holds': failed exchanges the operation reports (the
+// detection reports none).
+void run(const char *what, LineBench &b, Session::Operation op, double timeOut, bool holds)
+{
+    const bool fast = b.m().FastAnswers.ticked();
+    const int before = int(b.log().size());
+    QElapsedTimer t;
+    const CpuTime cpu0 = CpuTime::now();
+    t.start();
+    b.session->run(op);
+    const double seconds = t.elapsed() / 1000.0;
+    const CpuTime cpu = CpuTime::now() - cpu0;
+    const Count c = countTries(b.log().mid(before));
+    const double settle = fast ? 0.0 : b.ctx().timings.settleDelay;
+    const double predicted = c.silentTries * (timeOut + settle) + c.answeredTries * settle
+        + (holds ? c.failedExchanges * failureHoldSeconds(b.ctx()) : 0.0);
+    std::printf("%-36s %-7s wall %7.2f s  tries %4d (silent %4d)  predicted %7.2f s  line %5.2f s"
+                "  cpu tool %5.2f s (%4.1f %%)  cpu all %5.2f s\n",
+                what, fast ? "fast" : "written", seconds, c.silentTries + c.answeredTries, c.silentTries, predicted,
+                lineTime(*b.line), cpu.tool, 100.0 * cpu.tool / seconds, cpu.process);
+    std::fflush(stdout);
 }
 } // namespace
 
@@ -53,37 +76,27 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     sim::LineOptions options;
     options.pace = true;
-    LineBench b(sim::defaultLine(), options);
-    // The tool's own timings, not the shortened ones of the tests.
-    b.ctx().timings = Timings{};
-    b.m().Text1.setText("1000");
-    const double settle = b.ctx().timings.settleDelay;
-    std::printf("default line (controllers 0 @9600, 3 @19200, 5 @38400, 7 @4800), paced, settle %.1f s\n", settle);
-
-    // Automatic detection over controllers 0 to 7: four answer, four are silent.
-    b.desk.onProcessEvents = [&] {
-        if (b.m().ControllerIndex >= 8 && !b.ctx().StopRequested)
-            b.ctx().message.cancel();
-    };
-    QElapsedTimer t;
-    t.start();
-    b.session->run(Session::Operation::Auto);
-    const double autoSeconds = t.elapsed() / 1000.0;
-    const Count autoTries = countTries(b.log());
-    report("Auto, controllers 0-7 (50 ms)", autoSeconds, autoTries, 0.05, settle, 0.0);
-    std::printf("  silent controller: %.2f s each by the rules (4 speeds x 3 tries x (0.05 + %.1f))\n",
-                4 * 3 * (0.05 + settle), settle);
-
-    b.desk.onProcessEvents = nullptr;
-    const int before = int(b.log().size());
-    b.select({0, 3, 5, 7});
-    b.m().Vitesse.setText("9600");
-    t.restart();
-    b.session->run(Session::Operation::FlashInfo);
-    const double infoSeconds = t.elapsed() / 1000.0;
-    const Count infoTries = countTries(b.log().mid(before));
-    report("Flash Info, 4 controllers (1000 ms)", infoSeconds, infoTries, 1.0, settle, b.ctx().timings.failureHold);
-    std::printf("  (each failed exchange at a wrong speed also holds its failure message %.1f s)\n",
-                b.ctx().timings.failureHold);
+    std::printf("paced line, settle 0.5 s, failure hold 2 s (0.2 s with fast answers); "
+                "cpu tool: the tool's thread, cpu all: with the simulated line\n");
+    for (const bool fast : {true, false}) {
+        if (!wanted(argc, argv, fast))
+            continue;
+        {
+            LineBench b(sim::LineConfig{}, options);
+            b.ctx().timings = Timings{};
+            b.m().FastAnswers.setValue(fast ? 1 : 0);
+            run("Auto, 32 absent controllers (50 ms)", b, Session::Operation::Auto,
+                b.ctx().timings.detectionTimeOutMs / 1000.0, false);
+        }
+        {
+            LineBench b(sim::defaultLine(), options);
+            b.ctx().timings = Timings{};
+            b.m().FastAnswers.setValue(fast ? 1 : 0);
+            b.m().Text1.setText("1000");
+            b.select({0, 3, 5, 7});
+            b.m().Vitesse.setText("9600");
+            run("Flash Info, built-in line from 9600", b, Session::Operation::FlashInfo, 1.0, true);
+        }
+    }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "link/exchange.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 
 using namespace vantorel;

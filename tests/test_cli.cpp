@@ -704,12 +704,14 @@ private slots:
         const QString cfg = home.filePath("Flash.cfg");
         const CliRun first = runCli(QStringList{"--dir", home.path(), "--port", sim->slavePath(), "--speed", "19200",
                                                 "--timeout", "1500", "--delay", "33", "--protocol", "3", "--prot4plus",
-                                                "--controllers", "1,4", "--save", "boot-info"}
+                                                "--controllers", "1,4", "--fast", "--save", "boot-info"}
                                         + Quick,
                                     home.path());
         QVERIFY2(first.exitCode == 0, qPrintable(described(first)));
         const QByteArray expected = flashCfg(sim->slavePath(), "19200", "1500", {1, 4}, "33", true);
         QCOMPARE(readAll(cfg), expected);
+        // Fast answers go to Vantorel.ini, not into Flash.cfg's 40 lines.
+        QVERIFY(readAll(home.filePath("Vantorel.ini")).contains("FastAnswers=true"));
 
         // Nothing but the folder: port, speed, time-out, selection and Prot 4+ come from Flash.cfg.
         const CliRun second = runCli(QStringList{"--dir", home.path(), "--format", "json", "boot-info"} + Quick,

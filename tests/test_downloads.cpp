@@ -278,6 +278,51 @@ private slots:
         QCOMPARE(b.ctx().info.ckSum(1).text, b.m().FileCheksum.text().rightJustified(4, '0'));
     }
 
+    void bothAnswerModesAgree_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::newRow("serial: answers in pieces, a refused batch, @") << 0;
+        QTest::newRow("parallel: a late answer") << 1;
+        QTest::newRow("switch to protocol 4: 68 2F") << 2;
+    }
+    void bothAnswerModesAgree()
+    {
+        QFETCH(int, which);
+        sim::ControllerConfig pieces = controller(2, 9600, '@');
+        pieces.answerPieces = 3;
+        pieces.pieceGapMs = 5;
+        pieces.faults.refuseBatches = {{2, 1}};
+        sim::ControllerConfig late = controller(3);
+        late.answerDelayMs = 20;
+        sim::ControllerConfig p3 = controller(5);
+        p3.protocol = 3;
+        struct Case {
+            sim::LineConfig line;
+            sim::LineOptions options;
+            Session::Operation op;
+            QList<int> selected;
+            QString mustLog; // what the case is about happened
+        };
+        const Case cases[] = {
+            {lineOf({pieces}), {}, Session::Operation::DownloadSerial, {2}, "Message : $75 - Sending full Checksum "},
+            {lineOf({controller(1), late}), {}, Session::Operation::DownloadParallel, {1, 3},
+             "Message : $75 Sending full checksum"},
+            {lineOf({p3}), {}, Session::Operation::To4, {5}, "Recu en String : 682F"},
+        };
+        const Case &c = cases[which];
+        const auto [written, fast] = runInBothModes(c.line, c.options, c.op, [&](LineBench &b) {
+            b.useImage(image());
+            b.m().QRV3.setValue(c.op == Session::Operation::To4 ? 1 : 0);
+            b.select(c.selected);
+            b.m().Text2.setText("200"); // a batch's line time at 9600: the line keeps up
+        });
+        QVERIFY(written.log.contains(c.mustLog));
+        QCOMPARE(fast.sent, written.sent);
+        QCOMPARE(fast.log, written.log);
+        QCOMPARE(fast.table, written.table);
+        QCOMPARE(fast.boxes, written.boxes);
+    }
+
     void switchToProtocol4()
     {
         sim::ControllerConfig c[3] = {controller(1), controller(2), controller(3)};

@@ -127,27 +127,133 @@ private slots:
             QCOMPARE(line.size(), QString("Recu en String : ").size() + 6);
     }
 
-    void prot4PlusAcceptsAnyAnswerOfThreeBytes_data()
+    void prot4PlusAnswersAreChecked_data()
     {
-        QTest::addColumn<bool>("prot4Plus");
+        QTest::addColumn<bool>("ticked");      // Prot 4+ in the window
+        QTest::addColumn<bool>("sumAnswers");  // a Prot 4+ firmware: it answers with the byte sum
+        QTest::addColumn<bool>("corrupt");
         QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("verdict");
-        QTest::newRow("checked") << false << 2 << "Communication Error - CRC false 3 time";
-        QTest::newRow("Prot 4+: not checked") << true << 0 << "Communication OK  - CRC checked";
+        QTest::newRow("CRC: corrupted fails") << false << false << true << 2;
+        QTest::newRow("CRC: a byte-sum answer fails") << false << true << false << 2;
+        QTest::newRow("Prot 4+: byte sum accepted") << true << true << false << 0;
+        QTest::newRow("Prot 4+: corrupted byte sum fails") << true << true << true << 2;
+        QTest::newRow("Prot 4+: corrupted CRC fails") << true << false << true << 2;
     }
-    void prot4PlusAcceptsAnyAnswerOfThreeBytes()
+    void prot4PlusAnswersAreChecked()
     {
-        QFETCH(bool, prot4Plus);
+        QFETCH(bool, ticked);
+        QFETCH(bool, sumAnswers);
+        QFETCH(bool, corrupt);
         QFETCH(int, result);
-        QFETCH(QString, verdict);
         sim::ControllerConfig c = controller(1);
-        c.faults.corruptAnswers = 1.0;
+        c.prot4Plus = sumAnswers;
+        c.faults.corruptAnswers = corrupt ? 1.0 : 0.0;
         LineBench b(lineOf({c}));
-        b.m().Protocol4Plus.setValue(prot4Plus ? 1 : 0);
+        b.m().Protocol4Plus.setValue(ticked ? 1 : 0);
         // The frame itself always carries the CRC here: the controller takes both.
         const Exchange e = exchange(b, 1, check(1));
         QCOMPARE(e.result, result);
-        QCOMPARE(b.log().last(), verdict);
+        QCOMPARE(b.log().last(), ComResultText(result));
+        QCOMPARE(int(linesStartingWith(b.log(), "Recu en String : ").size()), result == 0 ? 1 : 3);
+    }
+
+    void fastAnswersEndTheWaitEarly_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("answer in pieces after a separate echo") << true;
+        QTest::newRow("silence has nothing to settle") << false;
+    }
+    void fastAnswersEndTheWaitEarly()
+    {
+        QFETCH(bool, answers);
+        sim::ControllerConfig c = controller(1);
+        c.answerDelayMs = 20;
+        c.answerPieces = 3;
+        c.pieceGapMs = 20;
+        sim::LineOptions options;
+        options.pace = true;
+        options.echo = answers;
+        LineBench b(lineOf({c}), options);
+        b.ctx().timings.settleDelay = 5.0; // a wait that ran its course would show
+        b.m().Text1.setText("300");
+        b.m().FastAnswers.setValue(1);
+        QElapsedTimer t;
+        t.start();
+        const int ctrl = answers ? 1 : 2;
+        const Exchange e = exchange(b, ctrl, check(ctrl));
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(e.result, answers ? 0 : 1);
+        QCOMPARE(b.bytesSent(), answers ? check(ctrl) : check(ctrl).repeated(3));
+        if (answers) // judged whole, not by its first piece
+            QCOMPARE(b.log(), QStringList({"Recu en String : " + e.answer, "Communication OK  - CRC checked"}));
+    }
+
+    void failureHoldWithFastAnswers()
+    {
+        LineBench b(sim::LineConfig{});
+        Timings &t = b.ctx().timings;
+        t.failureHold = 2.0;
+        QCOMPARE(failureHoldSeconds(b.ctx()), 2.0);
+        b.m().FastAnswers.setValue(1);
+        QCOMPARE(failureHoldSeconds(b.ctx()), 0.2);
+        t.failureHold = 0.05; // a shorter hold set for tests or scripts stays
+        QCOMPARE(failureHoldSeconds(b.ctx()), 0.05);
+    }
+
+    void judgingWithoutTheLine_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<bool>("prot4Plus");
+        QTest::addColumn<bool>("accept682F");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("complete");
+        const int none = int(AnswerVerdict::NoAnswer), failed = int(AnswerVerdict::CheckFailed),
+                  ok = int(AnswerVerdict::Accepted), ok682F = int(AnswerVerdict::Accepted682F);
+        // Flash check of controller 0 and its answers: CRC CE D3, byte sum 01 2B.
+        const QByteArray frame = QByteArray::fromHex("04000173B73404");
+        const QByteArray crc = QByteArray::fromHex("04000761730102032A1CCED304");
+        const QByteArray sum = QByteArray::fromHex("04000761730102032A1C012B04");
+        QTest::newRow("CRC answer") << crc << false << false << ok << crc << true;
+        QTest::newRow("echo, then answer") << frame + crc << false << false << ok << crc << true;
+        QTest::newRow("echo alone") << frame << false << false << none << QByteArray() << false;
+        QTest::newRow("nothing") << QByteArray() << true << true << none << QByteArray() << false;
+        QTest::newRow("first piece") << crc.left(7) << false << false << failed << crc.left(7) << false;
+        QTest::newRow("echo and first piece") << frame + crc.left(3) << false << false << failed << crc.left(3) << false;
+        QTest::newRow("byte sum without Prot 4+") << sum << false << false << failed << sum << false;
+        QTest::newRow("byte sum with Prot 4+") << sum << true << false << ok << sum << true;
+        QTest::newRow("CRC with Prot 4+ (boot program)") << crc << true << false << ok << crc << true;
+        QByteArray flipped = sum;
+        flipped[5] = char(flipped[5] ^ 0x10);
+        QTest::newRow("corrupted with Prot 4+") << flipped << true << false << failed << flipped << false;
+        QTest::newRow("noise after the answer") << crc + "\x55" << false << false << failed << crc + "\x55" << false;
+        // Right check code, but one byte more than the count byte says.
+        const QByteArray tooLong = QByteArray::fromHex("04000761730102032A1C55E1D204");
+        QTest::newRow("one byte too long") << tooLong << false << false << ok << tooLong << false;
+        const QByteArray noTerminator = QByteArray::fromHex("04000761730102032A1CCED305");
+        QTest::newRow("no terminator") << noTerminator << false << false << ok << noTerminator << false;
+        QTest::newRow("CRC of nothing") << QByteArray::fromHex("000004") << false << false << ok
+                                        << QByteArray::fromHex("000004") << false;
+        QTest::newRow("68 2F for the switch") << QByteArray::fromHex("682F") << false << true << ok682F
+                                              << QByteArray::fromHex("682F") << true;
+        QTest::newRow("68 2F for others") << QByteArray::fromHex("682F") << false << false << failed
+                                          << QByteArray::fromHex("682F") << false;
+        QTest::newRow("68 alone") << QByteArray::fromHex("68") << false << true << failed << QByteArray::fromHex("68")
+                                  << false;
+    }
+    void judgingWithoutTheLine()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(bool, prot4Plus);
+        QFETCH(bool, accept682F);
+        QFETCH(int, verdict);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, complete);
+        const QByteArray frame = QByteArray::fromHex("04000173B73404");
+        const AnswerJudgement j = judgeAnswer(received, frame, {prot4Plus, accept682F});
+        QCOMPARE(int(j.verdict), verdict);
+        QCOMPARE(j.answer, answer);
+        QCOMPARE(answerComplete(received, frame, {prot4Plus, accept682F}), complete);
     }
 
     void answer682FOnlyForTheSwitch()

@@ -164,6 +164,7 @@ void TestLineSimModel::readsADescription()
              "version": "01/05/07", "bootVersion": "12/05/03", "bootChecksum": "a1b2"},
             {"number": 7, "speed": 4800, "protocolChar": "@", "prot4Plus": true, "startProtocol": 3,
              "startMode": "boot", "bootSpeed": 19200, "answerDelayMs": 20,
+             "answerPieces": 3, "pieceGapMs": 15,
              "faults": {"refuseErase": 2, "refuseBatches": [{"batch": 3, "times": 2}, {"batch": 5}],
                         "dropAnswers": 0.25, "seed": 42, "wrongLength": -1, "unplugAfterFrames": 10}}
         ]
@@ -187,6 +188,8 @@ void TestLineSimModel::readsADescription()
     QCOMPARE(b.protocol, 3);
     QCOMPARE(b.bootSpeed, 19200);
     QCOMPARE(b.answerDelayMs, 20);
+    QCOMPARE(b.answerPieces, 3);
+    QCOMPARE(b.pieceGapMs, 15);
     QVERIFY(b.flash.isEmpty());
     QCOMPARE(b.faults.refuseErase, 2);
     QCOMPARE(b.faults.refuseBatches.size(), size_t(2));

@@ -86,6 +86,9 @@ private slots:
         QCOMPARE(find<QCheckBox>(window, "Protocol4Plus")->text(), QString("Prot 4+"));
         QCOMPARE(find<QCheckBox>(window, "Check1")->text(), QString("Save configuration on exit"));
         QVERIFY(find<QCheckBox>(window, "Check1")->isChecked());
+        QCOMPARE(find<QCheckBox>(window, "FastAnswers")->text(), QString("Fast answers"));
+        QVERIFY(!find<QCheckBox>(window, "FastAnswers")->isChecked());
+        QVERIFY(find<QCheckBox>(window, "FastAnswers")->toolTip().contains("Leave it off"));
         for (const char *name : {"V4800", "V9600", "V19200", "V38400"})
             QCOMPARE(find<QCheckBox>(window, name)->text(), QString(name));
         QCOMPARE(find<QComboBox>(window, "ComPort")->count(), 99);
@@ -131,6 +134,9 @@ private slots:
         QVERIFY(m.selectedControllers().isEmpty());
         tick(find<QCheckBox>(window, "C5"));
         QCOMPARE(m.selectedControllers(), QList<int>({5}));
+        // The box is the setting Vantorel.ini keeps.
+        tick(find<QCheckBox>(window, "FastAnswers"));
+        QVERIFY(m.FastAnswers.ticked() && session.context().user.fastAnswers);
 
         // The program's own changes show in the widgets.
         m.Vitesse.setText("19200");

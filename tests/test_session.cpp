@@ -45,6 +45,7 @@ private slots:
         QCOMPARE(b.m.ComPort.items().first(), QString("COM 1"));
         QCOMPARE(b.m.ComPort.items().last(), QString("COM 99"));
         QVERIFY(b.m.Check1.ticked());
+        QVERIFY(!b.m.FastAnswers.ticked());
         QVERIFY(b.desk.boxes.isEmpty());
         for (Control *c : {&b.m.Auto, &b.m.ComInfo, &b.m.ComBoot, &b.m.ComLoad, &b.m.ComLoad00})
             QVERIFY(!c->enabled());
@@ -76,6 +77,7 @@ private slots:
             b.session.startUp(home.path());
             b.m.Protocol.setText("3");
             b.m.C[2].setValue(1);
+            b.m.FastAnswers.setValue(1);
             QVERIFY(b.session.shutDown());
         }
         {
@@ -84,8 +86,12 @@ private slots:
             QCOMPARE(b.m.Protocol.text(), QString("3"));
             QVERIFY(b.m.ComInfo.enabled());
             QCOMPARE(b.m.selectedControllers(), QList<int>({2}));
+            // Vantorel.ini keeps it; Flash.cfg keeps its 40 lines.
+            QVERIFY(b.m.FastAnswers.ticked());
+            QCOMPARE(readAll(home.filePath("Flash.cfg")).count("\r\n"), 40);
             b.m.Check1.setValue(0);
             b.m.Protocol.setText("7");
+            b.m.FastAnswers.setValue(0);
             QVERIFY(b.session.shutDown());
         }
         {
@@ -93,6 +99,7 @@ private slots:
             b.session.startUp(home.path());
             QVERIFY(b.m.Check1.ticked());
             QCOMPARE(b.m.Protocol.text(), QString("3")); // closing with Check1 cleared saved nothing
+            QVERIFY(b.m.FastAnswers.ticked());
         }
     }
 

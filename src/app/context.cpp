@@ -5,6 +5,7 @@
 #include "platform/fault.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace vantorel {
 
@@ -13,6 +14,14 @@ Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clo
     message.onCancel = [this] { StopRequested = true; };
     message.clock = &clock;
     log.onProblem = [this](const QString &text) { desk.message(QString::fromLatin1(kDefaultTitle), text); };
+    // The check box and Vantorel.ini's setting are one: whoever changes the box.
+    main.FastAnswers.onChange([this] { user.fastAnswers = main.FastAnswers.ticked(); });
+}
+
+double failureHoldSeconds(const Context &ctx)
+{
+    const Timings &t = ctx.timings;
+    return ctx.main.FastAnswers.ticked() ? std::min(t.failureHold, t.fastFailureHold) : t.failureHold;
 }
 
 QString programVersion() { return QStringLiteral(VANTOREL_VERSION); }
@@ -28,6 +37,7 @@ void startUp(Context &ctx, const QString &appDir)
     ctx.log.open(m.AppDir + QStringLiteral("Log.txt"));
     ReadConfig(m, m.AppDir + QStringLiteral("Flash.cfg"));
     ctx.user = UserSettings::read(m.AppDir + QStringLiteral("Vantorel.ini"));
+    m.FastAnswers.setValue(ctx.user.fastAnswers ? 1 : 0);
     m.SameProtocol = m.ChkProto.ticked();
     m.Check1.setValue(1);
 }

@@ -25,6 +25,7 @@ inline constexpr const char *kDefaultTitle = "Vantorel";
 struct Timings {
     double settleDelay = 0.5; // after the first answer byte, no events handled
     double failureHold = 2.0; // a failure message stays this long
+    double fastFailureHold = 0.2; // the same with fast answers, unless failureHold is shorter
     int detectionTimeOutMs = 50; // the time-out the automatic detection puts in Time Out
 };
 
@@ -66,6 +67,9 @@ public:
     Desk &desk;
     const Clock &clock;
 };
+
+// How long a failure message is held now.
+double failureHoldSeconds(const Context &ctx);
 
 // The tool's own version as the title shows it.
 QString programVersion();

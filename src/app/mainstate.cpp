@@ -28,6 +28,10 @@ MainState::MainState()
     });
     ChkProto.onChange([this] { SameProtocol = ChkProto.ticked(); });
     FileProblem.onChange([this] { FileProblem.setVisible(!FileProblem.text().isEmpty()); });
+    FastAnswers.setToolTip(QStringLiteral(
+        "Ends the wait for an answer as soon as a complete, correct answer is in, instead of always waiting "
+        "half a second, and shows a failure for 0.2 s instead of 2 s. Leave it off to keep the original timing, "
+        "for example when a controller's answers come late or broken up, or to compare with an older run."));
 }
 
 void MainState::protocolChanged()

@@ -40,6 +40,8 @@ public:
     Control V19200{QStringLiteral("V19200")};
     Control V38400{QStringLiteral("V38400")};
     Control Check1{QStringLiteral("Save configuration on exit")};
+    // Kept in Vantorel.ini (the context's user settings), not in Flash.cfg.
+    Control FastAnswers{QStringLiteral("Fast answers")};
     Control ComBoot{QStringLiteral("&Boot Info"), false};
     Control ComInfo{QStringLiteral("&Flash Info"), false};
     Control ComLoad00{QStringLiteral("Download (Serial)"), false};

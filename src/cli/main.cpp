@@ -157,13 +157,15 @@ int main(int argc, char *argv[])
     const QCommandLineOption controllers(QStringLiteral("controllers"), QStringLiteral("e.g. 0,3,5-7 | all | none."), QStringLiteral("LIST"));
     const QCommandLineOption settle(QStringLiteral("settle-ms"), QStringLiteral("Settle wait after the first answer byte (default 500)."), QStringLiteral("N"));
     const QCommandLineOption hold(QStringLiteral("hold-ms"), QStringLiteral("How long a failure message is held (default 2000)."), QStringLiteral("N"));
+    const QCommandLineOption fast(QStringLiteral("fast"), QStringLiteral("Tick Fast answers: end each wait as soon as the answer is complete; hold failures 0.2 s."));
+    const QCommandLineOption noFast(QStringLiteral("no-fast"), QStringLiteral("Clear Fast answers (the full settle wait and failure hold)."));
     const QCommandLineOption save(QStringLiteral("save"), QStringLiteral("Write the settings back to Flash.cfg at the end."));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("text, json or csv (default text)."), QStringLiteral("F"), QStringLiteral("text"));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"),
                                        QStringLiteral("List the COM items whose device is present, then the present "
                                                       "devices no COM item reaches, and end."));
     p.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, p4, noP4, same, noSame, controllers,
-                  settle, hold, save, format, listPorts});
+                  settle, hold, fast, noFast, save, format, listPorts});
     const QCommandLineOption results(QStringLiteral("results"), QStringLiteral("Append one CSV row per controller to FILE (with a header when it is new), whatever --format is."), QStringLiteral("FILE"));
     const QCommandLineOption logCopy(QStringLiteral("log"), QStringLiteral("Also append the traffic log to FILE, each line after an ISO 8601 time stamp."), QStringLiteral("FILE"));
     p.addOptions({results, logCopy});
@@ -370,6 +372,8 @@ int main(int argc, char *argv[])
             m.ChkProto.setValue(p.isSet(same) ? 1 : 0);
             m.ChkProto.setVisible(true);
         }
+        if (p.isSet(fast) || p.isSet(noFast))
+            m.FastAnswers.setValue(p.isSet(fast) ? 1 : 0);
         if (p.isSet(controllers)) {
             for (int i = 0; i < 32; ++i)
                 m.C[i].setValue(tickedList.contains(i) ? 1 : 0);

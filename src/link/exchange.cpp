@@ -3,12 +3,14 @@
 #include "app/context.h"
 #include "link/checkcode.h"
 #include "link/textcodec.h"
-#include "link/waits.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
 
+#include <QThread>
+
+#include <algorithm>
 #include <cmath>
 
 namespace vantorel {
@@ -35,10 +37,74 @@ double timeOutSeconds(const QString &text1)
     return std::round(ms) / 1000.0;
 }
 
+AnswerJudgement judgeAnswer(const QByteArray &received, const QByteArray &frame, AnswerFlags flags)
+{
+    AnswerJudgement j;
+    if (received.isEmpty() || received == frame)
+        return j;
+    j.answer = received.startsWith(frame) ? received.mid(frame.size()) : received;
+    if (j.answer.size() < 3) {
+        j.verdict = flags.accept682F && j.answer == QByteArray("\x68\x2F", 2) ? AnswerVerdict::Accepted682F
+                                                                             : AnswerVerdict::CheckFailed;
+        return j;
+    }
+    const QByteArray body = j.answer.chopped(3);
+    const QByteArray got = j.answer.mid(j.answer.size() - 3, 2);
+    // A Prot 4+ controller answers with the byte sum, its boot program with the CRC.
+    const bool matches = got == CalcCRC(body) || (flags.prot4Plus && got == CalcSum(body));
+    j.verdict = matches ? AnswerVerdict::Accepted : AnswerVerdict::CheckFailed;
+    return j;
+}
+
+bool answerComplete(const QByteArray &received, const QByteArray &frame, AnswerFlags flags)
+{
+    const AnswerJudgement j = judgeAnswer(received, frame, flags);
+    if (j.verdict == AnswerVerdict::Accepted682F)
+        return true;
+    const QByteArray &a = j.answer;
+    return j.verdict == AnswerVerdict::Accepted && a.size() >= 6 && a.size() == quint8(a[2]) + 6
+        && a.back() == '\x04';
+}
+
+namespace {
+
+// How long the first-byte wait sleeps on the port between looks for Cancel.
+constexpr int kLookMs = 2;
+
+// The settle wait after the first byte, handling no events. Bytes are taken in
+// as they come; with fast answers the wait ends as soon as they form a
+// complete answer, else after the settle delay.
+QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flags, bool fast)
+{
+    const double t1 = ctx.clock.seconds();
+    QByteArray received = ctx.port.readAllWaiting();
+    double lastLook = t1;
+    for (;;) {
+        if (fast && answerComplete(received, frame, flags))
+            return received;
+        const double now = ctx.clock.seconds();
+        const double left = ctx.timings.settleDelay - (now - t1);
+        if (left < 0)
+            break;
+        // Bytes trickle in one by one on a fast line: look at most once a
+        // millisecond, so a wait costs next to no processor time.
+        if (now - lastLook < 0.001)
+            QThread::usleep(static_cast<unsigned long>((0.001 - (now - lastLook)) * 1e6));
+        ctx.port.waitForInput(std::max(1, static_cast<int>(std::ceil(left * 1000))));
+        lastLook = ctx.clock.seconds();
+        received += ctx.port.readAllWaiting();
+    }
+    return received + ctx.port.readAllWaiting();
+}
+
+} // namespace
+
 int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &answer, bool accept682F)
 {
     answer.clear();
     const double timeOut = timeOutSeconds(ctx.main.Text1.text());
+    const bool fast = ctx.main.FastAnswers.ticked();
+    const AnswerFlags flags{ctx.main.Protocol4Plus.ticked(), accept682F};
     int tries = 1;
     int result = ComOk;
 
@@ -52,47 +118,36 @@ int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &an
                 ctx.desk.processEvents();
                 if (ctx.StopRequested)
                     return ComNoAnswer;
-                if (ctx.port.bytesWaiting() > 0 || ctx.clock.seconds() - t0 > timeOut)
+                const double waited = ctx.clock.seconds() - t0;
+                if (ctx.port.bytesWaiting() > 0 || waited > timeOut)
                     break;
-                pause();
+                // Not past the time-out by more than a moment: a silent try costs just that.
+                ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil((timeOut - waited) * 1000)), 1, kLookMs));
             }
-            // The whole answer is taken to be in within the settle time.
+            // Fast answers: silence has nothing to let settle.
+            if (fast && ctx.port.bytesWaiting() == 0) {
+                received.clear(); // an echo that came alone before is no answer either
+                break;
+            }
             ctx.desk.processEvents();
-            waitWithoutEvents(ctx, ctx.timings.settleDelay);
-            received = ctx.port.readAllWaiting();
+            received = settle(ctx, frame, flags, fast);
             // Our own frame read back alone: the answer may still come.
             if (received == frame && ctx.clock.seconds() - t0 < timeOut)
                 continue;
             break;
         }
 
-        bool failedNoAnswer = received.isEmpty() || received == frame;
-        bool failedCheck = false;
-        if (!failedNoAnswer) {
-            if (received.startsWith(frame))
-                received.remove(0, frame.size());
-            const QString hex = StrToHex(received);
-            ctx.log.write(QStringLiteral("Recu en String : ") + hex);
-            if (hex.size() < 6) {
-                if (hex == QLatin1String("682F") && accept682F) {
-                    result = ComOk;
-                    break;
-                }
-                failedCheck = true;
-            } else {
-                const QString got = hex.mid(hex.size() - 6, 4);
-                const QString expected =
-                    ctx.main.Protocol4Plus.ticked() ? got : StrToHex(CalcCRC(received.chopped(3)));
-                if (expected == got) {
-                    answer = hex;
-                    result = ComOk;
-                    break;
-                }
-                failedCheck = true;
-            }
+        const AnswerJudgement judged = judgeAnswer(received, frame, flags);
+        if (judged.verdict != AnswerVerdict::NoAnswer)
+            ctx.log.write(QStringLiteral("Recu en String : ") + StrToHex(judged.answer));
+        if (judged.verdict == AnswerVerdict::Accepted || judged.verdict == AnswerVerdict::Accepted682F) {
+            if (judged.verdict == AnswerVerdict::Accepted)
+                answer = StrToHex(judged.answer);
+            result = ComOk;
+            break;
         }
         if (tries >= 3) {
-            result = failedCheck ? ComCheckFailed : ComNoAnswer;
+            result = judged.verdict == AnswerVerdict::CheckFailed ? ComCheckFailed : ComNoAnswer;
             break;
         }
         ++tries;

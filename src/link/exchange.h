@@ -21,6 +21,32 @@ enum ComResult : int {
 // text is not a number or the line is lost.
 int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer, bool accept682F);
 
+// What the received bytes of one try say, judged without the line: the
+// answer check of SendReceive and the completion rule of fast answers.
+struct AnswerFlags {
+    bool prot4Plus = false;  // Prot 4+: a byte sum is as good as a CRC
+    bool accept682F = false; // 68 2F alone is an answer (the switch to protocol 4)
+};
+
+enum class AnswerVerdict {
+    NoAnswer,    // nothing, or nothing but the echo of the frame
+    CheckFailed, // shorter than three bytes, or a check code that does not match
+    Accepted,
+    Accepted682F,
+};
+
+struct AnswerJudgement {
+    AnswerVerdict verdict = AnswerVerdict::NoAnswer;
+    QByteArray answer; // the received bytes without the echo (empty for NoAnswer)
+};
+
+AnswerJudgement judgeAnswer(const QByteArray &received, const QByteArray &frame, AnswerFlags flags);
+
+// Whether the bytes received so far are a whole answer that judgeAnswer
+// accepts, so that nothing more needs to be waited for: its count byte (the
+// third) plus six bytes, ending in 0x04; or exactly 68 2F where accepted.
+bool answerComplete(const QByteArray &received, const QByteArray &frame, AnswerFlags flags);
+
 QString ComResultText(int code);
 
 // The answer code of an answer: its fourth byte as two hex digits.

@@ -22,7 +22,7 @@ void ShowFailure(Context &ctx, const QString &message)
     m.showOnly(m.Stop);
     m.Label1.setText(message + QStringLiteral("   (Speed : ") + ctx.main.Vitesse.text() + QStringLiteral(" Bds) "));
     m.show();
-    waitHandlingEvents(ctx, ctx.timings.failureHold);
+    waitHandlingEvents(ctx, failureHoldSeconds(ctx));
 }
 
 namespace {

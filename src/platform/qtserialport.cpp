@@ -4,10 +4,12 @@
 
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/ioctl.h>
 #endif
 
@@ -213,6 +215,34 @@ QByteArray QtSerialPort::readAllWaiting()
             break;
     }
     return port.readAll();
+}
+
+void QtSerialPort::waitForInput(int timeoutMs)
+{
+    QSerialPort &port = livePort();
+    if (port.bytesAvailable() > 0)
+        return;
+#ifdef Q_OS_UNIX
+    // Sleep in the kernel until a byte comes: no looking in between.
+    pollfd fd{static_cast<int>(port.handle()), POLLIN, 0};
+    const int ready = ::poll(&fd, 1, std::max(timeoutMs, 0));
+    if (ready < 0 && errno != EINTR) {
+        lose(gone(errno));
+        throwLost();
+    }
+    if (ready > 0 && !(fd.revents & POLLIN)) {
+        // Hung up or failed: let Qt read the line and say what it found, as
+        // it does when events run; a silent failure would wake us for ever.
+        port.waitForReadyRead(0);
+        if (!lost_)
+            lose(QStringLiteral("the device is no longer available"));
+        throwLost();
+    }
+#else
+    port.waitForReadyRead(std::max(timeoutMs, 0));
+    if (lost_)
+        throwLost();
+#endif
 }
 
 void QtSerialPort::discardInput()

@@ -29,6 +29,7 @@ public:
     void write(const QByteArray &bytes) override;
     qint64 bytesWaiting() override;
     QByteArray readAllWaiting() override;
+    void waitForInput(int timeoutMs) override;
     void discardInput() override;
 
 private:

@@ -38,6 +38,9 @@ public:
     // Bytes waiting now, without needing an event loop.
     virtual qint64 bytesWaiting() = 0;
     virtual QByteArray readAllWaiting() = 0;
+    // Sleeps until bytes are waiting or timeoutMs have passed, whichever is
+    // first; returns at once when bytes wait already.
+    virtual void waitForInput(int timeoutMs) = 0;
     virtual void discardInput() = 0;
 };
 

@@ -137,6 +137,8 @@ Reaction Controller::hear(const Frame &frame)
         return r;
     r.answer = withFaults(answer, frame.shape != FrameShape::Text);
     r.answerDelayMs = config_.answerDelayMs;
+    r.answerPieces = config_.answerPieces;
+    r.pieceGapMs = config_.pieceGapMs;
     if (!r.answer.isEmpty())
         ++answersSent_;
     return r;

@@ -34,6 +34,8 @@ struct Reaction {
     bool heard = false;
     QByteArray answer;     // empty: nothing goes back
     int answerDelayMs = 0;
+    int answerPieces = 1;
+    int pieceGapMs = 0;
     bool unplug = false;   // pull the line's plug now, instead of answering
 };
 

@@ -207,9 +207,13 @@ void Line::handle(const Frame &frame)
         Clock::time_point due = frame.end + std::chrono::milliseconds(r.answerDelayMs);
         if (perByte > Clock::duration::zero())
             due = std::max(due, lastAnswerDue_);
-        for (const char byte : r.answer) {
+        const qsizetype size = r.answer.size();
+        const qsizetype pieces = std::clamp<qsizetype>(r.answerPieces, 1, size);
+        for (qsizetype i = 0; i < size; ++i) {
+            if (i > 0 && i * pieces / size != (i - 1) * pieces / size)
+                due += std::chrono::milliseconds(r.pieceGapMs);
             due += perByte;
-            queueOutput(std::uint8_t(byte), due);
+            queueOutput(std::uint8_t(r.answer[i]), due);
         }
         lastAnswerDue_ = due;
     }

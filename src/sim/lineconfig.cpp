@@ -228,7 +228,7 @@ public:
                        QStringLiteral("prot4Plus"), QStringLiteral("startProtocol"), QStringLiteral("startMode"),
                        QStringLiteral("version"), QStringLiteral("bootVersion"), QStringLiteral("bootChecksum"),
                        QStringLiteral("bootSpeed"), QStringLiteral("flash"), QStringLiteral("answerDelayMs"),
-                       QStringLiteral("faults")});
+                       QStringLiteral("answerPieces"), QStringLiteral("pieceGapMs"), QStringLiteral("faults")});
         if (!o.contains(QStringLiteral("number")))
             fail(where, QStringLiteral("the controller number is missing; add \"number\": 0 to 31"));
         ControllerConfig c;
@@ -257,6 +257,8 @@ public:
         field("bootSpeed", [&](auto &x, auto &w) { c.bootSpeed = speed(x, w); });
         field("flash", [&](auto &x, auto &w) { flash(x, w, c); });
         field("answerDelayMs", [&](auto &x, auto &w) { c.answerDelayMs = integer(x, w, 0, 60'000); });
+        field("answerPieces", [&](auto &x, auto &w) { c.answerPieces = integer(x, w, 1, 64); });
+        field("pieceGapMs", [&](auto &x, auto &w) { c.pieceGapMs = integer(x, w, 0, 60'000); });
         field("faults", [&](auto &x, auto &w) { c.faults = faults(x, w); });
         return c;
     }

@@ -51,6 +51,10 @@ struct ControllerConfig {
     QByteArray flash;         // kFlashSize bytes; empty: erased
     QString flashSource;      // where the flash came from, for the state output
     int answerDelayMs = 0;
+    // Answers leave in this many pieces with a pause between two, as a USB
+    // adapter hands them over.
+    int answerPieces = 1;
+    int pieceGapMs = 0;
     Faults faults;
 };
 

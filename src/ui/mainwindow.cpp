@@ -274,6 +274,14 @@ void MainWindow::build()
     auto *check1 = new QCheckBox;
     check1->setObjectName(QStringLiteral("Check1"));
     bindCheckBox(m.Check1, check1);
+    auto *fastAnswers = new QCheckBox;
+    fastAnswers->setObjectName(QStringLiteral("FastAnswers"));
+    bindCheckBox(m.FastAnswers, fastAnswers);
+    auto *settingsRow = new QHBoxLayout;
+    settingsRow->addWidget(check1);
+    settingsRow->addSpacing(16);
+    settingsRow->addWidget(fastAnswers);
+    settingsRow->addStretch();
 
     auto *ops = new QHBoxLayout;
     ops->addWidget(comBoot);
@@ -302,7 +310,7 @@ void MainWindow::build()
     root->addWidget(fileBox);
     root->addWidget(frame1);
     root->addLayout(middle);
-    root->addWidget(check1);
+    root->addLayout(settingsRow);
     root->addLayout(ops);
 
     // Down the window, one stop per control (the grid is one stop).

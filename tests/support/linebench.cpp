@@ -78,6 +78,34 @@ QString LineBench::useImage(const QByteArray &hexText, const QString &name)
     return path;
 }
 
+std::array<ModeRun, 2> runInBothModes(const sim::LineConfig &config, const sim::LineOptions &options,
+                                      Session::Operation op, const std::function<void(LineBench &)> &setup)
+{
+    std::array<ModeRun, 2> runs;
+    for (const bool fast : {false, true}) {
+        sim::LineOptions paced = options;
+        paced.pace = true;
+        LineBench b(config, paced);
+        b.ctx().timings.settleDelay = 0.15;
+        b.m().Text1.setText(QStringLiteral("300"));
+        setup(b);
+        b.m().FastAnswers.setValue(fast ? 1 : 0);
+        b.session->run(op);
+        ModeRun &r = runs[fast ? 1 : 0];
+        r.sent = sentWithSpeed(b);
+        r.log = b.log();
+        const InfoState &info = b.ctx().info;
+        r.table << info.caption() + QLatin1Char('|') + info.Titre();
+        for (int n = 0; n < InfoState::kControllers; ++n) {
+            for (const ResultBox *box : {&info.ver(n), &info.ckSum(n)})
+                r.table << QStringLiteral("%1 %2 %3/%4/%5").arg(n).arg(box->text).arg(box->foreground).arg(box->background).arg(int(box->bold));
+        }
+        for (const RecordingDesk::Box &box : b.desk.boxes)
+            r.boxes << box.title + QLatin1Char('|') + box.text;
+    }
+    return runs;
+}
+
 sim::ControllerConfig controller(int number, int speed, std::uint8_t protocolChar)
 {
     sim::ControllerConfig c;

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <array>
+#include <functional>
 #include <memory>
 
 namespace vantorel {
@@ -40,6 +42,21 @@ struct LineBench {
     // Writes a HEX file into the bench folder and selects it.
     QString useImage(const QByteArray &hexText, const QString &name = QStringLiteral("image.hex"));
 };
+
+// What must come out the same with and without fast answers: the bytes the
+// tool sent with their speeds, the log, the result table and the boxes shown.
+struct ModeRun {
+    QList<QPair<int, QByteArray>> sent;
+    QStringList log;
+    QStringList table;
+    QStringList boxes;
+};
+
+// Runs the operation twice on a fresh paced line, written mode first, then
+// with fast answers; `setup` prepares each bench. Settle 0.15 s, enough for
+// the slowest answer here; time-out 300 ms.
+std::array<ModeRun, 2> runInBothModes(const sim::LineConfig &config, const sim::LineOptions &options,
+                                      Session::Operation op, const std::function<void(LineBench &)> &setup);
 
 // A controller as most tests want it: at its speed, protocol character 0x04
 // (the Protocol box at 3), CRC.

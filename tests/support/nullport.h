@@ -2,6 +2,8 @@
 
 #include "platform/serialport.h"
 
+#include <QThread>
+
 namespace vantorel {
 
 // A port for tests that must not touch a line: every use is recorded.
@@ -17,6 +19,7 @@ public:
     void write(const QByteArray &bytes) override { written += bytes; }
     qint64 bytesWaiting() override { return 0; }
     QByteArray readAllWaiting() override { return QByteArray(); }
+    void waitForInput(int timeoutMs) override { QThread::msleep(static_cast<unsigned long>(timeoutMs)); }
     void discardInput() override {}
 
     QString name;
