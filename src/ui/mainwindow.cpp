@@ -92,6 +92,9 @@ MainWindow::~MainWindow()
     session_.context().info.removeView(infoViewKey_);
     delete progress_;
     delete info_;
+    // Gone before QWidget's destructor deletes the children: its destroyed
+    // signal must not reach a window that is no longer a MainWindow.
+    delete log_;
 }
 
 void MainWindow::build()
