@@ -141,6 +141,9 @@ private slots:
                 if (badFile) {
                     QVERIFY2(!b.m().ComLoad00.enabled() && !b.m().ComLoad.enabled(), what);
                     QVERIFY2(b.m().FileCheksum.text().isEmpty() || b.m().FileProblem.text().contains(row.says), what);
+                    b.m().Protocol.setText("4"); // the Protocol box's reaction must not enable them either
+                    b.m().Protocol.setText("3");
+                    QVERIFY2(!b.m().ComLoad00.enabled() && !b.m().ComLoad.enabled(), what);
                 }
                 b.desk.boxes.clear();
                 b.session->run(operation);
