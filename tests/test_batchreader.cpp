@@ -2,6 +2,7 @@
 #include "platform/fault.h"
 #include "support/hexbuilder.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,27 +16,6 @@ QByteArray pattern(int size, int seed = 1)
         data[i] = static_cast<char>((i * 7 + seed) & 0xFF);
     return data;
 }
-
-struct Cut {
-    QList<Batch> batches;
-    int faultNumber = 0;
-};
-
-Cut cut(const QTemporaryDir &dir, const QByteArray &content)
-{
-    const QString path = dir.filePath("cut.hex");
-    if (!writeFile(path, content))
-        qFatal("cannot write");
-    Cut c;
-    try {
-        BatchReader reader(path);
-        while (!reader.atEnd())
-            c.batches << reader.next();
-    } catch (const Fault &f) {
-        c.faultNumber = f.number();
-    }
-    return c;
-}
 } // namespace
 
 class TestBatchReader : public QObject {
@@ -43,123 +23,58 @@ class TestBatchReader : public QObject {
     QTemporaryDir dir;
 
 private slots:
-    void contiguousRecordsFillToTheLimit_data()
+    void cut_data()
     {
-        QTest::addColumn<int>("recordSize");
-        QTest::addColumn<int>("recordsPerBatch");
-        QTest::newRow("16-byte records") << 16 << 8;
-        QTest::newRow("32-byte records") << 32 << 4;
-        QTest::newRow("100-byte records") << 100 << 2;
-        QTest::newRow("113-byte records") << 113 << 1;
-    }
-    void contiguousRecordsFillToTheLimit()
-    {
-        QFETCH(int, recordSize);
-        QFETCH(int, recordsPerBatch);
-        const QByteArray data = pattern(recordSize * recordsPerBatch * 3);
-        const Cut c = cut(dir, hexImage(0x0400, data, recordSize, "\r\n", false));
-        QCOMPARE(c.faultNumber, 0);
-        QCOMPARE(c.batches.size(), 3);
-        for (int b = 0; b < 3; ++b) {
-            const int bytes = recordSize * recordsPerBatch;
-            QCOMPARE(c.batches[b].number, b + 1);
-            QCOMPARE(c.batches[b].address, 0x0400 + b * bytes);
-            QCOMPARE(c.batches[b].addressBytes,
-                     QByteArray::fromHex(QByteArray::number(0x0400 + b * bytes, 16).rightJustified(4, '0')));
-            QCOMPARE(c.batches[b].data, data.mid(b * bytes, bytes));
-            QVERIFY(c.batches[b].data.size() + 6 <= 255);
-        }
-    }
-
-    void gapOpensTheNextBatch()
-    {
-        const QByteArray a = pattern(48, 3);
-        const QByteArray b = pattern(16, 9);
-        const QByteArray content =
-            hexImage(0x0000, a, 16, "\r\n", false) + hexRecord(0x0100, b) + "\r\n" + hexEndRecord() + "\r\n";
-        const Cut c = cut(dir, content);
-        QCOMPARE(c.batches.size(), 2);
-        QCOMPARE(c.batches[0].data, a);
-        QCOMPARE(c.batches[1].address, 0x0100);
-        QCOMPARE(c.batches[1].data, b);
-    }
-
-    void endRecordReadWhileGatheringIsDropped()
-    {
-        const Cut c = cut(dir, hexImage(0x0000, pattern(40), 16));
-        QCOMPARE(c.batches.size(), 1);
-        QCOMPARE(c.batches[0].data, pattern(40));
-        QVERIFY(!c.batches[0].fileEndedWhileGathering);
-    }
-
-    void endRecordOpeningABatchGivesAnEmptyOne()
-    {
-        // 8 full records end the first batch at the limit; the end record opens the next.
-        const Cut c = cut(dir, hexImage(0x0000, pattern(128), 16));
-        QCOMPARE(c.batches.size(), 2);
-        QCOMPARE(c.batches[1].address, 0);
-        QVERIFY(c.batches[1].data.isEmpty());
-        QVERIFY(c.batches[1].fileEndedWhileGathering);
-    }
-
-    void lastBatchIsCutWhenTheFileEndsWhileGathering()
-    {
-        const Cut c = cut(dir, hexImage(0x0200, pattern(40), 16, "\r\n", false));
-        QCOMPARE(c.batches.size(), 1);
-        QCOMPARE(c.batches[0].data, pattern(40));
-        QVERIFY(c.batches[0].fileEndedWhileGathering);
-    }
-
-    void keptBackDataRecordAtTheEndIsNotLost()
-    {
-        // No end record and the last record does not continue the batch: its
-        // data still makes a batch of its own.
-        const QByteArray content = hexRecord(0x0000, pattern(16)) + "\r\n" + hexRecord(0x0300, pattern(8, 5)) + "\r\n";
-        const Cut c = cut(dir, content);
-        QCOMPARE(c.batches.size(), 2);
-        QCOMPARE(c.batches[1].address, 0x0300);
-        QCOMPARE(c.batches[1].data, pattern(8, 5));
-    }
-
-    void typesAreNotLookedAt()
-    {
-        // Every line is data, whatever its record type.
-        const QByteArray content = hexRecord(0x0000, pattern(4)) + "\r\n" + hexRecord(0x0004, pattern(2), 5) + "\r\n";
-        const Cut c = cut(dir, content);
-        QCOMPARE(c.batches.size(), 1);
-        QCOMPARE(c.batches[0].data.size(), 6);
-    }
-
-    void malformedLineIsAFault_data()
-    {
+        // "cut": per batch its address bytes and size, "!" when the file ended while it was
+        // gathered; or the fault. "data": every batch's data, one after the other.
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("where");
-        QTest::newRow("lower case") << QByteArray(":0300000002abcd83\r\n") << "line 1, position 12";
-        QTest::newRow("short line") << QByteArray(":10000000AB\r\n") << "line 1, position 12";
-        QTest::newRow("blank line between") << (hexRecord(0, pattern(4)) + "\r\n\r\n" + hexEndRecord()) << "line 2, position 2";
+        QTest::addColumn<QString>("cut");
+        QTest::addColumn<QByteArray>("data");
+        const QByteArray end = hexEndRecord() + "\r\n";
+        auto rec = [](int address, const QByteArray &data, int type = 0) { return hexRecord(address, data, type) + "\r\n"; };
+        const QByteArray p = pattern(384);
+        // Gathering goes on while the batch holds at most 112 bytes.
+        QTest::newRow("16-byte records") << hexImage(0x0400, p, 16, "\r\n", false) << "0400:128 0480:128 0500:128" << p;
+        QTest::newRow("100-byte records") << hexImage(0x0400, p.left(300), 100, "\r\n", false) << "0400:200 04C8:100!" << p.left(300);
+        // Past 112 at once: no further line is read, so the end of the file is not met while gathering.
+        QTest::newRow("113-byte records") << hexImage(0x1234, p.left(226), 113, "\r\n", false) << "1234:113 12A5:113" << p.left(226);
+        QTest::newRow("gap, then the end record") << hexImage(0, p.left(48), 16, "\r\n", false) + rec(0x0100, pattern(16, 9)) + end
+                                                  << "0000:48 0100:16" << p.left(48) + pattern(16, 9);
+        QTest::newRow("end record opens a batch") << hexImage(0, p.left(128), 16) << "0000:128 0000:0!" << p.left(128);
+        QTest::newRow("file ends while gathering") << hexImage(0x0200, p.left(40), 16, "\r\n", false) << "0200:40!" << p.left(40);
+        QTest::newRow("record kept back at the end") << rec(0, p.left(16)) + rec(0x0300, pattern(8, 5))
+                                                     << "0000:16 0300:8!" << p.left(16) + pattern(8, 5);
+        QTest::newRow("types not looked at") << rec(0, p.left(4)) + rec(4, p.mid(4, 2), 5) << "0000:6!" << p.left(6);
+        QTest::newRow("lower case") << QByteArray(":0300000002abcd83\r\n") << "error 5: line 1, position 12" << QByteArray();
+        QTest::newRow("short line") << QByteArray(":10000000AB\r\n") << "error 5: line 1, position 12" << QByteArray();
+        QTest::newRow("blank line") << rec(0, p.left(4)) + "\r\n" + end << "error 5: line 2, position 2" << QByteArray();
     }
-    void malformedLineIsAFault()
+    void cut()
     {
         QFETCH(QByteArray, content);
-        QFETCH(QString, where);
-        const QString path = dir.filePath("bad.hex");
+        QFETCH(QByteArray, data);
+        const QString path = dir.filePath("cut.hex");
         QVERIFY(writeFile(path, content));
+        QStringList cut;
+        QByteArray gathered;
         try {
             BatchReader reader(path);
-            while (!reader.atEnd())
-                reader.next();
-            QFAIL("no fault");
+            while (!reader.atEnd()) {
+                const Batch b = reader.next();
+                QCOMPARE(b.number, cut.size() + 1);
+                QCOMPARE(b.address, (uchar(b.addressBytes[0]) << 8) | uchar(b.addressBytes[1]));
+                QVERIFY(b.data.size() + 6 <= 255); // the frame's count byte
+                cut << QString("%1:%2%3").arg(b.addressBytes.toHex().toUpper(), QString::number(b.data.size()),
+                                              b.fileEndedWhileGathering ? "!" : "");
+                gathered += b.data;
+            }
+            QCOMPARE(BatchReader::countBatches(path), cut.size());
         } catch (const Fault &f) {
-            QCOMPARE(f.code(), FaultCode::InvalidArgument);
-            QVERIFY2(f.description().contains(where), qPrintable(f.description()));
+            cut = QStringList{QString("error %1: ").arg(f.number())
+                              + QRegularExpression("line \\d+, position \\d+").match(f.description()).captured()};
         }
-    }
-
-    void countMatchesTheCut()
-    {
-        const QString path = dir.filePath("count.hex");
-        QVERIFY(writeFile(path, hexImage(0x0000, pattern(1000), 16)));
-        QCOMPARE(BatchReader::countBatches(path), cut(dir, hexImage(0x0000, pattern(1000), 16)).batches.size());
+        QTEST(cut.join(' '), "cut");
+        QCOMPARE(gathered, data);
     }
 };
 
