@@ -301,6 +301,9 @@ private slots:
         sim::ControllerConfig c = controller(1);
         c.answerDelayMs = 2600; // tries start at 0, 1.03 and 2.06 s
         LineBench b(lineOf({c}));
+        b.clock.skipSilence = false;
+        b.m().Text1.setText("1000");
+        b.ctx().timings.settleDelay = 0.03;
         b.ctx().port.selectPort(b.line->slavePath());
         b.ctx().port.setSettings("9600,N,8,2");
         b.ctx().port.open();

@@ -214,7 +214,7 @@ private slots:
         };
         b.session->run(Session::Operation::Auto);
         QCOMPARE(b.m().selectedControllers(), QList<int>({0, 1, 2, 3, 10, 20}));
-        QCOMPARE(b.m().Text1.text(), QString("1000"));
+        QCOMPARE(b.m().Text1.text(), QString("5000"));
     }
 
     void bootInfoOrderOfFrames()

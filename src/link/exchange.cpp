@@ -70,6 +70,8 @@ namespace {
 
 // How long the first-byte wait sleeps on the port between looks for Cancel.
 constexpr int kLookMs = 2;
+// How long the settle wait sleeps on the port at most before it reads the clock again.
+constexpr int kSettleLookMs = 10;
 
 // The settle wait after the first byte, handling no events. Bytes are taken in
 // as they come; with fast answers the wait ends as soon as they form a
@@ -90,7 +92,8 @@ QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flag
         // millisecond, so a wait costs next to no processor time.
         if (now - lastLook < 0.001)
             QThread::usleep(static_cast<unsigned long>((0.001 - (now - lastLook)) * 1e6));
-        ctx.port.waitForInput(std::max(1, static_cast<int>(std::ceil(left * 1000))));
+        // Sleeps in slices: the time is the clock's, not the port's.
+        ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil(left * 1000)), 1, kSettleLookMs));
         lastLook = ctx.clock.seconds();
         received += ctx.port.readAllWaiting();
     }

@@ -322,6 +322,12 @@ LineSnapshot Line::snapshot() const
     return snapshotLocked();
 }
 
+std::pair<qint64, bool> Line::activity() const
+{
+    const std::lock_guard lock(mutex_);
+    return {bytesIn_, incoming_.empty() && outgoing_.empty()};
+}
+
 std::vector<TrafficEntry> Line::traffic() const
 {
     const std::lock_guard lock(mutex_);

@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vantorel::sim {
@@ -45,6 +46,9 @@ public:
     // Empty when no controller has that number.
     QByteArray flash(int number) const;
     QJsonObject toJson() const;
+    // Bytes taken from the tool so far, and whether everything taken in has
+    // been dealt with and everything due has gone out. Cheap: no copies.
+    std::pair<qint64, bool> activity() const;
 
     // Each waits until the condition holds or timeoutMs passed; false on time-out.
     bool waitUntil(const std::function<bool(const LineSnapshot &)> &condition, int timeoutMs) const;

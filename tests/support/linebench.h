@@ -15,18 +15,50 @@
 
 namespace vantorel {
 
+// The bench's port counts what the tool wrote, so the clock can tell when
+// the line has taken it all.
+class BenchPort : public QtSerialPort {
+public:
+    void write(const QByteArray &bytes) override
+    {
+        QtSerialPort::write(bytes);
+        written += bytes.size();
+    }
+    qint64 written = 0;
+};
+
+// A clock that lets known silence pass at once. When the line has taken every
+// byte the tool wrote, has nothing in flight, and the tool has nothing unread,
+// for longer than a pseudo-terminal ever needs to hand bytes over, no answer
+// can come: time then leaps ahead, so a try nobody answers costs milliseconds
+// instead of its time-out, and time-outs can stay generous for the tries that
+// are answered. Tests about timing turn it off.
+class SilenceSkippingClock : public Clock {
+public:
+    SilenceSkippingClock(const sim::Line &line, BenchPort &port) : line_(line), port_(port) {}
+    double seconds() const override;
+    bool skipSilence = true;
+
+private:
+    const sim::Line &line_;
+    BenchPort &port_;
+    MonotonicClock real_;
+    mutable double skipped_ = 0;
+    mutable double idleSince_ = -1;
+};
+
 // The tool in-process (real serial layer, recording desk) on a simulated line.
-// Settle and failure-hold times are short: no test through it is about them.
-// Time-outs are generous (1 s): a silent try costs that, an answer never waits for it.
+// No test through it is about timing: failures are not held, and time-outs
+// and the settle wait are generous, since the clock skips silence.
 struct LineBench {
     explicit LineBench(const sim::LineConfig &config, const sim::LineOptions &options = {});
     ~LineBench();
 
     QTemporaryDir home;
     std::unique_ptr<sim::Line> line;
-    QtSerialPort port;
+    BenchPort port;
     RecordingDesk desk;
-    MonotonicClock clock;
+    SilenceSkippingClock clock;
     std::unique_ptr<Session> session;
     Context &ctx();
     MainState &m();
@@ -35,6 +67,8 @@ struct LineBench {
     void select(const QList<int> &controllers);
     // The lines of Log.txt so far.
     QStringList log() const;
+    // Waits until the line has taken everything the tool wrote.
+    void settle() const;
     // Every frame the tool put on the line, in order (as the line told them apart).
     QList<QByteArray> framesSent() const;
     // Bytes the tool wrote, joined.
@@ -53,8 +87,7 @@ struct ModeRun {
 };
 
 // Runs the operation twice on a fresh paced line, written mode first, then
-// with fast answers; `setup` prepares each bench. Settle 0.15 s, enough for
-// the slowest answer here; time-out 300 ms.
+// with fast answers; `setup` prepares each bench.
 std::array<ModeRun, 2> runInBothModes(const sim::LineConfig &config, const sim::LineOptions &options,
                                       Session::Operation op, const std::function<void(LineBench &)> &setup);
 
@@ -66,6 +99,10 @@ sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers)
 
 // The bytes the tool sent, grouped by the line speed at which they went.
 QList<QPair<int, QByteArray>> sentWithSpeed(const sim::Line &line);
-inline QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b) { return sentWithSpeed(*b.line); }
+inline QList<QPair<int, QByteArray>> sentWithSpeed(const LineBench &b)
+{
+    b.settle();
+    return sentWithSpeed(*b.line);
+}
 
 } // namespace vantorel
