@@ -1,8 +1,8 @@
-// The exchange of one frame, end to end: the real serial layer against the
-// simulated line.
-#include "link/checkcode.h"
+// One exchange and the status reports, end to end: the real serial layer
+// against the simulated line. Frames and answers are literal bytes.
 #include "link/exchange.h"
-#include "link/frames.h"
+#include "link/status.h"
+#include "link/waits.h"
 #include "platform/fault.h"
 #include "support/linebench.h"
 
@@ -12,149 +12,94 @@
 using namespace vantorel;
 
 namespace {
-QStringList linesStartingWith(const QStringList &log, const QString &prefix)
-{
-    QStringList out;
-    for (const QString &l : log) {
-        if (l.startsWith(prefix))
-            out << l;
-    }
-    return out;
-}
+// Flash check of controller 1 with "@".
+const QByteArray kCheck1 = QByteArray::fromHex("40010173246904");
 
 struct Exchange {
     int result = -1;
     QString answer;
 };
 
-Exchange exchange(LineBench &b, int ctrl, const QByteArray &frame, bool accept682F = false)
+Exchange exchange(LineBench &b, const QByteArray &frame, bool accept682F = false)
 {
     b.ctx().port.selectPort(b.line->slavePath());
-    b.ctx().port.setSettings(b.m().Vitesse.text() + ",N,8,2");
+    b.ctx().port.setSettings("9600,N,8,2");
     b.ctx().port.open();
     Exchange e;
-    e.result = SendReceive(b.ctx(), ctrl, frame, e.answer, accept682F);
+    e.result = SendReceive(b.ctx(), 1, frame, e.answer, accept682F);
     b.ctx().port.close();
     return e;
 }
-
-QByteArray check(int ctrl, std::uint8_t pc = 0x04) { return flashCheckFrame(QByteArray(1, char(pc)), ctrl, CheckKind::Crc); }
 } // namespace
 
 class TestExchange : public QObject {
     Q_OBJECT
 
 private slots:
-    void answeredAtOnce()
+    // Tries, verdict and log of one exchange, for each way an answer can come or not.
+    void exchangeEndToEnd()
     {
-        LineBench b(lineOf({controller(1)}));
-        const Exchange e = exchange(b, 1, check(1));
-        QCOMPARE(e.result, 0);
-        QCOMPARE(e.answer.size(), 26);
-        QVERIFY(e.answer.startsWith("040107" "61" "73"));
-        QCOMPARE(b.bytesSent(), check(1));
-        QCOMPARE(b.log(), QStringList({"Recu en String : " + e.answer, "Communication OK  - CRC checked"}));
-    }
-
-    void silentControllerIsTriedThreeTimes()
-    {
-        LineBench b(lineOf({controller(1)}));
-        const Exchange e = exchange(b, 2, check(2));
-        QCOMPARE(e.result, 1);
-        QVERIFY(e.answer.isEmpty());
-        QCOMPARE(b.bytesSent(), check(2).repeated(3));
-        QCOMPARE(b.log(), QStringList({"No Answer"}));
-    }
-
-    void echoAloneRestartsTheWaitWithoutSendingAgain()
-    {
-        sim::LineOptions echo;
-        echo.echo = true;
-        LineBench b(lineOf({controller(1)}), echo);
-        // Silent controller on an echoing line: only the echo comes back.
-        Exchange e = exchange(b, 4, check(4));
-        QCOMPARE(e.result, 1);
-        QCOMPARE(b.bytesSent(), check(4).repeated(3));
-        QCOMPARE(b.log(), QStringList({"No Answer"}));
-    }
-
-    void answerAfterTheEchoIsAccepted_data()
-    {
-        QTest::addColumn<int>("delayMs");
-        QTest::newRow("echo and answer in one read") << 0;
-        QTest::newRow("echo first, answer after the settle") << 90;
-    }
-    void answerAfterTheEchoIsAccepted()
-    {
-        QFETCH(int, delayMs);
-        sim::LineOptions echo;
-        echo.echo = true;
-        sim::ControllerConfig c = controller(1);
-        c.answerDelayMs = delayMs;
-        LineBench b(lineOf({c}), echo);
-        b.m().Text1.setText("1000");
-        const Exchange e = exchange(b, 1, check(1));
-        QCOMPARE(e.result, 0);
-        QVERIFY2(e.answer.startsWith("0401"), qPrintable(e.answer)); // the echo is gone
-        QCOMPARE(e.answer.size(), 26);
-        QCOMPARE(b.bytesSent(), check(1));
-    }
-
-    void threeByteAnswers_data()
-    {
-        QTest::addColumn<bool>("corrupt");
-        QTest::addColumn<int>("result");
-        // An answer of three bytes carries the CRC of nothing: it passes only
-        // as 00 00 xx.
-        QTest::newRow("00 00 04 passes") << false << 0;
-        QTest::newRow("a flipped bit fails") << true << 2;
-    }
-    void threeByteAnswers()
-    {
-        QFETCH(bool, corrupt);
-        QFETCH(int, result);
-        sim::ControllerConfig c = controller(1);
-        c.faults.wrongLength = -10; // nothing left before the check code: 00 00 04
-        c.faults.corruptAnswers = corrupt ? 1.0 : 0.0;
-        LineBench b(lineOf({c}));
-        const Exchange e = exchange(b, 1, check(1));
-        QCOMPARE(e.result, result);
-        const QStringList received = linesStartingWith(b.log(), "Recu en String : ");
-        QCOMPARE(received.size(), result == 0 ? 1 : 3);
-        if (result == 0)
-            QCOMPARE(received.first(), QString("Recu en String : 000004"));
-        for (const QString &line : received)
-            QCOMPARE(line.size(), QString("Recu en String : ").size() + 6);
-    }
-
-    void prot4PlusAnswersAreChecked_data()
-    {
-        QTest::addColumn<bool>("ticked");      // Prot 4+ in the window
-        QTest::addColumn<bool>("sumAnswers");  // a Prot 4+ firmware: it answers with the byte sum
-        QTest::addColumn<bool>("corrupt");
-        QTest::addColumn<int>("result");
-        QTest::newRow("CRC: corrupted fails") << false << false << true << 2;
-        QTest::newRow("CRC: a byte-sum answer fails") << false << true << false << 2;
-        QTest::newRow("Prot 4+: byte sum accepted") << true << true << false << 0;
-        QTest::newRow("Prot 4+: corrupted byte sum fails") << true << true << true << 2;
-        QTest::newRow("Prot 4+: corrupted CRC fails") << true << false << true << 2;
-    }
-    void prot4PlusAnswersAreChecked()
-    {
-        QFETCH(bool, ticked);
-        QFETCH(bool, sumAnswers);
-        QFETCH(bool, corrupt);
-        QFETCH(int, result);
-        sim::ControllerConfig c = controller(1);
-        c.prot4Plus = sumAnswers;
-        c.faults.corruptAnswers = corrupt ? 1.0 : 0.0;
-        LineBench b(lineOf({c}));
-        b.m().Protocol4Plus.setValue(ticked ? 1 : 0);
-        // The frame itself always carries the CRC here: the controller takes both.
-        const Exchange e = exchange(b, 1, check(1));
-        QCOMPARE(e.result, result);
-        QCOMPARE(b.log().last(), ComResultText(result));
-        QCOMPARE(int(linesStartingWith(b.log(), "Recu en String : ").size()), result == 0 ? 1 : 3);
+        const auto with = [](auto change) {
+            sim::ControllerConfig c = controller(1, 9600, '@');
+            change(c);
+            return c;
+        };
+        const auto plain = with([](auto &) {});
+        const auto silent = with([](auto &c) { c.faults.silent = true; });
+        struct Row {
+            const char *name;
+            sim::ControllerConfig c;
+            bool echo;
+            QByteArray frame;
+            bool prot4Plus;
+            bool accept682F;
+            int settleMs;
+            int result;
+            int tries;
+            int answers;      // "Recu en String" lines
+            QString firstLog; // the first line of the log, or a prefix of it
+        };
+        const auto shortAnswer = with([](auto &c) { c.faults.wrongLength = -10; });
+        const auto corrupt = with([](auto &c) { c.faults.corruptAnswers = 1; });
+        const auto sum = with([](auto &c) { c.prot4Plus = true; });
+        const auto p3 = with([](auto &c) { c.protocol = 3; });
+        const QString answer = "Recu en String : 4001076173";
+        const Row rows[] = {
+            {"answered at once", plain, false, kCheck1, false, false, 1000, 0, 1, 1, answer},
+            {"silent", silent, false, kCheck1, false, false, 1000, 1, 3, 0, "No Answer"},
+            {"echo alone", silent, true, kCheck1, false, false, 30, 1, 3, 0, "No Answer"},
+            {"echo with the answer", plain, true, kCheck1, false, false, 1000, 0, 1, 1, answer},
+            {"echo first, answer after the settle", with([](auto &c) { c.answerDelayMs = 90; }), true, kCheck1, false,
+             false, 30, 0, 1, 1, answer},
+            // Three bytes carry the CRC of nothing: only 00 00 04 passes.
+            {"00 00 04", shortAnswer, false, kCheck1, false, false, 1000, 0, 1, 1, "Recu en String : 000004"},
+            {"00 00 04 with a flipped bit", with([](auto &c) { c.faults.wrongLength = -10; c.faults.corruptAnswers = 1; }),
+             false, kCheck1, false, false, 1000, 2, 3, 3, "Recu en String : "},
+            {"CRC corrupted", corrupt, false, kCheck1, false, false, 1000, 2, 3, 3, "Recu en String : 40010761"},
+            {"byte sum without Prot 4+", sum, false, kCheck1, false, false, 1000, 2, 3, 3, "Recu en String : 40010761"},
+            {"byte sum with Prot 4+", sum, false, kCheck1, true, false, 1000, 0, 1, 1, "Recu en String : 40010761"},
+            {"byte sum corrupted", with([](auto &c) { c.prot4Plus = true; c.faults.corruptAnswers = 1; }), false, kCheck1,
+             true, false, 1000, 2, 3, 3, "Recu en String : 40010761"},
+            {"CRC corrupted with Prot 4+", corrupt, false, kCheck1, true, false, 1000, 2, 3, 3, "Recu en String : 40010761"},
+            // A protocol 3 firmware answers its switch with 68 2F, which only the switch takes; switched, it hears no more.
+            {"68 2F for the switch", p3, false, "@1p400:4/", false, true, 1000, 0, 1, 1, "Recu en String : 682F"},
+            {"68 2F for another", p3, false, "@1p400:4/", false, false, 1000, 1, 3, 1, "Recu en String : 682F"},
+        };
+        for (const Row &r : rows) {
+            sim::LineOptions options;
+            options.echo = r.echo;
+            LineBench b(lineOf({r.c}), options);
+            b.m().Protocol4Plus.setValue(r.prot4Plus ? 1 : 0);
+            b.ctx().timings.settleDelay = r.settleMs / 1000.0;
+            const Exchange e = exchange(b, r.frame, r.accept682F);
+            QVERIFY2(e.result == r.result, r.name);
+            QVERIFY2(b.bytesSent() == r.frame.repeated(r.tries), r.name);
+            const QStringList log = b.log();
+            QVERIFY2(!log.isEmpty() && log.first().startsWith(r.firstLog), qPrintable(QString(r.name) + ": " + log.join('|')));
+            QVERIFY2(log.last() == ComResultText(r.result), r.name);
+            QVERIFY2(log.size() == r.answers + 1, r.name);
+            QVERIFY2(e.answer == (r.result == 0 && !r.accept682F ? log.first().mid(17) : QString()), r.name);
+        }
     }
 
     void fastAnswersEndTheWaitEarly_data()
@@ -166,38 +111,27 @@ private slots:
     void fastAnswersEndTheWaitEarly()
     {
         QFETCH(bool, answers);
-        sim::ControllerConfig c = controller(1);
+        sim::ControllerConfig c = controller(1, 9600, '@');
         c.answerDelayMs = 20;
         c.answerPieces = 3;
         c.pieceGapMs = 20;
+        c.faults.silent = !answers;
         sim::LineOptions options;
         options.pace = true;
         options.echo = answers;
         LineBench b(lineOf({c}), options);
+        b.clock.skipSilence = false;
         b.ctx().timings.settleDelay = 5.0; // a wait that ran its course would show
         b.m().Text1.setText("300");
         b.m().FastAnswers.setValue(1);
         QElapsedTimer t;
         t.start();
-        const int ctrl = answers ? 1 : 2;
-        const Exchange e = exchange(b, ctrl, check(ctrl));
+        const Exchange e = exchange(b, kCheck1);
         QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(e.result, answers ? 0 : 1);
-        QCOMPARE(b.bytesSent(), answers ? check(ctrl) : check(ctrl).repeated(3));
+        QCOMPARE(b.bytesSent(), answers ? kCheck1 : kCheck1.repeated(3));
         if (answers) // judged whole, not by its first piece
             QCOMPARE(b.log(), QStringList({"Recu en String : " + e.answer, "Communication OK  - CRC checked"}));
-    }
-
-    void failureHoldWithFastAnswers()
-    {
-        LineBench b(sim::LineConfig{});
-        Timings &t = b.ctx().timings;
-        t.failureHold = 2.0;
-        QCOMPARE(failureHoldSeconds(b.ctx()), 2.0);
-        b.m().FastAnswers.setValue(1);
-        QCOMPARE(failureHoldSeconds(b.ctx()), 0.2);
-        t.failureHold = 0.05; // a shorter hold set for tests or scripts stays
-        QCOMPARE(failureHoldSeconds(b.ctx()), 0.05);
     }
 
     void judgingWithoutTheLine_data()
@@ -256,28 +190,12 @@ private slots:
         QCOMPARE(answerComplete(received, frame, {prot4Plus, accept682F}), complete);
     }
 
-    void answer682FOnlyForTheSwitch()
-    {
-        sim::ControllerConfig c = controller(5);
-        c.protocol = 3;
-        {
-            LineBench b(lineOf({c}));
-            const Exchange e = exchange(b, 5, switchToP4Command(5), true);
-            QCOMPARE(e.result, 0);
-            QVERIFY(e.answer.isEmpty());
-            QCOMPARE(b.log(), QStringList({"Recu en String : 682F", "Communication OK  - CRC checked"}));
-        }
-        {
-            LineBench b(lineOf({c}));
-            const Exchange e = exchange(b, 5, switchToP4Command(5), false);
-            QVERIFY(e.result != 0);
-            QCOMPARE(b.log().first(), QString("Recu en String : 682F"));
-        }
-    }
-
     void stopDuringTheWaitEndsAtOnceWithoutVerdict()
     {
-        LineBench b(lineOf({controller(1)}));
+        sim::ControllerConfig c = controller(1, 9600, '@');
+        c.faults.silent = true;
+        LineBench b(lineOf({c}));
+        b.clock.skipSilence = false;
         b.m().Text1.setText("60000");
         int calls = 0;
         b.desk.onProcessEvents = [&] {
@@ -286,11 +204,11 @@ private slots:
         };
         QElapsedTimer t;
         t.start();
-        const Exchange e = exchange(b, 9, check(9));
+        const Exchange e = exchange(b, kCheck1);
         QCOMPARE(e.result, 1);
         QVERIFY(t.elapsed() < 30000);
         QVERIFY(b.log().isEmpty());
-        QCOMPARE(b.bytesSent(), check(9));
+        QCOMPARE(b.bytesSent(), kCheck1);
     }
 
     void lateAnswersAreReadAsTheStartOfTheNext()
@@ -298,7 +216,7 @@ private slots:
         // The answer to the first try arrives during the third: it is taken.
         // The answers to the second and third tries wait in the port and are
         // read first by the next exchange.
-        sim::ControllerConfig c = controller(1);
+        sim::ControllerConfig c = controller(1, 9600, '@');
         c.answerDelayMs = 2600; // tries start at 0, 1.03 and 2.06 s
         LineBench b(lineOf({c}));
         b.clock.skipSilence = false;
@@ -308,25 +226,41 @@ private slots:
         b.ctx().port.setSettings("9600,N,8,2");
         b.ctx().port.open();
         QString first;
-        QCOMPARE(SendReceive(b.ctx(), 1, check(1), first, false), 0);
-        QCOMPARE(b.bytesSent(), check(1).repeated(3));
+        QCOMPARE(SendReceive(b.ctx(), 1, kCheck1, first, false), 0);
+        QCOMPARE(b.bytesSent(), kCheck1.repeated(3));
         QVERIFY(b.line->waitForFrames(3, 10000));
         QVERIFY(b.line->waitUntil([](const sim::LineSnapshot &s) { return s.quiet; }, 10000));
         QTRY_VERIFY_WITH_TIMEOUT(b.ctx().port.bytesWaiting() >= 26, 10000);
+        // A frame nobody hears (its check code is wrong): two answers read
+        // together fail the check; the later tries hear silence.
+        b.clock.skipSilence = true;
         QString second;
-        // A frame the controller does not even hear: the answer comes from the port's leftovers.
-        // Two answers read together fail the check; the later tries hear silence.
-        QCOMPARE(SendReceive(b.ctx(), 9, check(9), second, false), 1);
+        QCOMPARE(SendReceive(b.ctx(), 1, QByteArray::fromHex("40010173000004"), second, false), 1);
         b.ctx().port.close();
         QVERIFY(b.log().contains("Recu en String : " + first + first));
     }
 
-    void timeOutTextMustBeANumber()
+    void textsAndSettings()
     {
+        QCOMPARE(ComResultText(0), QString("Communication OK  - CRC checked"));
+        QCOMPARE(ComResultText(1), QString("No Answer"));
+        QCOMPARE(ComResultText(2), QString("Communication Error - CRC false 3 time"));
+        QCOMPARE(ComResultText(3), QString("Communication Failure - 3 * E1"));
+        QCOMPARE(ComResultText(7), QString());
+
         LineBench b(lineOf({controller(1)}));
+        Timings &t = b.ctx().timings;
+        t.failureHold = 2.0;
+        QCOMPARE(failureHoldSeconds(b.ctx()), 2.0);
+        b.m().FastAnswers.setValue(1);
+        QCOMPARE(failureHoldSeconds(b.ctx()), 0.2);
+        t.failureHold = 0.05; // a shorter hold set for tests or scripts stays
+        QCOMPARE(failureHoldSeconds(b.ctx()), 0.05);
+
+        // A time-out that is no number leaves before anything is sent.
         b.m().Text1.setText("");
         try {
-            exchange(b, 1, check(1));
+            exchange(b, kCheck1);
             QFAIL("no fault");
         } catch (const Fault &f) {
             QCOMPARE(f.code(), FaultCode::InvalidArgument);
@@ -336,13 +270,56 @@ private slots:
         QVERIFY(b.bytesSent().isEmpty());
     }
 
-    void resultTexts()
+    // What the progress window and the result table say of a controller.
+    void statusReports()
     {
-        QCOMPARE(ComResultText(0), QString("Communication OK  - CRC checked"));
-        QCOMPARE(ComResultText(1), QString("No Answer"));
-        QCOMPARE(ComResultText(2), QString("Communication Error - CRC false 3 time"));
-        QCOMPARE(ComResultText(3), QString("Communication Failure - 3 * E1"));
-        QCOMPARE(ComResultText(7), QString());
+        LineBench b(sim::LineConfig{});
+        Context &ctx = b.ctx();
+        MessageState &m = ctx.message;
+        const auto pictures = [&] {
+            return QString("%1%2%3").arg(int(m.Inquiet.visible())).arg(int(m.Stop.visible())).arg(int(m.Jumelle.visible()));
+        };
+        const auto boxes = [&](int n) {
+            const ResultBox &v = ctx.info.ver(n);
+            const ResultBox &c = ctx.info.ckSum(n);
+            return QString("%1/%2 %3%4 %5%6").arg(v.text, c.text).arg(v.foreground, 0, 16).arg(int(v.bold))
+                .arg(c.foreground, 0, 16).arg(int(c.bold));
+        };
+        b.m().Vitesse.setText("9600");
+        ShowProgress(ctx, "Controller 7 : Checking Flash ", false);
+        QCOMPARE(m.Label1.text(), QString("Controller 7 : Checking Flash  (Speed : 9600 Bds) ..."));
+        QCOMPARE(pictures(), QString("100"));
+        QVERIFY(m.shown());
+        b.m().Vitesse.setText("x");
+        ShowProgress(ctx, " Programming Batch 3   ", true);
+        QCOMPARE(m.Label1.text(), QString(" Programming Batch 3    ..."));
+        b.m().Vitesse.setText("19200");
+
+        struct Row {
+            int code;
+            QString label;
+            QString boxes;
+        };
+        const Row rows[] = {
+            {1, "Controller 7 : No Answer   (Speed : 19200 Bds) ", "No/Answer ff00001 ff00001"},
+            {2, "Controller 7 : Communication Error   (Speed : 19200 Bds) ", "Communication/ERROR ff00001 ff00001"},
+            {3, "Controller 7 : Communication Failure   (Speed : 19200 Bds) ", "communication/Failure ff00001 ff00001"},
+            {4, "Controller 7 : Erasing Failure   (Speed : 19200 Bds) ", "Erasing/Failure ff00001 ff00001"},
+            {5, "Controller 7 : Erasing Failure   (Speed : 19200 Bds) ", "Erasing/Failure ff00001 ff00001"},
+            {0, "Controller 7 : Erasing Failure   (Speed : 19200 Bds) ", "/ 00 00"},
+        };
+        for (const Row &r : rows) {
+            ShowCtrlStatus(ctx, 7, r.code);
+            QVERIFY2(m.Label1.text() == r.label, qPrintable(QString::number(r.code) + ": " + m.Label1.text()));
+            QVERIFY2(boxes(7) == r.boxes, qPrintable(QString::number(r.code) + ": " + boxes(7)));
+            QCOMPARE(pictures(), QString("010"));
+        }
+        QCOMPARE(boxes(6), QString("/ 00 00"));
+        // The reset keeps the words, in normal letters; the table is not shown by any of this.
+        ShowCtrlStatus(ctx, 0, 1);
+        ResetCtrlStatus(ctx, 0);
+        QCOMPARE(boxes(0), QString("No/Answer 00 00"));
+        QVERIFY(!ctx.info.shown());
     }
 };
 
