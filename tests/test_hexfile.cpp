@@ -32,6 +32,9 @@ private slots:
         QTest::newRow("no final line end") << one + "\r\n:00000001FF" << "DF1C7F" << "||0||";
         QTest::newRow("record checksum not read") << QByteArray(":0300000002ABCD00\r\n") + end << "DF1C7F" << "||0||";
         QTest::newRow("no records: all erased") << QByteArray() << "DF1E02" << "||0||";
+        // 57342 data bytes: V = S, here ten 0xFF and one 0xC6; no leading zeros.
+        QTest::newRow("three digits") << hexImage(0, QByteArray(10, '\xFF') + '\xC6' + QByteArray(57331, '\0'), 32)
+                                      << "ABC" << "Baud Rate Fix 4800|4800|0|00|";
         QTest::newRow("more data than flash") << hexImage(0, QByteArray(57344, '\0'), 32) << "FFFFFE02" << "Baud Rate Fix 4800|4800|0|00|"; // 2020 is data too
         QTest::newRow("long line of digits") << ":FF" + QByteArray(100000, '7') << "DE968A" << "||0||";
         // The configuration record at 2020: D0 speed code and Prot 4+ bit, D2 protocol byte, D3 type.

@@ -1,7 +1,6 @@
-#include "app/config.h"
-#include "platform/fault.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
+#include "platform/fault.h"
 #include "session/session.h"
 #include "support/hexbuilder.h"
 #include "support/nullport.h"
@@ -26,6 +25,7 @@ struct Bench {
     MonotonicClock clock;
     Session session{port, desk, clock};
     MainState &m = session.main();
+    explicit Bench(const QString &home) { session.startUp(home); }
 };
 } // namespace
 
@@ -33,151 +33,84 @@ class TestSession : public QObject {
     Q_OBJECT
 
 private slots:
-    void startUpWithoutFiles()
-    {
-        QTemporaryDir home;
-        Bench b;
-        b.session.startUp(home.path());
-        QCOMPARE(b.m.AppDir, home.path() + "/");
-        QCOMPARE(b.m.BootSettings, QString("9600,N,8,2"));
-        QCOMPARE(b.m.title, QString(" Vantorel version ") + QString(VANTOREL_VERSION));
-        QCOMPARE(b.m.ComPort.items().size(), 99);
-        QCOMPARE(b.m.ComPort.items().first(), QString("COM 1"));
-        QCOMPARE(b.m.ComPort.items().last(), QString("COM 99"));
-        QVERIFY(b.m.Check1.ticked());
-        QVERIFY(!b.m.FastAnswers.ticked());
-        QVERIFY(b.desk.boxes.isEmpty());
-        for (Control *c : {&b.m.Auto, &b.m.ComInfo, &b.m.ComBoot, &b.m.ComLoad, &b.m.ComLoad00})
-            QVERIFY(!c->enabled());
-        QVERIFY(!b.m.ChkProto.visible() && !b.m.Cmd3to4.visible() && !b.m.Cmd4to3.visible());
-        QVERIFY(!b.port.isOpen() && b.port.opens == 0);
-        QVERIFY(QFile::exists(home.filePath("Log.txt")));
-    }
-
-    void startUpEmptiesTheLogAndReadsBootIni()
+    void startUpEmptiesTheLogAndLeavesThePortClosed()
     {
         QTemporaryDir home;
         QVERIFY(writeFile(home.filePath("Log.txt"), "last run\r\n"));
         QVERIFY(writeFile(home.filePath("boot.INI"), "19200\r\n"));
-        Bench b;
-        b.session.startUp(home.path());
+        Bench b(home.path());
+        QCOMPARE(b.m.AppDir, home.path() + "/");
         QCOMPARE(b.m.BootSettings, QString("19200,N,8,2"));
+        QVERIFY(b.desk.boxes.isEmpty());
+        QVERIFY(!b.port.isOpen() && b.port.opens == 0);
         QCOMPARE(readAll(home.filePath("Log.txt")), QByteArray());
         b.session.context().log.write("Message : $73  - Checking Flash");
         b.session.context().log.write("4001017324 6904");
-        // Flushed line by line: visible before the log is closed.
+        // Flushed line by line: on disk before the log is closed.
         QCOMPARE(readAll(home.filePath("Log.txt")), QByteArray("Message : $73  - Checking Flash\r\n4001017324 6904\r\n"));
     }
 
-    void check1IsTickedAtEveryStartAndSaveFollowsIt()
+    void settingsSurviveARestartWhenCheck1IsTicked()
     {
         QTemporaryDir home;
+        const QString file = home.filePath("images/w.hex");
+        QVERIFY(QDir(home.path()).mkpath("images") && writeFile(file, ":0300000002ABCD83\r\n:00000001FF\r\n"));
         {
-            Bench b;
-            b.session.startUp(home.path());
+            Bench b(home.path());
             b.m.Protocol.setText("3");
             b.m.C[2].setValue(1);
             b.m.FastAnswers.setValue(1);
+            b.session.dropFile(file);
             QVERIFY(b.session.shutDown());
         }
         {
-            Bench b;
-            b.session.startUp(home.path());
+            Bench b(home.path());
             QCOMPARE(b.m.Protocol.text(), QString("3"));
-            QVERIFY(b.m.ComInfo.enabled());
             QCOMPARE(b.m.selectedControllers(), QList<int>({2}));
-            // Vantorel.ini keeps it; Flash.cfg keeps its 40 lines.
-            QVERIFY(b.m.FastAnswers.ticked());
-            QCOMPARE(readAll(home.filePath("Flash.cfg")).count("\r\n"), 40);
+            QVERIFY(b.m.FastAnswers.ticked()); // kept in Vantorel.ini, beside Flash.cfg
+            reopenLastHexFile(b.session.context());
+            QCOMPARE(b.m.FileName.text(), file);
+            QCOMPARE(b.m.FileCheksum.text(), QString("1C7F"));
+            b.session.browse(); // cancelled: opened in the file's folder
+            QCOMPARE(b.desk.foldersShown, QStringList{home.filePath("images")});
             b.m.Check1.setValue(0);
             b.m.Protocol.setText("7");
             b.m.FastAnswers.setValue(0);
             QVERIFY(b.session.shutDown());
         }
-        {
-            Bench b;
-            b.session.startUp(home.path());
-            QVERIFY(b.m.Check1.ticked());
-            QCOMPARE(b.m.Protocol.text(), QString("3")); // closing with Check1 cleared saved nothing
-            QVERIFY(b.m.FastAnswers.ticked());
-        }
+        QVERIFY(QFile::remove(file));
+        Bench b(home.path());
+        QVERIFY(b.m.Check1.ticked()); // whatever it was at the last exit
+        QCOMPARE(b.m.Protocol.text(), QString("3")); // closing with Check1 cleared saved nothing
+        QVERIFY(b.m.FastAnswers.ticked());
+        // The file is gone: not reopened, but Browse still starts in its folder.
+        reopenLastHexFile(b.session.context());
+        QVERIFY(b.m.FileName.text().isEmpty());
+        b.session.browse();
+        QCOMPARE(b.desk.foldersShown, QStringList{home.filePath("images")});
     }
 
     void unwritableFolderStillStarts()
     {
         QTemporaryDir home;
-        // A directory where the log file should be: it cannot be created, whatever the rights.
+        // A folder where the log file should be: it cannot be created, whatever the rights.
         QVERIFY(QDir(home.path()).mkdir("Log.txt"));
-        Bench b;
-        b.session.startUp(home.path());
+        Bench b(home.path());
         QVERIFY(!b.session.context().log.kept());
-        QCOMPARE(b.desk.boxes.size(), 1);
-        QVERIFY(b.desk.boxes[0].text.contains("without a traffic log"));
         b.session.context().log.write("nothing happens");
         QCOMPARE(b.desk.boxes.size(), 1); // said once
-        b.m.Protocol.setText("3");
+        QVERIFY(b.desk.boxes[0].text.contains("without a traffic log"));
         QVERIFY(b.session.shutDown());
-    }
-
-    void protocolReaction_data()
-    {
-        QTest::addColumn<QString>("protocol");
-        QTest::addColumn<QString>("checksum");
-        QTest::addColumn<bool>("queries");
-        QTest::addColumn<bool>("downloads");
-        QTest::newRow("typed, no file") << "3" << "" << true << false;
-        QTest::newRow("typed, file read") << "3" << "1C7F" << true << true;
-        QTest::newRow("deleted") << "" << "1C7F" << false << false;
-        QTest::newRow("not a number still enables") << "x" << "1C7F" << true << true;
-    }
-    void protocolReaction()
-    {
-        QFETCH(QString, protocol);
-        QFETCH(QString, checksum);
-        QFETCH(bool, queries);
-        QFETCH(bool, downloads);
-        MainState m;
-        m.FileCheksum.setText(checksum);
-        m.Protocol.setText("9"); // start from a filled box, so that every row is a change
-        m.Protocol.setText(protocol);
-        QCOMPARE(m.Auto.enabled(), queries);
-        QCOMPARE(m.ComInfo.enabled(), queries);
-        QCOMPARE(m.ComBoot.enabled(), queries);
-        QCOMPARE(m.ComLoad.enabled(), downloads);
-        QCOMPARE(m.ComLoad00.enabled(), downloads);
-    }
-
-    void checkBoxReactions()
-    {
-        MainState m;
-        m.QRV3.setValue(1);
-        QVERIFY(m.Cmd3to4.visible() && m.Cmd4to3.visible());
-        m.QRV3.setValue(0);
-        QVERIFY(!m.Cmd3to4.visible() && !m.Cmd4to3.visible());
-        m.ChkProto.setValue(1);
-        QVERIFY(m.SameProtocol);
-        m.ChkProto.setValue(0);
-        QVERIFY(!m.SameProtocol);
-        m.revealSameProtocol();
-        QVERIFY(m.ChkProto.visible());
-        m.selectAll();
-        QCOMPARE(m.selectedControllers().size(), 32);
-        m.selectNone();
-        QVERIFY(m.selectedControllers().isEmpty());
     }
 
     void protocolCharacter()
     {
-        QCOMPARE(protocolCharFromText("3"), QByteArray(1, '\x04'));
-        QCOMPARE(protocolCharFromText("63"), QByteArray("@"));
-        QCOMPARE(protocolCharFromText("2.6"), QByteArray(1, '\x04'));
+        // The character the frames start with: the text's value plus one, rounded.
+        QCOMPARE(protocolCharFromText("3") + protocolCharFromText("63") + protocolCharFromText("2.6")
+                     + protocolCharFromText("254") + protocolCharFromText("-1"),
+                 QByteArray("\x04@\x04\xFF\x00", 5));
         for (const char *bad : {"", "abc", "255", "-2"}) {
-            try {
-                protocolCharFromText(bad);
-                QFAIL(bad);
-            } catch (const Fault &f) {
-                QCOMPARE(f.code(), FaultCode::InvalidArgument);
-            }
+            try { protocolCharFromText(bad); QFAIL(bad); } catch (const Fault &f) { QCOMPARE(f.number(), 5); }
         }
     }
 
@@ -188,25 +121,20 @@ private slots:
         QVERIFY(writeFile(good, hexRecord(0x2020, QByteArray::fromHex("18004002")) + "\r\n:0300000002ABCD83\r\n"));
         const QString bad = home.filePath("bad.hex");
         QVERIFY(writeFile(bad, ":03000000zz\r\n"));
-        Bench b;
-        b.session.startUp(home.path());
+        Bench b(home.path());
 
         // No protocol: the checksum shows, the downloads stay disabled.
         b.session.dropFile(good);
-        QVERIFY(!b.m.FileCheksum.text().isEmpty());
+        QCOMPARE(b.m.FileCheksum.text() + " " + b.m.FileName.toolTip(), QString("18DD QRVB Baud Rate Fix 9600  [40 1]"));
         QVERIFY(!b.m.ComLoad.enabled());
-        QCOMPARE(b.m.FileName.toolTip(), QString("QRVB Baud Rate Fix 9600  [40 1]"));
         QCOMPARE(b.desk.busyCount, 0);
-
         b.m.Protocol.setText("3");
         QVERIFY(b.m.ComLoad.enabled() && b.m.ComLoad00.enabled());
 
         // Cancelled dialog: nothing changes.
-        const QString shownBefore = b.m.FileCheksum.text();
         b.session.browse();
         QCOMPARE(b.desk.dialogsShown, QStringList({"Select a Hex file|Hexadecimal Files (*.hex)|*.hex"}));
-        QCOMPARE(b.m.FileName.text(), good);
-        QCOMPARE(b.m.FileCheksum.text(), shownBefore);
+        QCOMPARE(b.m.FileName.text() + " " + b.m.FileCheksum.text(), good + " 18DD");
 
         // Unreadable file: the box, an empty checksum, the downloads disabled.
         b.desk.fileAnswers << bad;
@@ -219,33 +147,17 @@ private slots:
         QVERIFY(b.desk.boxes[0].text.endsWith("\rPlease, Check your HEX file !"));
         QVERIFY(!b.m.ComLoad.enabled() && !b.m.ComLoad00.enabled());
 
-        // Missing file.
         b.session.dropFile(home.filePath("absent.hex"));
         QCOMPARE(b.desk.boxes.size(), 2);
         QCOMPARE(b.desk.boxes[1].text, QString("File not Found!"));
         QCOMPARE(b.m.FileName.toolTip(), QString("   [ 0]"));
 
-        // Cleared name disables the downloads even with a protocol.
+        // Cleared name: downloads disabled even with a protocol.
+        b.session.dropFile(good);
         b.session.dropFile(QString());
         QVERIFY(!b.m.ComLoad.enabled() && !b.m.ComLoad00.enabled());
-        QVERIFY(b.m.FileCheksum.text().isEmpty());
-        QVERIFY(b.m.FileName.toolTip().isEmpty());
-    }
+        QVERIFY(b.m.FileCheksum.text().isEmpty() && b.m.FileName.toolTip().isEmpty());
 
-    void shortChecksumIsNotPadded()
-    {
-        QTemporaryDir home;
-        // 57342 data bytes: V = S. Ten bytes 0xFF and one 0xC6 make S = 0xABC.
-        QByteArray data(57342, '\0');
-        for (int i = 0; i < 10; ++i)
-            data[i] = '\xFF';
-        data[10] = '\xC6';
-        const QString path = home.filePath("small.hex");
-        QVERIFY(writeFile(path, hexImage(0, data, 32)));
-        Bench b;
-        b.session.startUp(home.path());
-        b.session.dropFile(path);
-        QCOMPARE(b.m.FileCheksum.text(), QString("ABC"));
     }
 };
 
