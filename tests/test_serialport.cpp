@@ -1,59 +1,32 @@
+// The Qt serial port against a pseudo-terminal: the settings text, bytes both
+// ways, waiting bytes seen without an event loop, refusals and a lost line.
 #include "platform/fault.h"
 #include "platform/qtserialport.h"
 #include "sim/pty.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 using namespace vantorel;
 
 namespace {
 
-// Long enough for a loaded two-core machine under sanitizers; nothing here
-// measures time except where a test says so.
+// Long enough for a loaded two-core machine under sanitizers; never waited out when all is well.
 constexpr int Patience = 10000;
 
-QByteArray controlBytes()
+// Polls the way the operations do, without an event loop; the pause hands the
+// processor to the kernel's pty worker between looks.
+bool pollUntil(const std::function<bool()> &done)
 {
-    return QByteArray::fromHex("00040d0a11137fff");
-}
-
-QByteArray everyByteValue()
-{
-    QByteArray bytes;
-    for (int v = 0; v < 256; ++v)
-        bytes.append(char(v));
-    return bytes;
-}
-
-// Polls the way the operations do: no event loop. The pause only hands the
-// CPU to the kernel's pty worker between polls.
-template <typename Done>
-bool pollUntil(Done done, int timeoutMs = Patience)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
+    for (const QDeadlineTimer deadline(Patience); !done(); QThread::msleep(1)) {
         if (deadline.hasExpired())
             return false;
-        QThread::msleep(1);
     }
     return true;
-}
-
-QByteArray readFromTool(QtSerialPort &port, qsizetype count)
-{
-    QByteArray got;
-    pollUntil([&] {
-        got += port.readAllWaiting();
-        return got.size() >= count;
-    });
-    return got;
 }
 
 std::optional<Fault> faultOf(const std::function<void()> &call)
@@ -66,346 +39,181 @@ std::optional<Fault> faultOf(const std::function<void()> &call)
     return std::nullopt;
 }
 
-enum class Use { Write, Read, BytesWaiting, Discard };
-
-void use(QtSerialPort &port, Use how)
-{
-    switch (how) {
-    case Use::Write: port.write(QByteArray("\x55\xaa", 2)); break;
-    case Use::Read: port.readAllWaiting(); break;
-    case Use::BytesWaiting: port.bytesWaiting(); break;
-    case Use::Discard: port.discardInput(); break;
+// A port open on a fresh line.
+struct OpenLine {
+    explicit OpenLine(const QString &settings = QStringLiteral("9600,N,8,2"))
+    {
+        port.selectPort(line.slavePath());
+        port.setSettings(settings);
+        port.open();
     }
-}
+    PseudoTerminal line;
+    QtSerialPort port;
+};
 
 } // namespace
-
-Q_DECLARE_METATYPE(Use)
 
 class TestSerialPort : public QObject {
     Q_OBJECT
 
 private slots:
-    void parsesSettings_data();
-    void parsesSettings();
-    void rejectsMalformedSettings_data();
-    void rejectsMalformedSettings();
-    void bytesCrossUnchanged_data();
-    void bytesCrossUnchanged();
-    void farEndSeesTheSettings_data();
-    void farEndSeesTheSettings();
-    void refusedSettingsLeaveTheLineAsItWas_data();
-    void refusedSettingsLeaveTheLineAsItWas();
-    void bytesWaitingNeedsNoEventLoop();
-    void discardInputDropsEverythingWaiting();
-    void missingDeviceIsNamed();
-    void deviceInUseIsReported();
-    void lostLineIsReportedOnce_data();
-    void lostLineIsReportedOnce();
-    void lostLineIsNoticedByTheEventLoop();
-};
-
-void TestSerialPort::parsesSettings_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<char>("parity");
-    QTest::addColumn<int>("dataBits");
-    QTest::addColumn<int>("stopBits");
-
-    QTest::newRow("usual") << "9600,N,8,2" << 9600 << 'N' << 8 << 2;
-    QTest::newRow("lower case, one stop bit") << "4800,e,7,1" << 4800 << 'E' << 7 << 1;
-    QTest::newRow("blanks around fields") << " 115200 , o , 8 , 1.5 " << 115200 << 'O' << 8
-                                          << LineSettings::OneAndHalfStop;
-    QTest::newRow("mark") << "57600,M,5,2" << 57600 << 'M' << 5 << 2;
-    QTest::newRow("space") << "19200,s,6,1" << 19200 << 'S' << 6 << 1;
-    QTest::newRow("non-standard speed") << "31250,N,8,1" << 31250 << 'N' << 8 << 1;
-}
-
-void TestSerialPort::parsesSettings()
-{
-    QFETCH(QString, text);
-    const LineSettings s = parseLineSettings(text);
-    QTEST(s.baud, "baud");
-    QTEST(s.parity, "parity");
-    QTEST(s.dataBits, "dataBits");
-    QTEST(s.stopBits, "stopBits");
-}
-
-void TestSerialPort::rejectsMalformedSettings_data()
-{
-    QTest::addColumn<QString>("text");
-    for (const char *text : {"", "abc", "9600", "9600,N,8", "0,N,8,2", "-5,N,8,2", "9600,X,8,2", "9600,N,9,2",
-                             "9600,N,8,3", "96OO,N,8,2", "9600,N,8,2,1", "+9600,N,8,2", "99999999999,N,8,2",
-                             "9600,NN,8,2", "9600,N,,2"})
-        QTest::newRow(*text ? text : "empty") << QString::fromLatin1(text);
-}
-
-void TestSerialPort::rejectsMalformedSettings()
-{
-    QFETCH(QString, text);
-    const std::optional<Fault> parsed = faultOf([&] { parseLineSettings(text); });
-    QVERIFY(parsed);
-    QCOMPARE(parsed->code(), FaultCode::PortSettings);
-    QVERIFY2(parsed->description().contains(QLatin1Char('"') + text + QLatin1Char('"')),
-             qPrintable(parsed->description()));
-    QVERIFY2(parsed->description().contains(QLatin1String("\"9600,N,8,2\"")), qPrintable(parsed->description()));
-
-    // The port refuses it the same way and keeps what it had.
-    QtSerialPort port;
-    const std::optional<Fault> set = faultOf([&] { port.setSettings(text); });
-    QVERIFY(set);
-    QCOMPARE(set->code(), FaultCode::PortSettings);
-    QCOMPARE(port.settings(), QStringLiteral("9600,N,8,2"));
-}
-
-void TestSerialPort::bytesCrossUnchanged_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("NUL, EOT, CR, LF, XON, XOFF, DEL, FF") << controlBytes();
-    QTest::newRow("all 256 values") << everyByteValue();
-}
-
-void TestSerialPort::bytesCrossUnchanged()
-{
-    QFETCH(QByteArray, bytes);
-    PseudoTerminal line;
-    QtSerialPort port;
-    port.selectPort(line.slavePath());
-    port.setSettings(QStringLiteral("9600,N,8,2"));
-    port.open();
-
-    port.write(bytes);
-    // write() promises the bytes are on the line, so no event loop runs here.
-    QCOMPARE(line.readAtLeast(bytes.size(), Patience), bytes);
-
-    QVERIFY(line.writeBytes(bytes));
-    QCOMPARE(readFromTool(port, bytes.size()), bytes);
-}
-
-void TestSerialPort::farEndSeesTheSettings_data()
-{
-    QTest::addColumn<QString>("settings");
-    QTest::addColumn<bool>("whileOpen");
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("stopBits");
-
-    for (const int baud : {4800, 9600, 19200, 38400, 57600, 115200}) {
-        const QString text = QStringLiteral("%1,N,8,2").arg(baud);
-        QTest::addRow("%d at open", baud) << text << false << baud << 2;
-        QTest::addRow("%d while open", baud) << text << true << baud << 2;
+    void parsesSettings()
+    {
+        struct Row { const char *text; int baud; char parity; int dataBits, stopBits; };
+        const Row rows[] = {{"9600,N,8,2", 9600, 'N', 8, 2}, {"4800,e,7,1", 4800, 'E', 7, 1}, {"57600,M,5,2", 57600, 'M', 5, 2},
+                            {" 115200 , o , 8 , 1.5 ", 115200, 'O', 8, LineSettings::OneAndHalfStop},
+                            {"19200,s,6,1", 19200, 'S', 6, 1}, {"31250,N,8,1", 31250, 'N', 8, 1}};
+        for (const Row &r : rows) {
+            const LineSettings s = parseLineSettings(r.text);
+            QVERIFY2(s.baud == r.baud && s.parity == r.parity && s.dataBits == r.dataBits && s.stopBits == r.stopBits, r.text);
+        }
+        for (const char *bad : {"", "abc", "9600", "9600,N,8", "0,N,8,2", "-5,N,8,2", "9600,X,8,2", "9600,N,9,2", "9600,N,4,2",
+                                "9600,N,8,3", "96OO,N,8,2", "9600,N,8,2,1", "+9600,N,8,2", "99999999999,N,8,2", "9600,NN,8,2",
+                                "9600,N,,2", "9600,N,8,"}) {
+            const QString text = QString::fromLatin1(bad);
+            const std::optional<Fault> fault = faultOf([&] { parseLineSettings(text); });
+            QVERIFY2(fault && fault->code() == FaultCode::PortSettings, bad);
+            QVERIFY2(fault->description().contains('"' + text + '"') && fault->description().contains("\"9600,N,8,2\""),
+                     qPrintable(fault->description()));
+        }
     }
-    QTest::newRow("one stop bit") << "9600,N,8,1" << false << 9600 << 1;
-    QTest::newRow("non-standard speed at open") << "31250,N,8,2" << false << 31250 << 2;
-    QTest::newRow("non-standard speed while open") << "250000,N,8,1" << true << 250000 << 1;
-}
 
-void TestSerialPort::farEndSeesTheSettings()
-{
-    QFETCH(QString, settings);
-    QFETCH(bool, whileOpen);
-    PseudoTerminal line;
-    QtSerialPort port;
-    port.selectPort(line.slavePath());
-    // Start from something unlike every row, so a setting that is not applied
-    // shows. Parity and data bits stay N and 8: a pty forces CS8 and no parity.
-    port.setSettings(settings.endsWith(QLatin1String(",1")) ? QStringLiteral("1200,N,8,2")
-                                                             : QStringLiteral("1200,N,8,1"));
-    if (!whileOpen)
-        port.setSettings(settings);
-    port.open();
-    if (whileOpen)
-        port.setSettings(settings);
+    void bytesCrossUnchanged()
+    {
+        QByteArray every;
+        for (int v = 0; v < 256; ++v)
+            every.append(char(v));
+        OpenLine open;
+        open.port.write(every);
+        // write() promises the bytes are on the line: no event loop runs here.
+        QCOMPARE(open.line.readAtLeast(every.size(), Patience), every);
+        QVERIFY(open.line.writeBytes(every));
+        QVERIFY(pollUntil([&] { return open.port.bytesWaiting() == every.size(); }));
+        QCOMPARE(open.port.readAllWaiting(), every);
+    }
 
-    const PseudoTerminal::Settings seen = line.readSettings();
-    QTEST(seen.baud, "baud");
-    QTEST(seen.stopBits, "stopBits");
-    QCOMPARE(port.settings(), settings);
-}
+    void farEndSeesTheSettings()
+    {
+        // Refused (baud 0): termios has no 1.5 stop bits, and sending 1 would be a silent lie; a pty
+        // cannot carry parity, which Qt refuses after the speed has changed, so the speed must go back.
+        struct Row { const char *settings; bool whileOpen; int baud, stopBits; };
+        const Row rows[] = {{"4800,N,8,2", false, 4800, 2}, {"38400,N,8,2", true, 38400, 2}, {"9600,N,8,1", false, 9600, 1},
+                            {"115200,N,8,1", true, 115200, 1}, {"31250,N,8,2", false, 31250, 2}, {"250000,N,8,1", true, 250000, 1},
+                            {"96OO,N,8,2", true, 0, 0}, {"4800,N,8,1.5", true, 0, 0}, {"4800,E,8,2", true, 0, 0},
+                            {"4800,N,8,1.5", false, 0, 0}};
+        for (const Row &r : rows) {
+            // From something unlike the row, so a setting not applied shows. A pty keeps N and 8.
+            const QString start = r.stopBits == 1 ? "1200,N,8,2" : "1200,N,8,1";
+            OpenLine open(start);
+            if (!r.whileOpen)
+                open.port.close();
+            const std::optional<Fault> fault = faultOf([&] {
+                open.port.setSettings(r.settings);
+                open.port.open();
+            });
+            const PseudoTerminal::Settings seen = open.line.readSettings();
+            if (r.baud) {
+                QVERIFY2(!fault && seen.baud == r.baud && seen.stopBits == r.stopBits, r.settings);
+                QCOMPARE(open.port.settings(), QString(r.settings));
+                continue;
+            }
+            QVERIFY2(fault && fault->code() == FaultCode::PortSettings, r.settings);
+            const QString said = fault->description(); // names the port, unless the text itself is malformed
+            QVERIFY2(said.contains(QString("\"%1\"").arg(r.settings))
+                         && (QByteArray(r.settings) == "96OO,N,8,2" || said.contains(open.line.slavePath())), qPrintable(said));
+            QCOMPARE(open.port.isOpen(), r.whileOpen); // refused at open: it stays closed
+            if (!r.whileOpen)
+                continue;
+            QVERIFY2(open.port.settings() == start && seen.baud == 1200 && seen.stopBits == 1, r.settings);
+            open.port.write("after");
+            QCOMPARE(open.line.readAtLeast(5, Patience), QByteArray("after"));
+        }
+    }
 
-void TestSerialPort::refusedSettingsLeaveTheLineAsItWas_data()
-{
-    QTest::addColumn<QString>("settings");
-    QTest::addColumn<bool>("parses");
-    QTest::newRow("malformed") << "96OO,N,8,2" << false;
-    // termios has no 1.5 stop bits; sending 1 instead would be a silent lie.
-    QTest::newRow("1.5 stop bits") << "4800,N,8,1.5" << true;
-    // A pty cannot carry parity, so Qt refuses it after the speed has changed:
-    // the speed must go back too.
-    QTest::newRow("refused half way") << "4800,E,8,2" << true;
-}
+    void waitingBytesNeedNoEventLoop()
+    {
+        OpenLine open;
+        QtSerialPort &port = open.port;
+        QCOMPARE(port.bytesWaiting(), 0);
+        QVERIFY(open.line.writeBytes("12345"));
+        QVERIFY(pollUntil([&] { return port.bytesWaiting() >= 5; }));
+        // Once Qt has taken them into its own buffer the count still holds them, and a
+        // wait for input returns at once instead of sleeping on the empty kernel queue.
+        QVERIFY(pollUntil([&] { return QCoreApplication::processEvents(), open.line.slaveQueued() == 0; }));
+        const QDeadlineTimer soon(Patience / 2);
+        port.waitForInput(Patience);
+        QVERIFY(!soon.hasExpired());
+        QVERIFY(open.line.writeBytes("678"));
+        QVERIFY(pollUntil([&] { return port.bytesWaiting() >= 8; }));
+        QCOMPARE(port.bytesWaiting(), 8);
+        QCOMPARE(port.readAllWaiting(), QByteArray("12345678"));
+        QVERIFY(open.line.writeBytes("old"));
+        QVERIFY(pollUntil([&] { return port.bytesWaiting() == 3; }));
+        port.discardInput();
+        QCOMPARE(port.bytesWaiting(), 0);
+        QVERIFY(open.line.writeBytes("new"));
+        QVERIFY(pollUntil([&] { return port.bytesWaiting() == 3; }));
+        QCOMPARE(port.readAllWaiting(), QByteArray("new"));
+    }
 
-void TestSerialPort::refusedSettingsLeaveTheLineAsItWas()
-{
-    QFETCH(QString, settings);
-    QFETCH(bool, parses);
-    PseudoTerminal line;
-    QtSerialPort port;
-    port.selectPort(line.slavePath());
-    port.setSettings(QStringLiteral("19200,N,8,2"));
-    port.open();
+    void portThatCannotBeOpenedIsNamed()
+    {
+        PseudoTerminal line;
+        QtSerialPort first;
+        first.selectPort(line.slavePath());
+        first.open();
+        for (const QString &path : {QString(), QString("/dev/vantorel-no-such-device"), line.slavePath()}) {
+            QtSerialPort port;
+            port.selectPort(path);
+            const std::optional<Fault> fault = faultOf([&] { port.open(); });
+            QVERIFY2(fault && fault->code() == FaultCode::PortOpen && !port.isOpen(), qPrintable(path));
+            QVERIFY2(fault->description().contains(path.isEmpty() ? "No serial port is chosen" : path),
+                     qPrintable(fault->description()));
+        }
+        // The refused second user of the line does not disturb the first.
+        first.write("still");
+        QCOMPARE(line.readAtLeast(5, Patience), QByteArray("still"));
+    }
 
-    const std::optional<Fault> fault = faultOf([&] { port.setSettings(settings); });
-    QVERIFY(fault);
-    QCOMPARE(fault->code(), FaultCode::PortSettings);
-    QVERIFY2(fault->description().contains(QLatin1Char('"') + settings + QLatin1Char('"')),
-             qPrintable(fault->description()));
-    if (parses)
-        QVERIFY2(fault->description().contains(line.slavePath()), qPrintable(fault->description()));
+    void lostLineIsReportedOnce()
+    {
+        const QList<QPair<const char *, std::function<void(QtSerialPort &)>>> uses = {
+            {"write", [](QtSerialPort &p) { p.write("x"); }},
+            {"read", [](QtSerialPort &p) { p.readAllWaiting(); }},
+            {"bytes waiting", [](QtSerialPort &p) { p.bytesWaiting(); }},
+            // Waiting does not sleep through the loss; the count after it reports it.
+            {"wait, then count", [](QtSerialPort &p) { p.waitForInput(Patience), p.bytesWaiting(); }},
+            {"discard input", [](QtSerialPort &p) { p.discardInput(); }},
+            // Qt's read notifier sees the dead line: the port must close rather than let the error repeat.
+            {"event loop", [](QtSerialPort &p) {
+                 pollUntil([&] { return QCoreApplication::processEvents(), !p.isOpen(); });
+                 p.bytesWaiting();
+             }},
+        };
+        for (const auto &[how, use] : uses) {
+            OpenLine open;
+            open.port.write("before");
+            QCOMPARE(open.line.readAtLeast(6, Patience), QByteArray("before"));
+            open.line.close(); // the adapter is unplugged
 
-    QVERIFY(port.isOpen());
-    QCOMPARE(port.settings(), QStringLiteral("19200,N,8,2"));
-    const PseudoTerminal::Settings seen = line.readSettings();
-    QCOMPARE(seen.baud, 19200);
-    QCOMPARE(seen.stopBits, 2);
-    QCOMPARE(seen.dataBits, 8);
-    QCOMPARE(seen.parity, 'N');
-    port.write(controlBytes());
-    QCOMPARE(line.readAtLeast(controlBytes().size(), Patience), controlBytes());
-}
+            const QDeadlineTimer bound(Patience);
+            const std::optional<Fault> lost = faultOf([&] { use(open.port); });
+            QVERIFY2(!bound.hasExpired(), how); // a lost line must not hold the caller
+            QVERIFY2(lost && lost->code() == FaultCode::PortLost && !open.port.isOpen(), how);
+            QVERIFY2(lost->description().contains(open.line.slavePath()), qPrintable(lost->description()));
+            // Told once; afterwards the port is merely closed.
+            const std::optional<Fault> again = faultOf([&] { use(open.port); });
+            QVERIFY2(again && again->code() == FaultCode::PortOpen, how);
 
-void TestSerialPort::bytesWaitingNeedsNoEventLoop()
-{
-    PseudoTerminal line;
-    QtSerialPort port;
-    port.selectPort(line.slavePath());
-    port.open();
-    QCOMPARE(port.bytesWaiting(), 0);
-
-    QVERIFY(line.writeBytes("12345"));
-    qint64 seen = 0;
-    QVERIFY(pollUntil([&] { return (seen = port.bytesWaiting()) >= 5; }));
-    QCOMPARE(seen, 5);
-
-    // Let Qt take them into its own buffer; the count must still include them.
-    QVERIFY(pollUntil([&] {
-        QCoreApplication::processEvents();
-        return line.slaveQueued() == 0;
-    }));
-    QCOMPARE(port.bytesWaiting(), 5);
-
-    QVERIFY(line.writeBytes("678"));
-    QVERIFY(pollUntil([&] { return (seen = port.bytesWaiting()) >= 8; }));
-    QCOMPARE(seen, 8);
-    QCOMPARE(port.readAllWaiting(), QByteArray("12345678"));
-    QCOMPARE(port.bytesWaiting(), 0);
-}
-
-void TestSerialPort::discardInputDropsEverythingWaiting()
-{
-    PseudoTerminal line;
-    QtSerialPort port;
-    port.selectPort(line.slavePath());
-    port.open();
-
-    // Old bytes both in Qt's buffer and still in the kernel.
-    QVERIFY(line.writeBytes("old-in-qt"));
-    QVERIFY(pollUntil([&] {
-        QCoreApplication::processEvents();
-        return line.slaveQueued() == 0 && port.bytesWaiting() == 9;
-    }));
-    QVERIFY(line.writeBytes("old-in-kernel"));
-    QVERIFY(pollUntil([&] { return port.bytesWaiting() == 9 + 13; }));
-
-    port.discardInput();
-    QCOMPARE(port.bytesWaiting(), 0);
-
-    QVERIFY(line.writeBytes("new"));
-    QCOMPARE(readFromTool(port, 3), QByteArray("new"));
-}
-
-void TestSerialPort::missingDeviceIsNamed()
-{
-    const QString path = QStringLiteral("/dev/vantorel-no-such-device");
-    QtSerialPort port;
-    port.selectPort(path);
-    const std::optional<Fault> fault = faultOf([&] { port.open(); });
-    QVERIFY(fault);
-    QCOMPARE(fault->code(), FaultCode::PortOpen);
-    QVERIFY2(fault->description().contains(path), qPrintable(fault->description()));
-    QVERIFY(!port.isOpen());
-}
-
-void TestSerialPort::deviceInUseIsReported()
-{
-    PseudoTerminal line;
-    QtSerialPort first;
-    first.selectPort(line.slavePath());
-    first.open();
-
-    QtSerialPort second;
-    second.selectPort(line.slavePath());
-    const std::optional<Fault> fault = faultOf([&] { second.open(); });
-    QVERIFY(fault);
-    QCOMPARE(fault->code(), FaultCode::PortOpen);
-    QVERIFY2(fault->description().contains(line.slavePath()), qPrintable(fault->description()));
-    QVERIFY(!second.isOpen());
-
-    // The refused second user must not disturb the first.
-    first.write(controlBytes());
-    QCOMPARE(line.readAtLeast(controlBytes().size(), Patience), controlBytes());
-}
-
-void TestSerialPort::lostLineIsReportedOnce_data()
-{
-    QTest::addColumn<Use>("how");
-    QTest::newRow("write") << Use::Write;
-    QTest::newRow("read") << Use::Read;
-    QTest::newRow("bytes waiting") << Use::BytesWaiting;
-    QTest::newRow("discard input") << Use::Discard;
-}
-
-void TestSerialPort::lostLineIsReportedOnce()
-{
-    QFETCH(Use, how);
-    auto line = std::make_unique<PseudoTerminal>();
-    const QString path = line->slavePath();
-    QtSerialPort port;
-    port.selectPort(path);
-    port.open();
-    port.write("before");
-    QCOMPARE(line->readAtLeast(6, Patience), QByteArray("before"));
-
-    line.reset(); // the adapter is unplugged
-
-    QElapsedTimer timer;
-    timer.start();
-    const std::optional<Fault> lost = faultOf([&] { use(port, how); });
-    QVERIFY2(timer.elapsed() < Patience, "a lost line must not hold the caller");
-    QVERIFY(lost);
-    QCOMPARE(lost->code(), FaultCode::PortLost);
-    QVERIFY2(lost->description().contains(path), qPrintable(lost->description()));
-    QVERIFY(!port.isOpen());
-
-    // Told once; afterwards the port is merely closed.
-    const std::optional<Fault> again = faultOf([&] { use(port, how); });
-    QVERIFY(again);
-    QCOMPARE(again->code(), FaultCode::PortOpen);
-
-    // Plugging in again works, and output that was stuck when the line went
-    // does not reach the new one.
-    PseudoTerminal next;
-    port.selectPort(next.slavePath());
-    port.open();
-    port.write("after");
-    QCOMPARE(next.readAtLeast(5, Patience), QByteArray("after"));
-}
-
-void TestSerialPort::lostLineIsNoticedByTheEventLoop()
-{
-    auto line = std::make_unique<PseudoTerminal>();
-    QtSerialPort port;
-    port.selectPort(line->slavePath());
-    port.open();
-    line.reset();
-
-    // Qt's read notifier sees the dead line; the port must close rather than
-    // let the error repeat endlessly.
-    QTRY_VERIFY_WITH_TIMEOUT(!port.isOpen(), Patience);
-    const std::optional<Fault> lost = faultOf([&] { port.bytesWaiting(); });
-    QVERIFY(lost);
-    QCOMPARE(lost->code(), FaultCode::PortLost);
-}
+            // Plugged in again it works, and output stuck when the line went does not reach the new one.
+            PseudoTerminal next;
+            open.port.selectPort(next.slavePath());
+            open.port.open();
+            open.port.write("after");
+            QCOMPARE(next.readAtLeast(5, Patience), QByteArray("after"));
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSerialPort)
 #include "test_serialport.moc"
