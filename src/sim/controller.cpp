@@ -169,7 +169,7 @@ QByteArray Controller::act(const Frame &frame, bool broadcast)
     const std::uint8_t command = at(b, 3);
     const QByteArray data = b.mid(4, count - 1);
     if (command == 's' && count == 1 && mode_ == Mode::Firmware) {
-        const std::uint16_t sum = std::uint16_t(flashChecksum() & 0xFFFF);
+        const std::uint16_t sum = std::uint16_t((flashChecksum() + (config_.faults.damagedFlash ? 1 : 0)) & 0xFFFF);
         QByteArray answer("s");
         for (const std::uint8_t v : config_.version)
             answer += char(v);

@@ -35,6 +35,9 @@ struct Faults {
     int noiseAfter = 0;         // random bytes sent after every answer
     int stopAfterFrames = -1;   // from frame N+1 on it takes no notice; -1: never
     int unplugAfterFrames = -1; // frame N+1 pulls the line's plug; -1: never
+    // Its firmware reports a flash checksum one above what the flash holds, as
+    // when flash cells gave way after the boot program accepted the image.
+    bool damagedFlash = false;
 };
 
 struct ControllerConfig {

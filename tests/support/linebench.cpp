@@ -33,6 +33,10 @@ LineBench::LineBench(const sim::LineConfig &config, const sim::LineOptions &opti
     session = std::make_unique<Session>(port, desk, clock);
     session->startUp(home.path());
     Context &c = ctx();
+    c.message.Label1.onChange([this] {
+        if (!ctx().message.Label1.text().isEmpty())
+            labels << ctx().message.Label1.text();
+    });
     c.timings.settleDelay = 1.0;
     c.timings.failureHold = 0.0;
     c.timings.detectionTimeOutMs = 5000;

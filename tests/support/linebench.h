@@ -60,6 +60,8 @@ struct LineBench {
     RecordingDesk desk;
     SilenceSkippingClock clock;
     std::unique_ptr<Session> session;
+    // Every text the progress window showed, in order.
+    QStringList labels;
     Context &ctx();
     MainState &m();
 
