@@ -42,14 +42,6 @@ QByteArray goodImage(int seed = 0)
         + "\r\n:00000001FF\r\n";
 }
 
-int eraseFrames(const LineBench &b)
-{
-    int n = 0;
-    for (const sim::FrameRecord &f : b.line->frames())
-        n += f.bytes.mid(3, 4) == QByteArray("t\x55\xAA\xF0", 4);
-    return n;
-}
-
 struct CliRun {
     int exitCode = -1;
     QString err;
@@ -152,6 +144,10 @@ private slots:
                 QVERIFY2(b.desk.boxes[0].text.contains(row.says), qPrintable(what + ": " + b.desk.boxes[0].text));
                 QVERIFY2(!b.port.isOpen() && !b.ctx().message.exists(), what);
 
+                QVERIFY2(b.line->frames().empty(), what);
+                // The command line shares the rules: once per row is enough.
+                if (!parallel)
+                    continue;
                 QStringList args = {parallel ? "download-parallel" : "download-serial", "--dir", b.home.path(),
                                     "--port", b.line->slavePath(), "--file", path, "--controllers", "1,2",
                                     "--protocol", "3", "--timeout", "1000", "--speed", "9600", "--delay", "5"};
@@ -159,7 +155,6 @@ private slots:
                 const CliRun cli = runCli(args);
                 QVERIFY2(cli.exitCode == row.cliExit, qPrintable(what + ": exit " + QString::number(cli.exitCode) + "\n" + cli.err));
                 QVERIFY2(cli.err.contains(row.says), qPrintable(what + ": " + cli.err));
-                QVERIFY2(eraseFrames(b) == 0, what);
                 QVERIFY2(b.line->frames().empty(), what);
             }
         }
@@ -265,7 +260,6 @@ private slots:
         LineBench b(lineOf({c}));
         writeFile(b.home.filePath("Boot.ini"), QByteArray::number(bootSpeed) + "\r\n");
         b.m().BootSettings = bootSettings(b.home.path());
-        b.m().Text1.setText("100"); // nobody answers at the searched speeds
         b.m().Protocol4Plus.setValue(prot4Plus ? 1 : 0);
         b.select({3});
         b.useImage(goodImage(4));
@@ -288,7 +282,6 @@ private slots:
         sim::ControllerConfig c = controller(2);
         c.faults.wrongLength = 1; // one byte too long, its check code right
         LineBench b(lineOf({c}));
-        b.m().Text1.setText("100"); // the other speeds are silent
         b.useImage(goodImage());
         b.select({2});
         b.session->run(operation);
