@@ -195,35 +195,6 @@ private slots:
         QVERIFY(b.log().contains("Message Checking BOOT"));
     }
 
-    void bothAnswerModesAgree_data()
-    {
-        QTest::addColumn<int>("which");
-        QTest::newRow("Flash Info: speed search, answers in pieces") << 0;
-        QTest::newRow("Boot Info: echo apart from the answer") << 1;
-    }
-    void bothAnswerModesAgree()
-    {
-        QFETCH(int, which);
-        sim::ControllerConfig slow = controller(3, 4800);
-        slow.answerPieces = 3;
-        slow.pieceGapMs = 5;
-        sim::ControllerConfig late = controller(1);
-        late.answerDelayMs = 20;
-        sim::LineOptions echo;
-        echo.echo = true;
-        const bool flashInfo = which == 0;
-        const auto [written, fast] = runInBothModes(
-            flashInfo ? lineOf({controller(1), slow}) : lineOf({late}), flashInfo ? sim::LineOptions{} : echo,
-            flashInfo ? Session::Operation::FlashInfo : Session::Operation::BootInfo,
-            [&](LineBench &b) { b.select(flashInfo ? QList<int>{1, 3} : QList<int>{1}); });
-        // Each controller answered, controller 3 at 4800 after the search.
-        QCOMPARE(written.log.count("Communication OK  - CRC checked"), flashInfo ? 2 : 1);
-        QCOMPARE(fast.sent, written.sent);
-        QCOMPARE(fast.log, written.log);
-        QCOMPARE(fast.table, written.table);
-        QCOMPARE(fast.boxes, written.boxes);
-    }
-
     void lostOrUnusablePortIsOneBoxNamingIt()
     {
         sim::ControllerConfig c = controller(0);
