@@ -209,6 +209,7 @@ private slots:
             {{"--protocol", "3", "--speed", "57601", "--format", "json", "auto"}, "57601"},
             {{"--protocol", "3", "--results", noFolder + "/r.csv", "auto"}, noFolder},
             {{"--protocol", "3", "--log", noFolder + "/l.txt", "auto"}, noFolder}, {{"--controllers", "1", "flash-info"}, "--protocol"},
+            {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"},
         };
         for (const auto &[args, saying] : rows) {
             QTemporaryDir home;

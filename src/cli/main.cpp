@@ -307,7 +307,8 @@ int main(int argc, char *argv[])
         const QString appDir = p.isSet(dir) ? p.value(dir) : findAppDir();
         MainState saved;
         ReadConfig(saved, QDir(appDir).filePath(QStringLiteral("Flash.cfg")));
-        if (!p.isSet(protocol) && saved.Protocol.text().isEmpty())
+        // Refused here, before start-up empties the last run's Log.txt.
+        if ((p.isSet(protocol) ? p.value(protocol) : saved.Protocol.text()).trimmed().isEmpty())
             throw Usage{QStringLiteral("no protocol: give --protocol N (or save one in Flash.cfg)")};
         const QString speedText = p.isSet(speed) ? p.value(speed).trimmed() : saved.Vitesse.text().trimmed();
         if (speedText.isEmpty())
