@@ -1,7 +1,6 @@
-// One exchange and the status reports, end to end: the real serial layer
+// One exchange, end to end: the real serial layer
 // against the simulated line. Frames and answers are literal bytes.
 #include "link/exchange.h"
-#include "link/status.h"
 #include "link/waits.h"
 #include "platform/fault.h"
 #include "support/linebench.h"
@@ -203,35 +202,6 @@ private slots:
         QCOMPARE(b.bytesSent(), kCheck1);
     }
 
-    void lateAnswersAreReadAsTheStartOfTheNext()
-    {
-        // The answer to the first try arrives during the third: it is taken.
-        // The answers to the second and third tries wait in the port and are
-        // read first by the next exchange.
-        sim::ControllerConfig c = controller(1, 9600, '@');
-        c.answerDelayMs = 2600; // tries start at 0, 1.03 and 2.06 s
-        LineBench b(lineOf({c}));
-        b.clock.skipSilence = false;
-        b.m().Text1.setText("1000");
-        b.ctx().timings.settleDelay = 0.03;
-        b.ctx().port.selectPort(b.line->slavePath());
-        b.ctx().port.setSettings("9600,N,8,2");
-        b.ctx().port.open();
-        QString first;
-        QCOMPARE(SendReceive(b.ctx(), 1, kCheck1, first, false), 0);
-        QCOMPARE(b.bytesSent(), kCheck1.repeated(3));
-        QVERIFY(b.line->waitForFrames(3, 10000));
-        QVERIFY(b.line->waitUntil([](const sim::LineSnapshot &s) { return s.quiet; }, 10000));
-        QTRY_VERIFY_WITH_TIMEOUT(b.ctx().port.bytesWaiting() >= 26, 10000);
-        // A frame nobody hears (its check code is wrong): two answers read
-        // together fail the check; the later tries hear silence.
-        b.clock.skipSilence = true;
-        QString second;
-        QCOMPARE(SendReceive(b.ctx(), 1, QByteArray::fromHex("40010173000004"), second, false), 1);
-        b.ctx().port.close();
-        QVERIFY(b.log().contains("Recu en String : " + first + first));
-    }
-
     void textsAndSettings()
     {
         QCOMPARE(ComResultText(3), QString("Communication Failure - 3 * E1"));
@@ -257,58 +227,6 @@ private slots:
         }
         b.ctx().port.close();
         QVERIFY(b.bytesSent().isEmpty());
-    }
-
-    // What the progress window and the result table say of a controller.
-    void statusReports()
-    {
-        LineBench b(sim::LineConfig{});
-        Context &ctx = b.ctx();
-        MessageState &m = ctx.message;
-        const auto pictures = [&] {
-            return QString("%1%2%3").arg(int(m.Inquiet.visible())).arg(int(m.Stop.visible())).arg(int(m.Jumelle.visible()));
-        };
-        const auto boxes = [&](int n) {
-            const ResultBox &v = ctx.info.ver(n);
-            const ResultBox &c = ctx.info.ckSum(n);
-            return QString("%1/%2 %3%4 %5%6").arg(v.text, c.text).arg(v.foreground, 0, 16).arg(int(v.bold))
-                .arg(c.foreground, 0, 16).arg(int(c.bold));
-        };
-        b.m().Vitesse.setText("9600");
-        ShowProgress(ctx, "Controller 7 : Checking Flash ", false);
-        QCOMPARE(m.Label1.text(), QString("Controller 7 : Checking Flash  (Speed : 9600 Bds) ..."));
-        QCOMPARE(pictures(), QString("100"));
-        QVERIFY(m.shown());
-        b.m().Vitesse.setText("x");
-        ShowProgress(ctx, " Programming Batch 3   ", true);
-        QCOMPARE(m.Label1.text(), QString(" Programming Batch 3    ..."));
-        b.m().Vitesse.setText("19200");
-
-        struct Row {
-            int code;
-            QString label;
-            QString boxes;
-        };
-        const Row rows[] = {
-            {1, "Controller 7 : No Answer   (Speed : 19200 Bds) ", "No/Answer ff00001 ff00001"},
-            {2, "Controller 7 : Communication Error   (Speed : 19200 Bds) ", "Communication/ERROR ff00001 ff00001"},
-            {3, "Controller 7 : Communication Failure   (Speed : 19200 Bds) ", "communication/Failure ff00001 ff00001"},
-            {4, "Controller 7 : Erasing Failure   (Speed : 19200 Bds) ", "Erasing/Failure ff00001 ff00001"},
-            {5, "Controller 7 : Erasing Failure   (Speed : 19200 Bds) ", "Erasing/Failure ff00001 ff00001"},
-            {0, "Controller 7 : Erasing Failure   (Speed : 19200 Bds) ", "/ 00 00"},
-        };
-        for (const Row &r : rows) {
-            ShowCtrlStatus(ctx, 7, r.code);
-            QVERIFY2(m.Label1.text() == r.label, qPrintable(QString::number(r.code) + ": " + m.Label1.text()));
-            QVERIFY2(boxes(7) == r.boxes, qPrintable(QString::number(r.code) + ": " + boxes(7)));
-            QCOMPARE(pictures(), QString("010"));
-        }
-        QCOMPARE(boxes(6), QString("/ 00 00"));
-        // The reset keeps the words, in normal letters; the table is not shown by any of this.
-        ShowCtrlStatus(ctx, 0, 1);
-        ResetCtrlStatus(ctx, 0);
-        QCOMPARE(boxes(0), QString("No/Answer 00 00"));
-        QVERIFY(!ctx.info.shown());
     }
 };
 
