@@ -3,7 +3,6 @@
 // flash, the result table, the progress texts and the log.
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
-#include "support/shardedmain.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -444,5 +443,5 @@ private slots:
     }
 };
 
-VANTOREL_SHARDED_MAIN(TestDownloads)
+QTEST_GUILESS_MAIN(TestDownloads)
 #include "test_downloads.moc"

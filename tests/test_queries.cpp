@@ -6,7 +6,6 @@
 #include "support/fakeports.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
-#include "support/shardedmain.h"
 
 #include <QTest>
 
@@ -249,5 +248,5 @@ private slots:
     }
 };
 
-VANTOREL_SHARDED_MAIN(TestQueries)
+QTEST_GUILESS_MAIN(TestQueries)
 #include "test_queries.moc"

@@ -12,12 +12,8 @@ double SilenceSkippingClock::seconds() const
     constexpr double kGrace = 0.05;
     const double now = real_.seconds();
     const auto [bytesIn, quiet] = line_.activity();
-    bool idle = skipSilence && quiet && bytesIn == port_.written;
-    try {
-        idle = idle && (!port_.isOpen() || port_.bytesWaiting() == 0);
-    } catch (const std::exception &) {
-        idle = false; // a lost line is the tool's to notice
-    }
+    // A lost line found here is thrown to the tool, as its own look would have.
+    const bool idle = skipSilence && quiet && bytesIn == port_.written && (!port_.isOpen() || port_.bytesWaiting() == 0);
     if (!idle)
         idleSince_ = -1;
     else if (idleSince_ < 0)
