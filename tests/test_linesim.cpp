@@ -208,23 +208,6 @@ private slots:
         QTEST(int(s.noiseBytes()), "noise");
     }
 
-    void splitsAcrossTimeAndSettings()
-    {
-        const QByteArray check = bytes("04010173800404");
-        FrameSplitter s = splitter();
-        push(s, check.left(3), signal9600);
-        QVERIFY(!s.next()); // waits for the rest
-        push(s, check.mid(3), LineSignal{19200, 2, true});
-        const std::optional<Frame> f = s.next();
-        QVERIFY(f);
-        QCOMPARE(f->signal.baud, 0); // sent at two speeds: noise to every controller
-        // A first part followed by a second's silence is forgotten.
-        push(s, check.left(3), signal9600);
-        push(s, check.mid(3), signal9600, Clock::time_point(2 * FrameSplitter::kForgetAfter));
-        QVERIFY(!s.next());
-        QCOMPARE(s.noiseBytes(), 3);
-    }
-
     void pacesAt11BitsPerByteAndRestsIdle()
     {
         LineOptions options;
