@@ -241,6 +241,11 @@ private slots:
         QCOMPARE(b.desk.boxes.size(), 1);
         QVERIFY(b.desk.boxes[0].text.startsWith("Error #  51\rInternal error (row 32)"));
         QVERIFY(!b.port.isOpen() && !b.ctx().message.exists() && !b.session->busy());
+        QCOMPARE(b.ctx().lastFaultNumber.value_or(0), 51);
+        // The next run starts clean.
+        b.desk.onProcessEvents = {};
+        b.session->run(Session::Operation::FlashInfo);
+        QVERIFY(!b.ctx().lastFaultNumber && b.ctx().info.ver(1).text == "01/00/00");
     }
 
     void aControllerLeftInItsBootProgramIsFoundAgain_data()
