@@ -68,6 +68,7 @@ private slots:
         LineBench b(lineOf({controller(2, 9600, '@'), controller(4, 4800), damaged}));
         b.useImage(image());
         b.select({2, 4, 6});
+        b.m().Text2.setText(""); // the serial download never reads the delay
         b.session->run(Session::Operation::DownloadSerial);
 
         for (int n : {2, 4, 6})
@@ -137,6 +138,7 @@ private slots:
                                                         {38400, with04.repeated(3) + withAt.repeated(3)}};
         QCOMPARE(sentWithSpeed(b), expected);
         QVERIFY(b.labels.contains("Controller 1 : Erasing Failure   (Speed : 9600 Bds) "));
+        QCOMPARE(b.log().mid(0, 2), QStringList({"Message : $74", "0401047455AAF02D7004"}));
         QCOMPARE(b.log().count("Answer : Failure 3*E1"), 1);
         QCOMPARE(b.line->snapshot().controller(3)->framesHeard, 0);
         QVERIFY(!b.port.isOpen());

@@ -120,6 +120,10 @@ private slots:
         QVERIFY(!b.m.ChkProto.visible());
         QTest::keyRelease(protocol, Qt::Key_F12, Qt::ShiftModifier);
         QVERIFY(b.m.ChkProto.visible() && b.find("ChkProto")->isVisible());
+        // A file chosen hands the keyboard to "Download (Parallel)".
+        b.desk.fileAnswers << b.home.filePath("w.hex");
+        b.click("Command1");
+        QTRY_COMPARE(QApplication::focusWidget(), b.find("ComLoad"));
         // Chosen, the device gets the first free number.
         ports->setCurrentIndex(99);
         emit ports->activated(99);

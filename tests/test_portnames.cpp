@@ -59,6 +59,7 @@ private slots:
                      : origin.contains(" is " + device) && origin.contains("Ports.ini maps") == !device.contains("ttyS"),
                      qPrintable(text + ": " + origin));
         }
+        QCOMPARE(presentDevicesText({}), QString("The system lists no serial device now: plug in the adapter, then open the Com Port list again."));
     }
 
     // The Com Port list, then the user chooses /dev/ttyUSB0 from it.

@@ -272,6 +272,7 @@ private slots:
         QCOMPARE(b.line->flash(3).left(512), code(4));
         QCOMPARE(b.ctx().info.ckSum(3).text, b.m().FileCheksum.text());
         QCOMPARE(b.line->snapshot().controller(3)->mode, sim::Mode::Firmware);
+        QVERIFY(b.labels.contains(QString("Controller 3 : Erasing  (Speed : %1 Bds) ...").arg(bootSpeed)));
     }
 
     void answersNeverWholeAreAskedForTenTimes_data()
@@ -294,7 +295,7 @@ private slots:
         QCOMPARE(log.count("Answer : 10 answers without version and checksum, no more asking at this speed"), 1);
         const int asks = int(log.count(operation == Session::Operation::BootInfo ? "Message Checking BOOT"
                                                                                    : "Message : $73  - Checking Flash"));
-        QVERIFY2(asks >= 10 && asks < 40, qPrintable(QString::number(asks)));
+        QCOMPARE(asks, 10 + 3 * 2); // ten at its speed, then 0x04 and "@" once at each other speed
         QVERIFY(!b.session->busy() && !b.port.isOpen());
     }
 };
