@@ -92,7 +92,6 @@ private slots:
     {
         // 16 bytes of 12 at 0100; 16 bytes at DFF0, past the flash's end.
         QVERIFY(writeFile(files.filePath("fw.hex"), ":1001000012121212121212121212121212121212CF\r\n:00000001FF\r\n"));
-        QVERIFY(writeFile(files.filePath("big.hex"), ":10DFF0000000000000000000000000000000000021\r\n"));
     }
 
     void answersOrKeepsSilent_data()
@@ -277,12 +276,8 @@ private slots:
                                       << QStringList{"controllers[0]", "\"sped\"", "speed"};
         QTest::newRow("odd speed") << QByteArray(R"({"controllers": [{"number": 1, "speed": 9601}]})")
                                    << QStringList{"controllers[0].speed", "9601", "115200"};
-        QTest::newRow("number twice") << QByteArray(R"({"controllers": [{"number": 4}, {"number": 4}]})")
-                                      << QStringList{"controllers[1].number", "twice"};
         QTest::newRow("missing HEX file") << QByteArray(R"({"controllers": [{"number": 1, "flash": "gone.hex"}]})")
                                           << QStringList{"controllers[0].flash", "gone.hex", "erased"};
-        QTest::newRow("HEX past the flash") << QByteArray(R"({"controllers": [{"number": 1, "flash": "big.hex"}]})")
-                                            << QStringList{"controllers[0].flash", "big.hex", "DFF0"};
     }
 
     void rejectsABadDescriptionInOneLine()

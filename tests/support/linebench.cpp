@@ -88,12 +88,9 @@ QList<QByteArray> LineBench::framesSent() const
 
 QByteArray LineBench::bytesSent() const
 {
-    settle();
     QByteArray out;
-    for (const sim::TrafficEntry &t : line->traffic()) {
-        if (t.fromTool)
-            out += t.bytes;
-    }
+    for (const auto &[speed, bytes] : sentWithSpeed(*this))
+        out += bytes;
     return out;
 }
 
@@ -140,12 +137,7 @@ sim::ControllerConfig controller(int number, int speed, std::uint8_t protocolCha
     return c;
 }
 
-sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers)
-{
-    sim::LineConfig line;
-    line.controllers = controllers;
-    return line;
-}
+sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers) { return {controllers}; }
 
 QList<QPair<int, QByteArray>> sentWithSpeed(const sim::Line &line)
 {
