@@ -79,6 +79,8 @@ private slots:
         QVERIFY(b.labels.contains("Controller 2 : Programming OK (Speed : 9600 Bds) ..."));
         QVERIFY(b.labels.contains("Controller 4 : Programming OK (Speed : 4800 Bds) ..."));
         QVERIFY(b.labels.contains("Controller 6 : Programming failure   (Speed : 19200 Bds) "));
+        const qsizetype erasing4 = b.labels.indexOf("Controller 4 : Erasing  (Speed : 9600 Bds) ...");
+        QVERIFY(erasing4 >= 0 && b.runLines[erasing4].startsWith("Controller 2 of 3 \u00B7 "));
         QCOMPARE(b.desk.beeps, 1);
         const QStringList log = b.log();
         for (int n : {2, 4, 6})
@@ -231,6 +233,8 @@ private slots:
         }
         // Refused three times: reported, left in its boot program, no verdict.
         QVERIFY(b.labels.contains("Controller 8 : Communication Failure   (Speed : 9600 Bds) "));
+        const qsizetype erasing8 = b.labels.indexOf("Controller 8 : Erasing  (Speed : 9600 Bds) ...");
+        QVERIFY(erasing8 >= 0 && b.runLines[erasing8].startsWith("Controller 3 of 5 \u00B7 "));
         QCOMPARE(b.line->snapshot().controller(8)->mode, sim::Mode::Boot);
         QCOMPARE(b.ctx().info.ver(8).text, QString("No"));
         const QStringList log = b.log();

@@ -30,8 +30,10 @@ LineBench::LineBench(const sim::LineConfig &config, const sim::LineOptions &opti
     session->startUp(home.path());
     Context &c = ctx();
     c.message.Label1.onChange([this] {
-        if (!ctx().message.Label1.text().isEmpty())
+        if (!ctx().message.Label1.text().isEmpty()) {
             labels << ctx().message.Label1.text();
+            runLines << ctx().message.runLine();
+        }
     });
     c.timings.settleDelay = 1.0;
     c.timings.failureHold = 0.0;

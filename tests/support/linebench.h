@@ -60,8 +60,8 @@ struct LineBench {
     RecordingDesk desk;
     SilenceSkippingClock clock;
     std::unique_ptr<Session> session;
-    // Every text the progress window showed, in order.
-    QStringList labels;
+    // Every text the progress window showed, in order, and the whole-run line under each.
+    QStringList labels, runLines;
     Context &ctx();
     MainState &m();
 
