@@ -192,6 +192,7 @@ private slots:
                                                         {19200, with04.repeated(3) + withAt}};
         QCOMPARE(sentWithSpeed(b), expected);
         QCOMPARE(b.log().mid(0, 2), QStringList({"Message Checking BOOT", "041F0475AA5550B89504"}));
+        QVERIFY(b.m().ControllerIndex == 32 && b.desk.boxes.isEmpty());
     }
 
     void lostOrUnusablePortIsOneBoxNamingIt()
