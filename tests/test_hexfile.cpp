@@ -89,6 +89,14 @@ private slots:
         } catch (const Fault &f) {
             QCOMPARE(f.code(), FaultCode::FileNotFound);
         }
+        // A fault names the line, the position and the field as written.
+        QVERIFY(writeFile(dir.filePath("lower.hex"), ":0300000002abcd83\r\n"));
+        try {
+            readHexChecksum(dir.filePath("lower.hex"), d);
+            QFAIL("no fault");
+        } catch (const Fault &f) {
+            QVERIFY2(f.description().endsWith("(line 1, position 12: \"ab\" is not an upper-case hex number)"), qPrintable(f.description()));
+        }
         // Three bytes whatever the figure's length: a short one keeps its value.
         QCOMPARE(checksumBytes("DF1E02") + checksumBytes("ABCDE") + checksumBytes("ABC") + checksumBytes(""),
                  QByteArray::fromHex("DF1E02" "0ABCDE" "000ABC" "000000"));

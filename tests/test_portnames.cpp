@@ -2,6 +2,7 @@
 #include "platform/fault.h"
 #include "platform/portinfo.h"
 #include "platform/portnames.h"
+#include "platform/qtdesk.h"
 #include "support/fakeports.h"
 #include "support/hexbuilder.h"
 
@@ -41,7 +42,7 @@ private slots:
             {"COM 3", "3=ttyACM0\n3=/dev/ttyUSB1\n", "/dev/ttyACM0"}, {"COM 3", "3=\n3=\"/dev/ttyUSB2\"\n", "/dev/ttyUSB2"},
             {"/dev/pts/7", "7=/dev/ttyUSB0\n", "/dev/pts/7"},
             {"COM 100", "", ""}, {"", "", ""}, {"COM x", "", ""}, {"0", "", ""}, {"COM 0", "", ""}, {"100", "", ""},
-            {"COM", "", ""}, {"COM -1", "", ""}, {"ttyUSB0", "", ""}, {"COM 3x", "3=/dev/ttyUSB0\n", ""},
+            {"COM", "", ""}, {"COM -1", "", ""}, {"COM +3", "", ""}, {"ttyUSB0", "", ""}, {"COM 3x", "3=/dev/ttyUSB0\n", ""},
         };
         for (const Row &r : rows) {
             const Folder folder(r.ini);
@@ -59,6 +60,8 @@ private slots:
                      : origin.contains(" is " + device) && origin.contains("Ports.ini maps") == !device.contains("ttyS"),
                      qPrintable(text + ": " + origin));
         }
+        // The file dialogs take their patterns from the parentheses.
+        QCOMPARE(qtFileFilter("Hexadecimal Files (*.hex)|*.hex|All|*"), QString("Hexadecimal Files (*.hex);;All (*)"));
         QCOMPARE(presentDevicesText({}), QString("The system lists no serial device now: plug in the adapter, then open the Com Port list again."));
     }
 

@@ -121,6 +121,7 @@ private slots:
             const QString said = fault->description(); // names the port, unless the text itself is malformed
             QVERIFY2(said.contains(QString("\"%1\"").arg(r.settings))
                          && (QByteArray(r.settings) == "96OO,N,8,2" || said.contains(open.line.slavePath())), qPrintable(said));
+            QVERIFY2(!QByteArray(r.settings).endsWith("1.5") || said.contains("1.5 stop bits"), qPrintable(said));
             QCOMPARE(open.port.isOpen(), r.whileOpen); // refused at open: it stays closed
             if (!r.whileOpen)
                 continue;
