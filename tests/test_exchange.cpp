@@ -199,7 +199,6 @@ private slots:
     void textsAndSettings()
     {
         QCOMPARE(ComResultText(3), QString("Communication Failure - 3 * E1"));
-        QCOMPARE(ComResultText(7), QString());
 
         LineBench b(sim::LineConfig{});
         Timings &t = b.ctx().timings;

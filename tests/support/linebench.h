@@ -27,12 +27,10 @@ public:
     qint64 written = 0;
 };
 
-// A clock that lets known silence pass at once. When the line has taken every
-// byte the tool wrote, has nothing in flight, and the tool has nothing unread,
-// for longer than a pseudo-terminal ever needs to hand bytes over, no answer
-// can come: time then leaps ahead, so a try nobody answers costs milliseconds
-// instead of its time-out, and time-outs can stay generous for the tries that
-// are answered. Tests about timing turn it off.
+// A clock that lets known silence pass at once: when the line has taken all the
+// tool wrote, has nothing in flight and the tool nothing unread, for longer than
+// a pseudo-terminal needs to hand bytes over, no answer can come and time leaps
+// ahead. Time-outs stay generous for answered tries. Timing tests turn it off.
 class SilenceSkippingClock : public Clock {
 public:
     SilenceSkippingClock(const sim::Line &line, BenchPort &port) : line_(line), port_(port) {}
@@ -79,8 +77,7 @@ struct LineBench {
     QString useImage(const QByteArray &hexText, const QString &name = QStringLiteral("image.hex"));
 };
 
-// What must come out the same with and without fast answers: the bytes the
-// tool sent with their speeds, the log, the result table and the boxes shown.
+// What must not change with fast answers: bytes sent with their speeds, log, result table, boxes.
 struct ModeRun {
     QList<QPair<int, QByteArray>> sent;
     QStringList log;
