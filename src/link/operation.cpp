@@ -54,6 +54,7 @@ bool runOperation(Context &ctx, const QString &title, const QString &suffix, con
                                                + QString::fromLocal8Bit(e.what())
                                                + QStringLiteral("): the operation was stopped; please report it with Log.txt"));
     }
+    // Every operation leaves the port closed, however it ends.
     ctx.port.close();
     ctx.message.endRun();
     if (!fault)

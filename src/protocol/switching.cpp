@@ -80,7 +80,6 @@ void switchAll(Context &ctx, const QString &title, bool (*send)(Context &, int))
             ctx.switchAccepted[i] = searchSpeeds(ctx, i, search) == SearchResult::Found;
         }
         ctx.message.close();
-        ctx.port.close();
     });
 }
 } // namespace

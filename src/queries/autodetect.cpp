@@ -49,7 +49,6 @@ void AutoClick(Context &ctx)
             case SearchResult::Skipped: break;
             }
         }
-        ctx.port.close();
     });
     // Also after a fault: the detection must never leave its settings behind.
     msg.close();

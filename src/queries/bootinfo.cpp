@@ -56,7 +56,6 @@ void ComBootClick(Context &ctx)
             searchSpeeds(ctx, i, search);
         }
         ctx.message.close();
-        ctx.port.close();
     });
     summarizeRun(ctx, QStringLiteral("Boot Info"), false, ticked);
 }

@@ -28,7 +28,6 @@ void ComInfoClick(Context &ctx)
             searchSpeeds(ctx, i, search);
         }
         ctx.message.close();
-        ctx.port.close();
     });
     summarizeRun(ctx, QStringLiteral("Flash Info"), false, ticked);
 }
