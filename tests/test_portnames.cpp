@@ -61,7 +61,7 @@ private slots:
                      qPrintable(text + ": " + origin));
         }
         // The file dialogs take their patterns from the parentheses.
-        QCOMPARE(qtFileFilter("Hexadecimal Files (*.hex)|*.hex|All|*"), QString("Hexadecimal Files (*.hex);;All (*)"));
+        QCOMPARE(qtFileFilter("Hexadecimal Files (*.hex)|*.hex|Logs|*.txt; ;*.log"), QString("Hexadecimal Files (*.hex);;Logs (*.txt *.log)"));
         QCOMPARE(presentDevicesText({}), QString("The system lists no serial device now: plug in the adapter, then open the Com Port list again."));
     }
 

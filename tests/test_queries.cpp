@@ -134,6 +134,7 @@ private slots:
         QVERIFY(b.m().V19200.ticked() && b.m().V4800.ticked());
         QVERIFY(!b.m().V9600.ticked() && !b.m().V38400.ticked());
         QVERIFY(!b.port.isOpen() && !ctx.message.exists());
+        QVERIFY(b.runLines.value(b.labels.indexOf("Controller 31 : Checking Flash  (Speed : 4800 Bds) ...")).startsWith("Controller 3 of 3 \u00B7 "));
         // Controller 31: 0x04 then "@" at 19200, then 0x04 at 4800.
         const auto sent = sentWithSpeed(b);
         QCOMPARE(sent.last(), qMakePair(4800, kCheck31));
