@@ -329,6 +329,7 @@ private slots:
         QVERIFY(!b.log().contains("Answer : Failure 3*E1"));
         QCOMPARE(b.line->snapshot().controller(1)->mode, sim::Mode::Firmware);
         QCOMPARE(b.ctx().info.ckSum(1).text, fileChecksum);
+        QVERIFY(b.ctx().info.summaryAllWell());
     }
 
     // Fast answers change when a wait ends, never what is sent, logged or shown.

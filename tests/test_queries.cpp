@@ -129,7 +129,7 @@ private slots:
         QVERIFY(!ctx.info.ver(31).marked());
         // The silent one keeps the failure words in red bold.
         QCOMPARE(ctx.info.ver(6).text + ctx.info.ckSum(6).text, QString("NoAnswer"));
-        QVERIFY(ctx.info.ver(6).foreground == kRed && ctx.info.ver(6).bold);
+        QVERIFY(ctx.info.ver(6).foreground == kRed && ctx.info.ver(6).bold && !ctx.info.summaryAllWell());
         QCOMPARE(b.m().Vitesse.text(), QString("4800"));
         QVERIFY(b.m().V19200.ticked() && b.m().V4800.ticked());
         QVERIFY(!b.m().V9600.ticked() && !b.m().V38400.ticked());
