@@ -39,6 +39,7 @@ private slots:
         QTest::newRow("long line of digits") << ":FF" + QByteArray(100000, '7') << "DE968A" << "||0||";
         // The configuration record at 2020: D0 speed code and Prot 4+ bit, D2 protocol byte, D3 type.
         QTest::newRow("9600 fixed, QRVB") << config("18004002") + end << "DF1A60" << "Baud Rate Fix 9600|9600|1|40|QRVB";
+        QTest::newRow("no record checksum after D3") << ":0420200018004002\r\n" + end << "DF1A60" << "Baud Rate Fix 9600|9600|1|40|QRVB";
         QTest::newRow("programmable, ZEP") << config("70004003") + end << "DF1AB9" << "Baud Rate Programmable||0|40|ZEP";
         QTest::newRow("38400, KB700") << config("38000404") + end << "DF1A46" << "Baud Rate Fix 38400|38400|1|04|KB700";
         QTest::newRow("115200, QRVD1") << config("50003F05") + end << "DF1A9A" << "Baud Rate Fix 115200|115200|0|3F|QRVD1";
