@@ -244,6 +244,57 @@ private slots:
         QVERIFY(!b.port.isOpen() && !b.ctx().message.exists());
     }
 
+    // Controllers 1 to 3 ticked, 2 cannot be erased: 1 and 3 are still programmed, never left erased;
+    // 2 is sent nothing but erase frames and marked with what happened.
+    void aControllerThatCannotBeErasedLeavesNoOtherErased_data()
+    {
+        QTest::addColumn<bool>("refuses");
+        QTest::newRow("absent") << false;
+        QTest::newRow("refusing every erase") << true;
+    }
+    void aControllerThatCannotBeErasedLeavesNoOtherErased()
+    {
+        QFETCH(bool, refuses);
+        sim::ControllerConfig two = controller(2);
+        two.faults.refuseErase = 1000;
+        LineBench b(refuses ? lineOf({controller(1), two, controller(3)}) : lineOf({controller(1), controller(3)}));
+        b.useImage(image());
+        b.select({1, 2, 3});
+        b.session->run(Session::Operation::DownloadParallel);
+        for (int n : {1, 3}) {
+            QVERIFY(holdsImage(b, n));
+            QCOMPARE(boxes(b, n), kOkBoxes);
+        }
+        QCOMPARE(boxes(b, 2), QString(refuses ? "Erasing Failure" : "No Answer") + " ff0000/-/1 ff0000/-/1");
+        for (const QByteArray &f : b.framesSent())
+            QVERIFY(f.size() < 4 || f[1] != 2 || f[3] == 't');
+        QCOMPARE(b.ctx().info.summary(), QString("Download (Parallel): 2 of 3 controllers programmed and verified; %1: 2.")
+                                             .arg(refuses ? "refused erase" : "not found"));
+    }
+
+    // The boot program refused the image three times, then starts it anyway: whatever the check answers,
+    // the controller is not called programmed.
+    void aRefusedImageIsAFailedProgramming_data()
+    {
+        QTest::addColumn<Session::Operation>("op");
+        QTest::newRow("serial") << Session::Operation::DownloadSerial;
+        QTest::newRow("parallel") << Session::Operation::DownloadParallel;
+    }
+    void aRefusedImageIsAFailedProgramming()
+    {
+        QFETCH(Session::Operation, op);
+        sim::ControllerConfig c = controller(1);
+        c.faults.refuseChecksum = 3;
+        c.faults.runsRefusedImage = true;
+        LineBench b(lineOf({c}));
+        b.useImage(image());
+        b.select({1});
+        b.session->run(op);
+        QCOMPARE(boxes(b, 1), QString("Programmation ERROR ff0000/-/1 ffffff/-/1"));
+        QVERIFY(b.labels.contains("Controller 1 : Programming failure   (Speed : 9600 Bds) "));
+        QVERIFY(b.ctx().info.summary().endsWith("0 of 1 controller programmed and verified; erased, not programmed: 1."));
+    }
+
     void parallelWaitingDelayBetweenBroadcasts()
     {
         LineBench b(lineOf({controller(1)}));

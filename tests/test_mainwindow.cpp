@@ -265,19 +265,19 @@ private slots:
 
     void summaryLine_data()
     {
-        // Per ticked controller its Ver and CkSum texts, then "red" (a failure) or "mismatch"; empty: not reached.
+        // Per ticked controller its outcome: "ok", "mismatch", "erased", "" (not reached) or what failed.
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<QString>("ending"); // "", "cancel" or a fault
         QTest::addColumn<QString>("summary");
-        const QString ok = "01/02/03 1C7F";
-        QTest::newRow("failures by what the rows say")
-            << "Download (Parallel)" << QStringList{ok, "No Answer red", "Programmation ERROR red", "No Answer red", "Erasing Failure red"}
-            << "" << "Download (Parallel): 1 of 5 controllers programmed and verified; Erasing Failure: 4; No Answer: 1, 3; "
-                     "Programmation ERROR: 2.";
-        QTest::newRow("cancelled before the last") << "Download (Serial)" << QStringList{ok, ok, ""} << "cancel"
-            << "Download (Serial): 2 of 3 controllers programmed and verified; not reached: 2 (stopped by Cancel).";
-        QTest::newRow("query with a differing checksum") << "Flash Info" << QStringList{ok, "01/02/03 0000 mismatch"} << ""
+        QTest::newRow("failures by what failed")
+            << "Download (Parallel)" << QStringList{"ok", "No Answer", "Programmation ERROR", "No Answer", "refused erase"}
+            << "" << "Download (Parallel): 1 of 5 controllers programmed and verified; No Answer: 1, 3; "
+                     "Programmation ERROR: 2; refused erase: 4.";
+        QTest::newRow("cancelled: erased is not 'not reached'") << "Download (Serial)" << QStringList{"ok", "erased", ""} << "cancel"
+            << "Download (Serial): 1 of 3 controllers programmed and verified; erased, not programmed: 1; not reached: 2 "
+               "(stopped by Cancel).";
+        QTest::newRow("query with a differing checksum") << "Flash Info" << QStringList{"ok", "mismatch"} << ""
                                                          << "Flash Info: 2 of 2 controllers answered; checksum differs from the file: 1.";
         QTest::newRow("port fault") << "Boot Info" << QStringList{""} << "Error # 8002"
                                     << "Boot Info: 0 of 1 controller answered; not reached: 0 (ended by Error # 8002).";
@@ -288,17 +288,17 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(QStringList, rows);
         QFETCH(QString, ending);
-        InfoState info;
+        Outcomes outcomes{};
         QList<int> ticked;
         for (int i = 0; i < rows.size(); ++i) {
-            const QStringList w = rows[i].split(' ', Qt::SkipEmptyParts);
-            const bool red = w.value(2) == "red", mismatch = w.value(2) == "mismatch";
-            info.Ver(i) = ResultBox{w.value(0), red ? kRed : kBlack, kDefaultBackground, red};
-            info.CkSum(i) = ResultBox{w.value(1), red ? kRed : mismatch ? kWhite : kBlack, mismatch ? int(kRed) : kDefaultBackground, red};
+            const QHash<QString, Outcome> named{{"ok", Outcome::Ok}, {"mismatch", Outcome::Mismatch},
+                                                {"erased", Outcome::ErasedNotProgrammed}, {"", Outcome::NotReached}};
+            outcomes[i].outcome = named.value(rows[i], Outcome::Failed);
+            outcomes[i].failure = named.contains(rows[i]) ? QString() : rows[i];
             ticked << i;
         }
         const bool cancelled = ending == "cancel";
-        QTEST(resultSummary(operation, operation.startsWith("Download"), ticked, info, cancelled, cancelled ? QString() : ending), "summary");
+        QTEST(resultSummary(operation, operation.startsWith("Download"), ticked, outcomes, cancelled, cancelled ? QString() : ending), "summary");
     }
 };
 

@@ -111,6 +111,41 @@ private slots:
         QCOMPARE(b.m().ProtocolChar, same ? QByteArray("@") : QByteArray(1, protocol == "3" ? 0x04 : '@'));
     }
 
+    // Controller 1 answers after the time-out; controller 2 is absent. Its late answers reach the line while
+    // controller 2 is asked: they are logged as stray, and controller 2 is not given controller 1's figures.
+    void aLateAnswerIsNotTheNextControllers_data()
+    {
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<QString>("timeOut");
+        QTest::addColumn<int>("lateMs");
+        QTest::newRow("written timing, 0.9 s late") << false << "300" << 900;
+        QTest::newRow("fast answers, 0.42 s late") << true << "150" << 420;
+    }
+    void aLateAnswerIsNotTheNextControllers()
+    {
+        QFETCH(bool, fast);
+        QFETCH(QString, timeOut);
+        QFETCH(int, lateMs);
+        sim::ControllerConfig late = controller(1);
+        late.answerDelayMs = lateMs;
+        LineBench b(lineOf({late}));
+        b.ctx().timings.settleDelay = 0.5;
+        b.m().FastAnswers.setValue(fast);
+        b.m().Text1.setText(timeOut);
+        b.select({1, 2});
+        b.session->run(Session::Operation::FlashInfo);
+        const Context &ctx = b.ctx();
+        QCOMPARE(ctx.info.ver(1).text, QString("01/00/00"));
+        QCOMPARE(ctx.info.ver(2).text + ctx.info.ckSum(2).text, QString("NoAnswer"));
+        QCOMPARE(ctx.outcomes[2].outcome, Outcome::Failed);
+        QVERIFY(ctx.outcomes[2].version.isEmpty() && ctx.outcomes[1].outcome == Outcome::Ok);
+        const QStringList log = b.log();
+        QVERIFY2(std::any_of(log.begin(), log.end(), [](const QString &l) {
+                     return l.startsWith("Stray bytes : 0401") && l.endsWith("(not controller 2's answer)");
+                 }), qPrintable(log.join('\n')));
+        QCOMPARE(ctx.info.summary(), QString("Flash Info: 1 of 2 controllers answered; No Answer: 2."));
+    }
+
     void flashInfoSearchesTheSpeed()
     {
         // Controller 6 never answers: tried at 38400, 4800, 9600 and 19200, it

@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "app/mainstate.h"
 #include "app/messagestate.h"
+#include "app/outcome.h"
 #include "app/usersettings.h"
 #include "platform/portinfo.h"
 
@@ -57,6 +58,8 @@ public:
     QString lastFaultText;
     // The check before the operation refused it: nothing went on the line.
     bool lastRefused = false;
+    // What the last query or download came to, controller by controller.
+    Outcomes outcomes{};
     // The controllers that accepted the last switch command (it shows no table).
     std::array<bool, MainState::kControllers> switchAccepted{};
 

@@ -3,18 +3,10 @@
 #include "app/context.h"
 
 #include <QMap>
-#include <QRegularExpression>
 
 namespace vantorel {
 
 namespace {
-// A version as the result table shows an answer: "12/05/03".
-bool looksLikeAnswer(const QString &ver)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9A-F]{2}/[0-9A-F]{2}/[0-9A-F]{2}$"));
-    return pattern.match(ver).hasMatch();
-}
-
 QString numbers(const QList<int> &list)
 {
     QStringList texts;
@@ -24,35 +16,24 @@ QString numbers(const QList<int> &list)
 }
 } // namespace
 
-RowOutcome rowOutcome(const InfoState &info, int controller)
-{
-    const ResultBox &ver = info.ver(controller);
-    const ResultBox &ck = info.ckSum(controller);
-    const bool failureMark = (ver.marked() || ck.marked()) && ver.foreground == kRed;
-    if (!failureMark && looksLikeAnswer(ver.text))
-        return ver.marked() || ck.marked() ? RowOutcome::Differs : RowOutcome::Ok;
-    if (!failureMark && ver.text.isEmpty() && ck.text.isEmpty())
-        return RowOutcome::NotReached;
-    return RowOutcome::Failed;
-}
-
-QString resultSummary(const QString &operation, bool download, const QList<int> &ticked, const InfoState &info,
+QString resultSummary(const QString &operation, bool download, const QList<int> &ticked, const Outcomes &outcomes,
                       bool cancelled, const QString &fault)
 {
     if (ticked.isEmpty())
         return operation + QStringLiteral(": no controller was ticked.");
     int good = 0;
     QList<int> differs;
+    QList<int> erasedLeft;
     QList<int> notReached;
-    QMap<QString, QList<int>> failures; // by what the row says
+    QMap<QString, QList<int>> failures; // by what failed
     for (const int i : ticked) {
-        switch (info.exists() ? rowOutcome(info, i) : RowOutcome::NotReached) {
-        case RowOutcome::Ok: ++good; break;
-        case RowOutcome::Differs: differs << i; break;
-        case RowOutcome::NotReached: notReached << i; break;
-        case RowOutcome::Failed:
-            failures[(info.ver(i).text + QLatin1Char(' ') + info.ckSum(i).text).trimmed()] << i;
-            break;
+        const ControllerOutcome &o = outcomes[i];
+        switch (o.outcome) {
+        case Outcome::Ok: ++good; break;
+        case Outcome::Mismatch: differs << i; break;
+        case Outcome::NotReached: notReached << i; break;
+        case Outcome::ErasedNotProgrammed: erasedLeft << i; break;
+        case Outcome::Failed: failures[o.failure] << i; break;
         }
     }
     QString line = operation + QStringLiteral(": %1 of %2 controller%3 ")
@@ -61,6 +42,9 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
                                    .arg(ticked.size() == 1 ? QString() : QStringLiteral("s"))
         + (download ? QStringLiteral("programmed and verified") : QStringLiteral("answered"));
     QStringList details;
+    // First: these hold no firmware now and need another download.
+    if (!erasedLeft.isEmpty())
+        details << QStringLiteral("erased, not programmed: ") + numbers(erasedLeft);
     if (!differs.isEmpty())
         details << QStringLiteral("checksum differs from the file: ") + numbers(differs);
     for (auto it = failures.cbegin(); it != failures.cend(); ++it)
@@ -83,8 +67,8 @@ void summarizeRun(Context &ctx, const QString &operation, bool download, const Q
     const QString fault = ctx.lastFaultNumber ? QStringLiteral("Error # ") + QString::number(*ctx.lastFaultNumber) : QString();
     bool allWell = fault.isEmpty() && !ctx.StopRequested && !ticked.isEmpty();
     for (const int i : ticked)
-        allWell = allWell && rowOutcome(ctx.info, i) == RowOutcome::Ok;
-    ctx.info.setSummary(resultSummary(operation, download, ticked, ctx.info, ctx.StopRequested, fault), allWell);
+        allWell = allWell && ctx.outcomes[i].outcome == Outcome::Ok;
+    ctx.info.setSummary(resultSummary(operation, download, ticked, ctx.outcomes, ctx.StopRequested, fault), allWell);
 }
 
 } // namespace vantorel

@@ -346,11 +346,7 @@ int main(int argc, char *argv[])
         };
         ctx.message.Label1.onChange([&progress] { progress.update(); });
         ctx.message.onUpdate([&progress] { progress.update(); });
-        RunWatch watch(ctx);
-        ctx.log.onLine = [&watch, &timedLog](const QString &line) {
-            watch.logLine(line);
-            timedLog.write(line);
-        };
+        ctx.log.onLine = [&timedLog](const QString &line) { timedLog.write(line); };
 
         session.startUp(appDir);
         if (!p.isSet(save))
@@ -413,7 +409,7 @@ int main(int argc, char *argv[])
         session.run(operations.value(command));
         progress.end();
 
-        RunReport report = makeReport(ctx, watch, command, listed, started);
+        RunReport report = makeReport(ctx, command, listed, started);
         // A run refused before anything was sent did nothing to any controller: no record of it.
         if (p.isSet(results) && !ctx.lastRefused && !records.append(csvHeader(), report.csvRows(), problem)) {
             progress.note(QStringLiteral("vantorel-cli: ") + problem);

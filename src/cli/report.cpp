@@ -1,27 +1,17 @@
 #include "cli/report.h"
 
-#include "app/resultsummary.h"
-
 #include "app/context.h"
 #include "link/exchange.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
 
 #include <QJsonArray>
-#include <QRegularExpression>
 
 #include <algorithm>
 
 namespace vantorel {
 
 namespace {
-// A version as the result table shows an answer: "12/05/03".
-bool looksLikeAnswer(const QString &ver)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9A-F]{2}/[0-9A-F]{2}/[0-9A-F]{2}$"));
-    return pattern.match(ver).hasMatch();
-}
-
 bool isPortFault(int number)
 {
     for (const FaultCode c : {FaultCode::PortOpen, FaultCode::PortLost, FaultCode::PortSettings, FaultCode::PortWrite}) {
@@ -83,36 +73,6 @@ Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool al
     return {};
 }
 
-RunWatch::RunWatch(Context &ctx) : ctx_(ctx)
-{
-    ctx.info.onUpdate([this] { tableChanged(); });
-}
-
-void RunWatch::logLine(const QString &line)
-{
-    // Every operation walks the controllers with ControllerIndex; outside that
-    // walk (the broadcast's checksums) the later check gives the speed.
-    const int i = ctx_.main.ControllerIndex;
-    if (line != ComResultText(ComOk) || i < 0 || i >= 32)
-        return;
-    try {
-        speed_[i] = parseLineSettings(ctx_.port.settings()).baud;
-    } catch (const Fault &) {
-        // Settings the port took cannot be unreadable; nothing to record if they are.
-    }
-}
-
-void RunWatch::tableChanged()
-{
-    for (int i = 0; i < 32; ++i) {
-        const QString ver = ctx_.info.ver(i).text;
-        if (looksLikeAnswer(ver)) {
-            ver_[i] = ver;
-            cksum_[i] = ctx_.info.ckSum(i).text;
-        }
-    }
-}
-
 int RunReport::okCount() const
 {
     return int(std::count_if(controllers.begin(), controllers.end(),
@@ -121,8 +81,7 @@ int RunReport::okCount() const
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
-RunReport makeReport(const Context &ctx, const RunWatch &watch, const QString &operation, const QList<int> &listed,
-                     const QDateTime &started)
+RunReport makeReport(const Context &ctx, const QString &operation, const QList<int> &listed, const QDateTime &started)
 {
     const MainState &m = ctx.main;
     RunReport r;
@@ -145,20 +104,22 @@ RunReport makeReport(const Context &ctx, const RunWatch &watch, const QString &o
             c.shownCksum = ck.text;
             c.marked = ver.marked() || ck.marked();
         }
-        c.ver = watch.ver(id);
-        c.cksum = watch.cksum(id);
-        c.speed = watch.speed(id);
+        const ControllerOutcome &o = ctx.outcomes[id];
+        c.ver = o.version;
+        c.cksum = o.checksum;
+        c.speed = o.speed;
+        c.failure = o.failure;
+        c.erased = o.erased;
+        Outcome outcome = o.outcome;
         if (operation == QLatin1String("auto")) {
-            c.result = m.C[id].ticked() ? QStringLiteral("ok") : QStringLiteral("failed");
+            outcome = m.C[id].ticked() ? Outcome::Ok : Outcome::Failed;
         } else if (operation == QLatin1String("to-p4") || operation == QLatin1String("to-p3")) {
-            c.result = ctx.switchAccepted[id] ? QStringLiteral("ok") : QStringLiteral("failed");
-        } else {
-            // The result window's own judgement of the row, as its summary line gives it.
-            const RowOutcome outcome = ctx.info.exists() ? rowOutcome(ctx.info, id) : RowOutcome::NotReached;
-            c.result = outcome == RowOutcome::Ok         ? QStringLiteral("ok")
-                : outcome == RowOutcome::Differs         ? QStringLiteral("mismatch")
-                                                         : QStringLiteral("failed");
+            outcome = ctx.switchAccepted[id] ? Outcome::Ok : Outcome::Failed;
         }
+        c.outcome = outcomeName(outcome);
+        c.result = outcome == Outcome::Ok         ? QStringLiteral("ok")
+                 : outcome == Outcome::Mismatch   ? QStringLiteral("mismatch")
+                                                  : QStringLiteral("failed");
         r.controllers << c;
     }
     r.errorNumber = ctx.lastFaultNumber;
@@ -182,7 +143,10 @@ QJsonObject RunReport::toJson() const
                                 {QStringLiteral("display"), QJsonArray{c.shownVer, c.shownCksum}},
                                 {QStringLiteral("marked"), c.marked},
                                 {QStringLiteral("speed"), numberOrNull(c.speed)},
-                                {QStringLiteral("result"), c.result}});
+                                {QStringLiteral("result"), c.result},
+                                {QStringLiteral("outcome"), c.outcome},
+                                {QStringLiteral("failure"), c.failure},
+                                {QStringLiteral("erased"), c.erased}});
     }
     const qsizetype ok = okCount();
     return QJsonObject{{QStringLiteral("program_version"), programVersion()},

@@ -28,28 +28,6 @@ struct Verdict {
 // controller passed.
 Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool allOk);
 
-// What the line told about each controller while the operation ran, which
-// the result table no longer shows at its end: the speed of the last
-// accepted answer, and the version and checksum answered before a verdict
-// ("Programmation ERROR") or a later failure replaced them.
-class RunWatch {
-public:
-    explicit RunWatch(Context &ctx);
-    // Every line the operation writes to the traffic log.
-    void logLine(const QString &line);
-
-    std::optional<int> speed(int id) const { return speed_[id]; }
-    QString ver(int id) const { return ver_[id]; }
-    QString cksum(int id) const { return cksum_[id]; }
-
-private:
-    void tableChanged();
-    Context &ctx_;
-    std::array<std::optional<int>, 32> speed_{};
-    std::array<QString, 32> ver_;
-    std::array<QString, 32> cksum_;
-};
-
 // What one controller's row says after an operation.
 struct ControllerReport {
     int id = 0;
@@ -59,7 +37,10 @@ struct ControllerReport {
     QString shownCksum;
     bool marked = false;
     std::optional<int> speed; // of its last accepted answer
-    QString result; // "ok", "mismatch" or "failed"
+    QString result;  // "ok", "mismatch" or "failed"
+    QString outcome; // the result told apart: outcomeName()
+    QString failure; // what failed; empty when nothing did
+    bool erased = false; // this run erased it
 };
 
 struct RunReport {
@@ -91,9 +72,8 @@ QByteArray csvHeader();
 // The JSON of a run refused before the tool started up (bad usage or file).
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
-// Reads the result table for the controllers listed (ticked at the start)
-// and judges the run.
-RunReport makeReport(const Context &ctx, const RunWatch &watch, const QString &operation, const QList<int> &listed,
-                     const QDateTime &started);
+// Reads the outcomes of the controllers listed (ticked at the start) and
+// judges the run.
+RunReport makeReport(const Context &ctx, const QString &operation, const QList<int> &listed, const QDateTime &started);
 
 } // namespace vantorel

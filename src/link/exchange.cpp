@@ -66,6 +66,26 @@ bool answerComplete(const QByteArray &received, const QByteArray &frame, AnswerF
         && a.back() == '\x04';
 }
 
+StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl, AnswerFlags flags)
+{
+    StraySplit split{{}, bytes};
+    if (frame.size() < 2 || quint8(frame[1]) != ctrl)
+        return split;
+    QByteArray &rest = split.rest;
+    // A whole answer, sound by its own check code, that names another
+    // controller; anything else is judged as it is (a damaged answer of ours
+    // stays a failed check).
+    while (rest.size() >= 7 && quint8(rest[1]) != ctrl) {
+        const QByteArray whole = rest.left(quint8(rest[2]) + 6);
+        if (whole.size() < quint8(rest[2]) + 6 || whole.back() != '\x04'
+            || judgeAnswer(whole, QByteArray(), flags).verdict != AnswerVerdict::Accepted)
+            break;
+        split.stray += whole;
+        rest.remove(0, whole.size());
+    }
+    return split;
+}
+
 namespace {
 
 // How long the first-byte wait sleeps on the port between looks for Cancel.
@@ -100,9 +120,34 @@ QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flag
     return received + ctx.port.readAllWaiting();
 }
 
+void logStray(Context &ctx, const QByteArray &bytes, const QString &why)
+{
+    ctx.log.write(QStringLiteral("Stray bytes : ") + StrToHex(bytes) + QStringLiteral(" (") + why + QLatin1Char(')'));
+}
+
+// Whatever waits before a try is sent is no answer to it: a late answer to
+// an earlier frame, or noise.
+void dropLeftovers(Context &ctx)
+{
+    const QByteArray left = ctx.port.readAllWaiting();
+    if (!left.isEmpty())
+        logStray(ctx, left, QStringLiteral("waiting before the frame was sent"));
+}
+
+void noteSpeed(Context &ctx, int ctrl)
+{
+    if (ctrl < 0 || ctrl >= int(ctx.outcomes.size()))
+        return;
+    try {
+        ctx.outcomes[ctrl].speed = parseLineSettings(ctx.port.settings()).baud;
+    } catch (const Fault &) {
+        // Settings the port took are readable; nothing to note if not.
+    }
+}
+
 } // namespace
 
-int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &answer, bool accept682F)
+int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer, bool accept682F)
 {
     answer.clear();
     const double timeOut = timeOutSeconds(ctx.main.Text1.text());
@@ -112,11 +157,13 @@ int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &an
     int result = ComOk;
 
     for (;;) {
+        dropLeftovers(ctx);
         ctx.port.write(frame);
         QByteArray received;
+        bool strayMet = false;
+        double t0 = ctx.clock.seconds();
         for (;;) {
             // Wait for the first byte, seeing Cancel meanwhile.
-            const double t0 = ctx.clock.seconds();
             for (;;) {
                 ctx.desk.processEvents();
                 if (ctx.StopRequested)
@@ -127,17 +174,29 @@ int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &an
                 // Not past the time-out by more than a moment: a silent try costs just that.
                 ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil((timeOut - waited) * 1000)), 1, kLookMs));
             }
-            // Fast answers: silence has nothing to let settle.
-            if (fast && ctx.port.bytesWaiting() == 0) {
+            // Fast answers: silence has nothing to let settle. After a stray
+            // answer the settle wait is over already.
+            if ((fast || strayMet) && ctx.port.bytesWaiting() == 0) {
                 received.clear(); // an echo that came alone before is no answer either
                 break;
             }
             ctx.desk.processEvents();
             received = settle(ctx, frame, flags, fast);
             // Our own frame read back alone: the answer may still come.
-            if (received == frame && ctx.clock.seconds() - t0 < timeOut)
+            if (received == frame && ctx.clock.seconds() - t0 < timeOut) {
+                t0 = ctx.clock.seconds();
                 continue;
-            break;
+            }
+            const StraySplit split =
+                splitStray(received.startsWith(frame) ? received.mid(frame.size()) : received, frame, ctrl, flags);
+            if (split.stray.isEmpty())
+                break;
+            logStray(ctx, split.stray, QStringLiteral("not controller ") + QString::number(ctrl) + QStringLiteral("'s answer"));
+            received = split.rest;
+            strayMet = true;
+            // Its own answer may still come within the time-out.
+            if (!received.isEmpty() || ctx.clock.seconds() - t0 >= timeOut)
+                break;
         }
 
         const AnswerJudgement judged = judgeAnswer(received, frame, flags);
@@ -146,6 +205,7 @@ int SendReceive(Context &ctx, int /*ctrl*/, const QByteArray &frame, QString &an
         if (judged.verdict == AnswerVerdict::Accepted || judged.verdict == AnswerVerdict::Accepted682F) {
             if (judged.verdict == AnswerVerdict::Accepted)
                 answer = StrToHex(judged.answer);
+            noteSpeed(ctx, ctrl);
             result = ComOk;
             break;
         }

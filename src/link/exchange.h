@@ -17,9 +17,12 @@ enum ComResult : int {
 
 // Sends a finished frame, waits for the answer, strips the echo, checks the
 // check code and tries up to three times. On ComOk 'answer' holds the answer
-// as hex text (empty for an accepted 68 2F). Throws Fault when the time-out
-// text is not a number or the line is lost.
+// as hex text (empty for an accepted 68 2F). An answer that names another
+// controller than ctrl is logged as stray and not taken; so are bytes left
+// waiting before a try is sent. Throws Fault when the time-out text is not a
+// number or the line is lost.
 int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer, bool accept682F);
+
 
 // What the received bytes of one try say, judged without the line: the
 // answer check of SendReceive and the completion rule of fast answers.
@@ -46,6 +49,16 @@ AnswerJudgement judgeAnswer(const QByteArray &received, const QByteArray &frame,
 // accepts, so that nothing more needs to be waited for: its count byte (the
 // third) plus six bytes, ending in 0x04; or exactly 68 2F where accepted.
 bool answerComplete(const QByteArray &received, const QByteArray &frame, AnswerFlags flags);
+
+// Received bytes (the echo already removed) split into the whole, sound
+// answers of other controllers at their front and what is left. Only a frame
+// that names ctrl in its second byte is answered in kind: broadcasts and
+// protocol-3 texts have every byte they receive judged as before.
+struct StraySplit {
+    QByteArray stray;
+    QByteArray rest;
+};
+StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl, AnswerFlags flags);
 
 QString ComResultText(int code);
 

@@ -3,6 +3,7 @@
 #include "link/checkcode.h"
 
 #include <QByteArray>
+#include <QString>
 
 namespace vantorel {
 
@@ -29,5 +30,14 @@ QByteArray fullChecksumFrame(int ctrl, const QByteArray &checksum3);
 QByteArray switchToP4Command(int ctrl);
 // The return to protocol 3: "@", controller, 0x37 (no count byte).
 QByteArray returnToP3Frame(int ctrl, CheckKind kind);
+
+// The whole answer to a flash check or a boot query (13 bytes as hex text)
+// carries a version, shown as "01/05/07", and a four-digit checksum.
+inline constexpr int kVersionAnswerDigits = 26;
+inline QString answerVersion(const QString &answerHex)
+{
+    return answerHex.mid(10, 2) + QLatin1Char('/') + answerHex.mid(12, 2) + QLatin1Char('/') + answerHex.mid(14, 2);
+}
+inline QString answerChecksum(const QString &answerHex) { return answerHex.mid(16, 4); }
 
 } // namespace vantorel

@@ -3,6 +3,8 @@
 #include "app/context.h"
 #include "link/waits.h"
 
+#include <optional>
+
 namespace vantorel {
 
 void ShowProgress(Context &ctx, const QString &message, bool shortForm)
@@ -35,27 +37,51 @@ void paint(ResultBox &box, unsigned colour, bool bold)
 }
 } // namespace
 
-void ShowCtrlStatus(Context &ctx, int n, int code)
+namespace {
+struct StatusText {
+    QString message, ver, ckSum;
+};
+
+// What a failure code shows; empty for 0, null for a code that shows nothing.
+std::optional<StatusText> statusText(int code)
 {
-    QString message;
-    QString ver;
-    QString ckSum;
     switch (code) {
-    case 0: break;
-    case 1: message = QStringLiteral(" : No Answer"); ver = QStringLiteral("No"); ckSum = QStringLiteral("Answer"); break;
-    case 2: message = QStringLiteral(" : Communication Error"); ver = QStringLiteral("Communication"); ckSum = QStringLiteral("ERROR"); break;
-    case 3: message = QStringLiteral(" : Communication Failure"); ver = QStringLiteral("communication"); ckSum = QStringLiteral("Failure"); break;
-    case 4: message = QStringLiteral(" : Erasing Failure"); ver = QStringLiteral("Erasing"); ckSum = QStringLiteral("Failure"); break;
-    default: return;
+    case 0: return StatusText{};
+    case 1: return StatusText{QStringLiteral(" : No Answer"), QStringLiteral("No"), QStringLiteral("Answer")};
+    case 2: return StatusText{QStringLiteral(" : Communication Error"), QStringLiteral("Communication"), QStringLiteral("ERROR")};
+    case 3: return StatusText{QStringLiteral(" : Communication Failure"), QStringLiteral("communication"), QStringLiteral("Failure")};
+    case 4: return StatusText{QStringLiteral(" : Erasing Failure"), QStringLiteral("Erasing"), QStringLiteral("Failure")};
+    default: return std::nullopt;
     }
-    if (code != 0)
-        ShowFailure(ctx, QStringLiteral("Controller ") + QString::number(n) + message);
+}
+
+void mark(Context &ctx, int n, int code, const StatusText &t)
+{
     const bool failed = code != 0;
     paint(ctx.info.Ver(n), failed ? kRed : kBlack, failed);
     paint(ctx.info.CkSum(n), failed ? kRed : kBlack, failed);
-    ctx.info.Ver(n).text = ver;
-    ctx.info.CkSum(n).text = ckSum;
+    ctx.info.Ver(n).text = t.ver;
+    ctx.info.CkSum(n).text = t.ckSum;
     ctx.info.changed();
+    if (failed)
+        ctx.outcomes[n].fail(t.ver + QLatin1Char(' ') + t.ckSum);
+}
+} // namespace
+
+void ShowCtrlStatus(Context &ctx, int n, int code)
+{
+    const std::optional<StatusText> t = statusText(code);
+    if (!t)
+        return;
+    if (code != 0)
+        ShowFailure(ctx, QStringLiteral("Controller ") + QString::number(n) + t->message);
+    mark(ctx, n, code, *t);
+}
+
+void MarkCtrlStatus(Context &ctx, int n, int code)
+{
+    if (const std::optional<StatusText> t = statusText(code))
+        mark(ctx, n, code, *t);
 }
 
 void ResetCtrlStatus(Context &ctx, int n)

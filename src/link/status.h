@@ -13,6 +13,8 @@ void ShowFailure(Context &ctx, const QString &message);
 // Marks controller n's result boxes with a result code (0 clears them; 1..4
 // mark them in red bold and show the failure; other codes do nothing).
 void ShowCtrlStatus(Context &ctx, int n, int code);
+// The same marks without the failure message.
+void MarkCtrlStatus(Context &ctx, int n, int code);
 // Back to normal letters; the texts stay.
 void ResetCtrlStatus(Context &ctx, int n);
 

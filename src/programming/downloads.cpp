@@ -37,7 +37,7 @@ DownloadImage prepare(Context &ctx, bool parallel)
     return image;
 }
 
-bool eraseAttempt(Context &ctx, int i, bool crcOnly = false)
+EraseResult eraseAttempt(Context &ctx, int i, bool crcOnly = false)
 {
     ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Erasing "), false);
     ctx.desk.processEvents();
@@ -48,7 +48,7 @@ bool eraseAttempt(Context &ctx, int i, bool crcOnly = false)
 // A controller erased by an earlier run that did not finish (its
 // acknowledgement lost, or the run cancelled) waits in its boot program at
 // the Boot.ini speed, which knows only the CRC: one more try there finds it.
-bool eraseInBootProgram(Context &ctx, int i)
+EraseResult eraseInBootProgram(Context &ctx, int i)
 {
     MainState &m = ctx.main;
     const QString bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
@@ -57,25 +57,41 @@ bool eraseInBootProgram(Context &ctx, int i)
         && QStringList({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")})
                .contains(bootSpeed);
     if (ctx.StopRequested || alreadyAsked)
-        return false;
+        return EraseResult::NotErased;
     const QString speed = m.Vitesse.text();
     m.Vitesse.setText(bootSpeed); // the speed its reports show
     ResetCtrlStatus(ctx, i);
     ctx.port.setSettings(m.BootSettings);
-    const bool erased = eraseAttempt(ctx, i, true);
+    const EraseResult erased = eraseAttempt(ctx, i, true);
     m.Vitesse.setText(speed);
     return erased;
 }
 
-// The erase attempts of one controller at the speeds of the search.
+// The erase attempts of one controller at the speeds of the search. One that
+// cannot be erased is marked with what happened: a controller that refused
+// is not shown as one that never answered.
 SearchResult erase(Context &ctx, int i)
 {
+    bool refused = false;
     SpeedSearch search;
-    search.attempt = [&ctx, i] { return eraseAttempt(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
+    search.attempt = [&ctx, &refused, i] {
+        const EraseResult r = eraseAttempt(ctx, i);
+        refused = refused || r == EraseResult::Refused;
+        return r == EraseResult::Erased ? Attempt::Succeeded : Attempt::NextSpeed;
+    };
     search.beforeNextSpeed = [&ctx, i] { ResetCtrlStatus(ctx, i); };
     const SearchResult result = searchSpeeds(ctx, i, search);
-    if (result == SearchResult::NotFound && eraseInBootProgram(ctx, i))
+    if (result != SearchResult::NotFound)
+        return result;
+    const EraseResult last = eraseInBootProgram(ctx, i);
+    if (last == EraseResult::Erased)
         return SearchResult::Found;
+    if (refused || last == EraseResult::Refused) {
+        MarkCtrlStatus(ctx, i, 4);
+        ctx.outcomes[i].fail(QStringLiteral("refused erase"));
+    } else {
+        ctx.outcomes[i].fail(QStringLiteral("not found"));
+    }
     return result;
 }
 
@@ -112,14 +128,18 @@ bool check(Context &ctx, int i, bool parallel)
     return searchSpeeds(ctx, i, search) == SearchResult::Found;
 }
 
+// A controller is programmed when it accepted the image and answers with the
+// file's checksum; whatever a check answers after a refused image, the
+// controller holds no firmware it vouched for.
 void verdict(Context &ctx, int i)
 {
     ResultBox &ver = ctx.info.Ver(i);
     ResultBox &ckSum = ctx.info.CkSum(i);
+    ControllerOutcome &outcome = ctx.outcomes[i];
     // The same comparison as the check's mark: leading zeros do not make a
     // difference. Without a file checksum nothing can be called programmed.
     const QString fileSum = ctx.info.FileCheksum();
-    if (fileSum.isEmpty() || ckSum.text != fileSum.rightJustified(4, QLatin1Char('0'))) {
+    if (!outcome.programmed || fileSum.isEmpty() || ckSum.text != fileSum.rightJustified(4, QLatin1Char('0'))) {
         ver.foreground = kRed;
         ver.bold = true;
         ckSum.foreground = kWhite;
@@ -127,8 +147,11 @@ void verdict(Context &ctx, int i)
         ver.text = QStringLiteral("Programmation");
         ckSum.text = QStringLiteral("ERROR");
         ctx.info.changed();
+        outcome.fail(ver.text + QLatin1Char(' ') + ckSum.text);
         ShowFailure(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Programming failure"));
     } else {
+        outcome.outcome = Outcome::Ok;
+        outcome.failure.clear();
         ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Programming OK"), false);
     }
 }
@@ -182,24 +205,35 @@ void ComLoadClick(Context &ctx)
     ctx.message.startRun(ticked, ctx.imageBatches, true);
     runOperation(ctx, kFlashError, QString(), [&] {
         const DownloadImage image = prepare(ctx, true);
+        QList<int> erased;
+        bool notErased = false;
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             ctx.message.atController(i);
-            const SearchResult erased = erase(ctx, i);
-            if (erased == SearchResult::NotFound)
-                return;
-            if (erased == SearchResult::Found)
+            const SearchResult result = erase(ctx, i);
+            if (result == SearchResult::Found) {
                 ResetCtrlStatus(ctx, i);
+                erased << i;
+            }
+            notErased = notErased || result == SearchResult::NotFound;
         }
+        // One controller that cannot be erased does not end the run: those
+        // erased before it would be left without firmware. With none erased
+        // the run ends, having changed nothing.
+        if (notErased && erased.isEmpty())
+            return;
         if (discardAndStopped(ctx))
             return;
         ctx.port.setSettings(m.BootSettings);
-        FlashProg(ctx, image);
+        FlashProg(ctx, image, erased);
         if (discardAndStopped(ctx))
             return;
         takeOnImageSettings(ctx, image.description);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
+            // Not erased: it keeps the mark of why, and its old firmware.
+            if (m.C[i].ticked() && !erased.contains(i))
+                continue;
             ctx.message.atController(i);
             if (check(ctx, i, true))
                 verdict(ctx, i);

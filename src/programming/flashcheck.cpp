@@ -30,16 +30,20 @@ bool FlashCheck(Context &ctx, int ctrl)
             continue;
         }
         // Only the full 13-byte answer carries version and checksum: ask again.
-        if (m.AnswerHex.size() != 26) {
+        if (m.AnswerHex.size() != kVersionAnswerDigits) {
             if (askAgain(ctx, ctrl, asked))
                 continue;
             break;
         }
-        const QString &a = m.AnswerHex;
         ResultBox &ver = ctx.info.Ver(ctrl);
         ResultBox &ckSum = ctx.info.CkSum(ctrl);
-        ver.text = a.mid(10, 2) + QLatin1Char('/') + a.mid(12, 2) + QLatin1Char('/') + a.mid(14, 2);
-        ckSum.text = a.mid(16, 4);
+        ver.text = answerVersion(m.AnswerHex);
+        ckSum.text = answerChecksum(m.AnswerHex);
+        ControllerOutcome &outcome = ctx.outcomes[ctrl];
+        outcome.version = ver.text;
+        outcome.checksum = ckSum.text;
+        outcome.failure.clear();
+        outcome.outcome = Outcome::Ok;
         // The file's figure is shown without leading zeros, the controller's
         // always has four digits: "ABC" and "0ABC" are the same checksum.
         const QString fileSum = ctx.info.FileCheksum();
@@ -48,6 +52,7 @@ bool FlashCheck(Context &ctx, int ctrl)
             ckSum.background = static_cast<int>(kRed);
             ckSum.foreground = kWhite;
             ckSum.bold = true;
+            outcome.outcome = Outcome::Mismatch;
         }
         ctx.info.changed();
         result = true;

@@ -9,11 +9,11 @@
 
 namespace vantorel {
 
-bool FlashErase(Context &ctx, int ctrl, bool crcOnly)
+EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly)
 {
     MainState &m = ctx.main;
     ProtocolCharacter character(m);
-    bool erased = false;
+    EraseResult result = EraseResult::NotErased;
     bool again = true;
     while (again) {
         again = false;
@@ -30,11 +30,14 @@ bool FlashErase(Context &ctx, int ctrl, bool crcOnly)
             }
             if (answerCode(m.AnswerHex) == QLatin1String("61")) {
                 ctx.log.write(QStringLiteral("Answer : 61"));
-                erased = true;
+                result = EraseResult::Erased;
                 ResetCtrlStatus(ctx, ctrl);
                 ctx.info.Ver(m.ControllerIndex).text.clear();
                 ctx.info.CkSum(m.ControllerIndex).text.clear();
                 ctx.info.changed();
+                // From here on it holds no firmware until an image is accepted.
+                ControllerOutcome &outcome = ctx.outcomes[ctrl];
+                outcome = ControllerOutcome{Outcome::ErasedNotProgrammed, {}, {}, outcome.speed, {}, true, false};
                 ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(ctrl) + QStringLiteral(" : Erasing OK"),
                              false);
                 break;
@@ -45,11 +48,12 @@ bool FlashErase(Context &ctx, int ctrl, bool crcOnly)
             }
             ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
             ShowCtrlStatus(ctx, ctrl, 4);
+            result = EraseResult::Refused;
             break;
         }
     }
     ctx.message.close();
-    return erased;
+    return result;
 }
 
 } // namespace vantorel

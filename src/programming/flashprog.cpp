@@ -17,7 +17,8 @@ namespace vantorel {
 
 namespace {
 
-// The full checksum to one controller, repeated on up to two refusals.
+// The full checksum to one controller, repeated on up to two refusals. Its
+// "61" is the boot program's word that the image it holds is whole.
 void sendFullChecksum(Context &ctx, const DownloadImage &image, int ctrl, const QString &messageLine,
                       const QString &thirdRefusalLine)
 {
@@ -35,6 +36,9 @@ void sendFullChecksum(Context &ctx, const DownloadImage &image, int ctrl, const 
             return;
         if (answerCode(m.AnswerHex) == QLatin1String("61")) {
             ctx.log.write(QStringLiteral("Answer : 61"));
+            ControllerOutcome &outcome = ctx.outcomes[ctrl];
+            outcome.programmed = true;
+            outcome.fail(QStringLiteral("programmed, not verified")); // until its check says otherwise
             return;
         }
         if (refusals < 3) {
@@ -65,7 +69,7 @@ bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text
 
 } // namespace
 
-void FlashProg(Context &ctx, const DownloadImage &image)
+void FlashProg(Context &ctx, const DownloadImage &image, const QList<int> &erased)
 {
     MainState &m = ctx.main;
     ctx.log.write(QStringLiteral("Programming 5F without answer"));
@@ -87,7 +91,7 @@ void FlashProg(Context &ctx, const DownloadImage &image)
     showProgressBar(ctx, image, number);
 
     ctx.port.discardInput();
-    for (int k = 0; k < MainState::kControllers; ++k) {
+    for (const int k : erased) {
         if (m.C[k].ticked() && !ctx.StopRequested)
             sendFullChecksum(ctx, image, k, QStringLiteral("Message : $75 Sending full checksum"),
                              QStringLiteral("Answer : Failure 3*E1"));

@@ -44,12 +44,16 @@ void ComBootClick(Context &ctx)
                 if (r != ComOk)
                     return character.fallBackToAt() ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
                 // Only the full 13-byte answer carries version and checksum: ask again.
-                if (m.AnswerHex.size() != 26)
+                if (m.AnswerHex.size() != kVersionAnswerDigits)
                     return askAgain(ctx, i, asked) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
-                const QString &a = m.AnswerHex;
-                ctx.info.Ver(i).text = a.mid(10, 2) + QLatin1Char('/') + a.mid(12, 2) + QLatin1Char('/') + a.mid(14, 2);
-                ctx.info.CkSum(i).text = a.mid(16, 4);
+                ctx.info.Ver(i).text = answerVersion(m.AnswerHex);
+                ctx.info.CkSum(i).text = answerChecksum(m.AnswerHex);
                 ctx.info.changed();
+                ControllerOutcome &outcome = ctx.outcomes[i];
+                outcome.outcome = Outcome::Ok;
+                outcome.version = ctx.info.ver(i).text;
+                outcome.checksum = ctx.info.ckSum(i).text;
+                outcome.failure.clear();
                 return Attempt::Succeeded;
             };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };

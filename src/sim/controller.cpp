@@ -284,7 +284,10 @@ QByteArray Controller::fullChecksum(const QByteArray &b)
     const std::uint32_t expected = (std::uint32_t(at(b, 7)) << 16) | (std::uint32_t(at(b, 8)) << 8) | at(b, 9);
     if (checksumRefusalsLeft_ > 0) {
         --checksumRefusalsLeft_;
-        return answerFrame(kRefused);
+        const QByteArray refusal = answerFrame(kRefused);
+        if (config_.faults.runsRefusedImage && checksumRefusalsLeft_ == 0)
+            leaveBoot();
+        return refusal;
     }
     if (expected != flashChecksum())
         return answerFrame(kRefused);

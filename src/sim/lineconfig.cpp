@@ -175,7 +175,7 @@ public:
                        QStringLiteral("corruptAnswers"), QStringLiteral("seed"), QStringLiteral("wrongLength"),
                        QStringLiteral("noiseBefore"), QStringLiteral("noiseAfter"),
                        QStringLiteral("stopAfterFrames"), QStringLiteral("unplugAfterFrames"),
-                       QStringLiteral("damagedFlash")});
+                       QStringLiteral("damagedFlash"), QStringLiteral("runsRefusedImage")});
         Faults f;
         const auto field = [&](const char *key, const std::function<void(const QJsonValue &, const QString &)> &take) {
             const QString k = QString::fromLatin1(key);
@@ -185,6 +185,7 @@ public:
         constexpr int kMany = 1'000'000;
         field("silent", [&](auto &x, auto &w) { f.silent = boolean(x, w); });
         field("damagedFlash", [&](auto &x, auto &w) { f.damagedFlash = boolean(x, w); });
+        field("runsRefusedImage", [&](auto &x, auto &w) { f.runsRefusedImage = boolean(x, w); });
         field("refuseErase", [&](auto &x, auto &w) { f.refuseErase = integer(x, w, 0, kMany); });
         field("refuseChecksum", [&](auto &x, auto &w) { f.refuseChecksum = integer(x, w, 0, kMany); });
         field("refuseReturn", [&](auto &x, auto &w) { f.refuseReturn = integer(x, w, 0, kMany); });

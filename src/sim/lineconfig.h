@@ -38,6 +38,9 @@ struct Faults {
     // Its firmware reports a flash checksum one above what the flash holds, as
     // when flash cells gave way after the boot program accepted the image.
     bool damagedFlash = false;
+    // Its boot program starts the firmware even after refusing the full
+    // checksum, so a later flash check answers as if all went well.
+    bool runsRefusedImage = false;
 };
 
 struct ControllerConfig {

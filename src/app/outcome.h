@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace vantorel {
+
+// What a run came to for one controller.
+enum class Outcome {
+    NotReached,          // nothing was done to it: the run ended or was cancelled before it
+    Ok,                  // answered; after a download: programmed and its checksum verified
+    Mismatch,            // answered with a checksum other than the file's
+    Failed,              // see ControllerOutcome::failure
+    ErasedNotProgrammed, // its flash was erased and no image accepted: it holds no firmware
+};
+
+// The name the command line and the records give an outcome.
+QString outcomeName(Outcome outcome);
+
+// One controller's result, written by the procedures at the moment they
+// decide it. Front-ends read this; nothing judges the painted rows.
+struct ControllerOutcome {
+    Outcome outcome = Outcome::NotReached;
+    QString version;          // as answered ("01/05/07"); empty when it did not answer
+    QString checksum;         // as answered
+    std::optional<int> speed; // of its last accepted answer
+    QString failure;          // what failed, in the result window's words
+    bool erased = false;      // this run erased its flash
+    bool programmed = false;  // this run's image was accepted (full checksum acknowledged)
+
+    // A failure; an erased controller that never took the image stays marked as such.
+    void fail(const QString &what);
+};
+
+using Outcomes = std::array<ControllerOutcome, 32>;
+
+} // namespace vantorel
