@@ -200,8 +200,12 @@ private slots:
         const QString missing = files.filePath("no-such.hex"), lowerCase = files.filePath("lower.hex");
         const QString noFolder = files.filePath("no-such-folder");
         QVERIFY(writeFile(lowerCase, hexRecord(0, "\xAB\xCD").toLower() + "\r\n"));
+        const QString pipe = files.filePath("pipe.hex"); // refused, never waited on, never read twice
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
         const QList<QPair<QStringList, QString>> rows = { // the arguments, and what standard error names
             {{"--file", missing, "--controllers", "1", "download-serial"}, missing}, {{"--file", lowerCase, "checksum"}, lowerCase},
+            {{"--file", pipe, "--controllers", "1", "download-serial"}, pipe + " is a pipe, not a regular file"},
+            {{"--file", "/dev/zero", "--format", "json", "checksum"}, "/dev/zero is a device, not a regular file"},
             {{"download-parallel"}, "--file"}, {{}, "COMMAND"}, {{"flash"}, "COMMAND"}, {{"--sped", "9600", "auto"}, "--help"},
             {{"--controllers", "3-32", "auto"}, "--controllers"}, {{"--format", "xml", "auto"}, "--format"},
             {{"--protocol", "3", "--controllers", "none", "flash-info"}, "--controllers"},

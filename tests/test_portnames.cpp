@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace vantorel;
 
 namespace {
@@ -59,6 +61,17 @@ private slots:
             QVERIFY2(device.isEmpty() || text.startsWith('/') ? origin.isEmpty()
                      : origin.contains(" is " + device) && origin.contains("Ports.ini maps") == !device.contains("ttyS"),
                      qPrintable(text + ": " + origin));
+        }
+        // A pipe in Ports.ini's place maps nothing and is never waited on; opening a COM item through it says why.
+        const Folder piped("");
+        QVERIFY(::mkfifo(QFile::encodeName(piped.file()).constData(), 0600) == 0 && portMappings(piped.path()).isEmpty());
+        QCOMPARE(resolvePortName("/dev/pts/7", piped.path()), QString("/dev/pts/7"));
+        try {
+            resolvePortName("COM 3", piped.path());
+            QFAIL("opened through a pipe");
+        } catch (const Fault &fault) {
+            QVERIFY2(fault.code() == FaultCode::FileAccess && fault.description().contains("Ports.ini is a pipe, not a regular file"),
+                     qPrintable(fault.description()));
         }
         // The file dialogs take their patterns from the parentheses.
         QCOMPARE(qtFileFilter("Hexadecimal Files (*.hex)|*.hex|Logs|*.txt; ;*.log"), QString("Hexadecimal Files (*.hex);;Logs (*.txt *.log)"));

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace vantorel;
 
 namespace {
@@ -48,6 +50,23 @@ private slots:
         b.session.context().log.write("4001017324 6904");
         // Flushed line by line: on disk before the log is closed.
         QCOMPARE(readAll(home.filePath("Log.txt")), QByteArray("Message : $73  - Checking Flash\r\n4001017324 6904\r\n"));
+    }
+
+    void pipesInPlaceOfFilesAreToldNeverWaitedOn()
+    {
+        QTemporaryDir home;
+        for (const char *name : {"Flash.cfg", "Boot.ini", "fw.hex"})
+            QVERIFY(::mkfifo(QFile::encodeName(home.filePath(name)).constData(), 0600) == 0);
+        Bench b(home.path());
+        // Flash.cfg is told at start-up; Boot.ini by the check of a download, the only thing that needs it.
+        QVERIFY(b.desk.boxes.size() == 1 && b.desk.boxes[0].text.contains("Flash.cfg is a pipe, not a regular file"));
+        QVERIFY2(b.m.BootIniProblem.contains("Boot.ini is a pipe, not a regular file"), qPrintable(b.m.BootIniProblem));
+        b.m.Protocol.setText("3");
+        b.session.dropFile(home.filePath("fw.hex"));
+        const QString told = b.desk.boxes.last().text;
+        QVERIFY2(b.desk.boxes.size() == 2 && b.desk.boxes.last().title == "Flash Error" && told.contains("fw.hex is a pipe")
+                     && told.endsWith("\rPlease, Check your HEX file !") && b.m.FileCheksum.text().isEmpty() && !b.m.ComLoad00.enabled(),
+                 qPrintable(told));
     }
 
     void settingsSurviveARestartWhenCheck1IsTicked()

@@ -2,6 +2,7 @@
 
 #include "app/mainstate.h"
 #include "platform/fault.h"
+#include "platform/wholefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,12 +42,19 @@ namespace {
 // keeps the last line read.
 class ConfigLines {
 public:
-    explicit ConfigLines(const QString &path) : file_(path)
+    explicit ConfigLines(const QString &path)
     {
-        if (file_.open(QIODevice::ReadOnly))
-            data_ = file_.readAll();
-        file_.close();
+        try {
+            data_ = readWholeFile(path, kSettingsFileLimit, QStringLiteral("Flash.cfg"),
+                                  QStringLiteral("the saved settings were not read and the boxes start empty; "
+                                                 "remove it, and the tool writes a new Flash.cfg when it closes with "
+                                                 "\"Save configuration on exit\" ticked"));
+        } catch (const Fault &fault) {
+            if (fault.code() != FaultCode::FileNotFound)
+                problem_ = fault.description();
+        }
     }
+    const QString &problem() const { return problem_; }
     const QString &next()
     {
         if (pos_ < data_.size()) {
@@ -64,7 +72,7 @@ public:
     }
 
 private:
-    QFile file_;
+    QString problem_;
     QByteArray data_;
     qsizetype pos_ = 0;
     QString buffer_;
@@ -83,7 +91,7 @@ void giveState(Control &box, const QString &line)
 
 } // namespace
 
-void ReadConfig(MainState &s, const QString &path)
+QString ReadConfig(MainState &s, const QString &path)
 {
     ConfigLines lines(path);
     s.Text1.setText(lines.next());
@@ -98,19 +106,28 @@ void ReadConfig(MainState &s, const QString &path)
     giveState(s.Protocol4Plus, lines.next());
     if (s.ChkProto.ticked())
         s.ChkProto.setVisible(true);
+    return lines.problem();
 }
 
 QString bootSettings(const QString &appDir)
 {
     const QDir dir(appDir);
-    const QStringList names = dir.entryList(QDir::Files);
+    // Whatever bears the name counts, so that a pipe or a folder called
+    // Boot.ini is refused rather than passed over for 9600.
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         if (name.compare(QLatin1String("Boot.ini"), Qt::CaseInsensitive) != 0)
             continue;
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            break;
-        QByteArray line = file.read(4096);
+        QByteArray line;
+        try {
+            line = readWholeFile(dir.filePath(name), kSettingsFileLimit, QStringLiteral("Boot.ini"),
+                                 QStringLiteral("make it a plain text file holding only the boot line speed, "
+                                                "for example 9600, or remove it for 9600"));
+        } catch (const Fault &fault) {
+            if (fault.code() == FaultCode::FileNotFound) // gone since it was listed
+                continue;
+            throw;
+        }
         const qsizetype cr = line.indexOf('\r');
         const qsizetype lf = line.indexOf('\n');
         qsizetype end = line.size();

@@ -12,11 +12,16 @@ class MainState;
 void SaveConfig(MainState &state, const QString &path);
 
 // Reads Flash.cfg into the controls, skipping whatever fails: a missing or
-// short file or a bad line never stops start-up.
-void ReadConfig(MainState &state, const QString &path);
+// short file or a bad line never stops start-up. Returns, for a Flash.cfg
+// that is there but cannot be read (not a regular file, far too large,
+// unreadable), what to tell the user; empty otherwise. Its controls then get
+// what a missing file gives them.
+QString ReadConfig(MainState &state, const QString &path);
 
 // The first line of Boot.ini (found whatever the case of its name) followed by
-// ",N,8,2"; "9600,N,8,2" without one.
+// ",N,8,2"; "9600,N,8,2" without one. Throws Fault(FileAccess) for a Boot.ini
+// that is there but cannot be read: programming at a speed other than the one
+// it gives would fail every controller after erasing it.
 QString bootSettings(const QString &appDir);
 
 // The program folder, ending in a separator: VANTOREL_HOME when set, else the

@@ -32,10 +32,19 @@ void startUp(Context &ctx, const QString &appDir)
     m.AppDir = appDir;
     if (!m.AppDir.endsWith(QLatin1Char('/')) && !m.AppDir.endsWith(QLatin1Char('\\')))
         m.AppDir += QLatin1Char('/');
-    m.BootSettings = bootSettings(appDir);
+    try {
+        m.BootSettings = bootSettings(appDir);
+        m.BootIniProblem.clear();
+    } catch (const Fault &fault) {
+        // Told when a download needs it: the queries never use it.
+        m.BootSettings.clear();
+        m.BootIniProblem = fault.description();
+    }
     m.title = QStringLiteral(" Vantorel version ") + programVersion();
     ctx.log.open(m.AppDir + QStringLiteral("Log.txt"));
-    ReadConfig(m, m.AppDir + QStringLiteral("Flash.cfg"));
+    const QString configProblem = ReadConfig(m, m.AppDir + QStringLiteral("Flash.cfg"));
+    if (!configProblem.isEmpty())
+        ctx.desk.message(QString::fromLatin1(kDefaultTitle), configProblem);
     ctx.user = UserSettings::read(m.AppDir + QStringLiteral("Vantorel.ini"));
     m.FastAnswers.setValue(ctx.user.fastAnswers ? 1 : 0);
     m.SameProtocol = m.ChkProto.ticked();

@@ -53,6 +53,7 @@ public:
 
     QString AppDir;       // ends in a separator
     QString BootSettings; // e.g. "9600,N,8,2"
+    QString BootIniProblem; // why Boot.ini cannot be used; empty when it can
     bool SameProtocol = false;
     QByteArray ProtocolChar;
     QByteArray CmdFrame;

@@ -5,7 +5,6 @@
 #include "platform/fault.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 
 #include <algorithm>
 
@@ -18,21 +17,6 @@ constexpr int kMaxBatchData = 255 - 6; // the count byte holds data + 6
 QString hex4(int v) { return QString::number(v, 16).toUpper().rightJustified(4, QLatin1Char('0')); }
 QString hex2(int v) { return QString::number(v, 16).toUpper().rightJustified(2, QLatin1Char('0')); }
 QString onLine(qint64 line) { return QStringLiteral("line ") + QString::number(line) + QStringLiteral(": "); }
-
-QByteArray readWhole(const QString &path)
-{
-    QFile file(path);
-    if (!file.exists())
-        throw Fault(FaultCode::FileNotFound, faultDescription(FaultCode::FileNotFound) + QStringLiteral(": ") + path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(": ") + path
-                                               + QStringLiteral(" (") + file.errorString() + QLatin1Char(')'));
-    QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(": ") + path
-                                               + QStringLiteral(" (") + file.errorString() + QLatin1Char(')'));
-    return content;
-}
 
 struct Span {
     int start;
@@ -121,7 +105,7 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches)
 
 DownloadImage readDownloadImage(const QString &path, ImageDescription &description)
 {
-    DownloadImage image = downloadImageFrom(readWhole(path), description);
+    DownloadImage image = downloadImageFrom(readHexText(path), description);
     image.path = path;
     return image;
 }

@@ -1,9 +1,9 @@
 #include "image/hexlines.h"
 
 #include "platform/fault.h"
+#include "platform/wholefile.h"
 
 #include <QBuffer>
-#include <QFile>
 
 namespace vantorel {
 
@@ -20,17 +20,13 @@ int digit(char c)
 }
 } // namespace
 
-HexLines::HexLines(const QString &path)
+QByteArray readHexText(const QString &path)
 {
-    auto file = std::make_unique<QFile>(path);
-    if (!file->exists())
-        throw Fault(FaultCode::FileNotFound, faultDescription(FaultCode::FileNotFound) + QStringLiteral(": ") + path);
-    if (!file->open(QIODevice::ReadOnly))
-        throw Fault(FaultCode::FileAccess,
-                    faultDescription(FaultCode::FileAccess) + QStringLiteral(": ") + path + QStringLiteral(" (")
-                        + file->errorString() + QLatin1Char(')'));
-    device_ = std::move(file);
+    return readWholeFile(path, kHexFileLimit, QStringLiteral("a HEX file"),
+                         QStringLiteral("give the firmware's HEX file itself (save a pipe's output to a file first)"));
 }
+
+HexLines::HexLines(const QString &path) : HexLines(readHexText(path)) {}
 
 HexLines::HexLines(const QByteArray &content)
 {
@@ -46,10 +42,6 @@ bool HexLines::fill()
         return false;
     const QByteArray chunk = device_->read(kChunk);
     if (chunk.isEmpty()) {
-        const auto *file = qobject_cast<const QFileDevice *>(device_.get());
-        if (file && file->error() != QFileDevice::NoError)
-            throw Fault(FaultCode::FileAccess,
-                        faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + file->errorString() + QLatin1Char(')'));
         eof_ = true;
         return false;
     }

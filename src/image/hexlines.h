@@ -8,18 +8,26 @@
 
 namespace vantorel {
 
-// Reads a text file line by line. A line ends at CR, CR LF or LF; the
-// terminator is not part of the line. Works in bounded memory, whatever the
-// file size or line length.
+// The flash holds 57342 bytes; written as one-byte records of 15 characters
+// that is 860 KB of text. 16 MiB is far past any sound HEX file, small enough
+// to hold in memory, and keeps every sum of the reading within 32 bits.
+inline constexpr qint64 kHexFileLimit = 16 * 1024 * 1024;
+
+// The bytes of a HEX file, read once: a regular file of at most
+// kHexFileLimit bytes. Throws Fault(FileNotFound) or Fault(FileAccess) saying
+// what the file is and what to do.
+QByteArray readHexText(const QString &path);
+
+// Reads a text line by line. A line ends at CR, CR LF or LF; the terminator
+// is not part of the line.
 class HexLines {
 public:
-    // Throws Fault(FileNotFound) or Fault(FileAccess).
+    // The file read with readHexText; throws as it does.
     explicit HexLines(const QString &path);
     // Lines of bytes already in memory (an image taken once, at its check).
     explicit HexLines(const QByteArray &content);
 
     bool atEnd();
-    // The next line; throws Fault(FileAccess) when reading fails.
     QByteArray next();
     qint64 lineNumber() const { return lineNumber_; }
     void close() { device_->close(); }

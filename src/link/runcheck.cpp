@@ -51,12 +51,20 @@ void checkSettings(const MainState &m, const RunNeeds &needs)
     checkSpeed(m.Vitesse.text());
     protocolCharFromText(m.Protocol.text());
     if (needs.bootSpeed) {
+        if (!m.BootIniProblem.isEmpty())
+            throw Fault(FaultCode::FileAccess, m.BootIniProblem);
         try {
             parseLineSettings(m.BootSettings);
         } catch (const Fault &) {
-            refuse(QStringLiteral("Boot.ini in ") + m.AppDir + QStringLiteral(" gives the boot line speed \"")
-                   + m.BootSettings.section(QLatin1Char(','), 0, 0)
-                   + QStringLiteral("\": put the speed on its first line, for example 9600, or remove the file for 9600"));
+            // The settings are Boot.ini's first line and ",N,8,2": whatever is
+            // wrong is in that line, be it the speed or a framing of its own.
+            QString line = m.BootSettings;
+            if (line.endsWith(QLatin1String(",N,8,2")))
+                line.chop(6);
+            refuse(QStringLiteral("Boot.ini in ") + m.AppDir + QStringLiteral(" holds \"") + line
+                   + QStringLiteral("\": its first line must hold only the boot line speed, for example 9600 (the line "
+                                    "always runs with no parity, 8 data bits and 2 stop bits); correct it, or remove "
+                                    "the file for 9600"));
         }
     }
 }

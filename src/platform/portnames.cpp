@@ -1,9 +1,9 @@
 #include "platform/portnames.h"
 
 #include "platform/fault.h"
+#include "platform/wholefile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -22,32 +22,26 @@ bool isPortsSection(const QString &line)
     return line.mid(1, line.size() - 2).trimmed().compare(QLatin1String("Ports"), Qt::CaseInsensitive) == 0;
 }
 
-} // namespace
-
-int portNumber(QString text)
+// Ports.ini's bytes; empty when there is none. Throws Fault(FileAccess) for
+// one that is there but cannot be read.
+QByteArray portsIniText(const QString &appDir)
 {
-    text = text.trimmed();
-    if (text.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
-        text = text.mid(3).trimmed();
-    if (text.isEmpty() || text.size() > 2)
-        return 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return 0;
+    try {
+        return readWholeFile(portsIniPath(appDir), kSettingsFileLimit, QStringLiteral("Ports.ini"),
+                             QStringLiteral("make it a plain text file of lines such as 3=/dev/ttyUSB0, or remove it"));
+    } catch (const Fault &fault) {
+        if (fault.code() == FaultCode::FileNotFound)
+            return QByteArray();
+        throw;
     }
-    const int n = text.toInt();
-    return n >= 1 && n <= MaxPortNumber ? n : 0;
 }
 
 // Keys outside the optional [Ports] section belong to something else and are
 // skipped. The first mapping of a number counts.
-QMap<int, QString> portMappings(const QString &appDir)
+QMap<int, QString> mappingsIn(const QByteArray &text)
 {
     QMap<int, QString> map;
-    QFile file(portsIniPath(appDir));
-    if (!file.open(QIODevice::ReadOnly))
-        return map;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
     bool inPorts = true;
     for (const QString &raw : lines) {
         const QString line = raw.trimmed(); // also drops the CR of CR LF
@@ -74,6 +68,34 @@ QMap<int, QString> portMappings(const QString &appDir)
     return map;
 }
 
+} // namespace
+
+int portNumber(QString text)
+{
+    text = text.trimmed();
+    if (text.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        text = text.mid(3).trimmed();
+    if (text.isEmpty() || text.size() > 2)
+        return 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+    }
+    const int n = text.toInt();
+    return n >= 1 && n <= MaxPortNumber ? n : 0;
+}
+
+// A Ports.ini that cannot be read maps nothing here; opening a port through
+// it tells why.
+QMap<int, QString> portMappings(const QString &appDir)
+{
+    try {
+        return mappingsIn(portsIniText(appDir));
+    } catch (const Fault &) {
+        return {};
+    }
+}
+
 QString defaultPortDevice(int number)
 {
 #ifdef Q_OS_WIN
@@ -96,14 +118,7 @@ QString portDevice(int number, const QMap<int, QString> &mappings)
 void addPortMapping(const QString &appDir, int number, const QString &device)
 {
     const QString path = portsIniPath(appDir);
-    QByteArray text;
-    QFile old(path);
-    if (old.exists()) {
-        if (!old.open(QIODevice::ReadOnly))
-            throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + path
-                                                   + QStringLiteral(": ") + old.errorString() + QLatin1Char(')'));
-        text = old.readAll();
-    }
+    QByteArray text = portsIniText(appDir);
     const QByteArray eol = text.contains("\r\n") ? QByteArray("\r\n") : QByteArray("\n");
     const QByteArray entry = QByteArray::number(number) + '=' + device.toUtf8() + eol;
     // Into the [Ports] section, or before the first section (where keys are ours).
@@ -148,7 +163,7 @@ QString resolvePortName(const QString &comPortText, const QString &appDir)
     Q_UNUSED(appDir);
     return portDevice(number, {});
 #else
-    return portDevice(number, portMappings(appDir));
+    return portDevice(number, mappingsIn(portsIniText(appDir)));
 #endif
 }
 

@@ -1,0 +1,149 @@
+#include "platform/wholefile.h"
+
+#include "platform/fault.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vantorel {
+
+namespace {
+
+[[noreturn]] void refuse(const QString &path, const QString &problem, const QString &todo)
+{
+    throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(": ")
+                                           + QDir::toNativeSeparators(path) + QLatin1Char(' ') + problem
+                                           + QStringLiteral(": ") + todo);
+}
+
+[[noreturn]] void refuseSize(const QString &path, qint64 size, qint64 limit, const QString &what, const QString &todo)
+{
+    const QLocale c = QLocale::c();
+    refuse(path,
+           QStringLiteral("is ") + c.formattedDataSize(size) + QStringLiteral(", more than ") + what
+               + QStringLiteral(" can be (") + c.formattedDataSize(limit, 0) + QStringLiteral(" at most)"),
+           todo);
+}
+
+[[noreturn]] void notFound(const QString &path)
+{
+    throw Fault(FaultCode::FileNotFound,
+                faultDescription(FaultCode::FileNotFound) + QStringLiteral(": ") + QDir::toNativeSeparators(path));
+}
+
+} // namespace
+
+#ifdef Q_OS_UNIX
+
+namespace {
+
+QString lastError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+void refuseKind(const QString &path, mode_t mode, const QString &todo)
+{
+    if (S_ISREG(mode))
+        return;
+    const QString kind = S_ISDIR(mode)           ? QStringLiteral("is a folder")
+        : S_ISFIFO(mode)                         ? QStringLiteral("is a pipe")
+        : S_ISSOCK(mode)                         ? QStringLiteral("is a socket")
+        : S_ISCHR(mode) || S_ISBLK(mode)         ? QStringLiteral("is a device")
+                                                 : QString();
+    refuse(path, kind.isEmpty() ? QStringLiteral("is not a regular file") : kind + QStringLiteral(", not a regular file"),
+           todo);
+}
+
+} // namespace
+
+QByteArray readWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Judged before opening too: opening a serial device would toggle its lines.
+    struct stat st {};
+    if (::stat(name.constData(), &st) == -1) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            notFound(path);
+        refuse(path, QStringLiteral("cannot be examined (") + lastError() + QLatin1Char(')'), todo);
+    }
+    refuseKind(path, st.st_mode, todo);
+    // Not blocking, should it have become a FIFO since: opening one for
+    // reading otherwise waits for a writer.
+    int fd = -1;
+    while ((fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) == -1 && errno == EINTR) {
+    }
+    if (fd == -1) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            notFound(path);
+        refuse(path, QStringLiteral("cannot be opened (") + lastError() + QLatin1Char(')'), todo);
+    }
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } closing{fd};
+    if (::fstat(fd, &st) == -1)
+        refuse(path, QStringLiteral("cannot be examined (") + lastError() + QLatin1Char(')'), todo);
+    refuseKind(path, st.st_mode, todo);
+    if (st.st_size > limit)
+        refuseSize(path, st.st_size, limit, what, todo);
+
+    // Room for one byte more than it held when examined: a file growing since
+    // is read on, up to one byte past the limit.
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got > limit)
+                refuseSize(path, got, limit, what, todo);
+            bytes.resize(qsizetype(std::min<qint64>(limit + 1, qint64(bytes.size()) * 2)));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n == 0)
+            break;
+        if (n == -1) {
+            if (errno == EINTR)
+                continue;
+            refuse(path, QStringLiteral("cannot be read (") + lastError() + QLatin1Char(')'), todo);
+        }
+        got += n;
+    }
+    bytes.truncate(got);
+    return bytes;
+}
+
+#else
+
+QByteArray readWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        notFound(path);
+    if (!info.isFile())
+        refuse(path, info.isDir() ? QStringLiteral("is a folder, not a regular file")
+                                  : QStringLiteral("is not a regular file"), todo);
+    if (info.size() > limit)
+        refuseSize(path, info.size(), limit, what, todo);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        refuse(path, QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')'), todo);
+    QByteArray bytes = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError)
+        refuse(path, QStringLiteral("cannot be read (") + file.errorString() + QLatin1Char(')'), todo);
+    if (bytes.size() > limit)
+        refuseSize(path, bytes.size(), limit, what, todo);
+    return bytes;
+}
+
+#endif
+
+} // namespace vantorel
