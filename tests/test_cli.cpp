@@ -8,6 +8,7 @@
 #include "ui/mainwindow.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -141,8 +142,12 @@ private slots:
     {
         struct Row { // line empty: a port that does not exist; summary: selected, ok, failed; error 0: none
             const char *command; QByteArrayList line; QStringList args; int exit; const char *status; QList<int> summary;
-            int error; QStringList rows;
+            int error; QStringList rows; QString says = {}; // in the error's text
         };
+        // Program folders: a Boot.ini with a framing of its own, one that is a pipe, a Flash.cfg that --save cannot replace.
+        const QString framed = files.filePath("framed"), piped = files.filePath("piped"), blocked = files.filePath("blocked");
+        QVERIFY(QDir().mkpath(framed) && writeFile(framed + "/Boot.ini", "9600,E,7,1\r\n") && QDir().mkpath(piped)
+                && ::mkfifo(QFile::encodeName(piped + "/Boot.ini").constData(), 0600) == 0 && QDir().mkpath(blocked + "/Flash.cfg"));
         // The detection finds nobody at 0, 1 only at 19200, all others at 9600. Its time-out is its own.
         QByteArrayList all = {R"(1, "speed": 19200)"};
         QStringList found = {"0|||||failed", "1||||19200|ok"};
@@ -162,6 +167,16 @@ private slots:
             {"flash-info", {"1", R"(2, "faults": {"unplugAfterFrames": 0})"}, {"--controllers", "1,2"}, 3, "error", {2, 1, 1},
              8003, {"1|01/00/00|1E02||9600|ok", "2|||||failed"}},
             {"boot-info", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed"}},
+            // Refused before the erase, naming the file and what it must hold.
+            {"download-serial", {"1"}, {"--dir", framed, "--file", sample, "--controllers", "1"}, 2, "error", {1, 0, 1}, 5,
+             {"1|||||failed"}, "Boot.ini in " + framed + "/ holds \"9600,E,7,1\": its first line must hold only the boot line speed"},
+            {"download-parallel", {"1"}, {"--dir", piped, "--delay", "10", "--file", sample, "--controllers", "1"}, 2, "error", {1, 0, 1}, 75,
+             {"1|||||failed"}, piped + "/Boot.ini is a pipe, not a regular file"},
+            // A record or settings lost after the run: an error, with every controller's result still reported.
+            {"flash-info", {"1"}, {"--controllers", "1", "--results", "/dev/full"}, 5, "error", {1, 1, 0}, 75,
+             {"1|01/00/00|1E02||9600|ok"}, "the results file /dev/full could not be written"},
+            {"flash-info", {"1"}, {"--dir", blocked, "--save", "--controllers", "1"}, 5, "error", {1, 1, 0}, 75,
+             {"1|01/00/00|1E02||9600|ok"}, blocked + "/Flash.cfg"},
         };
         for (const Row &row : rows) {
             const std::unique_ptr<sim::Line> sim = row.line.isEmpty() ? nullptr : lineOf(row.line);
@@ -176,7 +191,7 @@ private slots:
             QCOMPARE(rowsOf(r.json), row.rows);
             // The box text without its "Error # " line, which the number already says.
             QVERIFY2(row.error ? fault["number"] == row.error && !fault["text"].toString().isEmpty()
-                                     && !fault["text"].toString().contains("Error #")
+                                     && !fault["text"].toString().contains("Error #") && fault["text"].toString().contains(row.says)
                                : fault.isNull(),
                      qPrintable(r.said()));
         }

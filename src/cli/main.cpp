@@ -101,16 +101,19 @@ struct Usage {
 };
 
 const char *const kHelpEnd = R"(
-Exit status:
-  0  every selected controller ok (auto: the search ran to its end)
-  1  the operation ran and some controller did not pass
-  2  bad usage or setting (--speed, --timeout, --delay, --controllers ...), a HEX
-     file that cannot be read or is not sound, a --results or --log file that
-     cannot be written; refused before anything is sent
-  3  the port cannot be opened, or the line was lost during the run
-  4  cancelled (Ctrl-C)
-  5  another fault stopped the operation during the run
-With --format json the same is in "status": ok, failed, cancelled or error.
+Exit status, and "status" with --format json:
+  0  ok         every selected controller ok (auto: the search ran to its end)
+  1  failed     the operation ran and some controller did not pass
+  2  error      bad usage or setting (--speed, --timeout, --delay, --controllers,
+                Boot.ini ...), a HEX file that cannot be read or is not sound, a
+                --results or --log file that cannot be opened; refused before
+                anything is sent
+  3  error      the port cannot be opened, or the line was lost during the run
+  4  cancelled  Ctrl-C
+  5  error      another fault stopped the operation during the run; or the run
+                ended ok or failed, but then its --results file or (--save)
+                Flash.cfg could not be written: the report still holds every
+                controller's result, its error says what was lost
 
 Examples:
   vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --controllers 0-3 \
@@ -410,19 +413,35 @@ int main(int argc, char *argv[])
         progress.end();
 
         RunReport report = makeReport(ctx, command, listed, started);
+        // A write after the run that fails loses what the station keeps of it (its record, its
+        // settings): a run that was ok or failed becomes an error, though the report still holds every
+        // controller's result. A cancel or an earlier error stays the verdict; the loss is told beside it.
+        auto notKept = [&report](const QString &what) {
+            if (report.verdict.exit == ExitOk || report.verdict.exit == ExitFailed) {
+                report.verdict = Verdict{QStringLiteral("error"), ExitFault};
+                report.errorNumber = static_cast<int>(FaultCode::FileAccess);
+                report.errorText = what;
+            } else {
+                report.errorText += (report.errorText.isEmpty() ? QString() : QStringLiteral("\n")) + what;
+            }
+        };
         // A run refused before anything was sent did nothing to any controller: no record of it.
         if (p.isSet(results) && !ctx.lastRefused && !records.append(csvHeader(), report.csvRows(), problem)) {
             progress.note(QStringLiteral("vantorel-cli: ") + problem);
-            // The run's own record is lost: a station must not take it as kept.
-            if (report.verdict.exit == ExitOk || report.verdict.exit == ExitFailed) {
-                report.verdict = Verdict{QStringLiteral("error"), ExitUsage};
-                report.errorNumber.reset();
-                report.errorText = problem;
-            }
+            notKept(problem + QStringLiteral(": this run's rows are only in this report; make the file writable "
+                                             "(or free disk space) before the next run"));
         }
         if (timedLog.failed())
             progress.note(QStringLiteral("vantorel-cli: writing the log copy ") + timedLog.path()
                 + QStringLiteral(" failed; it stops where the failure happened"));
+        // Saved before the report is printed, so that the report tells whether it was.
+        if (!session.shutDown()) {
+            // The box's lines after its "Error #" one: what failed and why.
+            QString box = desk.boxes.isEmpty() ? QString() : desk.boxes.last().text;
+            box = box.mid(box.indexOf(QLatin1Char('\r')) + 1).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            notKept(box + QStringLiteral("\nMake sure Flash.cfg can be written there (the folder's rights, disk "
+                                         "space); the next run with --save saves the settings."));
+        }
         if (fmt == QLatin1String("json"))
             std::printf("%s\n", QJsonDocument(report.toJson()).toJson(QJsonDocument::Compact).constData());
         else if (fmt == QLatin1String("csv"))
@@ -430,9 +449,6 @@ int main(int argc, char *argv[])
         else
             std::printf("%s", qPrintable(report.toText()));
         std::fflush(stdout);
-        // --save failed: the settings asked for are not kept.
-        if (!session.shutDown() && report.verdict.exit == ExitOk)
-            return ExitFault;
         return report.verdict.exit;
     } catch (const Usage &u) {
         err(QStringLiteral("vantorel-cli: ") + u.reason);
