@@ -59,16 +59,20 @@ Run run(const QStringList &args, const QString &home, const std::function<void(Q
             QString::fromLocal8Bit(p.readAllStandardError()), QJsonDocument::fromJson(out).object()};
 }
 
-// "id|ver|cksum|marked|speed|result" per controller, then "|" and the window's two words where they differ.
+// "id|ver|cksum|marked|speed|result" per controller, the result followed by "/outcome" where that tells more,
+// "!" where this run erased it and ": failure"; then "|" and the window's two words where they differ.
 QStringList rowsOf(const QJsonObject &report)
 {
     QStringList rows;
     for (const QJsonValue &c : report.value("controllers").toArray()) {
         const QJsonArray display = c["display"].toArray();
+        const QString outcome = c["outcome"].toString(), failure = c["failure"].toString();
         rows << QString("%1|%2|%3|%4|%5|%6")
                     .arg(c["id"].toInt())
                     .arg(c["ver"].toString(), c["cksum"].toString(), c["marked"].toBool() ? "marked" : "",
-                         c["speed"].isNull() ? "" : QString::number(c["speed"].toInt()), c["result"].toString())
+                         c["speed"].isNull() ? "" : QString::number(c["speed"].toInt()),
+                         c["result"].toString() + (outcome == c["result"].toString() ? "" : "/" + outcome)
+                             + (c["erased"].toBool() ? "!" : "") + (failure.isEmpty() ? "" : ": " + failure))
                 + (display == QJsonArray{c["ver"], c["cksum"]} ? "" : "|" + display[0].toString() + " " + display[1].toString());
     }
     return rows;
@@ -158,20 +162,24 @@ private slots:
         const Row rows[] = {
             {"download-serial", {R"(1, "version": "01/02/03")", R"(2, "version": "01/00/09")"},
              {"--file", sample, "--controllers", "1,2"}, 0, "ok", {2, 2, 0}, 0,
-             {QString("1|01/02/03|%1||9600|ok").arg(sampleSum), QString("2|01/00/09|%1||9600|ok").arg(sampleSum)}},
+             {QString("1|01/02/03|%1||9600|ok!").arg(sampleSum), QString("2|01/00/09|%1||9600|ok!").arg(sampleSum)}},
+            // The image refused, though the controller then answers with the file's checksum.
+            {"download-serial", {R"(1, "faults": {"refuseChecksum": 3, "runsRefusedImage": true})"},
+             {"--file", sample, "--controllers", "1"}, 1, "failed", {1, 0, 1}, 0,
+             {QString("1|01/00/00|%1|marked|9600|failed/erased-not-programmed!: Programmation ERROR|Programmation ERROR").arg(sampleSum)}},
             {"to-p4", {R"(1, "startProtocol": 3)"}, {"--controllers", "1"}, 0, "ok", {1, 1, 0}, 0, {"1||||9600|ok"}},
             // All 32 are listed; the detection is ok when it ran to its end.
             {"auto", all, {"--controllers", "0"}, 0, "ok", {32, 31, 1}, 0, found},
             {"flash-info", {R"(4, "faults": {"silent": true})"}, {"--controllers", "4", "--timeout", "10"}, 1, "failed",
-             {1, 0, 1}, 0, {"4|||marked||failed|No Answer"}},
+             {1, 0, 1}, 0, {"4|||marked||failed: No Answer|No Answer"}},
             {"flash-info", {"1", R"(2, "faults": {"unplugAfterFrames": 0})"}, {"--controllers", "1,2"}, 3, "error", {2, 1, 1},
-             8003, {"1|01/00/00|1E02||9600|ok", "2|||||failed"}},
-            {"boot-info", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed"}},
+             8003, {"1|01/00/00|1E02||9600|ok", "2|||||failed/not reached"}},
+            {"boot-info", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed/not reached"}},
             // Refused before the erase, naming the file and what it must hold.
             {"download-serial", {"1"}, {"--dir", framed, "--file", sample, "--controllers", "1"}, 2, "error", {1, 0, 1}, 5,
-             {"1|||||failed"}, "Boot.ini in " + framed + "/ holds \"9600,E,7,1\": its first line must hold only the boot line speed"},
+             {"1|||||failed/not reached"}, "Boot.ini in " + framed + "/ holds \"9600,E,7,1\": its first line must hold only the boot line speed"},
             {"download-parallel", {"1"}, {"--dir", piped, "--delay", "10", "--file", sample, "--controllers", "1"}, 2, "error", {1, 0, 1}, 75,
-             {"1|||||failed"}, piped + "/Boot.ini is a pipe, not a regular file"},
+             {"1|||||failed/not reached"}, piped + "/Boot.ini is a pipe, not a regular file"},
             // A record or settings lost after the run: an error, with every controller's result still reported.
             {"flash-info", {"1"}, {"--controllers", "1", "--results", "/dev/full"}, 5, "error", {1, 1, 0}, 75,
              {"1|01/00/00|1E02||9600|ok"}, "the results file /dev/full could not be written"},
@@ -258,7 +266,7 @@ private slots:
                 && ::kill(pid_t(p.processId()), SIGINT) == 0; // after the erase and three batches
         });
         QVERIFY2(signalled && r.exit == 4 && r.json.value("status") == "cancelled", qPrintable(r.said()));
-        QCOMPARE(rowsOf(r.json), QStringList({"0||||9600|failed", "1|||||failed"}));
+        QCOMPARE(rowsOf(r.json), QStringList({"0||||9600|failed/erased-not-programmed!", "1|||||failed/not reached"}));
         // Not a terminal: the progress texts as lines, each after the elapsed time.
         const QStringList errLines = r.err.split('\n', Qt::SkipEmptyParts);
         QVERIFY2(errLines.filter(QRegularExpression("^\\[ *\\d+\\.\\d s\\] ")).size() == errLines.size() && errLines.size() > 3

@@ -182,7 +182,7 @@ QString RunReport::toText() const
                    .arg(c.shownVer, -13)
                    .arg(c.shownCksum, -8)
                    .arg(c.marked ? QStringLiteral("yes") : QStringLiteral("no"), -6)
-                   .arg(c.result);
+                   .arg(c.result == c.outcome || c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure);
     }
     QStringList sel;
     for (const int i : selected)
