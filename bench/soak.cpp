@@ -1,9 +1,13 @@
 // Soak: many downloads into four controllers on a simulated line with its
 // faults on (answers dropped and corrupted; now and then noise after one
-// controller's answers, or a pulled plug), a new random seed per run. Each run starts the tool afresh
-// on the line as the last run left it, so a controller left erased is met
-// again. Prints what matters: controllers reported ok whose flash does not
-// hold the image (must be 0), controllers left erased and recovered, hangs.
+// controller's answers, one that answers after the time-out, one missing
+// from a parallel run, or a pulled plug), a new random seed per run, serial
+// and parallel, with and without fast answers. Each run starts the tool
+// afresh on the line as the last run left it, so a controller left erased is
+// met again. Prints what matters: controllers reported ok whose flash does
+// not hold the image (must be 0), controllers erased and left without a try
+// to program them (must be 0), erased ones not reported so (must be 0),
+// controllers left erased and recovered, hangs.
 //
 //   soak [runs] [seed]      (default 100 runs, seed from the clock)
 #include "image/hexfile.h"
@@ -46,12 +50,28 @@ QByteArray flashOf(int seed)
     return f;
 }
 
-bool reportedOk(const Context &ctx, int n)
+// The row says programmed: the version, and the file's checksum unmarked.
+bool rowSaysOk(const Context &ctx, int n)
 {
     const ResultBox &ver = ctx.info.ver(n);
     const ResultBox &ck = ctx.info.ckSum(n);
     return ver.text.count(QLatin1Char('/')) == 2 && !ver.marked() && !ck.marked()
         && ck.text == ctx.info.FileCheksum().rightJustified(4, QLatin1Char('0'));
+}
+
+// Whether the image was sent to controller n (to it or to all) after its last erase.
+bool programmingTriedAfterErase(const LineBench &b, int n)
+{
+    bool tried = false;
+    for (const QByteArray &f : b.framesSent()) {
+        if (f.size() < 7 || (quint8(f[1]) != n && quint8(f[1]) != 0x5F))
+            continue;
+        if (f[3] == 't' && quint8(f[1]) == n)
+            tried = false;
+        else if (f.mid(3, 3) == QByteArray::fromHex("75AA55"))
+            tried = true;
+    }
+    return tried;
 }
 
 } // namespace
@@ -72,7 +92,8 @@ int main(int argc, char **argv)
     }
     const QByteArray wanted = flashOf(1);
     int reportedOkTotal = 0, falseOk = 0, leftErased = 0, recovered = 0, hangs = 0, internalFaults = 0;
-    int unplugs = 0, noisyRuns = 0, runsWithFaultBox = 0;
+    int unplugs = 0, noisyRuns = 0, runsWithFaultBox = 0, lateRuns = 0, missingRuns = 0;
+    int erasedUntried = 0, erasedHidden = 0, rowsDisagree = 0;
     std::vector<bool> erasedBefore(kControllers, false);
     QElapsedTimer total;
     total.start();
@@ -85,6 +106,14 @@ int main(int argc, char **argv)
         // whole run: most often after its erase, which is what is to be seen.
         const bool noiseThisRun = random() % 4 == 0;
         const int noisy = int(random() % kControllers);
+        // Its answers come after the time-out: they reach the line while
+        // the next try, or the next controller, is waiting.
+        const bool lateThisRun = random() % 4 == 0;
+        const int late = int(random() % kControllers);
+        const bool parallel = run % 2 == 1;
+        const bool fast = run % 4 >= 2;
+        const bool missingThisRun = parallel && random() % 4 == 0;
+        const int missing = int(random() % kControllers);
         for (int k = 0; k < kControllers; ++k) {
             sim::ControllerConfig c = state[k];
             c.faults = {};
@@ -95,14 +124,19 @@ int main(int argc, char **argv)
                 c.faults.noiseAfter = 1 + int(random() % 3);
             if (unplugThisRun && k == unplugWho)
                 c.faults.unplugAfterFrames = int(random() % 60);
+            c.answerDelayMs = lateThisRun && k == late ? 250 + int(random() % 200) : 0;
+            c.faults.silent = missingThisRun && k == missing;
             line.controllers.push_back(c);
         }
         unplugs += unplugThisRun;
         noisyRuns += noiseThisRun;
+        lateRuns += lateThisRun;
+        missingRuns += missingThisRun;
         LineBench b(line);
         b.ctx().timings.settleDelay = 0.05;
         b.m().Text1.setText("200");
         b.m().Text2.setText("5");
+        b.m().FastAnswers.setValue(fast ? 1 : 0);
         b.select({1, 2, 3, 4});
         b.useImage(imageHex(1));
         QElapsedTimer t;
@@ -114,9 +148,11 @@ int main(int argc, char **argv)
                 b.ctx().message.cancel();
             }
         };
-        const bool parallel = run % 2 == 1;
         b.session->run(parallel ? Session::Operation::DownloadParallel : Session::Operation::DownloadSerial);
         hangs += hung;
+        // A run that ended early by itself (a pulled plug, a fault) or was
+        // stopped cannot be held to programming what it erased.
+        const bool ranToItsEnd = !hung && !b.ctx().lastFaultNumber && !b.ctx().StopRequested;
         runsWithFaultBox += b.ctx().lastFaultNumber.has_value();
         internalFaults += b.ctx().lastFaultNumber == int(FaultCode::Internal);
 
@@ -126,12 +162,17 @@ int main(int argc, char **argv)
             const sim::ControllerState *c = s.controller(n);
             const QByteArray flash = b.line->flash(n);
             const bool holds = flash == wanted && c->mode == sim::Mode::Firmware;
-            if (reportedOk(b.ctx(), n)) {
+            const ControllerOutcome &o = b.ctx().outcomes[n];
+            if (o.outcome == Outcome::Ok) {
                 ++reportedOkTotal;
                 falseOk += !holds;
             }
+            rowsDisagree += rowSaysOk(b.ctx(), n) != (o.outcome == Outcome::Ok);
             const bool erased = c->mode == sim::Mode::Boot;
             leftErased += erased;
+            erasedUntried += ranToItsEnd && o.erased && erased && !programmingTriedAfterErase(b, n);
+            // Erased by this run and left so, yet reported as anything else.
+            erasedHidden += erased && o.erased && o.outcome != Outcome::ErasedNotProgrammed;
             if (erasedBefore[k] && holds)
                 ++recovered;
             erasedBefore[k] = erased && !holds;
@@ -146,10 +187,11 @@ int main(int argc, char **argv)
             for (int n = 1; n <= kControllers; ++n)
                 std::fprintf(stderr, "  %d: %s / %s mode %d\n", n, qPrintable(b.ctx().info.ver(n).text),
                              qPrintable(b.ctx().info.ckSum(n).text), int(s.controller(n)->mode));
-            for (const QString &l : b.log().mid(0, 400))
+            for (const QString &l : b.log())
                 std::fprintf(stderr, "    %s\n", qPrintable(l.left(100)));
         }
-        std::fprintf(stderr, "run %3d %-8s %5.1f s  box %s\n", run + 1, parallel ? "parallel" : "serial", t.elapsed() / 1000.0,
+        std::fprintf(stderr, "run %3d %-8s %-7s %5.1f s  box %s\n", run + 1, parallel ? "parallel" : "serial",
+                     fast ? "fast" : "written", t.elapsed() / 1000.0,
                      b.ctx().lastFaultNumber ? qPrintable(QString::number(*b.ctx().lastFaultNumber)) : "-");
         // Back to an older image now and then, so most runs really change the flash.
         if (run % 4 == 3) {
@@ -159,12 +201,14 @@ int main(int argc, char **argv)
             }
         }
     }
-    std::printf("soak seed %u: %d downloads (serial and parallel alternating) into %d controllers, %.0f s\n", seed, runs,
-                kControllers, total.elapsed() / 1000.0);
-    std::printf("| runs | unplugs | noisy runs | runs ended by a fault box | controllers reported ok | reported ok without the image | "
-                "left erased (run ends) | recovered by a later run | hangs | internal faults |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
-    std::printf("| %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n", runs, unplugs, noisyRuns, runsWithFaultBox, reportedOkTotal, falseOk,
+    std::printf("soak seed %u: %d downloads (serial and parallel, written timing and fast answers, alternating) into %d "
+                "controllers, %.0f s\n", seed, runs, kControllers, total.elapsed() / 1000.0);
+    std::printf("| runs | unplugs | noisy runs | late-answer runs | parallel runs with one missing | runs ended by a fault box | "
+                "controllers reported ok | reported ok without the image | erased, left without a try | erased, reported "
+                "otherwise | rows that disagree | left erased (run ends) | recovered by a later run | hangs | internal faults |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n", runs, unplugs, noisyRuns,
+                lateRuns, missingRuns, runsWithFaultBox, reportedOkTotal, falseOk, erasedUntried, erasedHidden, rowsDisagree,
                 leftErased, recovered, hangs, internalFaults);
-    return falseOk == 0 && hangs == 0 ? 0 : 1;
+    return falseOk == 0 && erasedUntried == 0 && erasedHidden == 0 && rowsDisagree == 0 && hangs == 0 ? 0 : 1;
 }

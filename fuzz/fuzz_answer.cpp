@@ -1,6 +1,7 @@
 // The judging of received bytes: nothing may crash, and fast answers may end
 // the wait only on bytes that the written rule accepts, so both modes give
-// the same verdicts.
+// the same verdicts. Stray answers set aside are whole, sound answers of
+// another controller, and nothing is lost or added in setting them aside.
 #include "link/checkcode.h"
 #include "link/exchange.h"
 
@@ -33,6 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // Accepted means checked: a CRC, or with Prot 4+ a byte sum.
         if (carried != CalcCRC(body) && !(flags.prot4Plus && carried == CalcSum(body)))
             std::abort();
+    }
+    // The frame's own second byte is the controller asked.
+    const int ctrl = frame.size() >= 2 ? quint8(frame[1]) : 0;
+    const StraySplit split = splitStray(received, frame, ctrl, flags);
+    if (split.stray + split.rest != received)
+        std::abort();
+    for (QByteArray stray = split.stray; !stray.isEmpty();) {
+        const qsizetype whole = quint8(stray.size() > 2 ? stray[2] : 0) + 6;
+        if (stray.size() < whole || quint8(stray[1]) == ctrl || stray[whole - 1] != '\x04'
+            || judgeAnswer(stray.left(whole), QByteArray(), flags).verdict != AnswerVerdict::Accepted)
+            std::abort();
+        stray.remove(0, whole);
     }
     return 0;
 }
