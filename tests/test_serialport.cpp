@@ -5,6 +5,8 @@
 #include "sim/pty.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -156,17 +158,24 @@ private slots:
 
     void portThatCannotBeOpenedIsNamed()
     {
+        // One line, one user, whatever path leads to it (links as /dev/serial/by-id/... are); the refusal names the holder.
         PseudoTerminal line;
+        QTemporaryDir links;
+        const QString firstLink = links.filePath("first"), secondLink = links.filePath("second");
+        QVERIFY(QFile::link(line.slavePath(), firstLink) && QFile::link(line.slavePath(), secondLink));
         QtSerialPort first;
-        first.selectPort(line.slavePath());
+        first.selectPort(firstLink);
         first.open();
-        for (const QString &path : {QString(), QString("/dev/vantorel-no-such-device"), line.slavePath()}) {
+        const QString holder = QString("in use by test_serialport, process %1").arg(QCoreApplication::applicationPid());
+        const QList<QPair<QString, bool>> rows = {{"", false}, {"/dev/vantorel-no-such-device", false}, {line.slavePath(), true},
+                                                  {secondLink, true}}; // the path, and whether it leads to the held line
+        for (const auto &[path, held] : rows) {
             QtSerialPort port;
             port.selectPort(path);
             const std::optional<Fault> fault = faultOf([&] { port.open(); });
             QVERIFY2(fault && fault->code() == FaultCode::PortOpen && !port.isOpen(), qPrintable(path));
-            QVERIFY2(fault->description().contains(path.isEmpty() ? "No serial port is chosen" : path),
-                     qPrintable(fault->description()));
+            const QString said = fault->description();
+            QVERIFY2(said.contains(path.isEmpty() ? "No serial port is chosen" : path) && said.contains(holder) == held, qPrintable(said));
         }
         // The refused second user of the line does not disturb the first.
         first.write("still");

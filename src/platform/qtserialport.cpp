@@ -3,6 +3,9 @@
 #include "platform/fault.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
@@ -40,6 +43,45 @@ int writeBoundMs(qint64 byteCount, int baud)
 QString gone(int error)
 {
     return QStringLiteral("the device is no longer available: ") + QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Qt names its lock after the path it is given, so a symbolic link (as
+// /dev/serial/by-id/... are) would get a lock of its own beside the device's.
+// A bare name means /dev, as Qt reads it.
+QString realDevice(const QString &name)
+{
+    const bool path = name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./"))
+        || name.startsWith(QLatin1String("../"));
+    const QString real = QFileInfo(path ? name : QStringLiteral("/dev/") + name).canonicalFilePath();
+    return real.isEmpty() ? name : real;
+}
+
+// Who holds the lock Qt takes on a device: "vantorel-cli, process 1234", or
+// empty. Qt puts LCK..<path under /dev, / as _> in the first of these folders
+// that is readable and holds it or is writable, and records the holder's pid
+// and program file name in it.
+QString lockHolder(const QString &device)
+{
+    QString file = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
+    file.replace(QLatin1Char('/'), QLatin1Char('_')).prepend(QLatin1String("/LCK.."));
+    const QStringList folders = {QStringLiteral("/var/lock"), QStringLiteral("/etc/locks"),
+                                 QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
+                                 QStringLiteral("/tmp"), QStringLiteral("/var/tmp"),
+                                 QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
+                                 QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    for (const QString &folder : folders) {
+        const QFileInfo dir(folder);
+        if (!dir.isReadable() || !(QFileInfo::exists(folder + file) || dir.isWritable()))
+            continue;
+        qint64 pid = 0;
+        QString host, program;
+        if (!QLockFile(folder + file).getLockInfo(&pid, &host, &program))
+            return QString();
+        return QStringLiteral("%1, process %2")
+            .arg(program.isEmpty() ? QStringLiteral("another program") : program)
+            .arg(pid);
+    }
+    return QString();
 }
 #endif
 
@@ -93,14 +135,26 @@ void QtSerialPort::open()
     if (name_.trimmed().isEmpty())
         throw Fault(FaultCode::PortOpen, QStringLiteral("No serial port is chosen. Choose one, then start again."));
 
+#ifdef Q_OS_UNIX
+    const QString device = realDevice(name_);
+#else
+    const QString device = name_;
+#endif
     port_ = std::make_unique<QSerialPort>();
-    port_->setPortName(name_);
+    port_->setPortName(device);
     QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
                      [this](QSerialPort::SerialPortError error) { onError(error); });
 
     if (!port_->open(QIODevice::ReadWrite)) {
         const QString reason = port_->errorString();
         port_.reset();
+#ifdef Q_OS_UNIX
+        if (const QString holder = lockHolder(device); !holder.isEmpty())
+            throw Fault(FaultCode::PortOpen,
+                        QStringLiteral("The serial port %1 cannot be opened: it is in use by %2. Close that program "
+                                       "or choose another port, then start again.")
+                            .arg(device == name_ ? name_ : QStringLiteral("%1 (%2)").arg(name_, device), holder));
+#endif
         throw Fault(FaultCode::PortOpen,
                     QStringLiteral("The serial port %1 cannot be opened: %2. Check that it exists and no other "
                                    "program uses it.")
