@@ -358,20 +358,30 @@ private slots:
         QTest::addColumn<QByteArray>("hexText");
         QTest::addColumn<bool>("parallel");
         QTest::addColumn<QString>("fileChecksum");
+        QTest::addColumn<int>("flashStart"); // the address of the controller's first flash byte
         // No end record: the last records are gathered when the file ends, and still sent.
         QTest::newRow("file ends while gathering") << hexImage(0x0100, QByteArray(200, '\x11'), 16, "\r\n", false)
-                                                   << false << "6412";
+                                                   << false << "6412" << 0;
         // 54 KiB of zeros but one byte: a full checksum below 0x100000 still arrives as its value.
         QByteArray zeros(54 * 1024, '\0');
         zeros[100] = '\x12';
-        QTest::newRow("checksum of five digits") << hexImage(0, zeros, 32) << true << "F614";
+        QTest::newRow("checksum of five digits") << hexImage(0, zeros, 32) << true << "F614" << 0;
+        // A flash from 2000 to FFFD, filled to both ends, the configuration record at 2020.
+        const QByteArray high = hexRecord(0x2000, QByteArray(16, '\x21')) + "\r\n" + hexRecord(0x2020, hex("70000402")) + "\r\n"
+            + hexRecord(0xFFF0, QByteArray(14, '\x3C')) + "\r\n" + hexEndRecord() + "\r\n";
+        // 16 x 21 + 70 + 04 + 02 + 14 x 3C = 1486, plus 255 x (57342 - 34): DF01F2.
+        QTest::newRow("flash from 2000, serial") << high << false << "01F2" << 0x2000;
+        QTest::newRow("flash from 2000, parallel") << high << true << "01F2" << 0x2000;
     }
     void imagesReachTheControllerWhole()
     {
         QFETCH(QByteArray, hexText);
         QFETCH(bool, parallel);
         QFETCH(QString, fileChecksum);
-        LineBench b(lineOf({controller(1)}));
+        QFETCH(int, flashStart);
+        sim::ControllerConfig c = controller(1);
+        c.flashStart = flashStart;
+        LineBench b(lineOf({c}));
         b.useImage(hexText);
         QCOMPARE(b.m().FileCheksum.text(), fileChecksum);
         b.select({1});
@@ -381,6 +391,8 @@ private slots:
         QCOMPARE(b.line->snapshot().controller(1)->mode, sim::Mode::Firmware);
         QCOMPARE(b.ctx().info.ckSum(1).text, fileChecksum);
         QVERIFY(b.ctx().info.summaryAllWell());
+        if (flashStart == 0x2000)
+            QVERIFY(b.line->flash(1).startsWith(QByteArray(16, '\x21') + QByteArray(16, '\xFF') + hex("70000402")) && b.line->flash(1).endsWith(QByteArray(14, '\x3C')));
     }
 
     // Fast answers change when a wait ends, never what is sent, logged or shown.

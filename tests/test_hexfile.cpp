@@ -148,8 +148,10 @@ private slots:
         QTest::addColumn<QString>("problem"); // a fragment; empty: sound
         const QByteArray end = ":00000001FF\r\n";
         auto rec = [](int address, int size) { return hexRecord(address, QByteArray(size, '\x5A')) + "\r\n"; };
-        QTest::newRow("last flash byte DFFD") << rec(0xDFF0, 14) + end << "";
-        QTest::newRow("one past it") << rec(0xDFF0, 15) + end << "line 1: the record at DFF0 with 15 bytes ends beyond";
+        // The flash's 57342 bytes may lie anywhere in the 16-bit addresses.
+        QTest::newRow("57342 bytes from 2000 to FFFD") << rec(0x2000, 16) + rec(0xFFF0, 14) + end << "";
+        QTest::newRow("one more") << rec(0x1FFF, 1) + rec(0xFFF0, 14) + end << "line 2: the image spans 1FFF (line 1) to FFFD, more than";
+        QTest::newRow("past FFFF") << rec(0xFFF0, 17) + end << "line 1: the record at FFF0 with 17 bytes ends beyond address FFFF";
         QTest::newRow("batch of 249") << rec(0, 112) + rec(112, 137) + end << "";
         QTest::newRow("batch of 250") << rec(0, 112) + rec(112, 138) + end << "line 1: the records from address 0000 make a batch of 250";
         QTest::newRow("touching, out of order") << rec(0x20, 16) + rec(0x10, 16) + end << "";

@@ -46,9 +46,9 @@ QString recordProblem(const HexRecord &r, int type)
                              "the file with 16-bit addresses and no extended-address or start records");
     if (type == 0x01 && ll != 0)
         return QStringLiteral("the end-of-file record carries data; produce the file again");
-    if (type == 0x00 && r.address() + ll > kFlashSize)
+    if (type == 0x00 && r.address() + ll > 0x10000)
         return QStringLiteral("the record at ") + hex4(r.address()) + QStringLiteral(" with ") + QString::number(ll)
-            + QStringLiteral(" bytes ends beyond the flash (0000 to DFFD): the image does not fit the controller");
+            + QStringLiteral(" bytes ends beyond address FFFF: produce the file with 16-bit addresses");
     return QString();
 }
 
@@ -84,6 +84,13 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches)
         return QStringLiteral("the file holds no data to program; choose the firmware file");
 
     std::sort(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.start < b.start; });
+    // Where the controllers' flash begins is theirs to know; an image no
+    // 57342-byte flash can hold is refused wherever it lies.
+    const auto last = std::max_element(spans.begin(), spans.end(), [](const Span &a, const Span &b) { return a.end < b.end; });
+    if (last->end - spans.front().start > kFlashSize)
+        return onLine(last->line) + QStringLiteral("the image spans ") + hex4(spans.front().start) + QStringLiteral(" (line ")
+            + QString::number(spans.front().line) + QStringLiteral(") to ") + hex4(last->end - 1)
+            + QStringLiteral(", more than the 57342 bytes of the flash: the image does not fit the controller");
     for (std::size_t i = 1; i < spans.size(); ++i) {
         if (spans[i].start < spans[i - 1].end) {
             const Span &later = spans[i].line > spans[i - 1].line ? spans[i] : spans[i - 1];

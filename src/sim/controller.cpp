@@ -266,13 +266,14 @@ QByteArray Controller::program(const QByteArray &b, bool broadcast)
         ++batchesTaken_; // nobody sends a broadcast batch again: this one is simply missed
         return {};
     }
-    if (address + data.size() > kFlashSize)
+    const int offset = address - config_.flashStart;
+    if (offset < 0 || offset + data.size() > kFlashSize)
         return broadcast ? QByteArray() : answerFrame(kRefused);
     // Flash cells only go from 1 to 0 when programmed; erasing sets them back.
     for (qsizetype i = 0; i < data.size(); ++i) {
-        const std::uint8_t old = at(flash_, address + i);
+        const std::uint8_t old = at(flash_, offset + i);
         const std::uint8_t now = old & at(data, i);
-        flash_[address + i] = char(now);
+        flash_[offset + i] = char(now);
         checksum_ = checksum_ - old + now;
     }
     ++batchesTaken_;
@@ -303,10 +304,11 @@ void Controller::leaveBoot()
     speed_ = firmwareSpeed_;
     protocolChar_ = firmwareChar_;
     prot4Plus_ = firmwareProt4Plus_;
-    const std::uint8_t d0 = at(flash_, kConfigurationRecord);
-    const std::uint8_t d1 = at(flash_, kConfigurationRecord + 1);
-    const std::uint8_t d2 = at(flash_, kConfigurationRecord + 2);
-    const std::uint8_t d3 = at(flash_, kConfigurationRecord + 3);
+    const int record = kConfigurationRecord - config_.flashStart;
+    const std::uint8_t d0 = at(flash_, record);
+    const std::uint8_t d1 = at(flash_, record + 1);
+    const std::uint8_t d2 = at(flash_, record + 2);
+    const std::uint8_t d3 = at(flash_, record + 3);
     // Never programmed: the image had no configuration record, and the tool
     // takes nothing from it either.
     if (d0 == 0xFF && d1 == 0xFF && d2 == 0xFF && d3 == 0xFF)

@@ -45,12 +45,13 @@ int speedCode(int speed)
 QByteArray demoFirmware(const ControllerConfig &c)
 {
     QByteArray flash(kFlashSize, char(0xFF));
-    for (int i = 0; i < 0x2000; ++i)
+    const int record = 0x2020 - c.flashStart;
+    for (int i = 0; i < record - 0x20; ++i)
         flash[i] = char((i * 37 + c.number * 11) & 0xFF);
-    flash[0x2020] = char((speedCode(c.speed) << 4) | (c.prot4Plus ? 0x08 : 0x00));
-    flash[0x2021] = 0;
-    flash[0x2022] = char(c.protocolChar);
-    flash[0x2023] = 0x02; // QRVB
+    flash[record] = char((speedCode(c.speed) << 4) | (c.prot4Plus ? 0x08 : 0x00));
+    flash[record + 1] = 0;
+    flash[record + 2] = char(c.protocolChar);
+    flash[record + 3] = 0x02; // QRVB
     return flash;
 }
 
@@ -124,6 +125,18 @@ public:
                         .arg(shown(v)));
     }
 
+    // Where the flash window starts: it must end within the 16-bit addresses.
+    int flashStart(const QJsonValue &v, const QString &where) const
+    {
+        static const QRegularExpression hex(QStringLiteral("^0[xX]([0-9A-Fa-f]{1,4})$"));
+        const QRegularExpressionMatch m = hex.match(v.toString());
+        const int start = v.isString() && m.hasMatch() ? m.captured(1).toInt(nullptr, 16) : v.isDouble() ? int(v.toDouble()) : -1;
+        if ((v.isDouble() && std::floor(v.toDouble()) != v.toDouble()) || start < 0 || start > 0x10000 - kFlashSize)
+            fail(where, QStringLiteral("%1 is not a flash start from 0 to 0x2002; write a number or hex such as \"0x2000\"")
+                            .arg(shown(v)));
+        return start;
+    }
+
     std::array<std::uint8_t, 3> version(const QJsonValue &v, const QString &where) const
     {
         static const QRegularExpression form(
@@ -157,7 +170,7 @@ public:
         }
         const QString path = QDir(folder_).absoluteFilePath(name);
         try {
-            c.flash = flashFromHexFile(path);
+            c.flash = flashFromHexFile(path, c.flashStart);
         } catch (const ConfigError &e) {
             fail(where, e.message());
         }
@@ -230,7 +243,8 @@ public:
                       {QStringLiteral("number"), QStringLiteral("speed"), QStringLiteral("protocolChar"),
                        QStringLiteral("prot4Plus"), QStringLiteral("startProtocol"), QStringLiteral("startMode"),
                        QStringLiteral("version"), QStringLiteral("bootVersion"), QStringLiteral("bootChecksum"),
-                       QStringLiteral("bootSpeed"), QStringLiteral("flash"), QStringLiteral("answerDelayMs"),
+                       QStringLiteral("bootSpeed"), QStringLiteral("flashStart"), QStringLiteral("flash"),
+                       QStringLiteral("answerDelayMs"),
                        QStringLiteral("answerPieces"), QStringLiteral("pieceGapMs"), QStringLiteral("faults")});
         if (!o.contains(QStringLiteral("number")))
             fail(where, QStringLiteral("the controller number is missing; add \"number\": 0 to 31"));
@@ -258,6 +272,8 @@ public:
         field("bootVersion", [&](auto &x, auto &w) { c.bootVersion = version(x, w); });
         field("bootChecksum", [&](auto &x, auto &w) { c.bootChecksum = checksum(x, w); });
         field("bootSpeed", [&](auto &x, auto &w) { c.bootSpeed = speed(x, w); });
+        // Before the flash, which it places.
+        field("flashStart", [&](auto &x, auto &w) { c.flashStart = flashStart(x, w); });
         field("flash", [&](auto &x, auto &w) { flash(x, w, c); });
         field("answerDelayMs", [&](auto &x, auto &w) { c.answerDelayMs = integer(x, w, 0, 60'000); });
         field("answerPieces", [&](auto &x, auto &w) { c.answerPieces = integer(x, w, 1, 64); });
@@ -355,21 +371,23 @@ QByteArray sampleImage()
     return hex;
 }
 
-QByteArray flashFromHexFile(const QString &path)
+QByteArray flashFromHexFile(const QString &path, int flashStart)
 {
     QByteArray flash(kFlashSize, char(0xFF));
     try {
         BatchReader reader(path);
         while (!reader.atEnd()) {
             const Batch batch = reader.next();
-            if (batch.address + batch.data.size() > kFlashSize)
-                throw ConfigError(QStringLiteral("%1: the data at address %2 runs past the end of the %3-byte flash; "
+            const int offset = batch.address - flashStart;
+            if (offset < 0 || offset + batch.data.size() > kFlashSize)
+                throw ConfigError(QStringLiteral("%1: the data at address %2 lies outside the %3-byte flash from %4; "
                                                  "use an image for this controller")
                                       .arg(path)
                                       .arg(batch.address, 4, 16, QLatin1Char('0'))
-                                      .arg(kFlashSize));
+                                      .arg(kFlashSize)
+                                      .arg(flashStart, 4, 16, QLatin1Char('0')));
             for (qsizetype i = 0; i < batch.data.size(); ++i)
-                flash[batch.address + i] = batch.data[i];
+                flash[offset + i] = batch.data[i];
         }
     } catch (const Fault &fault) {
         // Most descriptions name the file already.

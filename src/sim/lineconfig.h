@@ -54,6 +54,8 @@ struct ControllerConfig {
     std::uint16_t bootChecksum = 0;
     int bootSpeed = 9600;
     bool startInBoot = false; // waits in its boot program, as after a broken-off download
+    // The address of its first flash byte: the flash holds kFlashSize bytes from there.
+    int flashStart = 0;
     QByteArray flash;         // kFlashSize bytes; empty: erased
     QString flashSource;      // where the flash came from, for the state output
     int answerDelayMs = 0;
@@ -92,6 +94,6 @@ LineConfig parseLineConfig(const QByteArray &json, const QString &origin, const 
 
 // The flash a download of this HEX file leaves: batches cut as the tool cuts
 // them, written at their addresses into erased flash. Throws ConfigError.
-QByteArray flashFromHexFile(const QString &path);
+QByteArray flashFromHexFile(const QString &path, int flashStart = 0);
 
 } // namespace vantorel::sim
