@@ -263,21 +263,25 @@ private slots:
         QVERIFY(b.m().Auto.enabled() && !b.ctx().message.exists());
     }
 
+    // No other operation and no other file under a running one; but a controller cleared meanwhile is skipped.
     void nothingChangesUnderARunningOperation()
     {
-        LineBench b(lineOf({controller(1)}));
+        LineBench b(lineOf({controller(1), controller(5)}));
         const QString first = b.useImage(":0300000002ABCD83\r\n:00000001FF\r\n", "first.hex");
-        b.select({1});
+        b.select({1, 5});
         b.desk.fileAnswers << b.home.filePath("other.hex");
         bool refused = false;
         b.desk.onProcessEvents = [&] {
             refused = refused || !b.session->run(Session::Operation::Auto);
             b.session->dropFile(b.home.filePath("other.hex"));
             b.session->browse();
+            b.session->selectNone();
         };
         b.session->run(Session::Operation::FlashInfo);
         QVERIFY(refused);
         QCOMPARE(b.ctx().info.ver(1).text, QString("01/00/00"));
+        QVERIFY(!b.bytesSent().contains(hex("0405")) && !b.bytesSent().contains(hex("4005")));
+        QCOMPARE(b.ctx().info.summary(), QString("Flash Info: 1 of 2 controllers answered; checksum differs from the file: 1; not reached: 5."));
         QCOMPARE(b.m().FileName.text(), first);
         QVERIFY(b.desk.dialogsShown.isEmpty());
         b.desk.onProcessEvents = {};

@@ -56,17 +56,11 @@ void Session::browse()
         Command1Click(ctx_);
 }
 
-void Session::selectAll()
-{
-    if (!busy_)
-        ctx_.main.selectAll();
-}
+// Live during a run, as the boxes themselves: a controller cleared before its
+// turn is skipped.
+void Session::selectAll() { ctx_.main.selectAll(); }
 
-void Session::selectNone()
-{
-    if (!busy_)
-        ctx_.main.selectNone();
-}
+void Session::selectNone() { ctx_.main.selectNone(); }
 
 void Session::dropFile(const QString &path)
 {

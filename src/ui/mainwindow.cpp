@@ -302,8 +302,10 @@ void MainWindow::build()
 
     // While an operation runs it reads what was checked at its start: nothing
     // may be edited underneath it. Disabling the containers greys their
-    // children without touching the states the operations give them.
-    const QList<QWidget *> locked = {fileBox, frame1, lineBox, protoBox, comBoot, comInfo, comLoad00, comLoad};
+    // children without touching the states the operations give them. The
+    // controller boxes stay live: a controller cleared meanwhile is skipped
+    // at its turn, the operator's way to leave one out of a running download.
+    const QList<QWidget *> locked = {fileBox, lineBox, protoBox, comBoot, comInfo, comLoad00, comLoad};
     session_.onBusyChanged = [locked](bool busy) {
         for (QWidget *w : locked)
             w->setEnabled(!busy);
