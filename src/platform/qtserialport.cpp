@@ -12,8 +12,10 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 namespace vantorel {
@@ -85,13 +87,32 @@ QString lockHolder(const QString &device)
 }
 #endif
 
+// Qt closes the device before it deletes its lock. A device whose number the
+// kernel gives out again once its last descriptor closes (a pseudo-terminal
+// at once) could meanwhile go to someone who then finds our lock on it: a
+// copy of the descriptor keeps the number taken until the lock is gone.
+void closeUnlockingFirst(QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    const int keep = port.isOpen() ? ::fcntl(int(port.handle()), F_DUPFD_CLOEXEC, 0) : -1;
+    port.close();
+    if (keep >= 0)
+        ::close(keep);
+#else
+    port.close();
+#endif
+}
+
 } // namespace
 
 QtSerialPort::QtSerialPort() : settingsText_(QStringLiteral("9600,N,8,2")), settings_(parseLineSettings(settingsText_))
 {
 }
 
-QtSerialPort::~QtSerialPort() = default;
+QtSerialPort::~QtSerialPort()
+{
+    release();
+}
 
 void QtSerialPort::selectPort(const QString &deviceName)
 {
@@ -166,7 +187,7 @@ void QtSerialPort::open()
     else
         problem = applySettings(settings_);
     if (!problem.isEmpty()) {
-        port_.reset();
+        release();
         throw Fault(FaultCode::PortSettings,
                     QStringLiteral("The serial port %1 does not accept the settings \"%2\" (%3). Choose other "
                                    "settings.")
@@ -177,7 +198,7 @@ void QtSerialPort::open()
 void QtSerialPort::close()
 {
     // Whoever closes has given up the line; a loss not yet reported no longer matters.
-    port_.reset();
+    release();
     lost_ = false;
     lostReason_.clear();
 }
@@ -342,7 +363,14 @@ void QtSerialPort::lose(const QString &reason)
     lostReason_ = reason;
     // Closing stops Qt's notifier, which would otherwise report the dead line
     // hundreds of thousands of times a second to a running event loop.
-    port_->close();
+    closeUnlockingFirst(*port_);
+}
+
+void QtSerialPort::release()
+{
+    if (port_)
+        closeUnlockingFirst(*port_);
+    port_.reset();
 }
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error)

@@ -36,6 +36,8 @@ private:
     QSerialPort &livePort();
     [[noreturn]] void throwLost();
     void lose(const QString &reason);
+    // Closes and drops the Qt port; see closeUnlockingFirst.
+    void release();
     void onError(QSerialPort::SerialPortError error);
     QString applySettings(const LineSettings &s);
 
