@@ -349,6 +349,8 @@ private slots:
         QCOMPARE(sentBroadcasts, broadcasts);
         QCOMPARE(b.log().contains("Message : $75 Sending full checksum"), checksums);
         QVERIFY(!b.log().contains("Message : $75 - Sending full Checksum "));
+        // The line may still be telling its last frame apart when the run ends.
+        b.line->waitUntil([&](const sim::LineSnapshot &s) { return s.controller(5)->framesHeard >= heardBy5; }, 5000);
         QCOMPARE(b.line->snapshot().controller(5)->framesHeard, heardBy5);
         QVERIFY(!b.port.isOpen());
     }

@@ -125,8 +125,8 @@ void logStray(Context &ctx, const QByteArray &bytes, const QString &why)
     ctx.log.write(QStringLiteral("Stray bytes : ") + StrToHex(bytes) + QStringLiteral(" (") + why + QLatin1Char(')'));
 }
 
-// Whatever waits before a try is sent is no answer to it: a late answer to
-// an earlier frame, or noise.
+// Whatever waits before an exchange starts is no answer to it: a late
+// answer to an earlier frame, or noise.
 void dropLeftovers(Context &ctx)
 {
     const QByteArray left = ctx.port.readAllWaiting();
@@ -156,8 +156,10 @@ int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer
     int tries = 1;
     int result = ComOk;
 
+    // Only before the first try: what waits before a repeat is most likely
+    // the late answer to the try before, which names this controller.
+    dropLeftovers(ctx);
     for (;;) {
-        dropLeftovers(ctx);
         ctx.port.write(frame);
         QByteArray received;
         bool strayMet = false;

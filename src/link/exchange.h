@@ -19,8 +19,8 @@ enum ComResult : int {
 // check code and tries up to three times. On ComOk 'answer' holds the answer
 // as hex text (empty for an accepted 68 2F). An answer that names another
 // controller than ctrl is logged as stray and not taken; so are bytes left
-// waiting before a try is sent. Throws Fault when the time-out text is not a
-// number or the line is lost.
+// waiting before the exchange's first send. Throws Fault when the time-out
+// text is not a number or the line is lost.
 int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer, bool accept682F);
 
 
