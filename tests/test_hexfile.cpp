@@ -42,6 +42,9 @@ private slots:
         // The configuration record at 2020: D0 speed code and Prot 4+ bit, D2 protocol byte, D3 type.
         QTest::newRow("9600 fixed, QRVB") << config("18004002") + end << "DF1A60" << "Baud Rate Fix 9600|9600|1|40|QRVB";
         QTest::newRow("no record checksum after D3") << ":0420200018004002\r\n" + end << "DF1A60" << "Baud Rate Fix 9600|9600|1|40|QRVB";
+        // Fewer than four data bytes: positions 14 to 17 as they stand, the record checksum or nothing.
+        QTest::newRow("one data byte") << QByteArray(":01202000180000\r\n") << "DF1D1B" << "Baud Rate Fix 9600|9600|1|00|";
+        QTest::newRow("three, checksum 02 read as the type") << ":032020001800A302\r\n" + end << "DF1BC0" << "Baud Rate Fix 9600|9600|1|A3|QRVB";
         QTest::newRow("programmable, ZEP") << config("70004003") + end << "DF1AB9" << "Baud Rate Programmable||0|40|ZEP";
         QTest::newRow("38400, KB700") << config("38000404") + end << "DF1A46" << "Baud Rate Fix 38400|38400|1|04|KB700";
         QTest::newRow("115200, QRVD1") << config("50003F05") + end << "DF1A9A" << "Baud Rate Fix 115200|115200|0|3F|QRVD1";
@@ -58,7 +61,6 @@ private slots:
         QTest::newRow("LL claims more than the line") << QByteArray(":1000000002ABCD83\r\n") << "error 5, line 1" << "||0||";
         QTest::newRow("half a data byte") << QByteArray(":0300000002ABC") << "error 5, line 1" << "||0||";
         QTest::newRow("binary garbage") << QByteArray("\x00\xFF\x13\x04garbage\x80\x81", 13) << "error 5, line 1" << "||0||";
-        QTest::newRow("config record too short") << QByteArray(":01202000180000\r\n") << "error 5, line 1" << "||0||";
         QTest::newRow("long line of noise") << ":FF" + QByteArray(100000, 'x') << "error 5, line 1" << "||0||";
     }
     void reading()

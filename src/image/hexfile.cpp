@@ -48,8 +48,10 @@ QString readChecksum(HexLines &lines, ImageDescription &d)
             sum += record.dataByte(i);
         if (record.text(4, 4) == "2020") {
             const int d0 = record.byteAt(10);
-            const QString d2 = QString::fromLatin1(record.text(14, 2));
-            const QString d3 = QString::fromLatin1(record.text(16, 2));
+            // Taken as they stand, by position: in a record of fewer than four
+            // data bytes they are its checksum digits, or nothing past its end.
+            const QString d2 = QString::fromLatin1(record.line().mid(13, 2));
+            const QString d3 = QString::fromLatin1(record.line().mid(15, 2));
             applyConfigurationRecord(d, d0, d2, d3);
         }
         // The checksum is a 32-bit signed figure; a file far larger than the
