@@ -85,7 +85,11 @@ private slots:
         QCOMPARE(b.enabledOperations(), QString());
         QVERIFY(b.find("Cmd3to4")->isHidden() && b.find("Cmd4to3")->isHidden() && b.find("ChkProto")->isHidden());
         QVERIFY(b.find<QCheckBox>("Check1")->isChecked() && !b.find<QCheckBox>("FastAnswers")->isChecked()
-                && b.find("FastAnswers")->toolTip().contains("Leave it off"));
+                && b.find("FastAnswers")->toolTip().contains("Leave it off") && b.find("Protocol")->toolTip().contains("-1 to 254"));
+        // What a Time Out of 0 does depends on the timing.
+        QVERIFY(b.find("Text1")->toolTip().contains("settle wait that follows still takes an answer"));
+        b.tick("FastAnswers");
+        QVERIFY(b.find("Text1")->toolTip().contains("0 ends that wait at once: only an answer already arriving"));
         // The 99 COM items, then a present device that no COM item reaches yet.
         auto *ports = b.find<QComboBox>("ComPort"), *speeds = b.find<QComboBox>("Vitesse");
         QCOMPARE(QStringList({QString::number(ports->count()), ports->itemText(0), ports->itemText(98), ports->itemText(99),
@@ -99,12 +103,15 @@ private slots:
         QTest::keyClick(protocol, Qt::Key_Backspace);
         QCOMPARE(b.enabledOperations(), QString());
         QTest::keyClicks(protocol, "3");
-        // Browse fills the file name (read-only); its checksum and the protocol enable the downloads.
-        QVERIFY(writeFile(b.home.filePath("w.hex"), ":0300000002ABCD83\r\n:00000001FF\r\n"));
+        // Browse fills the file name (read-only); its checksum and the protocol enable the downloads, also
+        // with a record checksum edited by hand, which the amber line under the file box tells.
+        QVERIFY(writeFile(b.home.filePath("w.hex"), ":0300000002ABCD00\r\n:00000001FF\r\n"));
         b.desk.fileAnswers << b.home.filePath("w.hex");
         b.click("Command1");
         QVERIFY(b.find<QLineEdit>("FileName")->isReadOnly() && b.find<QLineEdit>("FileCheksum")->text() == "1C7F");
         QCOMPARE(b.enabledOperations(), QString("Auto ComBoot ComInfo ComLoad00 ComLoad"));
+        QVERIFY(b.find("FileWarning")->isVisible() && b.find("FileProblem")->isHidden()
+                && b.find<QLabel>("FileWarning")->text().contains("line 1: the record checksum is 00 where the record needs 83; edited by hand?"));
         b.tick("QRV3");
         QVERIFY(b.m.QRV3.ticked() && b.find("Cmd3to4")->isVisible() && b.find("Cmd4to3")->isVisible());
         b.tick("QRV3");

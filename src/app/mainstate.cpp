@@ -28,10 +28,28 @@ MainState::MainState()
     });
     ChkProto.onChange([this] { SameProtocol = ChkProto.ticked(); });
     FileProblem.onChange([this] { FileProblem.setVisible(!FileProblem.text().isEmpty()); });
+    FileWarning.onChange([this] { FileWarning.setVisible(!FileWarning.text().isEmpty()); });
+    Protocol.setToolTip(QStringLiteral("The number the protocol character of every frame is made of: the byte whose "
+                                       "code is the number plus one, so -1 to 254 (3 gives 04, 63 gives \"@\")."));
+    FastAnswers.onChange([this] { fastAnswersChanged(); });
     FastAnswers.setToolTip(QStringLiteral(
         "Ends the wait for an answer as soon as a complete, correct answer is in, instead of always waiting "
         "half a second, and shows a failure for 0.2 s instead of 2 s. Leave it off to keep the original timing, "
         "for example when a controller's answers come late or broken up, or to compare with an older run."));
+    fastAnswersChanged();
+}
+
+void MainState::fastAnswersChanged()
+{
+    // What 0 does follows from the two timings of the wait for an answer.
+    const QString zero =
+        FastAnswers.ticked()
+            ? QStringLiteral("With Fast answers on, 0 ends that wait at once: only an answer already arriving when the "
+                             "frame has gone out is taken, so in practice every controller shows \"No Answer\".")
+            : QStringLiteral("0 ends that wait at once, but the half-second settle wait that follows still takes an "
+                             "answer that begins within it.");
+    Text1.setToolTip(QStringLiteral("How long to wait for the first byte of each answer, in milliseconds (0 or more). ")
+                     + zero);
 }
 
 void MainState::protocolChanged()
@@ -76,7 +94,7 @@ QByteArray protocolCharFromText(const QString &protocolText)
     if (!ok || !std::isfinite(v) || code < 0 || code > 255)
         throw Fault(FaultCode::InvalidArgument,
                     faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (the Protocol box holds \"")
-                        + protocolText + QStringLiteral("\": type a number from 0 to 254)"));
+                        + protocolText + QStringLiteral("\": type a number from -1 to 254)"));
     return QByteArray(1, static_cast<char>(static_cast<int>(code)));
 }
 

@@ -21,6 +21,8 @@ public:
     Control FileCheksum{QStringLiteral("File Cheksum")};
     // Why the chosen file cannot be downloaded; empty when it can.
     Control FileProblem{QString(), true, false};
+    // What the user should know of a file that can be downloaded; empty when nothing.
+    Control FileWarning{QString(), true, false};
     std::array<Control, kControllers> C;
     Control ALL{QStringLiteral("All")};
     Control NONE{QStringLiteral("None")};
@@ -71,6 +73,7 @@ public:
 
 private:
     void protocolChanged();
+    void fastAnswersChanged();
 };
 
 // The protocol character made from a Protocol text: the byte whose code is the

@@ -105,7 +105,8 @@ Exit status, and "status" with --format json:
   0  ok         every selected controller ok (auto: the search ran to its end)
   1  failed     the operation ran and some controller did not pass
   2  error      bad usage or setting (--speed, --timeout, --delay, --controllers,
-                Boot.ini ...), a HEX file that cannot be read or is not sound, a
+                Boot.ini ...), a HEX file that cannot be read or is not sound
+                (a wrong record checksum only warns, unless --strict), a
                 --results or --log file that cannot be opened; refused before
                 anything is sent
   3  error      the port cannot be opened, or the line was lost during the run
@@ -162,13 +163,16 @@ int main(int argc, char *argv[])
     const QCommandLineOption hold(QStringLiteral("hold-ms"), QStringLiteral("How long a failure message is held (default 2000)."), QStringLiteral("N"));
     const QCommandLineOption fast(QStringLiteral("fast"), QStringLiteral("Tick Fast answers: end each wait as soon as the answer is complete; hold failures 0.2 s."));
     const QCommandLineOption noFast(QStringLiteral("no-fast"), QStringLiteral("Clear Fast answers (the full settle wait and failure hold)."));
+    const QCommandLineOption strict(QStringLiteral("strict"),
+                                    QStringLiteral("Refuse to download a HEX file whose record checksums are wrong "
+                                                   "(without it such a file is downloaded with a warning)."));
     const QCommandLineOption save(QStringLiteral("save"), QStringLiteral("Write the settings back to Flash.cfg at the end."));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("text, json or csv (default text)."), QStringLiteral("F"), QStringLiteral("text"));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"),
                                        QStringLiteral("List the COM items whose device is present, then the present "
                                                       "devices no COM item reaches, and end."));
     p.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, p4, noP4, same, noSame, controllers,
-                  settle, hold, fast, noFast, save, format, listPorts});
+                  settle, hold, fast, noFast, strict, save, format, listPorts});
     const QCommandLineOption results(QStringLiteral("results"), QStringLiteral("Append one CSV row per controller to FILE (with a header when it is new), whatever --format is."), QStringLiteral("FILE"));
     const QCommandLineOption logCopy(QStringLiteral("log"), QStringLiteral("Also append the traffic log to FILE, each line after an ISO 8601 time stamp."), QStringLiteral("FILE"));
     p.addOptions({results, logCopy});
@@ -283,28 +287,38 @@ int main(int argc, char *argv[])
             }
         };
         if (p.isSet(timeout))
-            sameRule(QStringLiteral("--timeout"), [&] { timeOutSeconds(p.value(timeout)); });
+            sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(p.value(timeout)); });
         if (p.isSet(delay))
             sameRule(QStringLiteral("--delay"), [&] { waitingDelayMs(p.value(delay)); });
         // Flash.cfg keeps no file name: a download always needs --file.
         if (command.startsWith(QLatin1String("download")) && !p.isSet(file))
             throw Usage{QStringLiteral("a download needs a readable HEX file: give --file HEX")};
+        QStringList warnings;
         if (p.isSet(file)) {
             ImageDescription unused;
-            if (command.startsWith(QLatin1String("download"))) {
-                DownloadImage image;
-                try {
-                    image = readDownloadImage(p.value(file), unused);
-                } catch (const Fault &f) {
-                    throw Usage{QStringLiteral("cannot read ") + p.value(file) + QStringLiteral(": ") + f.description(),
-                                f.number()};
-                }
-                if (!image.sound())
+            DownloadImage image;
+            try {
+                image = readDownloadImage(p.value(file), unused);
+            } catch (const Fault &f) {
+                throw Usage{QStringLiteral("cannot read ") + p.value(file) + QStringLiteral(": ") + f.description(),
+                            f.number()};
+            }
+            const bool download = command.startsWith(QLatin1String("download"));
+            if (download && !image.sound())
+                throw Usage{faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (") + p.value(file)
+                                + QStringLiteral("): ") + image.problem,
+                            static_cast<int>(FaultCode::ImageUnsound)};
+            if (!image.warning.isEmpty()) {
+                if (download && p.isSet(strict))
                     throw Usage{faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (") + p.value(file)
-                                    + QStringLiteral("): ") + image.problem,
+                                    + QStringLiteral("): ") + image.warning
+                                    + QStringLiteral(" Refused by --strict; correct the record checksums or produce the "
+                                                     "file again"),
                                 static_cast<int>(FaultCode::ImageUnsound)};
-            } else {
-                readable(unused);
+                warnings << p.value(file) + QStringLiteral(": ") + image.warning;
+                err(QStringLiteral("vantorel-cli: warning: ") + warnings.last()
+                    + QStringLiteral(" The file is used all the same: the controller's full checksum still proves what "
+                                     "was programmed (--strict refuses such a file for a download)."));
             }
         }
         const QString appDir = p.isSet(dir) ? p.value(dir) : findAppDir();
@@ -413,6 +427,7 @@ int main(int argc, char *argv[])
         progress.end();
 
         RunReport report = makeReport(ctx, command, listed, started);
+        report.warnings = warnings;
         // A write after the run that fails loses what the station keeps of it (its record, its
         // settings): a run that was ok or failed becomes an error, though the report still holds every
         // controller's result. A cancel or an earlier error stays the verdict; the loss is told beside it.

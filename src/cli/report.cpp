@@ -153,6 +153,7 @@ QJsonObject RunReport::toJson() const
                        {QStringLiteral("operation"), operation},
                        {QStringLiteral("status"), verdict.status},
                        {QStringLiteral("error"), errorJson(errorNumber, errorText)},
+                       {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings)},
                        {QStringLiteral("summary"), QJsonObject{{QStringLiteral("selected"), controllers.size()},
                                                                {QStringLiteral("ok"), ok},
                                                                {QStringLiteral("failed"), controllers.size() - ok}}},

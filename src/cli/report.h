@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -57,6 +58,7 @@ struct RunReport {
     Verdict verdict;
     std::optional<int> errorNumber;
     QString errorText; // empty: no error
+    QStringList warnings; // what did not stop the run but should be known (a file's wrong record checksums)
     int okCount() const;
 
     bool allOk() const;

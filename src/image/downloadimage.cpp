@@ -24,22 +24,34 @@ struct Span {
     qint64 line;
 };
 
+// A record checksum that disagrees with its record, or empty. The reading
+// never uses it and the controller's full checksum proves what was
+// programmed, so it only warns: mostly a byte edited by hand.
+QString checksumWarning(const HexRecord &r, int type)
+{
+    const int ll = r.count();
+    const int checksumByte = r.byteAt(10 + 2 * ll);
+    int sum = ll + r.byteAt(4) + r.byteAt(6) + type + checksumByte;
+    for (int i = 1; i <= ll; ++i)
+        sum += r.dataByte(i);
+    if ((sum & 0xFF) == 0)
+        return QString();
+    return QStringLiteral("the record checksum is ") + hex2(checksumByte) + QStringLiteral(" where the record needs ")
+        + hex2((checksumByte - sum) & 0xFF);
+}
+
 // The problem of one record, or empty.
 QString recordProblem(const HexRecord &r, int type)
 {
     const int ll = r.count();
-    int checksumByte = 0;
+    // Without its two checksum digits a record is most likely where a copy
+    // was cut short: the full checksum would then prove a half image.
     try {
-        checksumByte = r.byteAt(10 + 2 * ll);
+        r.byteAt(10 + 2 * ll);
     } catch (const Fault &) {
-        return QStringLiteral("the record checksum is missing or not upper-case hex; the file is damaged, produce it again");
+        return QStringLiteral("the record checksum is missing or not upper-case hex: the file looks cut short or "
+                              "damaged; copy or produce it again");
     }
-    int sum = ll + r.byteAt(4) + r.byteAt(6) + type + checksumByte;
-    for (int i = 1; i <= ll; ++i)
-        sum += r.dataByte(i);
-    if ((sum & 0xFF) != 0)
-        return QStringLiteral("the record checksum is ") + hex2(checksumByte) + QStringLiteral(" where the record needs ")
-            + hex2((checksumByte - sum) & 0xFF) + QStringLiteral("; the file is damaged, produce it again");
     if (type != 0x00 && type != 0x01)
         return QStringLiteral("record type ") + hex2(type)
             + QStringLiteral(" is not supported: only data (00) and end-of-file (01) records can be programmed; produce "
@@ -54,12 +66,14 @@ QString recordProblem(const HexRecord &r, int type)
 
 } // namespace
 
-QString imageProblem(const QByteArray &content, const QList<Batch> &batches)
+QString imageProblem(const QByteArray &content, const QList<Batch> &batches, QString *warning)
 {
     HexLines lines(content);
     std::vector<Span> spans;
     qint64 endLine = 0;
     qint64 dataBytes = 0;
+    QString firstWrong;
+    int moreWrong = 0;
     while (!lines.atEnd()) {
         QByteArray text = lines.next();
         if (endLine != 0) {
@@ -73,6 +87,12 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches)
         const QString problem = recordProblem(r, type);
         if (!problem.isEmpty())
             return onLine(r.lineNumber()) + problem;
+        if (const QString wrong = checksumWarning(r, type); !wrong.isEmpty()) {
+            if (firstWrong.isEmpty())
+                firstWrong = onLine(r.lineNumber()) + wrong;
+            else
+                ++moreWrong;
+        }
         if (type == 0x01) {
             endLine = r.lineNumber();
         } else if (r.count() > 0) {
@@ -80,6 +100,9 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches)
             spans.push_back({r.address(), r.address() + r.count(), r.lineNumber()});
         }
     }
+    if (warning && !firstWrong.isEmpty())
+        *warning = firstWrong + (moreWrong ? QStringLiteral(" (%1 lines in all)").arg(moreWrong + 1) : QString())
+            + QStringLiteral("; edited by hand?");
     if (dataBytes == 0)
         return QStringLiteral("the file holds no data to program; choose the firmware file");
 
@@ -126,7 +149,7 @@ DownloadImage downloadImageFrom(const QByteArray &content, ImageDescription &des
     BatchReader reader(content);
     while (!reader.atEnd())
         image.batches << reader.next();
-    image.problem = imageProblem(content, image.batches);
+    image.problem = imageProblem(content, image.batches, &image.warning);
     return image;
 }
 

@@ -19,6 +19,9 @@ struct DownloadImage {
     QList<Batch> batches;
     // Why it cannot be downloaded ("line 7: ..."); empty for a sound image.
     QString problem;
+    // What a download need not be refused for but the user should know
+    // (wrong record checksums); empty when nothing.
+    QString warning;
 
     bool sound() const { return problem.isEmpty(); }
 };
@@ -37,7 +40,9 @@ DownloadImage downloadImageFrom(const QByteArray &content, ImageDescription &des
 DownloadImage takeDownloadImage(const QString &path, const QByteArray &chosenHash);
 
 // Why the bytes of a readable file cannot be programmed, judged on its lines
-// and on the batches they are cut into; empty when they can.
-QString imageProblem(const QByteArray &content, const QList<Batch> &batches);
+// and on the batches they are cut into; empty when they can. 'warning', when
+// given, receives the first wrong record checksum of a file whose records all
+// read, if there is one.
+QString imageProblem(const QByteArray &content, const QList<Batch> &batches, QString *warning = nullptr);
 
 } // namespace vantorel

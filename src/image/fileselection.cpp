@@ -46,6 +46,7 @@ void FileNameChanged(Context &ctx)
     ctx.chosenFileHash.clear();
     ctx.imageBatches = 0;
     m.FileProblem.setText(QString());
+    m.FileWarning.setText(QString());
     if (m.FileName.text().isEmpty()) {
         m.ComLoad.setEnabled(false);
         m.ComLoad00.setEnabled(false);
@@ -63,6 +64,10 @@ void FileNameChanged(Context &ctx)
         ctx.imageBatches = int(image->batches.size());
         if (!image->sound())
             m.FileProblem.setText(QStringLiteral("Cannot be downloaded: ") + image->problem);
+        else if (!image->warning.isEmpty())
+            m.FileWarning.setText(QStringLiteral("Warning: ") + image->warning
+                                  + QStringLiteral(" It can be downloaded: the controller's full checksum still proves "
+                                                   "what was programmed."));
     }
     if (checksum.size() > 4)
         checksum = checksum.right(4);

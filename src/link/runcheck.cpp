@@ -40,12 +40,16 @@ int waitingDelayMs(const QString &text2)
     return static_cast<int>(r);
 }
 
+void checkTimeOut(const QString &text1)
+{
+    if (timeOutSeconds(text1) < 0)
+        refuse(QStringLiteral("the Time Out box holds \"") + text1
+               + QStringLiteral("\": type the answer time-out in milliseconds, 0 or more, for example 1000"));
+}
+
 void checkSettings(const MainState &m, const RunNeeds &needs)
 {
-    const double timeOut = timeOutSeconds(m.Text1.text());
-    if (timeOut < 0.001)
-        refuse(QStringLiteral("the Time Out box holds \"") + m.Text1.text()
-               + QStringLiteral("\": no answer comes that fast; type the answer time-out in milliseconds, for example 1000"));
+    checkTimeOut(m.Text1.text());
     if (needs.waitingDelay)
         waitingDelayMs(m.Text2.text());
     checkSpeed(m.Vitesse.text());

@@ -19,6 +19,10 @@ struct RunNeeds {
 // image can fix. Throws Fault(InvalidArgument) listing them.
 void checkSpeed(const QString &vitesse);
 
+// A Time Out text a run may start with: a number of milliseconds, 0 or more.
+// Throws Fault(InvalidArgument) saying what to type.
+void checkTimeOut(const QString &text1);
+
 // The Parallel Waiting Delay as a whole number of milliseconds, 0 to 32767.
 // Throws Fault(InvalidArgument) saying what to type.
 int waitingDelayMs(const QString &text2);

@@ -140,6 +140,14 @@ void MainWindow::build()
     problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
     bindLabel(m.FileProblem, problem);
     fileGrid->addWidget(problem, 2, 0, 1, 3);
+    // What the user should know of a file that can still be downloaded.
+    auto *warning = new QLabel;
+    warning->setObjectName(QStringLiteral("FileWarning"));
+    warning->setWordWrap(true);
+    warning->setStyleSheet(QStringLiteral("color: #a05a00; font-weight: bold;"));
+    warning->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    bindLabel(m.FileWarning, warning);
+    fileGrid->addWidget(warning, 3, 0, 1, 3);
     fileGrid->setColumnStretch(1, 1);
 
     // Controller selection.
