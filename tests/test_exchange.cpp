@@ -175,6 +175,29 @@ private slots:
         }
     }
 
+    // Answers that came after their exchange ended wait on the line: the next exchange logs them as stray and
+    // takes its own answer, not the stale ones.
+    void leftoversBeforeAnExchangeAreNotItsAnswer()
+    {
+        sim::ControllerConfig c = controller(1, 9600, '@');
+        c.answerDelayMs = 300;
+        LineBench b(lineOf({c}));
+        b.m().FastAnswers.setValue(1);
+        b.m().Text1.setText("50");
+        b.ctx().port.selectPort(b.line->slavePath());
+        b.ctx().port.setSettings("9600,N,8,2");
+        b.ctx().port.open();
+        QString answer;
+        QCOMPARE(SendReceive(b.ctx(), 1, kCheck1, answer, false), int(ComNoAnswer));
+        QTRY_VERIFY_WITH_TIMEOUT(b.line->activity().second && b.ctx().port.bytesWaiting() == 3 * 13, 10000);
+        b.m().Text1.setText("5000");
+        QCOMPARE(SendReceive(b.ctx(), 1, kCheck1, answer, false), int(ComOk));
+        b.ctx().port.close();
+        QVERIFY(answer.startsWith("4001076173") && answer.size() == 26);
+        QCOMPARE(b.log().filter("Stray bytes : 4001").size(), 1);
+        QVERIFY(b.log().filter("Stray bytes : ").first().endsWith("(waiting before the frame was sent)"));
+    }
+
     void stopDuringTheWaitEndsAtOnceWithoutVerdict()
     {
         sim::ControllerConfig c = controller(1, 9600, '@');
