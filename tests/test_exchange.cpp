@@ -173,6 +173,21 @@ private slots:
             QVERIFY2(j.verdict == r.verdict && j.answer == r.answer, r.name);
             QVERIFY2(answerComplete(r.received, frame, {r.prot4Plus, r.accept682F}) == r.complete, r.name);
         }
+        // Whole, sound answers naming controller 1 are set aside from the front; the rest is judged.
+        const QByteArray ack1 = QByteArray::fromHex("04010161B27704"), refusal1 = QByteArray::fromHex("040101E123FF04");
+        QByteArray damaged1 = ack1;
+        damaged1[3] = char(0x62);
+        const QList<std::tuple<const char *, QByteArray, QByteArray, qsizetype>> strays = { // frame, received, stray bytes
+            {"controller 1's ack, then ours", frame, ack1 + crc, ack1.size()},
+            {"two of controller 1's", frame, ack1 + refusal1, 2 * ack1.size()},
+            {"ours, then controller 1's", frame, crc + ack1, 0},
+            {"a damaged one is judged", frame, damaged1 + crc, 0},
+            {"a protocol-3 text", "@0p400:4/", ack1, 0},
+        };
+        for (const auto &[name, sent, received, strayBytes] : strays) {
+            const StraySplit split = splitStray(received, sent, 0, {});
+            QVERIFY2(split.stray == received.left(strayBytes) && split.rest == received.mid(strayBytes), name);
+        }
     }
 
     // Answers that came after their exchange ended wait on the line: the next exchange logs them as stray and
