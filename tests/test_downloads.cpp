@@ -270,6 +270,15 @@ private slots:
             QVERIFY(f.size() < 4 || f[1] != 2 || f[3] == 't');
         QCOMPARE(b.ctx().info.summary(), QString("Download (Parallel): 2 of 3 controllers programmed and verified; %1: 2.")
                                              .arg(refuses ? "refused erase" : "not found"));
+        // Alone it ends the run as before, with no image sent to anybody; with nobody ticked the image still goes.
+        for (const bool alone : {true, false}) {
+            const qsizetype before = b.framesSent().size();
+            b.select(alone ? QList<int>{2} : QList<int>{});
+            b.session->run(Session::Operation::DownloadParallel);
+            const QList<QByteArray> sent = b.framesSent().mid(before);
+            QCOMPARE(std::count_if(sent.begin(), sent.end(), [](const QByteArray &f) { return f.startsWith(hex("405F")); }),
+                     alone ? 0 : 9);
+        }
     }
 
     // The boot program refused the image three times, then starts it anyway: whatever the check answers,
