@@ -283,25 +283,20 @@ private slots:
 
     // The boot program refused the image three times, then starts it anyway: whatever the check answers,
     // the controller is not called programmed.
-    void aRefusedImageIsAFailedProgramming_data()
-    {
-        QTest::addColumn<Session::Operation>("op");
-        QTest::newRow("serial") << Session::Operation::DownloadSerial;
-        QTest::newRow("parallel") << Session::Operation::DownloadParallel;
-    }
     void aRefusedImageIsAFailedProgramming()
     {
-        QFETCH(Session::Operation, op);
-        sim::ControllerConfig c = controller(1);
-        c.faults.refuseChecksum = 3;
-        c.faults.runsRefusedImage = true;
-        LineBench b(lineOf({c}));
-        b.useImage(image());
-        b.select({1});
-        b.session->run(op);
-        QCOMPARE(boxes(b, 1), QString("Programmation ERROR ff0000/-/1 ffffff/-/1"));
-        QVERIFY(b.labels.contains("Controller 1 : Programming failure   (Speed : 9600 Bds) "));
-        QVERIFY(b.ctx().info.summary().endsWith("0 of 1 controller programmed and verified; erased, not programmed: 1."));
+        for (const Session::Operation op : {Session::Operation::DownloadSerial, Session::Operation::DownloadParallel}) {
+            sim::ControllerConfig c = controller(1);
+            c.faults.refuseChecksum = 3;
+            c.faults.runsRefusedImage = true;
+            LineBench b(lineOf({c}));
+            b.useImage(image());
+            b.select({1});
+            b.session->run(op);
+            QCOMPARE(boxes(b, 1), QString("Programmation ERROR ff0000/-/1 ffffff/-/1"));
+            QVERIFY(b.labels.contains("Controller 1 : Programming failure   (Speed : 9600 Bds) "));
+            QVERIFY(b.ctx().info.summary().endsWith("0 of 1 controller programmed and verified; erased, not programmed: 1."));
+        }
     }
 
     void parallelWaitingDelayBetweenBroadcasts()
