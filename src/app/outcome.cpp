@@ -20,4 +20,21 @@ void ControllerOutcome::fail(const QString &what)
     outcome = erased && !programmed ? Outcome::ErasedNotProgrammed : Outcome::Failed;
 }
 
+void ControllerOutcome::answered(const QString &ver, const QString &ckSum, bool mismatch)
+{
+    version = ver;
+    checksum = ckSum;
+    failure.clear();
+    outcome = mismatch ? Outcome::Mismatch : Outcome::Ok;
+}
+
+void ControllerOutcome::justErased()
+{
+    const std::optional<int> lastSpeed = speed;
+    *this = ControllerOutcome();
+    outcome = Outcome::ErasedNotProgrammed;
+    speed = lastSpeed;
+    erased = true;
+}
+
 } // namespace vantorel

@@ -32,6 +32,10 @@ struct ControllerOutcome {
 
     // A failure; an erased controller that never took the image stays marked as such.
     void fail(const QString &what);
+    // It answered with its version and checksum.
+    void answered(const QString &ver, const QString &ckSum, bool mismatch);
+    // Its flash was just erased: it holds no firmware until an image is accepted.
+    void justErased();
 };
 
 using Outcomes = std::array<ControllerOutcome, 32>;

@@ -77,8 +77,7 @@ StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl
     // stays a failed check).
     while (rest.size() >= 7 && quint8(rest[1]) != ctrl) {
         const QByteArray whole = rest.left(quint8(rest[2]) + 6);
-        if (whole.size() < quint8(rest[2]) + 6 || whole.back() != '\x04'
-            || judgeAnswer(whole, QByteArray(), flags).verdict != AnswerVerdict::Accepted)
+        if (!answerComplete(whole, QByteArray(), flags))
             break;
         split.stray += whole;
         rest.remove(0, whole.size());

@@ -39,21 +39,17 @@ bool FlashCheck(Context &ctx, int ctrl)
         ResultBox &ckSum = ctx.info.CkSum(ctrl);
         ver.text = answerVersion(m.AnswerHex);
         ckSum.text = answerChecksum(m.AnswerHex);
-        ControllerOutcome &outcome = ctx.outcomes[ctrl];
-        outcome.version = ver.text;
-        outcome.checksum = ckSum.text;
-        outcome.failure.clear();
-        outcome.outcome = Outcome::Ok;
         // The file's figure is shown without leading zeros, the controller's
         // always has four digits: "ABC" and "0ABC" are the same checksum.
         const QString fileSum = ctx.info.FileCheksum();
-        if (!fileSum.isEmpty() && fileSum.rightJustified(4, QLatin1Char('0')) != ckSum.text) {
+        const bool mismatch = !fileSum.isEmpty() && fileSum.rightJustified(4, QLatin1Char('0')) != ckSum.text;
+        if (mismatch) {
             ctx.desk.beep();
             ckSum.background = static_cast<int>(kRed);
             ckSum.foreground = kWhite;
             ckSum.bold = true;
-            outcome.outcome = Outcome::Mismatch;
         }
+        ctx.outcomes[ctrl].answered(ver.text, ckSum.text, mismatch);
         ctx.info.changed();
         result = true;
         break;

@@ -35,9 +35,7 @@ EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly)
                 ctx.info.Ver(m.ControllerIndex).text.clear();
                 ctx.info.CkSum(m.ControllerIndex).text.clear();
                 ctx.info.changed();
-                // From here on it holds no firmware until an image is accepted.
-                ControllerOutcome &outcome = ctx.outcomes[ctrl];
-                outcome = ControllerOutcome{Outcome::ErasedNotProgrammed, {}, {}, outcome.speed, {}, true, false};
+                ctx.outcomes[ctrl].justErased();
                 ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(ctrl) + QStringLiteral(" : Erasing OK"),
                              false);
                 break;

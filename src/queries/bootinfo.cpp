@@ -49,11 +49,7 @@ void ComBootClick(Context &ctx)
                 ctx.info.Ver(i).text = answerVersion(m.AnswerHex);
                 ctx.info.CkSum(i).text = answerChecksum(m.AnswerHex);
                 ctx.info.changed();
-                ControllerOutcome &outcome = ctx.outcomes[i];
-                outcome.outcome = Outcome::Ok;
-                outcome.version = ctx.info.ver(i).text;
-                outcome.checksum = ctx.info.ckSum(i).text;
-                outcome.failure.clear();
+                ctx.outcomes[i].answered(ctx.info.ver(i).text, ctx.info.ckSum(i).text, false);
                 return Attempt::Succeeded;
             };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
