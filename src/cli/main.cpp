@@ -1,13 +1,13 @@
 // vantorel-cli: the tool's operations without a window, for scripts and
 // production lines. It drives the same state and operations as the window.
-#include "app/config.h"
+#include "state/config.h"
 #include "cli/progress.h"
 #include "cli/records.h"
 #include "cli/report.h"
 #include "image/fileselection.h"
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
-#include "link/runcheck.h"
+#include "run/runcheck.h"
 #include "link/exchange.h"
 #include "platform/clock.h"
 #include "platform/desk.h"

@@ -1,6 +1,6 @@
 #include "cli/progress.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "platform/clock.h"
 
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "cli/report.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "link/exchange.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"

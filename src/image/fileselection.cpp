@@ -1,6 +1,6 @@
 #include "image/fileselection.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
 #include "platform/desk.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/imagedescription.h"
+#include "state/imagedescription.h"
 
 #include <QString>
 

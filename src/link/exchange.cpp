@@ -1,6 +1,6 @@
 #include "link/exchange.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "link/checkcode.h"
 #include "link/textcodec.h"
 #include "platform/clock.h"

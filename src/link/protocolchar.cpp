@@ -1,6 +1,6 @@
 #include "link/protocolchar.h"
 
-#include "app/mainstate.h"
+#include "state/mainstate.h"
 
 namespace vantorel {
 

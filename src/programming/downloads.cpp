@@ -1,19 +1,19 @@
 #include "programming/downloads.h"
 
-#include "app/context.h"
-#include "app/resultsummary.h"
+#include "state/context.h"
+#include "state/resultsummary.h"
 #include "image/downloadimage.h"
-#include "link/operation.h"
-#include "link/runcheck.h"
-#include "link/speedsearch.h"
-#include "link/status.h"
+#include "run/operation.h"
+#include "run/runcheck.h"
+#include "run/speedsearch.h"
+#include "run/status.h"
 #include "link/textcodec.h"
 #include "platform/desk.h"
 #include "platform/serialport.h"
 #include "programming/flasherase.h"
 #include "programming/flashcheck.h"
 #include "programming/flashprog.h"
-#include "protocol/switching.h"
+#include "protocolswitch/switching.h"
 
 namespace vantorel {
 

@@ -1,11 +1,11 @@
 #include "programming/flashcheck.h"
 
-#include "app/context.h"
-#include "link/askagain.h"
+#include "state/context.h"
+#include "run/askagain.h"
 #include "link/frames.h"
 #include "link/exchange.h"
 #include "link/protocolchar.h"
-#include "link/status.h"
+#include "run/status.h"
 #include "link/textcodec.h"
 #include "platform/desk.h"
 

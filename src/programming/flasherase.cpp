@@ -1,10 +1,10 @@
 #include "programming/flasherase.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/protocolchar.h"
-#include "link/status.h"
+#include "run/status.h"
 #include "link/textcodec.h"
 
 namespace vantorel {

@@ -1,9 +1,9 @@
 #include "session/session.h"
 
-#include "app/config.h"
+#include "state/config.h"
 #include "image/fileselection.h"
 #include "programming/downloads.h"
-#include "protocol/switching.h"
+#include "protocolswitch/switching.h"
 #include "queries/queries.h"
 
 namespace vantorel {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/context.h"
+#include "state/context.h"
 
 #include <functional>
 

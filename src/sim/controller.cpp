@@ -1,6 +1,6 @@
 #include "sim/controller.h"
 
-#include "app/imagedescription.h"
+#include "state/imagedescription.h"
 #include "image/hexfile.h"
 #include "link/checkcode.h"
 #include "link/textcodec.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/control.h"
+#include "state/control.h"
 
 class QAbstractButton;
 class QCheckBox;

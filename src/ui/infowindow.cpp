@@ -1,6 +1,6 @@
 #include "ui/infowindow.h"
 
-#include "app/infostate.h"
+#include "state/infostate.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>

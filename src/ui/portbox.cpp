@@ -1,7 +1,7 @@
 #include "ui/portbox.h"
 
-#include "app/context.h"
-#include "app/ports.h"
+#include "state/context.h"
+#include "state/ports.h"
 #include "ui/binding.h"
 
 #include <QLabel>

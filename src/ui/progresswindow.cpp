@@ -1,6 +1,6 @@
 #include "ui/progresswindow.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "ui/binding.h"
 
 #include <QCloseEvent>

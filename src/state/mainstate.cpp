@@ -1,4 +1,4 @@
-#include "app/mainstate.h"
+#include "state/mainstate.h"
 
 #include "platform/fault.h"
 

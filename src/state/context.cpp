@@ -1,6 +1,6 @@
-#include "app/context.h"
+#include "state/context.h"
 
-#include "app/config.h"
+#include "state/config.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
 

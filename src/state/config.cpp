@@ -1,6 +1,6 @@
-#include "app/config.h"
+#include "state/config.h"
 
-#include "app/mainstate.h"
+#include "state/mainstate.h"
 #include "platform/fault.h"
 #include "platform/wholefile.h"
 

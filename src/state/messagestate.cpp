@@ -1,4 +1,4 @@
-#include "app/messagestate.h"
+#include "state/messagestate.h"
 
 #include "platform/clock.h"
 

@@ -1,6 +1,6 @@
-#include "app/ports.h"
+#include "state/ports.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
 

@@ -1,7 +1,7 @@
-#include "link/status.h"
+#include "run/status.h"
 
-#include "app/context.h"
-#include "link/waits.h"
+#include "state/context.h"
+#include "run/waits.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
-#include "link/speedsearch.h"
+#include "run/speedsearch.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "platform/serialport.h"
 
 namespace vantorel {

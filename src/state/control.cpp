@@ -1,4 +1,4 @@
-#include "app/control.h"
+#include "state/control.h"
 
 namespace vantorel {
 

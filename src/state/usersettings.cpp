@@ -1,4 +1,4 @@
-#include "app/usersettings.h"
+#include "state/usersettings.h"
 
 #include "platform/fault.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/outcome.h"
+#include "state/outcome.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "link/operation.h"
+#include "run/operation.h"
 
-#include "app/context.h"
-#include "link/status.h"
+#include "state/context.h"
+#include "run/status.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
 #include "platform/portinfo.h"

@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "state/log.h"
 
 #include <QDir>
 

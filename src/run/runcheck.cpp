@@ -1,8 +1,8 @@
-#include "link/runcheck.h"
+#include "run/runcheck.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "link/exchange.h"
-#include "link/operation.h"
+#include "run/operation.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
 

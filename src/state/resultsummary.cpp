@@ -1,6 +1,6 @@
-#include "app/resultsummary.h"
+#include "state/resultsummary.h"
 
-#include "app/context.h"
+#include "state/context.h"
 
 #include <QMap>
 

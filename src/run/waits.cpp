@@ -1,6 +1,6 @@
-#include "link/waits.h"
+#include "run/waits.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 

@@ -1,4 +1,4 @@
-#include "app/outcome.h"
+#include "state/outcome.h"
 
 namespace vantorel {
 

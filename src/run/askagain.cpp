@@ -1,8 +1,8 @@
-#include "link/askagain.h"
+#include "run/askagain.h"
 
-#include "app/context.h"
+#include "state/context.h"
 #include "link/exchange.h"
-#include "link/status.h"
+#include "run/status.h"
 
 namespace vantorel {
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/imagedescription.h"
-#include "app/infostate.h"
-#include "app/log.h"
-#include "app/mainstate.h"
-#include "app/messagestate.h"
-#include "app/outcome.h"
-#include "app/usersettings.h"
+#include "state/imagedescription.h"
+#include "state/infostate.h"
+#include "state/log.h"
+#include "state/mainstate.h"
+#include "state/messagestate.h"
+#include "state/outcome.h"
+#include "state/usersettings.h"
 #include "platform/portinfo.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-#include "app/infostate.h"
+#include "state/infostate.h"
 
 namespace vantorel {
 
