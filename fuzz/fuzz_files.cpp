@@ -1,8 +1,8 @@
 // The files the tool and the simulator read from a folder a user fills:
 // Flash.cfg, Boot.ini, Ports.ini and the simulated line's description. The
 // first byte chooses the reader; none may crash or hang on any content.
-#include "app/config.h"
-#include "app/mainstate.h"
+#include "state/config.h"
+#include "state/mainstate.h"
 #include "platform/fault.h"
 #include "platform/portnames.h"
 #include "platform/serialport.h"

@@ -1,5 +1,5 @@
-#include "app/config.h"
-#include "app/mainstate.h"
+#include "state/config.h"
+#include "state/mainstate.h"
 #include "platform/fault.h"
 #include "support/hexbuilder.h"
 

@@ -1,7 +1,7 @@
 // One exchange, end to end: the real serial layer
 // against the simulated line. Frames and answers are literal bytes.
 #include "link/exchange.h"
-#include "link/waits.h"
+#include "run/waits.h"
 #include "support/linebench.h"
 
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
-#include "app/resultsummary.h"
-#include "link/status.h"
+#include "state/resultsummary.h"
+#include "run/status.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "session/session.h"

@@ -2,7 +2,7 @@
 // file, bad setting or unusable port is refused before the first erase, in
 // the window and on the command line alike, and a run programs the bytes it
 // checked whatever happens to the file on disk.
-#include "app/config.h"
+#include "state/config.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
 
