@@ -1,6 +1,7 @@
 // One exchange, end to end: the real serial layer
 // against the simulated line. Frames and answers are literal bytes.
 #include "link/exchange.h"
+#include "run/runcheck.h"
 #include "run/waits.h"
 #include "support/linebench.h"
 
@@ -14,18 +15,13 @@ namespace {
 // Flash check of controller 1 with "@".
 const QByteArray kCheck1 = QByteArray::fromHex("40010173246904");
 
-struct Exchange {
-    int result = -1;
-    QString answer;
-};
-
 Exchange exchange(LineBench &b, const QByteArray &frame, bool accept682F = false)
 {
+    b.ctx().link = checkSettings(b.m(), {});
     b.ctx().port.selectPort(b.line->slavePath());
     b.ctx().port.setSettings("9600,N,8,2");
     b.ctx().port.open();
-    Exchange e;
-    e.result = SendReceive(b.ctx(), 1, frame, e.answer, accept682F);
+    const Exchange e = SendReceive(b.ctx(), 1, frame, accept682F);
     b.ctx().port.close();
     return e;
 }

@@ -3,6 +3,7 @@
 #include "link/protocolchar.h"
 #include "platform/fault.h"
 #include "programming/flashcheck.h"
+#include "run/runcheck.h"
 #include "support/fakeports.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
@@ -29,6 +30,7 @@ QList<QByteArray> framesOf(const QByteArray &bytes, int size)
 
 void openOn(LineBench &b)
 {
+    b.ctx().link = checkSettings(b.m(), {});
     b.ctx().port.selectPort(b.line->slavePath());
     b.ctx().port.setSettings("9600,N,8,2");
     b.ctx().port.open();
@@ -102,13 +104,12 @@ private slots:
         LineBench b(lineOf({controller(1, 9600, '@'), controller(2, 9600, '@')}));
         b.m().Protocol.setText(protocol);
         b.m().ChkProto.setValue(same ? 1 : 0);
-        b.m().ProtocolChar = protocolCharFromText(protocol);
         openOn(b);
         QVERIFY(FlashCheck(b.ctx(), 1));
         QVERIFY(FlashCheck(b.ctx(), 2));
         b.ctx().port.close();
         QCOMPARE(framesOf(b.bytesSent(), 7), frames);
-        QCOMPARE(b.m().ProtocolChar, same ? QByteArray("@") : QByteArray(1, protocol == "3" ? 0x04 : '@'));
+        QCOMPARE(b.ctx().link.runChar, same ? QByteArray("@") : QByteArray(1, protocol == "3" ? 0x04 : '@'));
     }
 
     // Controller 1 answers after the time-out; controller 2 is absent. Its late answers reach the line while

@@ -26,17 +26,6 @@ QString ComResultText(int code)
     }
 }
 
-double timeOutSeconds(const QString &text1)
-{
-    bool ok = false;
-    const double ms = text1.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(ms) || std::fabs(ms) > 2147483647.0)
-        throw Fault(FaultCode::InvalidArgument,
-                    faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (the Time Out box holds \"") + text1
-                        + QStringLiteral("\": type the answer time-out in milliseconds, for example 1000)"));
-    return std::round(ms) / 1000.0;
-}
-
 AnswerJudgement judgeAnswer(const QByteArray &received, const QByteArray &frame, AnswerFlags flags)
 {
     AnswerJudgement j;
@@ -146,12 +135,12 @@ void noteSpeed(Context &ctx, int ctrl)
 
 } // namespace
 
-int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer, bool accept682F)
+Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F)
 {
-    answer.clear();
-    const double timeOut = timeOutSeconds(ctx.main.Text1.text());
-    const bool fast = ctx.main.FastAnswers.ticked();
-    const AnswerFlags flags{ctx.main.Protocol4Plus.ticked(), accept682F};
+    Exchange exchange;
+    const double timeOut = ctx.link.timeOut;
+    const bool fast = ctx.link.fastAnswers;
+    const AnswerFlags flags{ctx.link.prot4Plus, accept682F};
     int tries = 1;
     int result = ComOk;
 
@@ -168,7 +157,7 @@ int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer
             for (;;) {
                 ctx.desk.processEvents();
                 if (ctx.StopRequested)
-                    return ComNoAnswer;
+                    return exchange;
                 const double waited = ctx.clock.seconds() - t0;
                 if (ctx.port.bytesWaiting() > 0 || waited > timeOut)
                     break;
@@ -205,7 +194,7 @@ int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer
             ctx.log.write(QStringLiteral("Recu en String : ") + StrToHex(judged.answer));
         if (judged.verdict == AnswerVerdict::Accepted || judged.verdict == AnswerVerdict::Accepted682F) {
             if (judged.verdict == AnswerVerdict::Accepted)
-                answer = StrToHex(judged.answer);
+                exchange.answer = StrToHex(judged.answer);
             noteSpeed(ctx, ctrl);
             result = ComOk;
             break;
@@ -217,7 +206,18 @@ int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer
         ++tries;
     }
     ctx.log.write(ComResultText(result));
-    return result;
+    exchange.result = result;
+    return exchange;
+}
+
+Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends)
+{
+    for (;;) {
+        Exchange e = SendReceive(ctx, ctrl, frame);
+        if (!e.ok() || e.acknowledged() || resends <= 0)
+            return e;
+        --resends;
+    }
 }
 
 } // namespace vantorel

@@ -15,13 +15,32 @@ enum ComResult : int {
     ComRefused = 3,      // set by callers after three refusals
 };
 
+// The answer code of an answer: its fourth byte as two hex digits.
+inline QString answerCode(const QString &answerHex) { return answerHex.mid(6, 2); }
+
+// What one exchange came to: a result code and, on ComOk, the answer as hex
+// text (empty for an accepted 68 2F).
+struct Exchange {
+    int result = ComNoAnswer;
+    QString answer;
+
+    bool ok() const { return result == ComOk; }
+    // Answer code 61: the controller did what it was told.
+    bool acknowledged() const { return ok() && answerCode(answer) == QLatin1String("61"); }
+};
+
 // Sends a finished frame, waits for the answer, strips the echo, checks the
-// check code and tries up to three times. On ComOk 'answer' holds the answer
-// as hex text (empty for an accepted 68 2F). An answer that names another
-// controller than ctrl is logged as stray and not taken; so are bytes left
-// waiting before the exchange's first send. Throws Fault when the time-out
-// text is not a number or the line is lost.
-int SendReceive(Context &ctx, int ctrl, const QByteArray &frame, QString &answer, bool accept682F);
+// check code and tries up to three times, with the run's link settings. An
+// answer that names another controller than ctrl is logged as stray and not
+// taken; so are bytes left waiting before the exchange's first send. Throws
+// Fault when the line is lost.
+Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F = false);
+
+// A command the controller acknowledges with answer code 61 and refuses with
+// any other: sent again after a refusal while 'resends' lasts (a budget the
+// caller may share across several commands). Ends at the first exchange that
+// fails, the first acknowledgement, or the refusal the budget cannot cover.
+Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends);
 
 
 // What the received bytes of one try say, judged without the line: the
@@ -62,10 +81,5 @@ StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl
 
 QString ComResultText(int code);
 
-// The answer code of an answer: its fourth byte as two hex digits.
-inline QString answerCode(const QString &answerHex) { return answerHex.mid(6, 2); }
-
-// The Time Out text as seconds. Throws Fault(InvalidArgument) when not a number.
-double timeOutSeconds(const QString &text1);
 
 } // namespace vantorel

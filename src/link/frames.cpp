@@ -54,4 +54,14 @@ QByteArray returnToP3Frame(int ctrl, CheckKind kind)
     return sealFrame(body, kind);
 }
 
+std::optional<VersionAnswer> decodeVersionAnswer(const QString &answerHex)
+{
+    constexpr int kWholeAnswerDigits = 26; // 13 bytes
+    if (answerHex.size() != kWholeAnswerDigits)
+        return std::nullopt;
+    return VersionAnswer{answerHex.mid(10, 2) + QLatin1Char('/') + answerHex.mid(12, 2) + QLatin1Char('/')
+                             + answerHex.mid(14, 2),
+                         answerHex.mid(16, 4)};
+}
+
 } // namespace vantorel

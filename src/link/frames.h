@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace vantorel {
 
 // One builder per frame kind, so every procedure sends the same bytes.
@@ -33,11 +35,11 @@ QByteArray returnToP3Frame(int ctrl, CheckKind kind);
 
 // The whole answer to a flash check or a boot query (13 bytes as hex text)
 // carries a version, shown as "01/05/07", and a four-digit checksum.
-inline constexpr int kVersionAnswerDigits = 26;
-inline QString answerVersion(const QString &answerHex)
-{
-    return answerHex.mid(10, 2) + QLatin1Char('/') + answerHex.mid(12, 2) + QLatin1Char('/') + answerHex.mid(14, 2);
-}
-inline QString answerChecksum(const QString &answerHex) { return answerHex.mid(16, 4); }
+struct VersionAnswer {
+    QString version;
+    QString checksum;
+};
+// Null for an answer that is not whole: the controller is to be asked again.
+std::optional<VersionAnswer> decodeVersionAnswer(const QString &answerHex);
 
 } // namespace vantorel

@@ -1,24 +1,24 @@
 #include "link/protocolchar.h"
 
-#include "state/mainstate.h"
+#include "state/linksettings.h"
 
 namespace vantorel {
 
-ProtocolCharacter::ProtocolCharacter(MainState &main) : main_(main), local_(protocolCharFromText(main.Protocol.text())) {}
+ProtocolCharacter::ProtocolCharacter(LinkSettings &link) : link_(link), local_(link.protocolChar) {}
 
-QByteArray ProtocolCharacter::inUse() const { return main_.SameProtocol ? main_.ProtocolChar : local_; }
+QByteArray ProtocolCharacter::inUse() const { return link_.sameProtocol ? link_.runChar : local_; }
 
 bool ProtocolCharacter::fallBackToAt()
 {
     if (inUse() == kAt)
         return false;
-    if (main_.SameProtocol)
-        main_.ProtocolChar = kAt;
+    if (link_.sameProtocol)
+        link_.runChar = kAt;
     else
         local_ = kAt;
     return true;
 }
 
-void ProtocolCharacter::renew() { local_ = protocolCharFromText(main_.Protocol.text()); }
+void ProtocolCharacter::renew() { local_ = link_.protocolChar; }
 
 } // namespace vantorel

@@ -4,25 +4,24 @@
 
 namespace vantorel {
 
-class MainState;
+struct LinkSettings;
 
 // The protocol character of one procedure call, and the "@" rule: after a
 // failed exchange the character in use becomes "@" unless it already is.
-// With SameProtocol the shared ProtocolChar is the one in use (and changed),
-// so later controllers of the same run start with "@" too.
+// With sameProtocol the run's shared character is the one in use (and
+// changed), so later controllers of the same run start with "@" too.
 class ProtocolCharacter {
 public:
-    // LocalChar is made from the Protocol text now (throws Fault when it is no number).
-    explicit ProtocolCharacter(MainState &main);
+    explicit ProtocolCharacter(LinkSettings &link);
 
     QByteArray inUse() const;
     // Switches the character in use to "@"; false when it already was "@".
     bool fallBackToAt();
-    // LocalChar made anew from the Protocol text.
+    // Back to the run's Protocol character.
     void renew();
 
 private:
-    MainState &main_;
+    LinkSettings &link_;
     QByteArray local_;
 };
 

@@ -28,9 +28,8 @@ DownloadImage prepare(Context &ctx, bool parallel)
     MainState &m = ctx.main;
     DownloadImage image;
     refuseOnFault(ctx, [&] {
-        checkSettings(m, RunNeeds{parallel, true});
+        ctx.link = checkSettings(m, RunNeeds{parallel, true});
         image = takeDownloadImage(m.FileName.text(), ctx.chosenFileHash);
-        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         openPort(ctx);
     });
     prepareResultOperation(ctx, QStringLiteral("Flash Info"));
@@ -39,7 +38,7 @@ DownloadImage prepare(Context &ctx, bool parallel)
 
 EraseResult eraseAttempt(Context &ctx, int i, bool crcOnly = false)
 {
-    ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Erasing "), false);
+    ShowProgress(ctx, controllerLine(i, QStringLiteral("Erasing ")), false);
     ctx.desk.processEvents();
     ctx.port.discardInput();
     return FlashErase(ctx, i, crcOnly);
@@ -53,7 +52,7 @@ EraseResult eraseInBootProgram(Context &ctx, int i)
     MainState &m = ctx.main;
     const QString bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
     // The search has sent these very frames at that speed already.
-    const bool alreadyAsked = !m.Protocol4Plus.ticked()
+    const bool alreadyAsked = !ctx.link.prot4Plus
         && QStringList({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")})
                .contains(bootSpeed);
     if (ctx.StopRequested || alreadyAsked)
@@ -96,19 +95,22 @@ SearchResult erase(Context &ctx, int i)
 }
 
 // The new firmware's speed, protocol character and check code, taken on
-// through the controls so their reactions run as for an edit. Each setting is
-// a step of its own: an image without a configuration record still gets the
-// ones it can.
+// through the controls so their reactions run as for an edit, and into the
+// run's link settings. Each setting is a step of its own: an image without a
+// configuration record still gets the ones it can.
 void takeOnImageSettings(Context &ctx, const ImageDescription &image)
 {
     MainState &m = ctx.main;
-    carryOn(ctx, kFlashError, [&] { m.Protocol4Plus.setValue(image.HexProt4Plus ? 1 : 0); });
+    carryOn(ctx, kFlashError, [&] {
+        m.Protocol4Plus.setValue(image.HexProt4Plus ? 1 : 0);
+        ctx.link.prot4Plus = image.HexProt4Plus;
+    });
     carryOn(ctx, kFlashError, [&] { m.Protocol.setText(QString::number(HexToVal(image.HexProtocolByte) - 1)); });
     carryOn(ctx, kFlashError, [&] {
         if (!image.HexBaudRate.isEmpty())
             m.Vitesse.setText(image.HexBaudRate);
     });
-    carryOn(ctx, kFlashError, [&] { m.ProtocolChar = protocolCharFromText(m.Protocol.text()); });
+    carryOn(ctx, kFlashError, [&] { ctx.link.protocolChar = ctx.link.runChar = protocolCharFromText(m.Protocol.text()); });
 }
 
 // The check attempts of one controller; a failing check at every speed leaves
@@ -148,11 +150,11 @@ void verdict(Context &ctx, int i)
         ckSum.text = QStringLiteral("ERROR");
         ctx.info.changed();
         outcome.fail(ver.text + QLatin1Char(' ') + ckSum.text);
-        ShowFailure(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Programming failure"));
+        ShowFailure(ctx, controllerLine(i, QStringLiteral("Programming failure")));
     } else {
         outcome.outcome = Outcome::Ok;
         outcome.failure.clear();
-        ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Programming OK"), false);
+        ShowProgress(ctx, controllerLine(i, QStringLiteral("Programming OK")), false);
     }
 }
 

@@ -1,56 +1,44 @@
 #include "programming/flashcheck.h"
 
 #include "state/context.h"
-#include "run/askagain.h"
-#include "link/frames.h"
 #include "link/exchange.h"
+#include "link/frames.h"
 #include "link/protocolchar.h"
-#include "run/status.h"
 #include "link/textcodec.h"
-#include "platform/desk.h"
+#include "run/askagain.h"
+#include "run/status.h"
 
 namespace vantorel {
 
 bool FlashCheck(Context &ctx, int ctrl)
 {
-    MainState &m = ctx.main;
-    ProtocolCharacter character(m);
+    ProtocolCharacter character(ctx.link);
     bool result = false;
     int asked = 0;
     for (;;) {
-        m.CmdFrame = flashCheckFrame(character.inUse(), ctrl, checkKindFor(m.Protocol4Plus.ticked()));
-        ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(ctrl) + QStringLiteral(" : Checking Flash "), false);
+        const QByteArray frame = flashCheckFrame(character.inUse(), ctrl, checkKindFor(ctx.link.prot4Plus));
+        ShowProgress(ctx, controllerLine(ctrl, QStringLiteral("Checking Flash ")), false);
         ctx.log.write(QStringLiteral("Message : $73  - Checking Flash"));
-        ctx.log.write(StrToHex(m.CmdFrame));
-        const int r = SendReceive(ctx, ctrl, m.CmdFrame, m.AnswerHex, false);
-        ShowCtrlStatus(ctx, ctrl, r);
-        if (r != ComOk) {
+        ctx.log.write(StrToHex(frame));
+        const Exchange e = SendReceive(ctx, ctrl, frame);
+        ShowCtrlStatus(ctx, ctrl, e.result);
+        if (!e.ok()) {
             if (!character.fallBackToAt())
                 break;
             continue;
         }
         // Only the full 13-byte answer carries version and checksum: ask again.
-        if (m.AnswerHex.size() != kVersionAnswerDigits) {
+        const std::optional<VersionAnswer> answer = decodeVersionAnswer(e.answer);
+        if (!answer) {
             if (askAgain(ctx, ctrl, asked))
                 continue;
             break;
         }
-        ResultBox &ver = ctx.info.Ver(ctrl);
-        ResultBox &ckSum = ctx.info.CkSum(ctrl);
-        ver.text = answerVersion(m.AnswerHex);
-        ckSum.text = answerChecksum(m.AnswerHex);
         // The file's figure is shown without leading zeros, the controller's
         // always has four digits: "ABC" and "0ABC" are the same checksum.
         const QString fileSum = ctx.info.FileCheksum();
-        const bool mismatch = !fileSum.isEmpty() && fileSum.rightJustified(4, QLatin1Char('0')) != ckSum.text;
-        if (mismatch) {
-            ctx.desk.beep();
-            ckSum.background = static_cast<int>(kRed);
-            ckSum.foreground = kWhite;
-            ckSum.bold = true;
-        }
-        ctx.outcomes[ctrl].answered(ver.text, ckSum.text, mismatch);
-        ctx.info.changed();
+        ShowVersion(ctx, ctrl, *answer,
+                    !fileSum.isEmpty() && fileSum.rightJustified(4, QLatin1Char('0')) != answer->checksum);
         result = true;
         break;
     }

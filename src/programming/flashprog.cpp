@@ -5,7 +5,6 @@
 #include "image/hexfile.h"
 #include "link/exchange.h"
 #include "link/frames.h"
-#include "run/runcheck.h"
 #include "run/status.h"
 #include "link/textcodec.h"
 #include "run/waits.h"
@@ -22,32 +21,21 @@ namespace {
 void sendFullChecksum(Context &ctx, const DownloadImage &image, int ctrl, const QString &messageLine,
                       const QString &thirdRefusalLine)
 {
-    MainState &m = ctx.main;
-    int refusals = 1;
-    ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(ctrl) + QStringLiteral(" : Sending full CheckSum "),
-                 true);
-    m.CmdFrame = fullChecksumFrame(ctrl, checksumBytes(image.checksum));
+    ShowProgress(ctx, controllerLine(ctrl, QStringLiteral("Sending full CheckSum ")), true);
+    const QByteArray frame = fullChecksumFrame(ctrl, checksumBytes(image.checksum));
     ctx.log.write(messageLine);
-    ctx.log.write(StrToHex(m.CmdFrame));
-    for (;;) {
-        const int r = SendReceive(ctx, ctrl, m.CmdFrame, m.AnswerHex, false);
-        ShowCtrlStatus(ctx, ctrl, r);
-        if (r != ComOk)
-            return;
-        if (answerCode(m.AnswerHex) == QLatin1String("61")) {
-            ctx.log.write(QStringLiteral("Answer : 61"));
-            ControllerOutcome &outcome = ctx.outcomes[ctrl];
-            outcome.programmed = true;
-            outcome.fail(QStringLiteral("programmed, not verified")); // until its check says otherwise
-            return;
-        }
-        if (refusals < 3) {
-            ++refusals;
-            continue;
-        }
+    ctx.log.write(StrToHex(frame));
+    int resends = 2;
+    const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
+    ShowCtrlStatus(ctx, ctrl, e.result);
+    if (e.acknowledged()) {
+        ctx.log.write(QStringLiteral("Answer : 61"));
+        ControllerOutcome &outcome = ctx.outcomes[ctrl];
+        outcome.programmed = true;
+        outcome.fail(QStringLiteral("programmed, not verified")); // until its check says otherwise
+    } else if (e.ok()) {
         ctx.log.write(thirdRefusalLine);
         ShowCtrlStatus(ctx, ctrl, ComRefused);
-        return;
     }
 }
 
@@ -71,18 +59,17 @@ bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text
 
 void FlashProg(Context &ctx, const DownloadImage &image, const QList<int> &erased)
 {
-    MainState &m = ctx.main;
     ctx.log.write(QStringLiteral("Programming 5F without answer"));
-    const int delay = waitingDelayMs(m.Text2.text());
+    const int delay = ctx.link.waitingDelayMs;
     int number = 0;
     for (const Batch &batch : image.batches) {
         ++number;
         if (!announceBatch(ctx, image, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "),
                            number))
             return;
-        m.CmdFrame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
-        ctx.log.write(StrToHex(m.CmdFrame));
-        ctx.port.write(m.CmdFrame);
+        const QByteArray frame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
+        ctx.log.write(StrToHex(frame));
+        ctx.port.write(frame);
         // Nothing answers a broadcast: the delay alone paces the batches.
         const double start = ctx.clock.seconds();
         while (ctx.clock.seconds() - start <= delay / 1000.0)
@@ -92,7 +79,7 @@ void FlashProg(Context &ctx, const DownloadImage &image, const QList<int> &erase
 
     ctx.port.discardInput();
     for (const int k : erased) {
-        if (m.C[k].ticked() && !ctx.StopRequested)
+        if (ctx.main.C[k].ticked() && !ctx.StopRequested)
             sendFullChecksum(ctx, image, k, QStringLiteral("Message : $75 Sending full checksum"),
                              QStringLiteral("Answer : Failure 3*E1"));
     }
@@ -101,44 +88,32 @@ void FlashProg(Context &ctx, const DownloadImage &image, const QList<int> &erase
 
 void FlashProg00(Context &ctx, const DownloadImage &image, int ctrl)
 {
-    MainState &m = ctx.main;
     const QString name = QString::number(ctrl);
     ctx.log.write(QStringLiteral("******** PROGRAMMATION DU CTRL ") + name + QStringLiteral(" **********"));
     int number = 0;
-    int refusals = 0; // one budget for the whole image
+    int resends = 3; // one budget for the whole image
     for (const Batch &batch : image.batches) {
         ++number;
-        if (!announceBatch(ctx, image,
-                           QStringLiteral("Controller ") + name + QStringLiteral(" : Programming Batch ")
-                               + QString::number(number) + QStringLiteral("   "),
+        if (!announceBatch(ctx, image, controllerLine(ctrl, QStringLiteral("Programming Batch ") + QString::number(number) + QStringLiteral("   ")),
                            number))
             return;
         // The last records gathered when the file ends still carry firmware:
         // they are sent. An end record alone carries nothing and is not.
         if (batch.fileEndedWhileGathering && batch.data.isEmpty())
             break;
-        m.CmdFrame = programmingFrame(ctrl, batch.addressBytes, batch.data);
+        const QByteArray frame = programmingFrame(ctrl, batch.addressBytes, batch.data);
         ctx.log.write(QStringLiteral("Message : $75 - Programmation Batch ") + QString::number(number));
-        ctx.log.write(StrToHex(m.CmdFrame));
-        for (;;) {
-            const int r = SendReceive(ctx, ctrl, m.CmdFrame, m.AnswerHex, false);
-            if (r != ComOk) {
-                ctx.message.close();
-                return;
+        ctx.log.write(StrToHex(frame));
+        const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
+        if (!e.acknowledged()) {
+            if (e.ok()) {
+                ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
+                ShowCtrlStatus(ctx, ctrl, ComRefused);
             }
-            if (answerCode(m.AnswerHex) == QLatin1String("61")) {
-                ctx.log.write(QStringLiteral("Answer : 61"));
-                break;
-            }
-            if (refusals < 3) {
-                ++refusals;
-                continue;
-            }
-            ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
-            ShowCtrlStatus(ctx, ctrl, ComRefused);
             ctx.message.close();
             return;
         }
+        ctx.log.write(QStringLiteral("Answer : 61"));
     }
     showProgressBar(ctx, image, number);
 

@@ -15,47 +15,37 @@ namespace vantorel {
 
 bool SendP4(Context &ctx, int i)
 {
-    MainState &m = ctx.main;
-    m.CmdFrame = switchToP4Command(i);
+    const QByteArray frame = switchToP4Command(i);
     ctx.log.write(QStringLiteral("Message : p4 => QRV3"));
-    ctx.log.write(StrToHex(m.CmdFrame));
-    const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, true);
-    if (r == ComOk)
+    ctx.log.write(StrToHex(frame));
+    const bool accepted = SendReceive(ctx, i, frame, true).ok();
+    if (accepted)
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("send p4 OK!!!"));
-    return r == ComOk;
+    return accepted;
 }
 
 bool Send55(Context &ctx, int i)
 {
-    MainState &m = ctx.main;
-    m.CmdFrame = returnToP3Frame(i, checkKindFor(m.Protocol4Plus.ticked()));
+    const QByteArray frame = returnToP3Frame(i, checkKindFor(ctx.link.prot4Plus));
     ctx.log.write(QStringLiteral("Message : Cmd 55 to return to QRV3"));
-    ctx.log.write(StrToHex(m.CmdFrame));
-    bool accepted = false;
-    for (int tries = 1;; ++tries) {
-        const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, false);
-        if (r != ComOk) {
-            ShowCtrlStatus(ctx, i, r);
-            break;
-        }
-        if (answerCode(m.AnswerHex) == QLatin1String("61")) {
-            ctx.log.write(QStringLiteral("Answer : Ok"));
-            ResetCtrlStatus(ctx, i);
-            ctx.info.Ver(m.ControllerIndex).text.clear();
-            ctx.info.CkSum(m.ControllerIndex).text.clear();
-            ctx.info.changed();
-            ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Sending p4 OK"), false);
-            accepted = true;
-            break;
-        }
-        if (tries >= 3) {
-            ctx.log.write(QStringLiteral("Answer : Failure Sending p4 "));
-            ShowCtrlStatus(ctx, i, 4);
-            break;
-        }
+    ctx.log.write(StrToHex(frame));
+    int resends = 2;
+    const Exchange e = sendAcknowledged(ctx, i, frame, resends);
+    if (!e.ok()) {
+        ShowCtrlStatus(ctx, i, e.result);
+    } else if (e.acknowledged()) {
+        ctx.log.write(QStringLiteral("Answer : Ok"));
+        ResetCtrlStatus(ctx, i);
+        ctx.info.Ver(i).text.clear();
+        ctx.info.CkSum(i).text.clear();
+        ctx.info.changed();
+        ShowProgress(ctx, controllerLine(i, QStringLiteral("Sending p4 OK")), false);
+    } else {
+        ctx.log.write(QStringLiteral("Answer : Failure Sending p4 "));
+        ShowCtrlStatus(ctx, i, 4);
     }
     ctx.message.close();
-    return accepted;
+    return e.acknowledged();
 }
 
 namespace {
@@ -70,7 +60,6 @@ void switchAll(Context &ctx, const QString &title, bool (*send)(Context &, int))
         ctx.StopRequested = false;
         ctx.switchAccepted.fill(false);
         ctx.message.startRun(m.selectedControllers());
-        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             ctx.message.atController(i);

@@ -38,10 +38,9 @@ void AutoClick(Context &ctx)
             search.onlyTicked = false;
             search.attempt = [&] {
                 // Detection always carries the CRC, whatever "Prot 4+" says.
-                m.CmdFrame = flashCheckFrame(protocolCharFromText(m.Protocol.text()), i, CheckKind::Crc);
+                const QByteArray frame = flashCheckFrame(ctx.link.protocolChar, i, CheckKind::Crc);
                 ctx.log.write(QStringLiteral("Message : AutoDetection $73"));
-                const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, false);
-                return r == ComOk ? Attempt::Succeeded : Attempt::NextSpeed;
+                return SendReceive(ctx, i, frame).ok() ? Attempt::Succeeded : Attempt::NextSpeed;
             };
             switch (searchSpeeds(ctx, i, search)) {
             case SearchResult::Found: m.C[i].setValue(1); break;

@@ -22,11 +22,10 @@ void ComBootClick(Context &ctx)
     runOperation(ctx, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
         checkAndOpen(ctx);
         prepareResultOperation(ctx, QStringLiteral("Boot Info"));
-        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             ctx.message.atController(i);
-            ProtocolCharacter character(m);
+            ProtocolCharacter character(ctx.link);
             SpeedSearch search;
             int asked = 0;
             search.atNewSpeed = [&] {
@@ -34,22 +33,19 @@ void ComBootClick(Context &ctx)
                 asked = 0;
             };
             search.attempt = [&] {
-                m.CmdFrame = bootInfoFrame(character.inUse(), i, checkKindFor(m.Protocol4Plus.ticked()));
-                ShowProgress(ctx, QStringLiteral("Controller ") + QString::number(i) + QStringLiteral(" : Checking Boot "),
-                             false);
+                const QByteArray frame = bootInfoFrame(character.inUse(), i, checkKindFor(ctx.link.prot4Plus));
+                ShowProgress(ctx, controllerLine(i, QStringLiteral("Checking Boot ")), false);
                 ctx.log.write(QStringLiteral("Message Checking BOOT"));
-                ctx.log.write(StrToHex(m.CmdFrame));
-                const int r = SendReceive(ctx, i, m.CmdFrame, m.AnswerHex, false);
-                ShowCtrlStatus(ctx, i, r);
-                if (r != ComOk)
+                ctx.log.write(StrToHex(frame));
+                const Exchange e = SendReceive(ctx, i, frame);
+                ShowCtrlStatus(ctx, i, e.result);
+                if (!e.ok())
                     return character.fallBackToAt() ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
                 // Only the full 13-byte answer carries version and checksum: ask again.
-                if (m.AnswerHex.size() != kVersionAnswerDigits)
+                const std::optional<VersionAnswer> answer = decodeVersionAnswer(e.answer);
+                if (!answer)
                     return askAgain(ctx, i, asked) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
-                ctx.info.Ver(i).text = answerVersion(m.AnswerHex);
-                ctx.info.CkSum(i).text = answerChecksum(m.AnswerHex);
-                ctx.info.changed();
-                ctx.outcomes[i].answered(ctx.info.ver(i).text, ctx.info.ckSum(i).text, false);
+                ShowVersion(ctx, i, *answer, false);
                 return Attempt::Succeeded;
             };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };

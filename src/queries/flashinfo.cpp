@@ -18,7 +18,6 @@ void ComInfoClick(Context &ctx)
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
         checkAndOpen(ctx);
         prepareResultOperation(ctx, QStringLiteral("Flash Info"));
-        m.ProtocolChar = protocolCharFromText(m.Protocol.text());
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             ctx.message.atController(i);

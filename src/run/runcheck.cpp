@@ -1,7 +1,6 @@
 #include "run/runcheck.h"
 
 #include "state/context.h"
-#include "link/exchange.h"
 #include "run/operation.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
@@ -40,20 +39,27 @@ int waitingDelayMs(const QString &text2)
     return static_cast<int>(r);
 }
 
-void checkTimeOut(const QString &text1)
+double checkTimeOut(const QString &text1)
 {
-    if (timeOutSeconds(text1) < 0)
+    const double seconds = timeOutSeconds(text1);
+    if (seconds < 0)
         refuse(QStringLiteral("the Time Out box holds \"") + text1
                + QStringLiteral("\": type the answer time-out in milliseconds, 0 or more, for example 1000"));
+    return seconds;
 }
 
-void checkSettings(const MainState &m, const RunNeeds &needs)
+LinkSettings checkSettings(const MainState &m, const RunNeeds &needs)
 {
-    checkTimeOut(m.Text1.text());
+    LinkSettings link;
+    link.timeOut = checkTimeOut(m.Text1.text());
     if (needs.waitingDelay)
-        waitingDelayMs(m.Text2.text());
+        link.waitingDelayMs = waitingDelayMs(m.Text2.text());
     checkSpeed(m.Vitesse.text());
-    protocolCharFromText(m.Protocol.text());
+    link.protocolChar = protocolCharFromText(m.Protocol.text());
+    link.runChar = link.protocolChar;
+    link.sameProtocol = m.SameProtocol;
+    link.fastAnswers = m.FastAnswers.ticked();
+    link.prot4Plus = m.Protocol4Plus.ticked();
     if (needs.bootSpeed) {
         if (!m.BootIniProblem.isEmpty())
             throw Fault(FaultCode::FileAccess, m.BootIniProblem);
@@ -71,6 +77,7 @@ void checkSettings(const MainState &m, const RunNeeds &needs)
                                     "the file for 9600"));
         }
     }
+    return link;
 }
 
 void refuseOnFault(Context &ctx, const std::function<void()> &checks)
@@ -86,7 +93,7 @@ void refuseOnFault(Context &ctx, const std::function<void()> &checks)
 void checkAndOpen(Context &ctx, const RunNeeds &needs)
 {
     refuseOnFault(ctx, [&] {
-        checkSettings(ctx.main, needs);
+        ctx.link = checkSettings(ctx.main, needs);
         openPort(ctx);
     });
 }

@@ -8,6 +8,7 @@ namespace vantorel {
 
 class Context;
 class MainState;
+struct LinkSettings;
 
 // What an operation needs besides Time Out, Speed and Protocol.
 struct RunNeeds {
@@ -19,23 +20,25 @@ struct RunNeeds {
 // image can fix. Throws Fault(InvalidArgument) listing them.
 void checkSpeed(const QString &vitesse);
 
-// A Time Out text a run may start with: a number of milliseconds, 0 or more.
-// Throws Fault(InvalidArgument) saying what to type.
-void checkTimeOut(const QString &text1);
+// A Time Out text a run may start with: a number of milliseconds, 0 or more,
+// as seconds. Throws Fault(InvalidArgument) saying what to type.
+double checkTimeOut(const QString &text1);
 
 // The Parallel Waiting Delay as a whole number of milliseconds, 0 to 32767.
 // Throws Fault(InvalidArgument) saying what to type.
 int waitingDelayMs(const QString &text2);
 
-// Checks the settings boxes and Boot.ini as the operation will read them.
-// Throws Fault(InvalidArgument) naming the box or file and what to type.
-void checkSettings(const MainState &m, const RunNeeds &needs);
+// Checks the settings boxes and Boot.ini and reads them into the settings the
+// run's exchanges work with. Throws Fault(InvalidArgument) naming the box or
+// file and what to type.
+LinkSettings checkSettings(const MainState &m, const RunNeeds &needs);
 
 // Runs the checks before an operation's first byte: a Fault from them marks
 // the operation refused (nothing went on the line) and goes on to its boundary.
 void refuseOnFault(Context &ctx, const std::function<void()> &checks);
 
-// The check of the settings, then the port opened, as one refusable step.
+// The check of the settings (taken into ctx.link), then the port opened, as
+// one refusable step.
 void checkAndOpen(Context &ctx, const RunNeeds &needs = {});
 
 } // namespace vantorel

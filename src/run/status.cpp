@@ -1,11 +1,18 @@
 #include "run/status.h"
 
 #include "state/context.h"
+#include "link/frames.h"
 #include "run/waits.h"
+#include "platform/desk.h"
 
 #include <optional>
 
 namespace vantorel {
+
+QString controllerLine(int n, const QString &what)
+{
+    return QStringLiteral("Controller ") + QString::number(n) + QStringLiteral(" : ") + what;
+}
 
 void ShowProgress(Context &ctx, const QString &message, bool shortForm)
 {
@@ -47,10 +54,10 @@ std::optional<StatusText> statusText(int code)
 {
     switch (code) {
     case 0: return StatusText{};
-    case 1: return StatusText{QStringLiteral(" : No Answer"), QStringLiteral("No"), QStringLiteral("Answer")};
-    case 2: return StatusText{QStringLiteral(" : Communication Error"), QStringLiteral("Communication"), QStringLiteral("ERROR")};
-    case 3: return StatusText{QStringLiteral(" : Communication Failure"), QStringLiteral("communication"), QStringLiteral("Failure")};
-    case 4: return StatusText{QStringLiteral(" : Erasing Failure"), QStringLiteral("Erasing"), QStringLiteral("Failure")};
+    case 1: return StatusText{QStringLiteral("No Answer"), QStringLiteral("No"), QStringLiteral("Answer")};
+    case 2: return StatusText{QStringLiteral("Communication Error"), QStringLiteral("Communication"), QStringLiteral("ERROR")};
+    case 3: return StatusText{QStringLiteral("Communication Failure"), QStringLiteral("communication"), QStringLiteral("Failure")};
+    case 4: return StatusText{QStringLiteral("Erasing Failure"), QStringLiteral("Erasing"), QStringLiteral("Failure")};
     default: return std::nullopt;
     }
 }
@@ -74,7 +81,7 @@ void ShowCtrlStatus(Context &ctx, int n, int code)
     if (!t)
         return;
     if (code != 0)
-        ShowFailure(ctx, QStringLiteral("Controller ") + QString::number(n) + t->message);
+        ShowFailure(ctx, controllerLine(n, t->message));
     mark(ctx, n, code, *t);
 }
 
@@ -88,6 +95,22 @@ void ResetCtrlStatus(Context &ctx, int n)
 {
     paint(ctx.info.Ver(n), kBlack, false);
     paint(ctx.info.CkSum(n), kBlack, false);
+    ctx.info.changed();
+}
+
+void ShowVersion(Context &ctx, int n, const VersionAnswer &answer, bool mismatch)
+{
+    ResultBox &ver = ctx.info.Ver(n);
+    ResultBox &ckSum = ctx.info.CkSum(n);
+    ver.text = answer.version;
+    ckSum.text = answer.checksum;
+    if (mismatch) {
+        ctx.desk.beep();
+        ckSum.background = static_cast<int>(kRed);
+        ckSum.foreground = kWhite;
+        ckSum.bold = true;
+    }
+    ctx.outcomes[n].answered(answer.version, answer.checksum, mismatch);
     ctx.info.changed();
 }
 

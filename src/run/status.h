@@ -5,6 +5,10 @@
 namespace vantorel {
 
 class Context;
+struct VersionAnswer;
+
+// "Controller n : " and what happens to it, as every progress line says it.
+QString controllerLine(int n, const QString &what);
 
 // A running message in the progress window; 'shortForm' leaves out the speed.
 void ShowProgress(Context &ctx, const QString &message, bool shortForm);
@@ -17,5 +21,8 @@ void ShowCtrlStatus(Context &ctx, int n, int code);
 void MarkCtrlStatus(Context &ctx, int n, int code);
 // Back to normal letters; the texts stay.
 void ResetCtrlStatus(Context &ctx, int n);
+// Controller n's answered version and checksum in its row and its outcome; a
+// checksum that is not the file's is marked white on red, with a beep.
+void ShowVersion(Context &ctx, int n, const VersionAnswer &answer, bool mismatch);
 
 } // namespace vantorel

@@ -2,6 +2,7 @@
 
 #include "state/imagedescription.h"
 #include "state/infostate.h"
+#include "state/linksettings.h"
 #include "state/log.h"
 #include "state/mainstate.h"
 #include "state/messagestate.h"
@@ -48,6 +49,8 @@ public:
     // refuses a file that changed since.
     QByteArray chosenFileHash;
     Timings timings;
+    // The settings of the run in hand, taken by its check before the first byte.
+    LinkSettings link;
     // Vantorel.ini: read at start-up, saved with Flash.cfg.
     UserSettings user;
     bool StopRequested = false;

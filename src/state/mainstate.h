@@ -57,9 +57,6 @@ public:
     QString BootSettings; // e.g. "9600,N,8,2"
     QString BootIniProblem; // why Boot.ini cannot be used; empty when it can
     bool SameProtocol = false;
-    QByteArray ProtocolChar;
-    QByteArray CmdFrame;
-    QString AnswerHex;
     qint16 ControllerIndex = 0;
 
     // ALL and NONE pressed.
