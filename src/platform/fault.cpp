@@ -31,4 +31,15 @@ QString faultBoxText(const Fault &fault)
         + fault.description();
 }
 
+bool isPortFault(FaultCode code)
+{
+    switch (code) {
+    case FaultCode::PortOpen:
+    case FaultCode::PortLost:
+    case FaultCode::PortSettings:
+    case FaultCode::PortWrite: return true;
+    default: return false;
+    }
+}
+
 } // namespace vantorel

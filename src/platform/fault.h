@@ -35,6 +35,12 @@ private:
     QByteArray what_;
 };
 
+// The faults of the port itself (it cannot be opened, set, written or is
+// lost): no step of an operation can carry on after one, and a front end
+// reports them as the port's. The one list of that class.
+bool isPortFault(FaultCode code);
+inline bool isPortFault(int number) { return isPortFault(static_cast<FaultCode>(number)); }
+
 // The default description of a code, for faults raised without a more precise one.
 QString faultDescription(FaultCode code);
 

@@ -67,18 +67,12 @@ bool runOperation(Context &ctx, const QString &title, const QString &suffix, con
     return false;
 }
 
-bool endsOperation(const Fault &fault)
-{
-    return fault.code() == FaultCode::PortLost || fault.code() == FaultCode::PortOpen
-        || fault.code() == FaultCode::PortWrite;
-}
-
 void carryOn(Context &ctx, const QString &title, const std::function<void()> &step)
 {
     try {
         step();
     } catch (const Fault &fault) {
-        if (endsOperation(fault))
+        if (isPortFault(fault.code()))
             throw;
         ctx.desk.message(title, faultBoxText(fault));
     }

@@ -7,7 +7,6 @@
 namespace vantorel {
 
 class Context;
-class Fault;
 
 // The start the queries and downloads share: the 32 result rows back to
 // normal letters, the stop request cleared, the result window prepared under
@@ -22,9 +21,6 @@ void openPort(Context &ctx);
 // description, then 'suffix'). The port is closed on every way out, so an
 // error never blocks the operations that follow. Returns false after a fault.
 bool runOperation(Context &ctx, const QString &title, const QString &suffix, const std::function<void()> &body);
-
-// A lost or unusable port: every later step would fail the same way.
-bool endsOperation(const Fault &fault);
 
 // One step of an operation that carries on after a fault: the box is shown
 // under 'title' and the step is over. A lost or unusable port is not carried

@@ -20,8 +20,8 @@ void SaveConfig(MainState &s, const QString &path)
 {
     QStringList lines;
     lines << s.Text1.text() << s.ComPort.text() << s.Vitesse.text();
-    for (s.ControllerIndex = 0; s.ControllerIndex < MainState::kControllers; ++s.ControllerIndex)
-        lines << checkStateText(s.C[s.ControllerIndex].value());
+    for (const Control &c : s.C)
+        lines << checkStateText(c.value());
     lines << s.Text2.text() << s.Protocol.text() << checkStateText(s.ChkProto.value())
           << checkStateText(s.QRV3.value()) << checkStateText(s.Protocol4Plus.value());
 
@@ -97,8 +97,8 @@ QString ReadConfig(MainState &s, const QString &path)
     s.Text1.setText(lines.next());
     s.ComPort.setText(lines.next());
     s.Vitesse.setText(lines.next());
-    for (s.ControllerIndex = 0; s.ControllerIndex < MainState::kControllers; ++s.ControllerIndex)
-        giveState(s.C[s.ControllerIndex], lines.next());
+    for (Control &c : s.C)
+        giveState(c, lines.next());
     s.Text2.setText(lines.next());
     s.Protocol.setText(lines.next());
     giveState(s.ChkProto, lines.next());
