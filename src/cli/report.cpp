@@ -12,15 +12,6 @@
 namespace vantorel {
 
 namespace {
-bool isPortFault(int number)
-{
-    for (const FaultCode c : {FaultCode::PortOpen, FaultCode::PortLost, FaultCode::PortSettings, FaultCode::PortWrite}) {
-        if (number == static_cast<int>(c))
-            return true;
-    }
-    return false;
-}
-
 QJsonValue numberOrNull(const QString &text)
 {
     bool ok = false;
