@@ -1,0 +1,127 @@
+#include "ui/screenshots.h"
+
+#include "session/session.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+namespace vantorel {
+
+namespace {
+
+const QString kWindowOption = QStringLiteral("screenshot");
+const QString kSeriesOption = QStringLiteral("shots");
+
+// The screen as the user sees it (window frames included), cut to the tool's windows.
+QPixmap screenPicture()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    QRect area;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->isVisible())
+            area |= w->frameGeometry();
+    }
+    area = area.adjusted(-8, -8, 8, 8) & screen->geometry();
+    return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+}
+
+// Before, during and after a serial download, then with the log open; each
+// step waits for the screen to settle. A child of the window: gone with it.
+class Series : public QObject {
+public:
+    Series(const QString &folder, Session &session, MainWindow &window)
+        : QObject(&window), folder_(folder), session_(session), window_(window)
+    {
+        // Settings of such a run are not worth keeping.
+        session_.main().Check1.setValue(0);
+        QTimer::singleShot(1500, this, [this] { beforeAndDuring(); });
+    }
+
+private:
+    void shoot(const char *name)
+    {
+        if (!screenPicture().save(folder_.filePath(QLatin1String(name))))
+            ok_ = false;
+    }
+    void beforeAndDuring()
+    {
+        shoot("main-window.png");
+        auto *watch = new QTimer(this);
+        connect(watch, &QTimer::timeout, this, [this] { whileRunning(); });
+        watch->start(100);
+        session_.run(Session::Operation::DownloadSerial);
+        watch->stop();
+        if (!progressTaken_)
+            ok_ = false;
+        QTimer::singleShot(1000, this, [this] { after(); });
+    }
+    // Mid-download: once a good part of the run is done, while a batch goes out.
+    void whileRunning()
+    {
+        const MessageState &m = session_.context().message;
+        if (!progressTaken_ && m.running() && m.percent() >= 40 && m.batchesSent > 0 && m.shown()) {
+            progressTaken_ = true;
+            shoot("progress-window.png");
+        }
+    }
+    void after()
+    {
+        shoot("result-window.png");
+        window_.showLog();
+        QTimer::singleShot(1500, this, [this] { withLog(); });
+    }
+    void withLog()
+    {
+        shoot("log-window.png");
+        window_.close();
+        QApplication::exit(ok_ ? 0 : 1);
+    }
+
+    const QDir folder_;
+    Session &session_;
+    MainWindow &window_;
+    bool ok_ = true;
+    bool progressTaken_ = false;
+};
+
+// The main window alone, as drawn by the toolkit (no frame).
+void scheduleWindowPicture(const QString &path, Session &session, MainWindow &window)
+{
+    QTimer::singleShot(800, &window, [path, &session, &window] {
+        const bool saved = window.grab().save(path);
+        // Settings of a screenshot run are not worth keeping; cleared after
+        // the picture, which shows the box as every start ticks it.
+        session.main().Check1.setValue(0);
+        window.close();
+        QApplication::exit(saved ? 0 : 1);
+    });
+}
+
+} // namespace
+
+void addScreenshotOptions(QCommandLineParser &parser)
+{
+    parser.addOption(QCommandLineOption(kWindowOption, QStringLiteral("Save a picture of the main window and quit."),
+                                        QStringLiteral("png")));
+    parser.addOption(QCommandLineOption(
+        kSeriesOption,
+        QStringLiteral("For the documentation: picture the screen before, during and after a serial download and "
+                       "with the log open (main-window.png, progress-window.png, result-window.png, log-window.png "
+                       "in the folder), and quit."),
+        QStringLiteral("folder")));
+}
+
+void scheduleScreenshots(const QCommandLineParser &parser, Session &session, MainWindow &window)
+{
+    if (parser.isSet(kSeriesOption))
+        new Series(parser.value(kSeriesOption), session, window);
+    else if (parser.isSet(kWindowOption))
+        scheduleWindowPicture(parser.value(kWindowOption), session, window);
+}
+
+} // namespace vantorel
