@@ -67,6 +67,67 @@ QString fileToolTip(const Control &fileName, const ImageDescription &image)
     return fileName.toolTip() + QLatin1Char('\n') + words + QLatin1Char('\n') + QDir::toNativeSeparators(fileName.text());
 }
 
+// Widgets drawn from their control and passing the user's edits back to it,
+// named as the control: tests and screenshots find them by that name.
+QLineEdit *boundLineEdit(Control &control, const char *name)
+{
+    auto *edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(name));
+    bindLineEdit(control, edit);
+    return edit;
+}
+
+QCheckBox *boundCheckBox(Control &control, const QString &name)
+{
+    auto *box = new QCheckBox;
+    box->setObjectName(name);
+    bindCheckBox(control, box);
+    return box;
+}
+
+QPushButton *boundButton(Control &control, const char *name)
+{
+    auto *button = new QPushButton;
+    button->setObjectName(QLatin1String(name));
+    bindButton(control, button);
+    return button;
+}
+
+// The row of operations: buttons of one height, some with an icon.
+QPushButton *operationButton(Control &control, const char *name, const QIcon &icon = QIcon())
+{
+    QPushButton *button = boundButton(control, name);
+    if (!icon.isNull())
+        button->setIcon(icon);
+    button->setMinimumHeight(30);
+    return button;
+}
+
+// A bold line in its colour under the file box, selectable to be copied.
+QLabel *fileNote(Control &control, const char *name, const char *colour)
+{
+    auto *note = new QLabel;
+    note->setObjectName(QLatin1String(name));
+    note->setWordWrap(true);
+    note->setStyleSheet(QStringLiteral("color: %1; font-weight: bold;").arg(QLatin1String(colour)));
+    note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    bindLabel(control, note);
+    return note;
+}
+
+// The speeds as indicators the operations tick: no Tab stop of their own.
+QHBoxLayout *speedFlagsRow(MainState &m)
+{
+    auto *row = new QHBoxLayout;
+    for (Control *flag : {&m.V4800, &m.V9600, &m.V19200, &m.V38400}) {
+        QCheckBox *box = boundCheckBox(*flag, flag->caption());
+        box->setFocusPolicy(Qt::ClickFocus);
+        row->addWidget(box);
+    }
+    row->addStretch();
+    return row;
+}
+
 } // namespace
 
 MainWindow::MainWindow(Session &session, QWidget *parent) : QWidget(parent), session_(session)
@@ -97,245 +158,272 @@ MainWindow::~MainWindow()
     delete log_;
 }
 
+// The widgets the builders hand on to the reactions, the lock and the tab order.
+struct MainWindow::Parts {
+    QGroupBox *fileBox = nullptr;
+    QPushButton *browse = nullptr;
+
+    QPushButton *all = nullptr;
+    QPushButton *none = nullptr;
+
+    QGroupBox *lineBox = nullptr;
+    QWidget *comPort = nullptr;
+    QWidget *vitesse = nullptr;
+    QPushButton *autoButton = nullptr;
+    QWidget *text1 = nullptr;
+    QWidget *text2 = nullptr;
+
+    QGroupBox *protoBox = nullptr;
+    QWidget *protocol = nullptr;
+    QWidget *qrv3 = nullptr;
+    QWidget *protocol4Plus = nullptr;
+    QWidget *chkProto = nullptr;
+    QPushButton *to4 = nullptr;
+    QPushButton *to3 = nullptr;
+
+    QWidget *check1 = nullptr;
+    QPushButton *comBoot = nullptr;
+    QPushButton *comInfo = nullptr;
+    QPushButton *comLoad00 = nullptr;
+    QPushButton *comLoad = nullptr;
+    QPushButton *logButton = nullptr;
+    QPushButton *comClose = nullptr;
+};
+
 void MainWindow::build()
 {
-    MainState &m = session_.main();
-    setWindowTitle(m.title);
+    setWindowTitle(session_.main().title);
+    Parts parts;
+    QGroupBox *fileBox = buildFileGroup(parts);
+    QGroupBox *selection = buildSelectionGroup(parts);
+    auto *middle = new QHBoxLayout;
+    middle->addWidget(buildLineGroup(parts), 3);
+    middle->addWidget(buildProtocolGroup(parts), 2);
+    QLayout *operations = buildOperationsRow(parts);
+    QLayout *settings = buildSettingsRow(parts);
 
-    // Firmware file.
-    auto *fileBox = new QGroupBox(QStringLiteral("Firmware"));
-    auto *fileName = new QLineEdit;
-    fileName->setObjectName(QStringLiteral("FileName"));
+    auto *root = new QVBoxLayout(this);
+    root->addWidget(fileBox);
+    root->addWidget(selection);
+    root->addLayout(middle);
+    root->addLayout(settings);
+    root->addLayout(operations);
+
+    connectReactions(parts);
+    lockWhileBusy(parts);
+    orderTabStops(parts);
+}
+
+QGroupBox *MainWindow::buildFileGroup(Parts &parts)
+{
+    MainState &m = session_.main();
+    auto *fileName = boundLineEdit(m.FileName, "FileName");
     fileName->setReadOnly(true);
     fileName->setPlaceholderText(QStringLiteral("Browse for a .hex file or drop one on this window"));
     fileName->setMinimumWidth(420);
     fileName->setFocusPolicy(Qt::ClickFocus); // read-only: Tab goes on to Browse
-    bindLineEdit(m.FileName, fileName);
-    // After the binding's own drawing, which sets the written tooltip alone.
-    const Context &ctx = session_.context();
-    const int tipKey = m.FileName.onUpdate([fileName, &m, &ctx] { fileName->setToolTip(fileToolTip(m.FileName, ctx.image)); });
-    connect(fileName, &QObject::destroyed, this, [&m, tipKey] { m.FileName.removeView(tipKey); });
-    fileName->setToolTip(fileToolTip(m.FileName, ctx.image));
-    auto *browse = new QPushButton;
-    browse->setObjectName(QStringLiteral("Command1"));
-    bindButton(m.Command1, browse);
-    connect(browse, &QPushButton::clicked, this, [this] { session_.browse(); });
-    auto *checksum = new QLineEdit;
-    checksum->setObjectName(QStringLiteral("FileCheksum"));
+    describeImageInToolTip(fileName);
+    parts.browse = boundButton(m.Command1, "Command1");
+    auto *checksum = boundLineEdit(m.FileCheksum, "FileCheksum");
     checksum->setReadOnly(true);
     checksum->setMaximumWidth(80);
     checksum->setFocusPolicy(Qt::ClickFocus);
-    bindLineEdit(m.FileCheksum, checksum);
-    auto *fileGrid = new QGridLayout(fileBox);
-    fileGrid->addWidget(caption(m.FileName.caption(), fileName), 0, 0);
-    fileGrid->addWidget(fileName, 0, 1);
-    fileGrid->addWidget(browse, 0, 2);
-    fileGrid->addWidget(caption(m.FileCheksum.caption(), checksum), 1, 0);
-    fileGrid->addWidget(checksum, 1, 1, Qt::AlignLeft);
-    // Why the chosen file cannot be downloaded, where the eye is when choosing it.
-    auto *problem = new QLabel;
-    problem->setObjectName(QStringLiteral("FileProblem"));
-    problem->setWordWrap(true);
-    problem->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
-    problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    bindLabel(m.FileProblem, problem);
-    fileGrid->addWidget(problem, 2, 0, 1, 3);
-    // What the user should know of a file that can still be downloaded.
-    auto *warning = new QLabel;
-    warning->setObjectName(QStringLiteral("FileWarning"));
-    warning->setWordWrap(true);
-    warning->setStyleSheet(QStringLiteral("color: #a05a00; font-weight: bold;"));
-    warning->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    bindLabel(m.FileWarning, warning);
-    fileGrid->addWidget(warning, 3, 0, 1, 3);
-    fileGrid->setColumnStretch(1, 1);
 
-    // Controller selection.
+    parts.fileBox = new QGroupBox(QStringLiteral("Firmware"));
+    auto *grid = new QGridLayout(parts.fileBox);
+    grid->addWidget(caption(m.FileName.caption(), fileName), 0, 0);
+    grid->addWidget(fileName, 0, 1);
+    grid->addWidget(parts.browse, 0, 2);
+    grid->addWidget(caption(m.FileCheksum.caption(), checksum), 1, 0);
+    grid->addWidget(checksum, 1, 1, Qt::AlignLeft);
+    // Why the chosen file cannot be downloaded, where the eye is when choosing it.
+    grid->addWidget(fileNote(m.FileProblem, "FileProblem", "#b00000"), 2, 0, 1, 3);
+    // What the user should know of a file that can still be downloaded.
+    grid->addWidget(fileNote(m.FileWarning, "FileWarning", "#a05a00"), 3, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
+    return parts.fileBox;
+}
+
+// After the binding's own drawing, which sets the written tooltip alone.
+void MainWindow::describeImageInToolTip(QLineEdit *fileName)
+{
+    MainState &m = session_.main();
+    const Context &ctx = session_.context();
+    const int key = m.FileName.onUpdate([fileName, &m, &ctx] { fileName->setToolTip(fileToolTip(m.FileName, ctx.image)); });
+    connect(fileName, &QObject::destroyed, this, [&m, key] { m.FileName.removeView(key); });
+    fileName->setToolTip(fileToolTip(m.FileName, ctx.image));
+}
+
+QGroupBox *MainWindow::buildSelectionGroup(Parts &parts)
+{
+    MainState &m = session_.main();
     auto *frame1 = new QGroupBox(QStringLiteral("  Controllers Selection  "));
     frame1->setObjectName(QStringLiteral("Frame1"));
-    auto *selGrid = new QGridLayout(frame1);
+    auto *grid = new QGridLayout(frame1);
     for (int i = 0; i < MainState::kControllers; ++i) {
-        auto *box = new QCheckBox;
-        box->setObjectName(QStringLiteral("C%1").arg(i));
-        bindCheckBox(m.C[i], box);
+        auto *box = boundCheckBox(m.C[i], QStringLiteral("C%1").arg(i));
         box->setText(QString::number(i));
         // One stop of the Tab key for the whole grid; the arrow keys move inside it.
         box->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         box->installEventFilter(this);
         boxes_[i] = box;
-        selGrid->addWidget(box, i / 8, i % 8);
+        grid->addWidget(box, i / 8, i % 8);
     }
-    auto *all = new QPushButton;
-    all->setObjectName(QStringLiteral("ALL"));
-    bindButton(m.ALL, all);
-    connect(all, &QPushButton::clicked, this, [this] { session_.selectAll(); });
-    auto *none = new QPushButton;
-    none->setObjectName(QStringLiteral("NONE"));
-    bindButton(m.NONE, none);
-    connect(none, &QPushButton::clicked, this, [this] { session_.selectNone(); });
-    auto *selButtons = new QVBoxLayout;
-    selButtons->addWidget(all);
-    selButtons->addWidget(none);
-    selButtons->addStretch();
-    selGrid->addLayout(selButtons, 0, 8, 4, 1);
+    parts.all = boundButton(m.ALL, "ALL");
+    parts.none = boundButton(m.NONE, "NONE");
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(parts.all);
+    buttons->addWidget(parts.none);
+    buttons->addStretch();
+    grid->addLayout(buttons, 0, 8, 4, 1);
+    return frame1;
+}
 
-    // Serial line.
-    auto *lineBox = new QGroupBox(QStringLiteral("Serial line"));
+QGroupBox *MainWindow::buildLineGroup(Parts &parts)
+{
+    MainState &m = session_.main();
     auto *comPort = new PortBox(session_.context());
     comPort->setMinimumWidth(200); // device paths as well as "COM n"
     auto *vitesse = new QComboBox;
     vitesse->setObjectName(QStringLiteral("Vitesse"));
     vitesse->setEditable(true);
     bindComboBox(m.Vitesse, vitesse);
-    auto *autoButton = new QPushButton;
-    autoButton->setObjectName(QStringLiteral("Auto"));
-    bindButton(m.Auto, autoButton);
-    auto *text1 = new QLineEdit;
-    text1->setObjectName(QStringLiteral("Text1"));
+    parts.autoButton = boundButton(m.Auto, "Auto");
+    auto *text1 = boundLineEdit(m.Text1, "Text1");
     text1->setMaximumWidth(80);
-    bindLineEdit(m.Text1, text1);
-    auto *text2 = new QLineEdit;
-    text2->setObjectName(QStringLiteral("Text2"));
+    auto *text2 = boundLineEdit(m.Text2, "Text2");
     text2->setMaximumWidth(80);
-    bindLineEdit(m.Text2, text2);
-    auto *lineGrid = new QGridLayout(lineBox);
-    lineGrid->addWidget(caption(m.ComPort.caption(), comPort), 0, 0);
-    lineGrid->addWidget(comPort, 0, 1);
-    lineGrid->addWidget(comPort->deviceLabel(), 1, 1, 1, 2);
-    lineGrid->addWidget(caption(m.Vitesse.caption(), vitesse), 2, 0);
-    lineGrid->addWidget(vitesse, 2, 1);
-    lineGrid->addWidget(autoButton, 2, 2);
-    lineGrid->addWidget(caption(m.Text1.caption(), text1), 3, 0);
-    lineGrid->addWidget(text1, 3, 1);
-    lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 3, 2);
-    lineGrid->addWidget(caption(m.Text2.caption(), text2), 4, 0);
-    lineGrid->addWidget(text2, 4, 1);
-    lineGrid->addWidget(new QLabel(QStringLiteral("MSec")), 4, 2);
-    auto *flags = new QHBoxLayout;
-    Control *speedFlags[] = {&m.V4800, &m.V9600, &m.V19200, &m.V38400};
-    for (Control *flag : speedFlags) {
-        auto *box = new QCheckBox;
-        box->setObjectName(flag->caption());
-        box->setFocusPolicy(Qt::ClickFocus); // indicators the operations tick
-        bindCheckBox(*flag, box);
-        flags->addWidget(box);
-    }
-    flags->addStretch();
-    lineGrid->addLayout(flags, 5, 0, 1, 3);
 
-    // Protocol.
-    auto *protoBox = new QGroupBox(QStringLiteral("Protocol"));
-    auto *protocol = new QLineEdit;
-    protocol->setObjectName(QStringLiteral("Protocol"));
+    parts.lineBox = new QGroupBox(QStringLiteral("Serial line"));
+    auto *grid = new QGridLayout(parts.lineBox);
+    grid->addWidget(caption(m.ComPort.caption(), comPort), 0, 0);
+    grid->addWidget(comPort, 0, 1);
+    grid->addWidget(comPort->deviceLabel(), 1, 1, 1, 2);
+    grid->addWidget(caption(m.Vitesse.caption(), vitesse), 2, 0);
+    grid->addWidget(vitesse, 2, 1);
+    grid->addWidget(parts.autoButton, 2, 2);
+    grid->addWidget(caption(m.Text1.caption(), text1), 3, 0);
+    grid->addWidget(text1, 3, 1);
+    grid->addWidget(new QLabel(QStringLiteral("MSec")), 3, 2);
+    grid->addWidget(caption(m.Text2.caption(), text2), 4, 0);
+    grid->addWidget(text2, 4, 1);
+    grid->addWidget(new QLabel(QStringLiteral("MSec")), 4, 2);
+    grid->addLayout(speedFlagsRow(m), 5, 0, 1, 3);
+    parts.comPort = comPort;
+    parts.vitesse = vitesse;
+    parts.text1 = text1;
+    parts.text2 = text2;
+    return parts.lineBox;
+}
+
+QGroupBox *MainWindow::buildProtocolGroup(Parts &parts)
+{
+    MainState &m = session_.main();
+    auto *protocol = boundLineEdit(m.Protocol, "Protocol");
     protocol->setMaximumWidth(60);
-    bindLineEdit(m.Protocol, protocol);
-    auto *protoGrid = new QGridLayout(protoBox);
-    protoGrid->addWidget(caption(m.Protocol.caption(), protocol), 0, 0);
-    protoGrid->addWidget(protocol, 0, 1, Qt::AlignLeft);
-    auto addBox = [&](Control &control, const char *name, int row, int column) {
-        auto *box = new QCheckBox;
-        box->setObjectName(QLatin1String(name));
-        bindCheckBox(control, box);
-        protoGrid->addWidget(box, row, column, 1, 2);
-    };
-    addBox(m.QRV3, "QRV3", 1, 0);
-    addBox(m.Protocol4Plus, "Protocol4Plus", 2, 0);
-    addBox(m.ChkProto, "ChkProto", 3, 0);
-    auto *to4 = new QPushButton;
-    to4->setObjectName(QStringLiteral("Cmd3to4"));
-    bindButton(m.Cmd3to4, to4);
-    auto *to3 = new QPushButton;
-    to3->setObjectName(QStringLiteral("Cmd4to3"));
-    bindButton(m.Cmd4to3, to3);
+    parts.protocol = protocol;
+    parts.qrv3 = boundCheckBox(m.QRV3, QStringLiteral("QRV3"));
+    parts.protocol4Plus = boundCheckBox(m.Protocol4Plus, QStringLiteral("Protocol4Plus"));
+    parts.chkProto = boundCheckBox(m.ChkProto, QStringLiteral("ChkProto"));
+    parts.to4 = boundButton(m.Cmd3to4, "Cmd3to4");
+    parts.to3 = boundButton(m.Cmd4to3, "Cmd4to3");
+
+    parts.protoBox = new QGroupBox(QStringLiteral("Protocol"));
+    auto *grid = new QGridLayout(parts.protoBox);
+    grid->addWidget(caption(m.Protocol.caption(), protocol), 0, 0);
+    grid->addWidget(protocol, 0, 1, Qt::AlignLeft);
+    grid->addWidget(parts.qrv3, 1, 0, 1, 2);
+    grid->addWidget(parts.protocol4Plus, 2, 0, 1, 2);
+    grid->addWidget(parts.chkProto, 3, 0, 1, 2);
     auto *switchRow = new QHBoxLayout;
-    switchRow->addWidget(to4);
-    switchRow->addWidget(to3);
+    switchRow->addWidget(parts.to4);
+    switchRow->addWidget(parts.to3);
     switchRow->addStretch();
-    protoGrid->addLayout(switchRow, 4, 0, 1, 2);
-    protoGrid->setRowStretch(5, 1);
+    grid->addLayout(switchRow, 4, 0, 1, 2);
+    grid->setRowStretch(5, 1);
+    return parts.protoBox;
+}
 
-    // Operations.
-    auto makeButton = [&](Control &control, const char *name, QStyle::StandardPixmap icon = QStyle::SP_CustomBase) {
-        auto *b = new QPushButton;
-        b->setObjectName(QLatin1String(name));
-        bindButton(control, b);
-        if (icon != QStyle::SP_CustomBase)
-            b->setIcon(style()->standardIcon(icon));
-        b->setMinimumHeight(30);
-        return b;
-    };
-    auto *comBoot = makeButton(m.ComBoot, "ComBoot", QStyle::SP_ComputerIcon);
-    auto *comInfo = makeButton(m.ComInfo, "ComInfo", QStyle::SP_FileDialogInfoView);
-    auto *comLoad00 = makeButton(m.ComLoad00, "ComLoad00");
-    auto *comLoad = makeButton(m.ComLoad, "ComLoad");
-    auto *comClose = makeButton(m.ComClose, "ComClose", QStyle::SP_DialogCloseButton);
-    connect(comClose, &QPushButton::clicked, this, &QWidget::close);
-    connect(comInfo, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::FlashInfo); });
-    connect(comBoot, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::BootInfo); });
-    connect(autoButton, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::Auto); });
-    connect(comLoad00, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::DownloadSerial); });
-    connect(comLoad, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::DownloadParallel); });
-    connect(to4, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::To4); });
-    connect(to3, &QPushButton::clicked, this, [this] { session_.run(Session::Operation::To3); });
-    auto *logButton = new QPushButton(QStringLiteral("Log"));
-    logButton->setObjectName(QStringLiteral("LogButton"));
-    logButton->setMinimumHeight(30);
-    logButton->setToolTip(QStringLiteral("Shows Log.txt, the traffic with the controllers, as it is written."));
-    connect(logButton, &QPushButton::clicked, this, &MainWindow::showLog);
-    auto *check1 = new QCheckBox;
-    check1->setObjectName(QStringLiteral("Check1"));
-    bindCheckBox(m.Check1, check1);
-    auto *fastAnswers = new QCheckBox;
-    fastAnswers->setObjectName(QStringLiteral("FastAnswers"));
-    bindCheckBox(m.FastAnswers, fastAnswers);
-    auto *settingsRow = new QHBoxLayout;
-    settingsRow->addWidget(check1);
-    settingsRow->addSpacing(16);
-    settingsRow->addWidget(fastAnswers);
-    settingsRow->addStretch();
+QLayout *MainWindow::buildOperationsRow(Parts &parts)
+{
+    MainState &m = session_.main();
+    parts.comBoot = operationButton(m.ComBoot, "ComBoot", style()->standardIcon(QStyle::SP_ComputerIcon));
+    parts.comInfo = operationButton(m.ComInfo, "ComInfo", style()->standardIcon(QStyle::SP_FileDialogInfoView));
+    parts.comLoad00 = operationButton(m.ComLoad00, "ComLoad00");
+    parts.comLoad = operationButton(m.ComLoad, "ComLoad");
+    parts.comClose = operationButton(m.ComClose, "ComClose", style()->standardIcon(QStyle::SP_DialogCloseButton));
+    parts.logButton = new QPushButton(QStringLiteral("Log"));
+    parts.logButton->setObjectName(QStringLiteral("LogButton"));
+    parts.logButton->setMinimumHeight(30);
+    parts.logButton->setToolTip(QStringLiteral("Shows Log.txt, the traffic with the controllers, as it is written."));
 
-    auto *ops = new QHBoxLayout;
-    ops->addWidget(comBoot);
-    ops->addWidget(comInfo);
-    ops->addSpacing(16);
-    ops->addWidget(comLoad00);
-    ops->addWidget(comLoad);
-    ops->addStretch();
-    ops->addWidget(logButton);
-    ops->addWidget(comClose);
+    auto *row = new QHBoxLayout;
+    row->addWidget(parts.comBoot);
+    row->addWidget(parts.comInfo);
+    row->addSpacing(16);
+    row->addWidget(parts.comLoad00);
+    row->addWidget(parts.comLoad);
+    row->addStretch();
+    row->addWidget(parts.logButton);
+    row->addWidget(parts.comClose);
+    return row;
+}
 
-    auto *middle = new QHBoxLayout;
-    middle->addWidget(lineBox, 3);
-    middle->addWidget(protoBox, 2);
+QLayout *MainWindow::buildSettingsRow(Parts &parts)
+{
+    MainState &m = session_.main();
+    parts.check1 = boundCheckBox(m.Check1, QStringLiteral("Check1"));
+    auto *row = new QHBoxLayout;
+    row->addWidget(parts.check1);
+    row->addSpacing(16);
+    row->addWidget(boundCheckBox(m.FastAnswers, QStringLiteral("FastAnswers")));
+    row->addStretch();
+    return row;
+}
 
-    // While an operation runs it reads what was checked at its start: nothing
-    // may be edited underneath it. Disabling the containers greys their
-    // children without touching the states the operations give them. The
-    // controller boxes stay live: a controller cleared meanwhile is skipped
-    // at its turn, the operator's way to leave one out of a running download.
-    const QList<QWidget *> locked = {fileBox, lineBox, protoBox, comBoot, comInfo, comLoad00, comLoad};
+// The buttons pass the user's wish to the session, which decides what it does.
+void MainWindow::connectReactions(const Parts &parts)
+{
+    connect(parts.browse, &QPushButton::clicked, this, [this] { session_.browse(); });
+    connect(parts.all, &QPushButton::clicked, this, [this] { session_.selectAll(); });
+    connect(parts.none, &QPushButton::clicked, this, [this] { session_.selectNone(); });
+    const std::pair<QPushButton *, Session::Operation> operations[] = {
+        {parts.comInfo, Session::Operation::FlashInfo},       {parts.comBoot, Session::Operation::BootInfo},
+        {parts.autoButton, Session::Operation::Auto},         {parts.comLoad00, Session::Operation::DownloadSerial},
+        {parts.comLoad, Session::Operation::DownloadParallel}, {parts.to4, Session::Operation::To4},
+        {parts.to3, Session::Operation::To3}};
+    for (const auto &[button, operation] : operations)
+        connect(button, &QPushButton::clicked, this, [this, run = operation] { session_.run(run); });
+    connect(parts.logButton, &QPushButton::clicked, this, &MainWindow::showLog);
+    connect(parts.comClose, &QPushButton::clicked, this, &QWidget::close);
+}
+
+// While an operation runs it reads what was checked at its start: nothing
+// may be edited underneath it. Disabling the containers greys their
+// children without touching the states the operations give them. The
+// controller boxes stay live: a controller cleared meanwhile is skipped
+// at its turn, the operator's way to leave one out of a running download.
+void MainWindow::lockWhileBusy(const Parts &parts)
+{
+    const QList<QWidget *> locked = {parts.fileBox, parts.lineBox, parts.protoBox, parts.comBoot,
+                                     parts.comInfo, parts.comLoad00, parts.comLoad};
     session_.onBusyChanged = [locked](bool busy) {
         for (QWidget *w : locked)
             w->setEnabled(!busy);
     };
+}
 
-    auto *root = new QVBoxLayout(this);
-    root->addWidget(fileBox);
-    root->addWidget(frame1);
-    root->addLayout(middle);
-    root->addLayout(settingsRow);
-    root->addLayout(ops);
-
-    // Down the window, one stop per control (the grid is one stop).
-    setTabOrder(browse, boxes_[0]);
+// Down the window, one stop per control (the grid is one stop).
+void MainWindow::orderTabStops(const Parts &parts)
+{
+    setTabOrder(parts.browse, boxes_[0]);
     for (int i = 1; i < MainState::kControllers; ++i)
         setTabOrder(boxes_[i - 1], boxes_[i]);
-    QWidget *order[] = {boxes_[31], all,     none,    comPort,   vitesse, autoButton, text1,     text2,
-                        protocol,   nullptr, nullptr, nullptr,   to4,     to3,        check1,    comBoot,
-                        comInfo,    comLoad00, comLoad, logButton, comClose};
-    order[9] = findChild<QWidget *>(QStringLiteral("QRV3"));
-    order[10] = findChild<QWidget *>(QStringLiteral("Protocol4Plus"));
-    order[11] = findChild<QWidget *>(QStringLiteral("ChkProto"));
+    QWidget *const order[] = {boxes_[31],      parts.all,       parts.none,      parts.comPort, parts.vitesse,
+                              parts.autoButton, parts.text1,     parts.text2,     parts.protocol, parts.qrv3,
+                              parts.protocol4Plus, parts.chkProto, parts.to4,     parts.to3,     parts.check1,
+                              parts.comBoot,   parts.comInfo,   parts.comLoad00, parts.comLoad, parts.logButton,
+                              parts.comClose};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }

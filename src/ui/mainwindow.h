@@ -5,6 +5,10 @@
 #include <array>
 
 class QCheckBox;
+class QGroupBox;
+class QLayout;
+class QLineEdit;
+class QPushButton;
 
 namespace vantorel {
 
@@ -37,7 +41,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    struct Parts;
     void build();
+    QGroupBox *buildFileGroup(Parts &parts);
+    void describeImageInToolTip(QLineEdit *fileName);
+    QGroupBox *buildSelectionGroup(Parts &parts);
+    QGroupBox *buildLineGroup(Parts &parts);
+    QGroupBox *buildProtocolGroup(Parts &parts);
+    QLayout *buildOperationsRow(Parts &parts);
+    QLayout *buildSettingsRow(Parts &parts);
+    void connectReactions(const Parts &parts);
+    void lockWhileBusy(const Parts &parts);
+    void orderTabStops(const Parts &parts);
     void syncProgressWindow();
     void syncInfoWindow();
     void placeInfoWindow();
