@@ -1,24 +1,14 @@
 #include "sim/controller.h"
 
-#include "state/imagedescription.h"
-#include "image/hexfile.h"
-#include "link/checkcode.h"
-#include "link/textcodec.h"
+#include "sim/checkcodes.h"
 
 namespace vantorel::sim {
 
 namespace {
 
-constexpr int kConfigurationRecord = 0x2020;
-
 std::uint8_t at(const QByteArray &bytes, qsizetype i)
 {
     return std::uint8_t(bytes.at(i));
-}
-
-QString hexByte(std::uint8_t value)
-{
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
 }
 
 bool startsWith(const QByteArray &data, std::initializer_list<std::uint8_t> head)
@@ -48,8 +38,8 @@ bool isProgramming(const QByteArray &frame)
 
 Controller::Controller(const ControllerConfig &config)
     : config_(config),
-      flash_(QByteArray(kFlashSize, char(0xFF)).replace(0, qMin<qsizetype>(config.flash.size(), kFlashSize),
-                                                         config.flash.left(kFlashSize))),
+      flash_(QByteArray(kFlashBytes, char(0xFF)).replace(0, qMin<qsizetype>(config.flash.size(), kFlashBytes),
+                                                          config.flash.left(kFlashBytes))),
       mode_(config.startInBoot ? Mode::Boot : Mode::Firmware),
       speed_(config.startInBoot ? config.bootSpeed : config.speed),
       protocolChar_(config.protocolChar),
@@ -81,11 +71,11 @@ bool Controller::hearsAtThisSpeed(const LineSignal &signal) const
 
 Controller::Check Controller::checkOf(const QByteArray &frame) const
 {
-    const QByteArray body = frame.left(frame.size() - 3);
-    const std::uint16_t carried = std::uint16_t((at(frame, frame.size() - 3) << 8) | at(frame, frame.size() - 2));
-    if (crc16(body) == carried)
+    const CheckCodes codes = checkCodesOf(frame.left(frame.size() - 3));
+    const std::uint16_t carried = carriedCheckCode(frame);
+    if (codes.crc == carried)
         return Check::Crc;
-    if (byteSum16(body) == carried)
+    if (codes.sum == carried)
         return Check::Sum;
     return Check::None;
 }
@@ -219,8 +209,7 @@ QByteArray Controller::answerFrame(std::uint8_t code, const QByteArray &data) co
     body += data;
     // The fault keeps the count and a right check code: only the length lies.
     body = withWrongLength(body);
-    const bool sum = mode_ == Mode::Firmware && prot4Plus_;
-    return sealFrame(body, sum ? CheckKind::Sum : CheckKind::Crc);
+    return sealed(body, mode_ == Mode::Firmware && prot4Plus_);
 }
 
 QByteArray Controller::withWrongLength(QByteArray bytes) const
@@ -242,7 +231,7 @@ QByteArray Controller::erase()
     // Acknowledged by whoever heard it, before the boot program takes over.
     const QByteArray ack = answerFrame(kAccepted);
     flash_.fill(char(0xFF));
-    checksum_ = 0xFFu * kFlashSize;
+    checksum_ = 0xFFu * kFlashBytes;
     if (mode_ == Mode::Firmware) {
         firmwareSpeed_ = speed_;
         firmwareChar_ = protocolChar_;
@@ -267,7 +256,7 @@ QByteArray Controller::program(const QByteArray &b, bool broadcast)
         return {};
     }
     const int offset = address - config_.flashStart;
-    if (offset < 0 || offset + data.size() > kFlashSize)
+    if (offset < 0 || offset + data.size() > kFlashBytes)
         return broadcast ? QByteArray() : answerFrame(kRefused);
     // Flash cells only go from 1 to 0 when programmed; erasing sets them back.
     for (qsizetype i = 0; i < data.size(); ++i) {
@@ -304,22 +293,15 @@ void Controller::leaveBoot()
     speed_ = firmwareSpeed_;
     protocolChar_ = firmwareChar_;
     prot4Plus_ = firmwareProt4Plus_;
-    const int record = kConfigurationRecord - config_.flashStart;
-    const std::uint8_t d0 = at(flash_, record);
-    const std::uint8_t d1 = at(flash_, record + 1);
-    const std::uint8_t d2 = at(flash_, record + 2);
-    const std::uint8_t d3 = at(flash_, record + 3);
+    const int record = kConfigurationAddress - config_.flashStart;
     // Never programmed: the image had no configuration record, and the tool
     // takes nothing from it either.
-    if (d0 == 0xFF && d1 == 0xFF && d2 == 0xFF && d3 == 0xFF)
+    if (flash_.mid(record, 4) == QByteArray(4, char(0xFF)))
         return;
-    // The tool's own reading of the record, so both sides can never disagree.
-    ImageDescription description;
-    description.HexBaudRate = QString::number(firmwareSpeed_); // left as it was when programmable
-    applyConfigurationRecord(description, d0, hexByte(d2), hexByte(d3));
-    speed_ = description.HexBaudRate.toInt();
-    prot4Plus_ = description.HexProt4Plus;
-    protocolChar_ = std::uint8_t(HexToVal(description.HexProtocolByte));
+    const RecordedSettings recorded = readConfigurationRecord(at(flash_, record), at(flash_, record + 2));
+    speed_ = recorded.speed.value_or(firmwareSpeed_);
+    prot4Plus_ = recorded.prot4Plus;
+    protocolChar_ = recorded.protocolChar;
 }
 
 QByteArray Controller::withFaults(QByteArray answer, bool framed)

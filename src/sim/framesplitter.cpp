@@ -1,6 +1,6 @@
 #include "sim/framesplitter.h"
 
-#include "link/checkcode.h"
+#include "sim/checkcodes.h"
 
 namespace vantorel::sim {
 
@@ -99,14 +99,13 @@ qsizetype FrameSplitter::binaryAt(qsizetype i) const
 
 bool FrameSplitter::checkCodeRight(qsizetype from, qsizetype bodyLength) const
 {
-    QByteArray body;
-    body.reserve(bodyLength);
+    CheckCodes codes;
     for (qsizetype k = from; k < from + bodyLength; ++k)
-        body += char(bytes_[k].value);
+        codes.add(bytes_[k].value);
     const std::uint16_t carried
         = std::uint16_t((bytes_[from + bodyLength].value << 8) | bytes_[from + bodyLength + 1].value);
     // Either code will do here; each controller decides which it understands.
-    return crc16(body) == carried || byteSum16(body) == carried;
+    return codes.crc == carried || codes.sum == carried;
 }
 
 void FrameSplitter::drop(qsizetype count)

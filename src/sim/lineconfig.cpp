@@ -1,8 +1,7 @@
 #include "sim/lineconfig.h"
 
-#include "image/batchreader.h"
-#include "image/hexfile.h"
 #include "platform/fault.h"
+#include "platform/wholefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,23 +31,15 @@ QString speedList()
     return out.join(QStringLiteral(", "));
 }
 
-int speedCode(int speed)
-{
-    for (std::size_t i = 0; i < kLineSpeeds.size(); ++i)
-        if (kLineSpeeds[i] == speed)
-            return int(i);
-    return 0b111; // programmable
-}
-
 // A plausible firmware whose configuration record says what the controller
 // runs at, so a download of another image visibly changes it.
 QByteArray demoFirmware(const ControllerConfig &c)
 {
-    QByteArray flash(kFlashSize, char(0xFF));
-    const int record = 0x2020 - c.flashStart;
+    QByteArray flash(kFlashBytes, char(0xFF));
+    const int record = kConfigurationAddress - c.flashStart;
     for (int i = 0; i < record - 0x20; ++i)
         flash[i] = char((i * 37 + c.number * 11) & 0xFF);
-    flash[record] = char((speedCode(c.speed) << 4) | (c.prot4Plus ? 0x08 : 0x00));
+    flash[record] = char(configurationByte(c.speed, c.prot4Plus));
     flash[record + 1] = 0;
     flash[record + 2] = char(c.protocolChar);
     flash[record + 3] = 0x02; // QRVB
@@ -131,7 +122,7 @@ public:
         static const QRegularExpression hex(QStringLiteral("^0[xX]([0-9A-Fa-f]{1,4})$"));
         const QRegularExpressionMatch m = hex.match(v.toString());
         const int start = v.isString() && m.hasMatch() ? m.captured(1).toInt(nullptr, 16) : v.isDouble() ? int(v.toDouble()) : -1;
-        if ((v.isDouble() && std::floor(v.toDouble()) != v.toDouble()) || start < 0 || start > 0x10000 - kFlashSize)
+        if ((v.isDouble() && std::floor(v.toDouble()) != v.toDouble()) || start < 0 || start > 0x10000 - kFlashBytes)
             fail(where, QStringLiteral("%1 is not a flash start from 0 to 0x2002; write a number or hex such as \"0x2000\"")
                             .arg(shown(v)));
         return start;
@@ -332,6 +323,11 @@ LineConfig defaultLine()
 
 namespace {
 
+QString hex4(int value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
+
 QByteArray hexLine(int address, const QByteArray &data, int type)
 {
     QByteArray record;
@@ -373,27 +369,32 @@ QByteArray sampleImage()
 
 QByteArray flashFromHexFile(const QString &path, int flashStart)
 {
-    QByteArray flash(kFlashSize, char(0xFF));
+    // Far past any sound HEX file (the whole flash in one-byte records is
+    // under 1 MB) and still nothing to hold in memory.
+    constexpr qint64 kLongestHexFile = 16 * 1024 * 1024;
+    std::vector<HexLine> lines;
     try {
-        BatchReader reader(path);
-        while (!reader.atEnd()) {
-            const Batch batch = reader.next();
-            const int offset = batch.address - flashStart;
-            if (offset < 0 || offset + batch.data.size() > kFlashSize)
-                throw ConfigError(QStringLiteral("%1: the data at address %2 lies outside the %3-byte flash from %4; "
-                                                 "use an image for this controller")
-                                      .arg(path)
-                                      .arg(batch.address, 4, 16, QLatin1Char('0'))
-                                      .arg(kFlashSize)
-                                      .arg(flashStart, 4, 16, QLatin1Char('0')));
-            for (qsizetype i = 0; i < batch.data.size(); ++i)
-                flash[offset + i] = batch.data[i];
-        }
+        lines = readHexLines(readWholeFile(path, kLongestHexFile, QStringLiteral("a HEX file"),
+                                           QStringLiteral("give a firmware's HEX file")));
     } catch (const Fault &fault) {
-        // Most descriptions name the file already.
-        const QString what = fault.description().contains(path) ? fault.description()
-                                                                 : path + QStringLiteral(": ") + fault.description();
-        throw ConfigError(what + QStringLiteral("; fix the HEX file or write \"erased\""));
+        // Its descriptions name the file already.
+        throw ConfigError(fault.description() + QStringLiteral("; fix the HEX file or write \"erased\""));
+    } catch (const HexError &e) {
+        throw ConfigError(path + QStringLiteral(": ") + QString::fromStdString(e.what())
+                          + QStringLiteral("; fix the HEX file or write \"erased\""));
+    }
+    QByteArray flash(kFlashBytes, char(0xFF));
+    for (const HexLine &line : lines) {
+        if (line.data.isEmpty())
+            continue; // an end record, or any other that carries nothing to the flash
+        const int offset = line.address - flashStart;
+        if (offset < 0 || offset + line.data.size() > kFlashBytes)
+            throw ConfigError(QStringLiteral("%1: line %2: the data at address %3 lies outside the %4-byte flash "
+                                             "from %5; use an image for this controller")
+                                  .arg(path)
+                                  .arg(line.number)
+                                  .arg(hex4(line.address), QString::number(kFlashBytes), hex4(flashStart)));
+        flash.replace(offset, line.data.size(), line.data);
     }
     return flash;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/hexreading.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,9 +11,6 @@
 #include <vector>
 
 namespace vantorel::sim {
-
-// Speeds a controller can run at: those a configuration record can fix.
-inline constexpr std::array<int, 6> kLineSpeeds{4800, 9600, 19200, 38400, 57600, 115200};
 
 // A refused batch: the batch with this number (from 1, counted from the last
 // erase) is refused `times` times before it is taken.
@@ -54,9 +53,9 @@ struct ControllerConfig {
     std::uint16_t bootChecksum = 0;
     int bootSpeed = 9600;
     bool startInBoot = false; // waits in its boot program, as after a broken-off download
-    // The address of its first flash byte: the flash holds kFlashSize bytes from there.
+    // The address of its first flash byte: the flash holds kFlashBytes from there.
     int flashStart = 0;
-    QByteArray flash;         // kFlashSize bytes; empty: erased
+    QByteArray flash;         // kFlashBytes; empty: erased
     QString flashSource;      // where the flash came from, for the state output
     int answerDelayMs = 0;
     // Answers leave in this many pieces with a pause between two, as a USB
@@ -92,8 +91,8 @@ LineConfig readLineConfig(const QString &path);
 // relative flash file names.
 LineConfig parseLineConfig(const QByteArray &json, const QString &origin, const QString &folder);
 
-// The flash a download of this HEX file leaves: batches cut as the tool cuts
-// them, written at their addresses into erased flash. Throws ConfigError.
+// The flash a download of this HEX file leaves: the data of every line at its
+// address in erased flash. Throws ConfigError.
 QByteArray flashFromHexFile(const QString &path, int flashStart = 0);
 
 } // namespace vantorel::sim
