@@ -84,8 +84,10 @@ class TestLineSim : public QObject {
 private slots:
     void initTestCase()
     {
-        // 16 bytes of 12 at 0100; 16 bytes at DFF0, past the flash's end.
+        // 16 bytes of 12 at 0100.
         QVERIFY(writeFile(files.filePath("fw.hex"), ":1001000012121212121212121212121212121212CF\r\n:00000001FF\r\n"));
+        // Whole batches of 11 from 2000: the end record, at 0000, opens a batch of its own.
+        QVERIFY(writeFile(files.filePath("high.hex"), hexImage(0x2000, QByteArray(128, 0x11), 16)));
     }
 
     void answersOrKeepsSilent_data()
@@ -106,6 +108,8 @@ private slots:
             bytes("4001017300B504"), "40010761730105071E02014904");
         row("flash check with @ of a flash from a HEX file", R"({"number": 1, "protocolChar": "0x04",
             "flash": "fw.hex"})", bytes("40010173246904"), "04010761730100000F32AD7704");
+        row("flash check of a flash from 2000 loaded from a HEX file", R"({"number": 1, "protocolChar": "0x04",
+            "flashStart": "0x2000", "flash": "high.hex"})", bytes("40010173246904"), "0401076173010000A7020FF304");
         row("erase", R"({"number": 1, "bootSpeed": 19200})", bytes("4001047455AAF0315A04"), "40010161161A04",
             "boot 19200 4");
         row("erase, acknowledged in byte sum before the boot program runs",
