@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include "cli/commands.h"
 #include "state/context.h"
 #include "link/exchange.h"
 #include "platform/fault.h"
@@ -72,12 +73,12 @@ int RunReport::okCount() const
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
-RunReport makeReport(const Context &ctx, const QString &operation, const QList<int> &listed, const QDateTime &started)
+RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started)
 {
     const MainState &m = ctx.main;
     RunReport r;
     r.started = started;
-    r.operation = operation;
+    r.operation = command.text();
     r.port = m.ComPort.text();
     r.file = m.FileName.text();
     r.fileChecksum = m.FileCheksum.text();
@@ -102,11 +103,10 @@ RunReport makeReport(const Context &ctx, const QString &operation, const QList<i
         c.failure = o.failure;
         c.erased = o.erased;
         Outcome outcome = o.outcome;
-        if (operation == QLatin1String("auto")) {
+        if (command.judged == Judged::BySelection)
             outcome = m.C[id].ticked() ? Outcome::Ok : Outcome::Failed;
-        } else if (operation == QLatin1String("to-p4") || operation == QLatin1String("to-p3")) {
+        else if (command.judged == Judged::BySwitch)
             outcome = ctx.switchAccepted[id] ? Outcome::Ok : Outcome::Failed;
-        }
         c.outcome = outcomeName(outcome);
         c.result = outcome == Outcome::Ok         ? QStringLiteral("ok")
                  : outcome == Outcome::Mismatch   ? QStringLiteral("mismatch")
@@ -116,7 +116,7 @@ RunReport makeReport(const Context &ctx, const QString &operation, const QList<i
     r.errorNumber = ctx.lastFaultNumber;
     r.errorText = ctx.lastFaultNumber || !ctx.lastFaultText.isEmpty() ? faultDetail(ctx.lastFaultText) : QString();
     // The detection's verdict is that it ran: a controller not found is an answer.
-    const bool allOk = operation == QLatin1String("auto") || r.allOk();
+    const bool allOk = command.judged == Judged::BySelection || r.allOk();
     r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allOk);
     return r;
 }

@@ -13,6 +13,7 @@
 namespace vantorel {
 
 class Context;
+struct Command;
 
 // The exit statuses of vantorel-cli, as --help lists them.
 enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitPort = 3, ExitCancelled = 4, ExitFault = 5 };
@@ -75,7 +76,7 @@ QByteArray csvHeader();
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
 // Reads the outcomes of the controllers listed (ticked at the start) and
-// judges the run.
-RunReport makeReport(const Context &ctx, const QString &operation, const QList<int> &listed, const QDateTime &started);
+// judges the run as its command is judged.
+RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started);
 
 } // namespace vantorel

@@ -1,0 +1,320 @@
+#include "cli/options.h"
+
+#include "cli/commands.h"
+#include "image/downloadimage.h"
+#include "platform/fault.h"
+#include "run/runcheck.h"
+#include "session/session.h"
+#include "state/config.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace vantorel {
+
+namespace {
+
+const char *const kHelpEnd = R"(
+Exit status, and "status" with --format json:
+  0  ok         every selected controller ok (auto: the search ran to its end)
+  1  failed     the operation ran and some controller did not pass
+  2  error      bad usage or setting (--speed, --timeout, --delay, --controllers,
+                Boot.ini ...), a HEX file that cannot be read or is not sound
+                (a wrong record checksum only warns, unless --strict), a
+                --results or --log file that cannot be opened; refused before
+                anything is sent
+  3  error      the port cannot be opened, or the line was lost during the run
+  4  cancelled  Ctrl-C
+  5  error      another fault stopped the operation during the run; or the run
+                ended ok or failed, but then its --results file or (--save)
+                Flash.cfg could not be written: the report still holds every
+                controller's result, its error says what was lost
+
+Examples:
+  vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --controllers 0-3 \
+      --file fw.hex --results line3.csv --format json download-serial
+  vantorel-cli --port "COM 3" --controllers all --file fw.hex flash-info || echo "exit $?"
+)";
+
+QCommandLineOption flag(const char *name, const QString &description)
+{
+    return QCommandLineOption(QLatin1String(name), description);
+}
+
+QCommandLineOption valued(const char *name, const QString &description, const char *valueName)
+{
+    return QCommandLineOption(QLatin1String(name), description, QLatin1String(valueName));
+}
+
+bool isText(const QString &value, std::initializer_list<const char *> allowed)
+{
+    return std::any_of(allowed.begin(), allowed.end(), [&](const char *a) { return value == QLatin1String(a); });
+}
+
+// A whole number of 0 or more.
+int number(const Options &o, const QCommandLineOption &option, const char *what)
+{
+    bool ok = false;
+    const int v = o.value(option).toInt(&ok);
+    if (!ok || v < 0)
+        throw Usage{QStringLiteral("--") + option.names().first() + QStringLiteral(" takes ") + QLatin1String(what)};
+    return v;
+}
+
+// The window's own rules and words for an option that fills one of its boxes.
+void sameRule(const QString &option, const std::function<void()> &check)
+{
+    try {
+        check();
+    } catch (const Fault &f) {
+        throw Usage{option + QStringLiteral(": ") + f.description(), f.number()};
+    }
+}
+
+Usage unsound(const QString &path, const QString &why)
+{
+    return Usage{faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (") + path + QStringLiteral("): ") + why,
+                 static_cast<int>(FaultCode::ImageUnsound)};
+}
+
+// The HEX file read as the run will read it. A download refuses one that is
+// not sound; a wrong record checksum only warns, unless --strict.
+QStringList checkImage(const Options &o, const Command &command)
+{
+    const QString path = o.value(o.file);
+    ImageDescription unused;
+    DownloadImage image;
+    try {
+        image = readDownloadImage(path, unused);
+    } catch (const Fault &f) {
+        throw cannotRead(path, f);
+    }
+    if (command.download && !image.sound())
+        throw unsound(path, image.problem);
+    if (image.warning.isEmpty())
+        return {};
+    if (command.download && o.isSet(o.strict))
+        throw unsound(path, image.warning
+                                + QStringLiteral(" Refused by --strict; correct the record checksums or produce the "
+                                                 "file again"));
+    const QString warning = path + QStringLiteral(": ") + image.warning;
+    errorLine(QStringLiteral("vantorel-cli: warning: ") + warning
+              + QStringLiteral(" The file is used all the same: the controller's full checksum still proves what "
+                               "was programmed (--strict refuses such a file for a download)."));
+    return {warning};
+}
+
+const QString kNoProtocol = QStringLiteral("no protocol: give --protocol N (or save one in Flash.cfg)");
+
+// What the run would take from Flash.cfg where no option gives it.
+void refuseMissingSettings(const Options &o, const Command &command, const RunSettings &s)
+{
+    MainState saved;
+    ReadConfig(saved, QDir(s.appDir).filePath(QStringLiteral("Flash.cfg")));
+    if ((o.isSet(o.protocol) ? o.value(o.protocol) : saved.Protocol.text()).trimmed().isEmpty())
+        throw Usage{kNoProtocol};
+    const QString speedText = o.isSet(o.speed) ? o.value(o.speed).trimmed() : saved.Vitesse.text().trimmed();
+    if (speedText.isEmpty())
+        throw Usage{QStringLiteral("no speed: give --speed N (or save one in Flash.cfg)")};
+    sameRule(QStringLiteral("--speed"), [&] { checkSpeed(speedText); });
+    if (!command.wholeLine && (o.isSet(o.controllers) ? s.ticked : saved.selectedControllers()).isEmpty())
+        throw Usage{QStringLiteral("no controller selected for ") + command.text()
+                    + QStringLiteral(": give --controllers, e.g. 0,3,5-7 or all")};
+}
+
+// A tick box given as --x or --no-x; neither leaves it as it is.
+void tickBox(const Options &o, const QCommandLineOption &on, const QCommandLineOption &off, Control &box)
+{
+    if (o.isSet(on) || o.isSet(off))
+        box.setValue(o.isSet(on) ? 1 : 0);
+}
+
+} // namespace
+
+Options::Options()
+    : dir(valued("dir", QStringLiteral("Program folder (Flash.cfg, Boot.ini, Ports.ini, Log.txt)."), "DIR"))
+    , port(valued("port", QStringLiteral("\"COM 3\", \"3\" or a device path."), "P"))
+    , speed(valued("speed", QStringLiteral("Line speed (the Speed box)."), "N"))
+    , timeout(valued("timeout", QStringLiteral("Answer time-out in ms (Time Out)."), "MS"))
+    , delay(valued("delay", QStringLiteral("Parallel waiting delay in ms."), "MS"))
+    , protocol(valued("protocol", QStringLiteral("The Protocol number."), "N"))
+    , file(valued("file", QStringLiteral("HEX file."), "HEX"))
+    , prot3(flag("prot3", QStringLiteral("Tick Prot 3: the controllers speak protocol 3.")))
+    , noProt3(flag("no-prot3", QStringLiteral("Clear Prot 3.")))
+    , prot4Plus(flag("prot4plus", QStringLiteral("Tick Prot 4+: frames carry the byte-sum check code.")))
+    , noProt4Plus(flag("no-prot4plus", QStringLiteral("Clear Prot 4+ (the CRC).")))
+    , sameProtocol(flag("same-protocol", QStringLiteral("Tick All Controllers same protocol.")))
+    , noSameProtocol(flag("no-same-protocol", QStringLiteral("Clear All Controllers same protocol.")))
+    , controllers(valued("controllers", QStringLiteral("e.g. 0,3,5-7 | all | none."), "LIST"))
+    , settle(valued("settle-ms", QStringLiteral("Settle wait after the first answer byte (default 500)."), "N"))
+    , hold(valued("hold-ms", QStringLiteral("How long a failure message is held (default 2000)."), "N"))
+    , fast(flag("fast", QStringLiteral("Tick Fast answers: end each wait as soon as the answer is complete; hold "
+                                       "failures 0.2 s.")))
+    , noFast(flag("no-fast", QStringLiteral("Clear Fast answers (the full settle wait and failure hold).")))
+    , strict(flag("strict", QStringLiteral("Refuse to download a HEX file whose record checksums are wrong "
+                                           "(without it such a file is downloaded with a warning).")))
+    , save(flag("save", QStringLiteral("Write the settings back to Flash.cfg at the end.")))
+    , format(QStringLiteral("format"), QStringLiteral("text, json or csv (default text)."), QStringLiteral("F"),
+             QStringLiteral("text"))
+    , listPorts(flag("list-ports", QStringLiteral("List the COM items whose device is present, then the present "
+                                                  "devices no COM item reaches, and end.")))
+    , results(valued("results", QStringLiteral("Append one CSV row per controller to FILE (with a header when it is "
+                                               "new), whatever --format is."), "FILE"))
+    , logCopy(valued("log", QStringLiteral("Also append the traffic log to FILE, each line after an ISO 8601 time "
+                                           "stamp."), "FILE"))
+{
+    parser_.setApplicationDescription(QStringLiteral("Runs one operation of the tool without a window.\nCOMMAND: ")
+                                      + commandNames());
+    parser_.addHelpOption();
+    parser_.addVersionOption();
+    parser_.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
+                        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, strict, save, format,
+                        listPorts, results, logCopy});
+    parser_.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("The operation to run."));
+}
+
+bool Options::parse(const QStringList &arguments, QString &error)
+{
+    if (parser_.parse(arguments))
+        return true;
+    error = parser_.errorText();
+    if (error.endsWith(QLatin1Char('.')))
+        error.chop(1);
+    error = QStringLiteral("vantorel-cli: ") + error + QStringLiteral("; see --help");
+    return false;
+}
+
+bool Options::helpAsked() const { return parser_.isSet(QStringLiteral("help")); }
+
+bool Options::versionAsked() const { return parser_.isSet(QStringLiteral("version")); }
+
+QByteArray Options::helpText() const { return parser_.helpText().toLocal8Bit() + kHelpEnd; }
+
+void Options::showVersion() { parser_.showVersion(); }
+
+QString Options::appDir() const { return isSet(dir) ? value(dir) : findAppDir(); }
+
+void errorLine(const QString &line)
+{
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+bool parseControllers(const QString &text, QList<int> &out)
+{
+    out.clear();
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("none"))
+        return true;
+    if (t == QLatin1String("all")) {
+        for (int i = 0; i < 32; ++i)
+            out << i;
+        return true;
+    }
+    for (const QString &part : t.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool ok1 = false;
+        bool ok2 = true;
+        const int from = ends.value(0).trimmed().toInt(&ok1);
+        const int to = ends.size() == 2 ? ends[1].trimmed().toInt(&ok2) : from;
+        if (!ok1 || !ok2 || ends.size() > 2 || from < 0 || to > 31 || from > to)
+            return false;
+        for (int i = from; i <= to; ++i) {
+            if (!out.contains(i))
+                out << i;
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return !out.isEmpty();
+}
+
+const Command &chosenCommand(const Options &o)
+{
+    const QStringList args = o.positionalArguments();
+    const Command *command = args.size() == 1 ? findCommand(args[0]) : nullptr;
+    if (!command)
+        throw Usage{QStringLiteral("give one COMMAND: ") + commandNames()};
+    if (!isText(o.value(o.format), {"text", "json", "csv"}))
+        throw Usage{QStringLiteral("--format takes text, json or csv")};
+    return *command;
+}
+
+Usage cannotRead(const QString &path, const Fault &f)
+{
+    return Usage{QStringLiteral("cannot read ") + path + QStringLiteral(": ") + f.description(), f.number()};
+}
+
+void refuseFileOnly(const Options &o, const Command &command)
+{
+    if (!o.isSet(o.file))
+        throw Usage{command.text() + QStringLiteral(" needs --file HEX")};
+    if (!command.keepsRecord && (o.value(o.format) == QLatin1String("csv") || o.isSet(o.results)))
+        throw Usage{command.text() + QStringLiteral(" prints text or json and keeps no record")};
+}
+
+RunSettings refuseBeforeStartUp(const Options &o, const Command &command)
+{
+    RunSettings s;
+    if (o.isSet(o.dir) && !QFileInfo(o.value(o.dir)).isDir())
+        throw Usage{QStringLiteral("--dir ") + o.value(o.dir) + QStringLiteral(" is not a folder")};
+    if (o.isSet(o.controllers) && !parseControllers(o.value(o.controllers), s.ticked))
+        throw Usage{QStringLiteral("--controllers takes a list such as 0,3,5-7, or all, or none")};
+    s.settleMs = o.isSet(o.settle) ? number(o, o.settle, "milliseconds") : -1;
+    s.holdMs = o.isSet(o.hold) ? number(o, o.hold, "milliseconds") : -1;
+    if (o.isSet(o.timeout))
+        sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(o.value(o.timeout)); });
+    if (o.isSet(o.delay))
+        sameRule(QStringLiteral("--delay"), [&] { waitingDelayMs(o.value(o.delay)); });
+    // Flash.cfg keeps no file name: a download always needs --file.
+    if (command.download && !o.isSet(o.file))
+        throw noHexFile();
+    if (o.isSet(o.file))
+        s.warnings = checkImage(o, command);
+    s.appDir = o.appDir();
+    refuseMissingSettings(o, command, s);
+    return s;
+}
+
+void applyOptions(const Options &o, const RunSettings &settings, Session &session)
+{
+    MainState &m = session.main();
+    Context &ctx = session.context();
+    if (!o.isSet(o.save))
+        m.Check1.setValue(0);
+    const std::pair<const QCommandLineOption &, Control &> boxes[] = {
+        {o.port, m.ComPort}, {o.speed, m.Vitesse}, {o.timeout, m.Text1}, {o.delay, m.Text2}, {o.protocol, m.Protocol}};
+    for (const auto &[option, box] : boxes) {
+        if (o.isSet(option))
+            box.setText(o.value(option));
+    }
+    tickBox(o, o.prot3, o.noProt3, m.QRV3);
+    tickBox(o, o.prot4Plus, o.noProt4Plus, m.Protocol4Plus);
+    if (o.isSet(o.sameProtocol) || o.isSet(o.noSameProtocol)) {
+        tickBox(o, o.sameProtocol, o.noSameProtocol, m.ChkProto);
+        m.ChkProto.setVisible(true);
+    }
+    tickBox(o, o.fast, o.noFast, m.FastAnswers);
+    if (o.isSet(o.controllers)) {
+        for (int i = 0; i < 32; ++i)
+            m.C[i].setValue(settings.ticked.contains(i) ? 1 : 0);
+    }
+    if (settings.settleMs >= 0)
+        ctx.timings.settleDelay = settings.settleMs / 1000.0;
+    if (settings.holdMs >= 0)
+        ctx.timings.failureHold = settings.holdMs / 1000.0;
+    if (o.isSet(o.file)) {
+        session.dropFile(QFileInfo(o.value(o.file)).absoluteFilePath());
+        if (m.FileCheksum.text().isEmpty())
+            throw Usage{QStringLiteral("the HEX file ") + o.value(o.file) + QStringLiteral(" cannot be read")};
+    }
+    if (m.Protocol.text().isEmpty())
+        throw Usage{kNoProtocol};
+}
+
+Usage noHexFile() { return Usage{QStringLiteral("a download needs a readable HEX file: give --file HEX")}; }
+
+} // namespace vantorel

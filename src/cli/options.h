@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vantorel {
+
+class Fault;
+class Session;
+struct Command;
+
+// A refusal: the run does not happen. Those before start-up keep the Log.txt
+// of the last run.
+struct Usage {
+    QString reason;
+    std::optional<int> fault = std::nullopt; // the number of the fault that made the file unusable
+};
+
+// The options of vantorel-cli, in the order --help lists them.
+class Options {
+public:
+    Options();
+    Options(const Options &) = delete;
+    Options &operator=(const Options &) = delete;
+
+    // False with 'error' set (the line for standard error) when the arguments cannot be read.
+    bool parse(const QStringList &arguments, QString &error);
+    bool helpAsked() const;
+    bool versionAsked() const;
+    // The parser's help, then the exit statuses and examples.
+    QByteArray helpText() const;
+    // Prints the version and ends the program.
+    [[noreturn]] void showVersion();
+
+    bool isSet(const QCommandLineOption &o) const { return parser_.isSet(o); }
+    QString value(const QCommandLineOption &o) const { return parser_.value(o); }
+    QStringList positionalArguments() const { return parser_.positionalArguments(); }
+    // --dir, else the program folder the window would use.
+    QString appDir() const;
+
+    const QCommandLineOption dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
+        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, strict, save, format, listPorts, results,
+        logCopy;
+
+private:
+    QCommandLineParser parser_;
+};
+
+// What the checks before start-up found, for the run to use.
+struct RunSettings {
+    QString appDir;
+    QList<int> ticked;  // --controllers as a list
+    int settleMs = -1;  // -1: not given
+    int holdMs = -1;
+    QStringList warnings; // what did not stop the run but goes into its report
+};
+
+// One line on standard error.
+void errorLine(const QString &line);
+
+// "0,3,5-7", "all", "none" → the ticked controllers; false on a malformed list.
+bool parseControllers(const QString &text, QList<int> &out);
+
+// The one COMMAND given, with a --format it can print; refused otherwise.
+const Command &chosenCommand(const Options &o);
+// A fault reading the HEX file, as the refusal that names the file.
+Usage cannotRead(const QString &path, const Fault &f);
+// The options a command that only reads the file refuses.
+void refuseFileOnly(const Options &o, const Command &command);
+// Everything a mistyped option can get wrong is refused here, before start-up
+// empties Log.txt and long before a controller is erased. A warning about the
+// HEX file is told on standard error at once.
+RunSettings refuseBeforeStartUp(const Options &o, const Command &command);
+// The options put into the session's state after its start-up, as a user
+// would set them in the window; refused when the file or protocol left is unusable.
+void applyOptions(const Options &o, const RunSettings &settings, Session &session);
+// The refusal of a download without a readable HEX file.
+Usage noHexFile();
+
+} // namespace vantorel
