@@ -3,8 +3,6 @@
 #include "state/context.h"
 #include "platform/clock.h"
 
-#include <QRegularExpression>
-
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -33,10 +31,6 @@ int columns(std::FILE *out)
 #endif
     return 80;
 }
-
-// The marks a controller gets when an attempt fails (the four texts of the status report).
-const QRegularExpression kAttemptFailed(
-    QStringLiteral("^Controller \\d+ : (No Answer|Communication Error|Communication Failure|Erasing Failure)"));
 
 } // namespace
 
@@ -69,12 +63,18 @@ void ProgressView::update()
         lastText_ = text;
         return;
     }
-    if (!m.shown() || m.Label1.text().isEmpty())
-        return;
     // Outside the walk over the controllers (ControllerIndex past the last)
     // the operation works on all of them at once: the broadcast.
     const int i = ctx_.main.ControllerIndex;
     const int key = i >= 0 && i < MainState::kControllers ? i : -1;
+    // A failure message is the controller's that was in hand when it appeared;
+    // it can stay up while the walk moves on to the next one.
+    if (!m.Stop.visible())
+        failureOf_ = kNone;
+    else if (failureOf_ == kNone)
+        failureOf_ = key;
+    if (!m.shown() || m.Label1.text().isEmpty())
+        return;
     if (key >= 0 && !listed_.contains(key))
         return;
     if (key != lineKey_) {
@@ -88,21 +88,20 @@ void ProgressView::update()
     draw(terminalLine(key, true), terminalLine(key, false));
 }
 
-QString ProgressView::statusText() const
+QString ProgressView::statusText(int key) const
 {
     const MainState &main = ctx_.main;
     const MessageState &m = ctx_.message;
-    const QString text = m.Label1.text().trimmed();
     // A failed attempt during a speed search (not during the batches, where no
-    // other speed is tried) is no verdict while a speed is left to try.
-    const auto attempt = kAttemptFailed.match(text);
+    // other speed is tried) is no verdict while a speed is left to try. A
+    // controller that answered in this run was found: a failure shown for it
+    // then (its programming) is its verdict.
     const bool speedLeft = !main.V4800.ticked() || !main.V9600.ticked() || !main.V19200.ticked() || !main.V38400.ticked();
-    if (m.Stop.visible() && attempt.hasMatch() && m.batchesTotal == 0 && speedLeft) {
-        const QString who = text.left(text.indexOf(QLatin1String(" : ")));
-        return who + QStringLiteral(" : no answer at ") + main.Vitesse.text()
-               + QStringLiteral(" Bds, trying the next speed");
-    }
-    return text;
+    const bool searching = key >= 0 && failureOf_ == key && ctx_.outcomes[key].version.isEmpty();
+    if (m.Stop.visible() && searching && m.batchesTotal == 0 && speedLeft)
+        return QStringLiteral("Controller ") + QString::number(key) + QStringLiteral(" : no answer at ")
+               + main.Vitesse.text() + QStringLiteral(" Bds, trying the next speed");
+    return m.Label1.text().trimmed();
 }
 
 QString ProgressView::terminalLine(int key, bool withEstimate) const
@@ -128,7 +127,7 @@ QString ProgressView::terminalLine(int key, bool withEstimate) const
     const double passTime = now - passStart_;
     if (withEstimate && done > 0.01 && passTime >= 1.0)
         time += QStringLiteral(", about %1 left").arg(duration(passTime * (1 - done) / done));
-    parts << time << statusText();
+    parts << time << statusText(key);
     return parts.join(QStringLiteral("  "));
 }
 
@@ -148,7 +147,7 @@ void ProgressView::draw(const QString &line, const QString &finalLine)
 // A line left behind says what happened and how long it took, not what was still to come.
 void ProgressView::finishLine()
 {
-    if (lineKey_ != -2) {
+    if (lineKey_ != kNone) {
         if (!finalLine_.isEmpty() && finalLine_ != drawn_)
             std::fprintf(out_, "\r%s\x1b[K", qPrintable(finalLine_));
         std::fputs("\n", out_);
@@ -175,7 +174,7 @@ void ProgressView::end()
 {
     if (terminal_)
         finishLine();
-    lineKey_ = -2;
+    lineKey_ = kNone;
 }
 
 } // namespace vantorel

@@ -30,7 +30,7 @@ public:
 private:
     QString elapsedPrefix() const;
     QString terminalLine(int key, bool withEstimate) const;
-    QString statusText() const;
+    QString statusText(int key) const;
     void draw(const QString &line, const QString &finalLine);
     void finishLine();
 
@@ -44,7 +44,9 @@ private:
     QString lastText_;   // plain lines: the last one written
     QString drawn_;      // terminal: the line as it stands
     QString finalLine_;  // the same without the time left, for when it is done
-    int lineKey_ = -2;   // the controller of the terminal line; -1: all at once; -2: none
+    static constexpr int kNone = -2;
+    int lineKey_ = kNone; // the controller of the terminal line; -1: all at once
+    int failureOf_ = kNone; // the controller of the failure message shown; -1: all at once
     int lastPosition_ = 0;
     double passStart_ = 0; // the time estimate looks at this pass over the controllers only
 };
