@@ -175,6 +175,10 @@ private slots:
         // Closed and shown again within one step, with no return to the main loop: one window, not a pile.
         QTest::newRow("closed and shown") << QStringList{"progress", "close", "show"} << "" << "" << "";
         QTest::newRow("closed and shown after detection") << QStringList{"progress", "detection", "close", "show"} << "" << "" << "";
+        // In a run it comes back where it stood, moved or not, at one size whatever its text; Cancel says "Stopping…".
+        QTest::newRow("back in place") << QStringList{"run", "short", "move", "close", "4", "close", "progress"} << running << "Inquiet"
+                                       << "Erasing[red bold]/Failure[red bold]";
+        QTest::newRow("stopping") << QStringList{"run", "progress", "cancel", "1"} << noAnswer << "Stop" << failed;
     }
     void progressWindowShowsTheStatus()
     {
@@ -184,7 +188,7 @@ private slots:
         Bench b;
         b.m.Vitesse.setText("9600");
         MessageState &message = b.ctx.message;
-        const QHash<QString, std::function<void()>> actions = {
+        QHash<QString, std::function<void()>> actions = {
             {"progress", [&] { ShowProgress(b.ctx, "Controller 7 : Checking Flash ", false); }},
             {"short", [&] { ShowProgress(b.ctx, "Controller 7 : Checking Flash ", true); }},
             {"detection", [&] { message.showOnly(message.Jumelle); }},
@@ -192,8 +196,21 @@ private slots:
             {"reset", [&] { ResetCtrlStatus(b.ctx, 7); }}, {"cancel", [&] { b.click("Command1", "Message"); }},
             {"close", [&] { message.close(); }}, {"show", [&] { message.show(); }},
             {"prepare", [&] { b.ctx.info.prepare("Flash Info", "1C7F"); }}, {"closeInfo", [&] { b.click("ComClose", "Info"); }}};
-        for (const QString &step : steps)
+        const auto shownWindow = [&] {
+            const QList<QWidget *> all = b.window->findChildren<QWidget *>("Message");
+            const auto it = std::find_if(all.begin(), all.end(), [](QWidget *w) { return w->isVisible(); });
+            return it == all.end() ? nullptr : *it;
+        };
+        actions["run"] = [&] { message.startRun({7}); };
+        actions["move"] = [&] { shownWindow()->move(shownWindow()->pos() + QPoint(40, 30)); };
+        QRect stood; // where and how big the window was at the last step that showed it
+        for (const QString &step : steps) {
             actions.contains(step) ? actions[step]() : ShowCtrlStatus(b.ctx, 7, step.toInt());
+            if (QWidget *w = shownWindow()) {
+                QVERIFY(stood.isNull() || (message.running() ? w->geometry() == stood : w->size() == stood.size()) || step == "move");
+                stood = w->geometry();
+            }
+        }
         QCOMPARE(message.exists() ? message.Label1.text() : "(no window)", label);
         const QString pictures = QString(message.Inquiet.visible() ? "Inquiet" : "") + (message.Stop.visible() ? "Stop" : "")
             + (message.Jumelle.visible() ? "Jumelle" : "");
@@ -213,9 +230,12 @@ private slots:
             QVERIFY(QFontMetrics(box->font()).horizontalAdvance(box->text()) <= box->width() - 4 && box->toolTip() == box->text());
         }
         if (message.shown()) {
-            QCOMPARE(b.find<QLabel>("Label1", "Message")->text(), label);
+            QCOMPARE(shownWindow()->findChild<QLabel *>("Label1")->text(), label);
             for (const char *name : {"Inquiet", "Stop", "Jumelle"})
-                QVERIFY2(b.find(name, "Message")->isVisible() == (picture == name), name);
+                QVERIFY2(shownWindow()->findChild<QWidget *>(name)->isVisible() == (picture == name), name);
+            const bool stopping = steps.contains("cancel");
+            QVERIFY(shownWindow()->findChild<QPushButton *>("Command1")->isEnabled() != stopping);
+            QVERIFY((shownWindow()->findChild<QLabel *>("RunLine")->text() == "Stopping\u2026") == stopping);
         }
     }
 
@@ -248,16 +268,22 @@ private slots:
     void progressNumbers()
     {
         // Runs: controllers (10 batches each, or once for all by "broadcast"), then feeds: "at 5" (controller in
-        // hand), "sent 4" (batches), "time 30"; and the line under Label1. It is redrawn on a feed, not on a time.
+        // hand), "sent 4" (batches), "time 30"; and the line under Label1 at the last feed.
+        // A download's time left comes from its line: here every erase, batch, full checksum and check costs 1 s
+        // (0.5 s of bytes, 0.5 s of settle), a broadcast batch its delay of 2 s; never from the time spent.
         const QList<std::tuple<QString, QStringList, QString>> runs = {
-            {"0,3,5,7", {"at 0", "at 3", "time 30", "at 5"}, "Controller 3 of 4 · 50 % · 0:30 elapsed · about 0:30 left"},
-            {"0,3", {"time 5", "at 0", "at 1"}, "Controller 1 of 2 · 0 % · 0:05 elapsed · time left not known yet"}, // 1 is not in it
+            {"0,3,5,7", {"at 0", "at 3", "time 30", "at 5"}, "Controller 3 of 4 · 50 % · 0:30 elapsed"},
+            {"0,3", {"time 5", "at 0", "at 1"}, "Controller 1 of 2 · 0 % · 0:05 elapsed"}, // 1 is not in it
+            {"3,9 batches", {"at 3", "time 4"}, "Controller 1 of 2 · 0 % · 0:04 elapsed · about 0:25 left"},
             {"3,9 batches", {"at 3", "sent 10", "at 9", "time 60", "sent 5"},
-             "Controller 2 of 2 · 5 of 10 batches sent · 75 % · 1:00 elapsed · about 0:20 left"},
+             "Controller 2 of 2 · 5 of 10 batches sent · 75 % · 1:00 elapsed · about 0:07 left"},
             {"3,9 broadcast", {"at 3", "at 9", "time 3720", "sent 4"},
-             "All 2 controllers at once · 4 of 10 batches sent · 42 % · 1:02:00 elapsed · about 1:22:40 left"},
+             "All 2 controllers at once · 4 of 10 batches sent · 42 % · 1:02:00 elapsed · about 0:24 left"},
+            // Written ahead of the line in no time: the line still has 20 s of batches to carry.
+            {"3,9 broadcast", {"at 3", "at 9", "sent 0", "sent 10", "time 5"}, "10 of 10 batches sent · 85 % · 0:05 elapsed · about 0:19 left"},
             {"3,9 broadcast", {"at 3", "at 9", "sent 10", "time 65", "at 9"}, // checking after the broadcast
-             "Controller 2 of 2 · 10 of 10 batches sent · 92 % · 1:05 elapsed · about 0:05 left"}};
+             "Controller 2 of 2 · 10 of 10 batches sent · 92 % · 1:05 elapsed · about 0:01 left"}};
+        LinePlan plan{11000, 11000, QList<int>(10, 493), 7, 500, 500, 500, 0.5, 2.0}; // 1 ms a byte
         SetClock fake;
         Bench b([&fake](Bench &b) { b.ctx.message.clock = &fake; b.ctx.message.show(); });
         MessageState &message = b.ctx.message;
@@ -267,11 +293,13 @@ private slots:
                 controllers << n.toInt();
             fake.now = 0;
             message.startRun(controllers, run.contains(' ') ? 10 : 0, run.endsWith("broadcast"));
+            if (run.contains(' '))
+                message.planLine(plan);
             for (const QString &feed : feeds) {
                 const int n = feed.section(' ', 1).toInt();
                 feed.startsWith("at") ? message.atController(n) : feed.startsWith("sent") ? message.setProgress(n, 10) : void(fake.now = n);
             }
-            QCOMPARE(b.find<QLabel>("RunLine", "Message")->text(), line);
+            QCOMPARE(message.runLine(), line);
         }
     }
 

@@ -48,6 +48,7 @@ void MessageState::close()
 
 void MessageState::cancel()
 {
+    stopping_ = true;
     if (onCancel)
         onCancel();
     close();
@@ -68,6 +69,14 @@ void MessageState::setProgress(int sent, int total)
     batchesTotal = total;
     if (run_.active) {
         run_.sent = sent;
+        run_.stepAt = now();
+        if (!run_.programming && run_.plan && run_.broadcast) {
+            double line = 0;
+            for (const int bytes : run_.plan->batchBytes)
+                line += qMax(run_.plan->broadcastDelay, bytes * 11.0 / qMax(1, run_.plan->bootSpeed));
+            run_.broadcastEnd = run_.stepAt + line;
+        }
+        run_.programming = true;
         // After the broadcast the controllers are taken in hand again, for their checks.
         if (run_.broadcast && sent >= run_.batches)
             run_.position = 0;
@@ -77,7 +86,14 @@ void MessageState::setProgress(int sent, int total)
 
 void MessageState::startRun(const QList<int> &controllers, int batches, bool broadcast)
 {
-    run_ = Run{true, controllers, 0, qMax(0, batches), broadcast, 0, clock ? clock->seconds() : 0.0};
+    run_ = Run{};
+    run_.active = true;
+    run_.controllers = controllers;
+    run_.batches = qMax(0, batches);
+    run_.broadcast = broadcast;
+    run_.startedAt = run_.stepAt = now();
+    stopping_ = false;
+    place.reset();
     updated();
 }
 
@@ -86,17 +102,77 @@ void MessageState::atController(int number)
     const qsizetype at = run_.controllers.indexOf(number);
     if (!run_.active || at < 0)
         return;
-    if (!run_.broadcast && run_.position != at + 1)
+    if (!run_.broadcast && run_.position != at + 1) {
         run_.sent = 0;
+        run_.programming = false;
+    }
     run_.position = static_cast<int>(at) + 1;
+    run_.stepAt = now();
     updated();
 }
 
 void MessageState::endRun()
 {
     run_ = Run{};
+    stopping_ = false;
     updated();
 }
+
+void MessageState::planLine(const LinePlan &plan)
+{
+    if (!run_.active)
+        return;
+    run_.plan = plan;
+    updated();
+}
+
+std::optional<double> MessageState::secondsLeft() const
+{
+    if (!run_.active || !run_.plan)
+        return std::nullopt;
+    const LinePlan &p = *run_.plan;
+    auto line = [](int bytes, int baud) { return bytes * 11.0 / qMax(1, baud); };
+    const double erase = line(p.eraseBytes, p.speed) + p.answerWait;
+    const double checksum = line(p.checksumBytes, p.bootSpeed) + p.answerWait;
+    const double check = line(p.checkBytes, p.speed) + p.answerWait;
+    // Batches from 'first' (0-based) to the last: answered one by one, or broadcast.
+    auto batches = [&](qsizetype first) {
+        double sum = 0;
+        for (qsizetype k = first; k < p.batchBytes.size(); ++k)
+            sum += run_.broadcast ? qMax(p.broadcastDelay, line(p.batchBytes[k], p.bootSpeed))
+                                  : line(p.batchBytes[k] + p.batchAnswerBytes, p.bootSpeed) + p.answerWait;
+        return sum;
+    };
+    const double t = now();
+    const int n = static_cast<int>(run_.controllers.size());
+    const int at = run_.position;
+    const int sent = qMin(run_.sent, static_cast<int>(p.batchBytes.size()));
+    // The step in hand costs what it costs less the time it has had; the steps after it in full.
+    auto stepLeft = [&](double cost) { return qMax(0.0, cost - (t - run_.stepAt)); };
+    if (!run_.broadcast) {
+        const double whole = erase + batches(0) + checksum + check;
+        if (at == 0)
+            return n * whole;
+        const double after = (n - at) * whole;
+        if (!run_.programming)
+            return stepLeft(erase) + batches(0) + checksum + check + after;
+        if (sent < p.batchBytes.size())
+            return stepLeft(batches(sent) - batches(sent + 1)) + batches(sent + 1) + checksum + check + after;
+        return stepLeft(checksum + check) + after;
+    }
+    if (!run_.programming)
+        return (at == 0 ? n * erase : stepLeft(erase) + (n - at) * erase) + batches(0) + n * (checksum + check);
+    if (sent < p.batchBytes.size()) {
+        // Batches written ahead of the line wait in the port: the line's end counts.
+        const double broadcast = qMax(stepLeft(batches(sent) - batches(sent + 1)) + batches(sent + 1), run_.broadcastEnd - t);
+        return qMax(0.0, broadcast) + n * (checksum + check);
+    }
+    if (at == 0) // the full checksums, once the line has carried the broadcast
+        return qMax(0.0, qMax(run_.stepAt, run_.broadcastEnd) + n * checksum - t) + n * check;
+    return stepLeft(check) + (n - at) * check;
+}
+
+double MessageState::now() const { return clock ? clock->seconds() : 0.0; }
 
 std::pair<int, int> MessageState::work() const
 {
@@ -145,13 +221,9 @@ QString MessageState::runLine() const
     if (run_.batches > 0 && run_.sent > 0)
         parts << QStringLiteral("%1 of %2 batches sent").arg(qMin(run_.sent, run_.batches)).arg(run_.batches);
     parts << QStringLiteral("%1 %").arg(percent());
-    const double elapsed = clock ? clock->seconds() - run_.startedAt : 0.0;
-    parts << duration(elapsed) + QStringLiteral(" elapsed");
-    const auto [done, total] = work();
-    if (done > 0)
-        parts << QStringLiteral("about ") + duration(elapsed * (total - done) / done) + QStringLiteral(" left");
-    else
-        parts << QStringLiteral("time left not known yet");
+    parts << duration(now() - run_.startedAt) + QStringLiteral(" elapsed");
+    if (const std::optional<double> left = secondsLeft())
+        parts << QStringLiteral("about ") + duration(*left) + QStringLiteral(" left");
     return parts.join(dot);
 }
 

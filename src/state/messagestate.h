@@ -3,12 +3,29 @@
 #include "state/control.h"
 
 #include <QList>
+#include <QPoint>
 
 #include <functional>
+#include <optional>
 
 namespace vantorel {
 
 class Clock;
+
+// What a download's time left is reckoned from: the bytes still to cross the
+// line at its speed and the answered exchanges still to come, each costing its
+// bytes and a known wait. Never from the time spent so far.
+struct LinePlan {
+    int speed = 0;             // baud of the erases and checks
+    int bootSpeed = 0;         // baud of the batches and full checksums
+    QList<int> batchBytes;     // each programming frame
+    int batchAnswerBytes = 7;  // the 61 after a batch
+    int eraseBytes = 0;        // frame and answer of one erase
+    int checksumBytes = 0;     // frame and answer of one full checksum
+    int checkBytes = 0;        // frame and answer of one flash check
+    double answerWait = 0;     // what an answered exchange waits beyond its bytes
+    double broadcastDelay = 0; // the pause after each broadcast batch
+};
 
 // The progress window: created on first touch, closed by Cancel or by the
 // operation; a later touch creates it anew, empty.
@@ -34,6 +51,11 @@ public:
     void close();
     // Command1 ("Cancel") pressed: asks the running operation to stop, then closes.
     void cancel();
+    // Cancel was pressed in this run: the window says so until the run ends.
+    bool stopping() const { return stopping_; }
+    // Where the window stood in this run, so that one created again after a
+    // close comes back there; forgotten when a run starts.
+    std::optional<QPoint> place;
 
     // Shows one picture and hides the two others.
     void showOnly(Control &picture);
@@ -47,9 +69,13 @@ public:
     // Controller 'number' is taken in hand (one not in the run is ignored).
     void atController(int number);
     void endRun();
+    // The download's line and waits, once its check has taken them.
+    void planLine(const LinePlan &plan);
     bool running() const { return run_.active; }
     // 0..100 of the run's work done.
     int percent() const;
+    // Seconds the planned download still needs; none without a plan.
+    std::optional<double> secondsLeft() const;
     // "Controller 2 of 4 · 17 of 40 batches sent · 43 % · 0:52 elapsed · about 1:10 left"
     QString runLine() const;
     const Clock *clock = nullptr;
@@ -68,11 +94,17 @@ private:
         bool broadcast = false;
         int sent = 0; // batches of the current pass
         double startedAt = 0;
+        bool programming = false; // the controller in hand has had its first batch announced
+        double stepAt = 0;        // when the step in hand began
+        double broadcastEnd = 0;  // when the line will have carried the last broadcast batch
+        std::optional<LinePlan> plan;
     };
     // Work done and to do, in the units of the run's kind.
     std::pair<int, int> work() const;
+    double now() const;
     void updated();
     Run run_;
+    bool stopping_ = false;
     bool exists_ = false;
     bool shown_ = false;
     std::vector<std::pair<int, Control::Listener>> views_;

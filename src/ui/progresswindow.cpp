@@ -4,6 +4,7 @@
 #include "ui/binding.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -111,33 +112,55 @@ ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(p
     auto *stop = makePicture(state.Stop, "Stop", drawStop());
     auto *jumelle = makePicture(state.Jumelle, "Jumelle", drawJumelle());
 
+    // Room for the longest step ("Controller 31 : Communication Failure ...")
+    // and the run line on two lines each: nothing the texts do changes the size.
+    const QFontMetrics metrics(font());
+    const int textWidth = metrics.horizontalAdvance(QStringLiteral("Controller 31 : Communication Failure   (Speed : 115200 Bds) "));
+    const int twoLines = 2 * metrics.lineSpacing() + 4;
     auto *label1 = new QLabel(this);
     label1->setObjectName(QStringLiteral("Label1"));
     label1->setWordWrap(true);
-    label1->setMinimumWidth(380);
-    label1->setMinimumHeight(40);
+    label1->setFixedSize(textWidth, twoLines);
+    label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     bindLabel(state.Label1, label1);
 
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("Progress"));
     bar_->setRange(0, 100);
     bar_->setFormat(QStringLiteral("%p %"));
+    bar_->setFixedWidth(textWidth);
     runLine_ = new QLabel(this);
     runLine_->setObjectName(QStringLiteral("RunLine"));
+    runLine_->setWordWrap(true);
+    runLine_->setFixedSize(textWidth, twoLines);
+    runLine_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    for (QWidget *w : {static_cast<QWidget *>(bar_), static_cast<QWidget *>(runLine_)}) {
+        QSizePolicy keep = w->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(keep);
+    }
     // The elapsed time moves on while the operation waits for an answer.
     tick_ = new QTimer(this);
     tick_->setInterval(1000);
     connect(tick_, &QTimer::timeout, this, [this] { sync(); });
 
-    auto *cancel = new QPushButton(this);
+    auto *cancel = cancel_ = new QPushButton(this);
     cancel->setObjectName(QStringLiteral("Command1"));
     bindButton(state.Command1, cancel);
     connect(cancel, &QPushButton::clicked, this, [this] { state_.cancel(); });
+    for (QWidget *picture : {inquiet, stop, jumelle}) {
+        QSizePolicy keep = picture->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        picture->setSizePolicy(keep);
+    }
 
     auto *pictures = new QVBoxLayout;
-    pictures->addWidget(inquiet);
-    pictures->addWidget(stop);
-    pictures->addWidget(jumelle);
+    // The three pictures share one place.
+    auto *picture = new QGridLayout;
+    picture->addWidget(inquiet, 0, 0);
+    picture->addWidget(stop, 0, 0);
+    picture->addWidget(jumelle, 0, 0);
+    pictures->addLayout(picture);
     pictures->addStretch();
     auto *text = new QVBoxLayout;
     text->addWidget(label1);
@@ -156,6 +179,10 @@ ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(p
 
     viewKey_ = state_.onUpdate([this] { sync(); });
     sync();
+    ensurePolished();
+    setFixedSize(sizeHint());
+    if (state_.running() && state_.place)
+        move(*state_.place);
 }
 
 ProgressWindow::~ProgressWindow() { state_.removeView(viewKey_); }
@@ -163,11 +190,17 @@ ProgressWindow::~ProgressWindow() { state_.removeView(viewKey_); }
 void ProgressWindow::sync()
 {
     const bool running = state_.running();
+    const bool stopping = state_.stopping();
     bar_->setVisible(running);
-    runLine_->setVisible(running);
+    runLine_->setVisible(running || stopping);
+    // Taken at once; the operation stops at its next wait.
+    cancel_->setEnabled(!stopping && state_.Command1.enabled());
+    if (stopping)
+        runLine_->setText(QStringLiteral("Stopping\u2026"));
     if (running) {
         bar_->setValue(state_.percent());
-        runLine_->setText(state_.runLine());
+        if (!stopping)
+            runLine_->setText(state_.runLine());
         if (!tick_->isActive())
             tick_->start();
     } else {
@@ -184,6 +217,20 @@ void ProgressWindow::closeEvent(QCloseEvent *event)
         return;
     }
     QDialog::closeEvent(event);
+}
+
+void ProgressWindow::hideEvent(QHideEvent *event)
+{
+    if (state_.running())
+        state_.place = pos();
+    QDialog::hideEvent(event);
+}
+
+void ProgressWindow::moveEvent(QMoveEvent *event)
+{
+    if (isVisible() && state_.running())
+        state_.place = pos();
+    QDialog::moveEvent(event);
 }
 
 void ProgressWindow::reject()

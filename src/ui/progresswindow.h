@@ -4,6 +4,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 
 namespace vantorel {
@@ -11,7 +12,9 @@ namespace vantorel {
 class MessageState;
 
 // The progress window "Message": the running step, one of three pictures,
-// under them a bar and a line for the whole run, and Cancel.
+// under them a bar and a line for the whole run, and Cancel. The operations
+// close and open it between steps; it comes back at one size and, within a
+// run, where it stood, so Cancel never moves under the pointer.
 class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
@@ -25,6 +28,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void reject() override;
 
 private:
@@ -32,6 +37,7 @@ private:
     MessageState &state_;
     QProgressBar *bar_;
     QLabel *runLine_;
+    QPushButton *cancel_;
     QTimer *tick_;
     int viewKey_;
 };
