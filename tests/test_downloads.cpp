@@ -464,9 +464,12 @@ private slots:
         b.m().QRV3.setValue(1);
         b.select({1, 2, 3});
         b.session->run(Session::Operation::To4);
-        QCOMPARE(b.desk.boxes.size(), 3);
-        for (const auto &box : b.desk.boxes)
+        // One box per switched controller, then the line saying which switched.
+        QCOMPARE(b.desk.boxes.size(), 4);
+        for (const auto &box : b.desk.boxes.mid(0, 3))
             QCOMPARE(box.text, QString("send p4 OK!!!"));
+        QCOMPARE(b.desk.boxes.last().text, QString("3 -> 4: 3 of 3 controllers switched to protocol 4: 1, 2, 3."));
+        QVERIFY(b.labels.contains("Controller 2 : Switching to protocol 4  (Speed : 9600 Bds) ..."));
         for (int n : {1, 2, 3})
             QCOMPARE(b.line->snapshot().controller(n)->protocol, 4);
         QCOMPARE(b.bytesSent(), QByteArray("@1p400:4/@2p400:4/@3p400:4/"));
@@ -501,6 +504,8 @@ private slots:
         QCOMPARE(bool(b.ctx().switchAccepted[31]), accepted);
         QCOMPARE(boxes(b, 31), accepted ? QString("  0/-/0 0/-/0") : QString("Erasing Failure ff0000/-/1 ff0000/-/1"));
         QVERIFY(!b.ctx().info.shown() && !b.ctx().message.exists());
+        QCOMPARE(b.desk.boxes.last().text, accepted ? QString("4 -> 3: 1 of 1 controller returned to protocol 3: 31.")
+                                                    : QString("4 -> 3: 0 of 1 controller returned to protocol 3; not returned to protocol 3: 31."));
     }
 };
 

@@ -184,8 +184,11 @@ private slots:
         QTest::addColumn<int>("cancelAt"); // the controller in hand when Cancel comes
         QTest::addColumn<QList<int>>("selected");
         // Only controllers 0 to 4 are looked at; boxes ticked before stay as they were after the cancel.
-        QTest::newRow("found at their speeds") << 5 << QList<int>{0, 2, 4, 10, 20};
-        QTest::newRow("cancelled at controller 4") << 4 << QList<int>{0, 2, 10, 20};
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("found at their speeds") << 5 << QList<int>{0, 2, 4, 10, 20}
+            << "Auto: 3 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds, 4 at 4800 Bds; cancelled: 5-31 (stopped by Cancel).";
+        QTest::newRow("cancelled at controller 4") << 4 << QList<int>{0, 2, 10, 20}
+            << "Auto: 2 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds; cancelled: 4-31 (stopped by Cancel).";
     }
     void autoDetection()
     {
@@ -204,6 +207,8 @@ private slots:
         QCOMPARE(b.m().Vitesse.text(), QString("9600"));
         QVERIFY(b.m().Auto.enabled() && !b.port.isOpen() && !b.ctx().message.exists());
         QVERIFY(b.log().contains("Message : AutoDetection $73"));
+        QCOMPARE(b.desk.boxes.size(), 1);
+        QTEST(b.desk.boxes[0].text, "summary");
     }
 
     void bootInfoOrderOfFrames()

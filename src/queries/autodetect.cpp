@@ -1,4 +1,5 @@
 #include "state/context.h"
+#include "state/resultsummary.h"
 #include "link/frames.h"
 #include "link/exchange.h"
 #include "run/operation.h"
@@ -29,6 +30,8 @@ void AutoClick(Context &ctx)
         all << i;
     msg.startRun(all);
 
+    QList<int> tried;
+    QMap<int, QString> found; // with the speed each answered at
     runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
         checkAndOpen(ctx);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
@@ -43,8 +46,15 @@ void AutoClick(Context &ctx)
                 return SendReceive(ctx, i, frame).ok() ? Attempt::Succeeded : Attempt::NextSpeed;
             };
             switch (searchSpeeds(ctx, i, search)) {
-            case SearchResult::Found: m.C[i].setValue(1); break;
-            case SearchResult::NotFound: m.C[i].setValue(0); break;
+            case SearchResult::Found:
+                m.C[i].setValue(1);
+                found.insert(i, QStringLiteral("at ") + m.Vitesse.text() + QStringLiteral(" Bds"));
+                tried << i;
+                break;
+            case SearchResult::NotFound:
+                m.C[i].setValue(0);
+                tried << i;
+                break;
             case SearchResult::Skipped: break;
             }
         }
@@ -54,6 +64,17 @@ void AutoClick(Context &ctx)
     m.Auto.setEnabled(true);
     m.Text1.setText(text1);
     m.Vitesse.setText(vitesse);
+    if (ctx.lastRefused)
+        return; // its box said why; nothing was sent
+    QList<int> notReached;
+    for (const int i : all) {
+        if (!tried.contains(i))
+            notReached << i;
+    }
+    const QString fault = ctx.lastFaultNumber ? QStringLiteral("Error # ") + QString::number(*ctx.lastFaultNumber) : QString();
+    ctx.desk.message(QString::fromLatin1(kDefaultTitle),
+                     passSummary(QStringLiteral("Auto"), QStringLiteral("answered"), tried, found, notReached, false,
+                                 ctx.StopRequested, fault));
 }
 
 } // namespace vantorel

@@ -71,4 +71,49 @@ void summarizeRun(Context &ctx, const QString &operation, bool download, const Q
     ctx.info.setSummary(resultSummary(operation, download, ticked, ctx.outcomes, ctx.StopRequested, fault), allWell);
 }
 
+QString passSummary(const QString &operation, const QString &outcome, const QList<int> &tried, const QMap<int, QString> &done,
+                    const QList<int> &notReached, bool nameOthers, bool cancelled, const QString &fault)
+{
+    // Runs of numbers as "4-31": the detection goes over all 32.
+    auto runs = [](const QList<int> &list) {
+        QStringList texts;
+        for (qsizetype k = 0; k < list.size();) {
+            qsizetype end = k;
+            while (end + 1 < list.size() && list[end + 1] == list[end] + 1)
+                ++end;
+            if (end - k >= 2) {
+                texts << QStringLiteral("%1-%2").arg(list[k]).arg(list[end]);
+                k = end + 1;
+            } else {
+                texts << QString::number(list[k++]);
+            }
+        }
+        return texts.join(QStringLiteral(", "));
+    };
+    const qsizetype total = tried.size() + notReached.size();
+    if (total == 0)
+        return operation + QStringLiteral(": no controller was ticked.");
+    QString line = operation + QStringLiteral(": %1 of %2 controller%3 %4").arg(done.size()).arg(total).arg(total == 1 ? QString() : QStringLiteral("s"), outcome);
+    QStringList good;
+    for (auto it = done.cbegin(); it != done.cend(); ++it)
+        good << (it.value().isEmpty() ? QString::number(it.key()) : QString::number(it.key()) + QLatin1Char(' ') + it.value());
+    if (!good.isEmpty())
+        line += QStringLiteral(": ") + good.join(QStringLiteral(", "));
+    QList<int> others;
+    for (const int i : tried) {
+        if (!done.contains(i))
+            others << i;
+    }
+    if (nameOthers && !others.isEmpty())
+        line += QStringLiteral("; not ") + outcome + QStringLiteral(": ") + runs(others);
+    // Passed over: because of Cancel, or the fault that ended the run.
+    if (!notReached.isEmpty())
+        line += (cancelled && fault.isEmpty() ? QStringLiteral("; cancelled: ") : QStringLiteral("; not reached: ")) + runs(notReached);
+    if (!fault.isEmpty())
+        line += QStringLiteral(" (ended by ") + fault + QLatin1Char(')');
+    else if (cancelled)
+        line += QStringLiteral(" (stopped by Cancel)");
+    return line + QLatin1Char('.');
+}
+
 } // namespace vantorel

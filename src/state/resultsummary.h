@@ -3,6 +3,7 @@
 #include "state/outcome.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 
 namespace vantorel {
@@ -19,5 +20,13 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
 // Puts that line into the result window at the end of an operation (when the
 // window is still there).
 void summarizeRun(Context &ctx, const QString &operation, bool download, const QList<int> &ticked);
+
+// The line the protocol switches and the detection end with (they show no
+// result table), e.g. "3 -> 4: 2 of 3 controllers switched to protocol 4: 1, 2;
+// not switched to protocol 4: 5." Of the controllers 'tried', those in 'done'
+// came out as 'outcome' says, each with its note (may be empty, e.g. "at 9600
+// Bds"); the others are named when 'nameOthers'; 'notReached' were skipped.
+QString passSummary(const QString &operation, const QString &outcome, const QList<int> &tried, const QMap<int, QString> &done,
+                    const QList<int> &notReached, bool nameOthers, bool cancelled, const QString &fault);
 
 } // namespace vantorel
