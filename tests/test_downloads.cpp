@@ -327,10 +327,17 @@ private slots:
         QTest::addColumn<int>("broadcasts");
         QTest::addColumn<bool>("checksums");
         QTest::addColumn<int>("heardBy5"); // frames controller 5 took
-        QTest::newRow("parallel, erase") << true << "Controller 1 : Erasing " << 0 << false << 0;
-        QTest::newRow("parallel, programming") << true << " Programming Batch 4 " << 3 << false << 4;
-        QTest::newRow("parallel, check") << true << "Controller 1 : Checking Flash" << 9 << true << 11;
-        QTest::newRow("serial, programming") << false << "Controller 1 : Programming Batch 3" << 0 << false << 0;
+        QTest::addColumn<QString>("summary"); // after "Download (Serial|Parallel): 0 of 2 controllers programmed and verified; "
+        QTest::newRow("parallel, erase") << true << "Controller 1 : Erasing " << 0 << false << 0
+                                         << "erased, not programmed: 1; cancelled: 5 (stopped by Cancel).";
+        QTest::newRow("parallel, erase of 5") << true << "Controller 5 : Erasing " << 0 << false << 2 // gone before Cancel was seen
+                                              << "erased, not programmed: 1, 5 (stopped by Cancel).";
+        QTest::newRow("parallel, programming") << true << " Programming Batch 4 " << 3 << false << 4
+                                               << "erased, not programmed: 1, 5 (stopped by Cancel).";
+        QTest::newRow("parallel, check") << true << "Controller 1 : Checking Flash" << 9 << true << 11
+                                         << "No Answer: 1; programmed, not verified: 5 (stopped by Cancel).";
+        QTest::newRow("serial, programming") << false << "Controller 1 : Programming Batch 3" << 0 << false << 0
+                                              << "erased, not programmed: 1; cancelled: 5 (stopped by Cancel).";
     }
     void cancel()
     {
@@ -339,6 +346,7 @@ private slots:
         QFETCH(int, broadcasts);
         QFETCH(bool, checksums);
         QFETCH(int, heardBy5);
+        QFETCH(QString, summary);
         LineBench b(lineOf({controller(1), controller(5)}));
         b.useImage(image());
         b.select({1, 5});
@@ -357,6 +365,9 @@ private slots:
         b.line->waitUntil([&](const sim::LineSnapshot &s) { return s.controller(5)->framesHeard >= heardBy5; }, 5000);
         QCOMPARE(b.line->snapshot().controller(5)->framesHeard, heardBy5);
         QVERIFY(!b.port.isOpen());
+        // Every ticked controller named: one left erased is never "not reached", nor "No Answer".
+        QCOMPARE(b.ctx().info.summary().section("verified; ", 1), summary);
+        QCOMPARE(b.ctx().outcomes[5].outcome == Outcome::ErasedNotProgrammed, b.line->snapshot().controller(5)->mode == sim::Mode::Boot);
     }
 
     void imagesReachTheControllerWhole_data()

@@ -314,8 +314,8 @@ private slots:
             << "Download (Parallel)" << QStringList{"ok", "No Answer", "Programmation ERROR", "No Answer", "refused erase"}
             << "" << "Download (Parallel): 1 of 5 controllers programmed and verified; No Answer: 1, 3; "
                      "Programmation ERROR: 2; refused erase: 4.";
-        QTest::newRow("cancelled: erased is not 'not reached'") << "Download (Serial)" << QStringList{"ok", "erased", ""} << "cancel"
-            << "Download (Serial): 1 of 3 controllers programmed and verified; erased, not programmed: 1; not reached: 2 "
+        QTest::newRow("cancelled: erased is not 'not reached'") << "Download (Serial)" << QStringList{"ok", "erased", "cancelled"} << "cancel"
+            << "Download (Serial): 1 of 3 controllers programmed and verified; erased, not programmed: 1; cancelled: 2 "
                "(stopped by Cancel).";
         QTest::newRow("query with a differing checksum") << "Flash Info" << QStringList{"ok", "mismatch"} << ""
                                                          << "Flash Info: 2 of 2 controllers answered; checksum differs from the file: 1.";
@@ -332,7 +332,8 @@ private slots:
         QList<int> ticked;
         for (int i = 0; i < rows.size(); ++i) {
             const QHash<QString, Outcome> named{{"ok", Outcome::Ok}, {"mismatch", Outcome::Mismatch},
-                                                {"erased", Outcome::ErasedNotProgrammed}, {"", Outcome::NotReached}};
+                                                {"erased", Outcome::ErasedNotProgrammed}, {"", Outcome::NotReached},
+                                                {"cancelled", Outcome::Cancelled}};
             outcomes[i].outcome = named.value(rows[i], Outcome::Failed);
             outcomes[i].failure = named.contains(rows[i]) ? QString() : rows[i];
             ticked << i;

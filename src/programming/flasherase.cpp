@@ -22,6 +22,10 @@ EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly)
         int resends = 2;
         const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
         if (!e.ok()) {
+            // Cancel cut the wait, not the frame: the controller may have
+            // erased. Counted as erased, it is not taken for one left as it was.
+            if (ctx.StopRequested)
+                ctx.outcomes[ctrl].justErased();
             ShowCtrlStatus(ctx, ctrl, e.result);
             again = character.fallBackToAt();
         } else if (e.acknowledged()) {

@@ -9,6 +9,7 @@ QString outcomeName(Outcome outcome)
     case Outcome::Mismatch: return QStringLiteral("mismatch");
     case Outcome::Failed: return QStringLiteral("failed");
     case Outcome::ErasedNotProgrammed: return QStringLiteral("erased-not-programmed");
+    case Outcome::Cancelled: return QStringLiteral("cancelled");
     case Outcome::NotReached: break;
     }
     return QStringLiteral("not reached");
@@ -35,6 +36,24 @@ void ControllerOutcome::justErased()
     outcome = Outcome::ErasedNotProgrammed;
     speed = lastSpeed;
     erased = true;
+}
+
+void markCancelled(Outcomes &outcomes, const QList<int> &ticked)
+{
+    for (const int i : ticked) {
+        if (outcomes[i].outcome == Outcome::NotReached)
+            outcomes[i].outcome = Outcome::Cancelled;
+    }
+}
+
+QList<int> erasedNotProgrammed(const Outcomes &outcomes)
+{
+    QList<int> left;
+    for (int i = 0; i < int(outcomes.size()); ++i) {
+        if (outcomes[i].erased && !outcomes[i].programmed)
+            left << i;
+    }
+    return left;
 }
 
 } // namespace vantorel

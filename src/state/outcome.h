@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -14,6 +15,7 @@ enum class Outcome {
     Mismatch,            // answered with a checksum other than the file's
     Failed,              // see ControllerOutcome::failure
     ErasedNotProgrammed, // its flash was erased and no image accepted: it holds no firmware
+    Cancelled,           // ticked, but the run was cancelled before its turn
 };
 
 // The name the command line and the records give an outcome.
@@ -39,5 +41,13 @@ struct ControllerOutcome {
 };
 
 using Outcomes = std::array<ControllerOutcome, 32>;
+
+// At the end of a cancelled run: the ticked controllers it never reached
+// were left by the Cancel, not by the line.
+void markCancelled(Outcomes &outcomes, const QList<int> &ticked);
+
+// The controllers a stop now would leave without firmware: erased by this
+// run and not (yet) programmed.
+QList<int> erasedNotProgrammed(const Outcomes &outcomes);
 
 } // namespace vantorel

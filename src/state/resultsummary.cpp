@@ -17,7 +17,7 @@ QString numbers(const QList<int> &list)
 } // namespace
 
 QString resultSummary(const QString &operation, bool download, const QList<int> &ticked, const Outcomes &outcomes,
-                      bool cancelled, const QString &fault)
+                      bool stopped, const QString &fault)
 {
     if (ticked.isEmpty())
         return operation + QStringLiteral(": no controller was ticked.");
@@ -25,6 +25,7 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
     QList<int> differs;
     QList<int> erasedLeft;
     QList<int> notReached;
+    QList<int> cancelled;
     QMap<QString, QList<int>> failures; // by what failed
     for (const int i : ticked) {
         const ControllerOutcome &o = outcomes[i];
@@ -34,6 +35,7 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
         case Outcome::NotReached: notReached << i; break;
         case Outcome::ErasedNotProgrammed: erasedLeft << i; break;
         case Outcome::Failed: failures[o.failure] << i; break;
+        case Outcome::Cancelled: cancelled << i; break;
         }
     }
     QString line = operation + QStringLiteral(": %1 of %2 controller%3 ")
@@ -51,17 +53,36 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
         details << it.key() + QStringLiteral(": ") + numbers(it.value());
     if (!notReached.isEmpty())
         details << QStringLiteral("not reached: ") + numbers(notReached);
+    if (!cancelled.isEmpty())
+        details << QStringLiteral("cancelled: ") + numbers(cancelled);
     if (!details.isEmpty())
         line += QStringLiteral("; ") + details.join(QStringLiteral("; "));
     if (!fault.isEmpty())
         line += QStringLiteral(" (ended by ") + fault + QLatin1Char(')');
-    else if (cancelled)
+    else if (stopped)
         line += QStringLiteral(" (stopped by Cancel)");
     return line + QLatin1Char('.');
 }
 
+QString closingQuestion(const Outcomes &outcomes)
+{
+    const QList<int> left = erasedNotProgrammed(outcomes);
+    QString text = QStringLiteral("An operation is still running.");
+    if (left.size() == 1)
+        text += QStringLiteral(" Controller ") + numbers(left)
+            + QStringLiteral(" is erased and not yet programmed: closing now leaves it without firmware until it is "
+                             "downloaded again.");
+    else if (!left.isEmpty())
+        text += QStringLiteral(" Controllers ") + numbers(left)
+            + QStringLiteral(" are erased and not yet programmed: closing now leaves them without firmware until they "
+                             "are downloaded again.");
+    return text + QStringLiteral("\r\rStop the operation and close?");
+}
+
 void summarizeRun(Context &ctx, const QString &operation, bool download, const QList<int> &ticked)
 {
+    if (ctx.StopRequested)
+        markCancelled(ctx.outcomes, ticked);
     if (!ctx.info.exists())
         return;
     const QString fault = ctx.lastFaultNumber ? QStringLiteral("Error # ") + QString::number(*ctx.lastFaultNumber) : QString();

@@ -15,10 +15,15 @@ class Context;
 // "Download (Serial): 3 of 4 controllers programmed and verified; No Answer: 9."
 // 'download' words the good ones as programmed and verified, else as answered.
 QString resultSummary(const QString &operation, bool download, const QList<int> &ticked, const Outcomes &outcomes,
-                      bool cancelled, const QString &fault);
+                      bool stopped, const QString &fault);
+
+// The question asked before the window closes under a running operation,
+// naming the controllers a stop would leave without firmware.
+QString closingQuestion(const Outcomes &outcomes);
 
 // Puts that line into the result window at the end of an operation (when the
-// window is still there).
+// window is still there). After a Cancel the ticked controllers never reached
+// are recorded as cancelled first.
 void summarizeRun(Context &ctx, const QString &operation, bool download, const QList<int> &ticked);
 
 // The line the protocol switches and the detection end with (they show no
