@@ -38,7 +38,7 @@ private slots:
     void startUpEmptiesTheLogAndLeavesThePortClosed()
     {
         QTemporaryDir home;
-        QVERIFY(writeFile(home.filePath("Log.txt"), "last run\r\n"));
+        QVERIFY(writeFile(home.filePath("Log.txt"), "last run\r\n") && writeFile(home.filePath("Log.old.txt"), "older\r\n"));
         QVERIFY(writeFile(home.filePath("boot.INI"), "19200\r\n"));
         Bench b(home.path());
         QCOMPARE(b.m.AppDir, home.path() + "/");
@@ -46,6 +46,7 @@ private slots:
         QVERIFY(b.desk.boxes.isEmpty());
         QVERIFY(!b.port.isOpen() && b.port.opens == 0);
         QCOMPARE(readAll(home.filePath("Log.txt")), QByteArray());
+        QCOMPARE(readAll(home.filePath("Log.old.txt")), QByteArray("last run\r\n")); // kept, the older one replaced
         b.session.context().log.write("Message : $73  - Checking Flash");
         b.session.context().log.write("4001017324 6904");
         // Flushed line by line: on disk before the log is closed.

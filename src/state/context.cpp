@@ -41,7 +41,7 @@ void startUp(Context &ctx, const QString &appDir)
         m.BootIniProblem = fault.description();
     }
     m.title = QStringLiteral(" Vantorel version ") + programVersion();
-    ctx.log.open(m.AppDir + QStringLiteral("Log.txt"));
+    ctx.log.open(m.AppDir + QStringLiteral("Log.txt"), m.AppDir + QStringLiteral("Log.old.txt"));
     const QString configProblem = ReadConfig(m, m.AppDir + QStringLiteral("Flash.cfg"));
     if (!configProblem.isEmpty())
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), configProblem);

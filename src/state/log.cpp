@@ -1,14 +1,23 @@
 #include "state/log.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace vantorel {
 
-bool Log::open(const QString &path)
+bool Log::open(const QString &path, const QString &previous)
 {
     file_.close();
     file_.setFileName(path);
     reported_ = false;
+    // The traffic of a failed run is often wanted only after the tool was started again.
+    if (!previous.isEmpty() && QFileInfo(path).isFile()) {
+        QFile::remove(previous);
+        QFile last(path);
+        if (!last.rename(previous) && onProblem)
+            onProblem(QStringLiteral("The log of the last start could not be kept as ") + QDir::toNativeSeparators(previous)
+                      + QStringLiteral(" (") + last.errorString() + QStringLiteral("); it is replaced by this start's log."));
+    }
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         problem(QStringLiteral("The log file ") + QDir::toNativeSeparators(path) + QStringLiteral(" cannot be created (")
                 + file_.errorString() + QStringLiteral("). The tool runs without a traffic log."));

@@ -13,7 +13,9 @@ namespace vantorel {
 class Log {
 public:
     // Creates (empties) the file. Returns false and reports when it cannot.
-    bool open(const QString &path);
+    // With 'previous', the file of the last start is first kept under that
+    // name, replacing an older one.
+    bool open(const QString &path, const QString &previous = QString());
     void write(const QString &line);
     void close();
     bool kept() const { return file_.isOpen(); }
