@@ -256,13 +256,32 @@ private slots:
             for (const QString &name : locked + live)
                 wrong += b.find(name)->isEnabled() != live.contains(name);
         };
+        // Closing meanwhile asks, naming what a stop would leave erased; No and the run goes on.
+        const auto closeOnce = [&] {
+            if (b.desk.boxes.isEmpty()) {
+                b.ctx.outcomes[4].justErased();
+                b.window->close();
+            }
+        };
+        b.desk.onProcessEvents = [&, count = b.desk.onProcessEvents] { count(); closeOnce(); };
         b.click("ComInfo");
-        b.desk.onProcessEvents = nullptr;
-        QVERIFY(looks > 0 && wrong == 0);
+        QVERIFY(looks > 0 && wrong == 0 && b.window->isVisible() && b.desk.boxes.size() == 1);
+        QCOMPARE(b.desk.boxes[0].text, "An operation is still running. Controller 4 is erased and not yet programmed: closing "
+                                       "now leaves it without firmware until it is downloaded again.\r\rStop the operation and close?");
+        QVERIFY(!b.ctx.info.summary().contains("Cancel"));
+        // Unlocked again, each download button by its own rule: no file, no download.
+        QCOMPARE(b.enabledOperations(), QString("Auto ComBoot ComInfo"));
         for (const QString &name : locked)
-            QVERIFY2(b.find(name)->isEnabled(), qPrintable(name)); // unlocked again
+            QVERIFY2(b.find(name)->isEnabled(), qPrintable(name));
         QCOMPARE(QStringList({b.row(0), b.row(4), b.row(31)}),
                  QStringList({"No[black]/Answer[black]", "No[red bold]/Answer[red bold]", "No[black]/Answer[black]"}));
+        // Yes: the run is stopped, and the window closes (saving Flash.cfg) once it has.
+        b.desk.boxes.clear();
+        b.desk.answers = {true};
+        b.desk.onProcessEvents = closeOnce;
+        b.click("ComInfo");
+        QVERIFY(b.ctx.info.summary().endsWith("(stopped by Cancel).") && !QFile::exists(b.home.filePath("Flash.cfg")));
+        QTRY_VERIFY(!b.window->isVisible() && QFile::exists(b.home.filePath("Flash.cfg")));
     }
 
     void progressNumbers()

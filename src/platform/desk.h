@@ -30,6 +30,14 @@ public:
     }
     // Let pending events run (so Cancel buttons are seen).
     virtual void processEvents() = 0;
+    // Modal box with Yes and No, No the default. Where nobody can answer the
+    // answer is No: nothing is given up unasked.
+    virtual bool ask(const QString &title, const QString &text)
+    {
+        Q_UNUSED(title);
+        Q_UNUSED(text);
+        return false;
+    }
 };
 
 // Records every box and beep; answers dialogs from a queue. For tests and the
@@ -47,6 +55,9 @@ public:
     QString openFile(const QString &title, const QString &filter, const QString &folder = QString()) override;
     QStringList foldersShown;       // the folder each dialog opened in
     void processEvents() override;
+    // Recorded among the boxes; answered from 'answers', front first (empty: No).
+    bool ask(const QString &title, const QString &text) override;
+    QList<bool> answers;
 
     QList<Box> boxes;
     int beeps = 0;

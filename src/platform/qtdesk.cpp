@@ -26,6 +26,14 @@ void QtDesk::message(const QString &title, const QString &text)
     box.exec();
 }
 
+bool QtDesk::ask(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, title, displayText(text), QMessageBox::Yes | QMessageBox::No, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void QtDesk::beep()
 {
     QApplication::beep();

@@ -23,6 +23,7 @@ public:
     QString openFile(const QString &title, const QString &filter, const QString &folder = QString()) override;
     QString saveFile(const QString &title, const QString &filter, const QString &suggested) override;
     void processEvents() override;
+    bool ask(const QString &title, const QString &text) override;
 
 private:
     QWidget *parent_;

@@ -18,6 +18,12 @@ QString RecordingDesk::openFile(const QString &title, const QString &filter, con
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 
+bool RecordingDesk::ask(const QString &title, const QString &text)
+{
+    message(title, text);
+    return !answers.isEmpty() && answers.takeFirst();
+}
+
 void RecordingDesk::processEvents()
 {
     if (QCoreApplication::instance())

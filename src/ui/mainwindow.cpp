@@ -1,6 +1,8 @@
 #include "ui/mainwindow.h"
 
 #include "session/session.h"
+#include "state/resultsummary.h"
+#include "platform/desk.h"
 #include "ui/binding.h"
 #include "ui/infowindow.h"
 #include "ui/logwindow.h"
@@ -186,6 +188,7 @@ struct MainWindow::Parts {
     QPushButton *comInfo = nullptr;
     QPushButton *comLoad00 = nullptr;
     QPushButton *comLoad = nullptr;
+    QWidget *operations = nullptr;
     QPushButton *logButton = nullptr;
     QPushButton *comClose = nullptr;
 };
@@ -357,12 +360,18 @@ QLayout *MainWindow::buildOperationsRow(Parts &parts)
     parts.logButton->setMinimumHeight(30);
     parts.logButton->setToolTip(QStringLiteral("Shows Log.txt, the traffic with the controllers, as it is written."));
 
+    // In a container of their own, which the run lock disables: each button
+    // keeps the state its own rule gives it, and shows it again after the run.
+    parts.operations = new QWidget;
+    auto *buttons = new QHBoxLayout(parts.operations);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->addWidget(parts.comBoot);
+    buttons->addWidget(parts.comInfo);
+    buttons->addSpacing(16);
+    buttons->addWidget(parts.comLoad00);
+    buttons->addWidget(parts.comLoad);
     auto *row = new QHBoxLayout;
-    row->addWidget(parts.comBoot);
-    row->addWidget(parts.comInfo);
-    row->addSpacing(16);
-    row->addWidget(parts.comLoad00);
-    row->addWidget(parts.comLoad);
+    row->addWidget(parts.operations);
     row->addStretch();
     row->addWidget(parts.logButton);
     row->addWidget(parts.comClose);
@@ -405,11 +414,13 @@ void MainWindow::connectReactions(const Parts &parts)
 // at its turn, the operator's way to leave one out of a running download.
 void MainWindow::lockWhileBusy(const Parts &parts)
 {
-    const QList<QWidget *> locked = {parts.fileBox, parts.lineBox, parts.protoBox, parts.comBoot,
-                                     parts.comInfo, parts.comLoad00, parts.comLoad};
-    session_.onBusyChanged = [locked](bool busy) {
+    const QList<QWidget *> locked = {parts.fileBox, parts.lineBox, parts.protoBox, parts.operations};
+    session_.onBusyChanged = [this, locked](bool busy) {
         for (QWidget *w : locked)
             w->setEnabled(!busy);
+        // Asked to close meanwhile: now that the run has stopped.
+        if (!busy && closeAfterRun_)
+            QTimer::singleShot(0, this, &QWidget::close);
     };
 }
 
@@ -534,14 +545,23 @@ void MainWindow::syncInfoWindow()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (session_.busy()) {
+        // The run ends first: its log is written to the end and the settings it
+        // took on are saved. Controllers it erased are named before it is stopped.
+        event->ignore();
+        if (!closeAfterRun_ && session_.context().desk.ask(QString::fromLatin1(kDefaultTitle),
+                                                           closingQuestion(session_.context().outcomes))) {
+            closeAfterRun_ = true;
+            session_.context().message.cancel();
+        }
+        return;
+    }
     rememberGeometry(this);
     if (info_)
         rememberGeometry(info_);
     if (log_)
         rememberGeometry(log_);
     session_.shutDown();
-    // An operation still running sees the stop request at its next wait.
-    session_.context().StopRequested = true;
     if (progress_)
         progress_->close();
     if (info_)

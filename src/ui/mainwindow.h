@@ -67,6 +67,7 @@ private:
     int infoViewKey_ = 0;
     int infoPreparations_ = 0;
     bool placeInfo_ = false;
+    bool closeAfterRun_ = false;
     LogWindow *log_ = nullptr;
     std::array<QCheckBox *, 32> boxes_{};
 };
