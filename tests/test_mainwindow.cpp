@@ -14,6 +14,9 @@
 using namespace vantorel;
 
 namespace {
+const QString kLongSummary = "Download (Serial): 1 of 9 controllers programmed and verified; erased, not programmed: 3; "
+                             "No Answer: 5, 9, 12; cancelled: 20, 21, 22, 23, 24 (stopped by Cancel).";
+
 struct SetClock : Clock {
     double now = 0;
     double seconds() const override { return now; }
@@ -169,9 +172,12 @@ private slots:
         // Cancel asks the operation to stop and closes the window; shown again, it comes back empty.
         QTest::newRow("cancel") << QStringList{"progress", "cancel"} << "(no window)" << "" << "";
         QTest::newRow("shown after cancel") << QStringList{"1", "cancel", "show"} << "" << "" << failed;
-        // Its Close button destroys the result table; a later mark brings it back empty and hidden.
-        QTest::newRow("result table closed") << QStringList{"prepare", "2", "closeInfo"} << commError << "Stop" << "";
-        QTest::newRow("marked after closing") << QStringList{"prepare", "2", "closeInfo", "reset"} << commError << "Stop" << "[black]/[black]";
+        // After a run its Close button destroys the result table; a later mark brings it back empty and hidden.
+        QTest::newRow("result table closed") << QStringList{"prepare", "summary", "2", "closeInfo"} << commError << "Stop" << "";
+        QTest::newRow("marked after closing") << QStringList{"prepare", "summary", "2", "closeInfo", "reset"} << commError << "Stop" << "[black]/[black]";
+        // Closed during a run it keeps its rows, and comes back with the verdict.
+        QTest::newRow("closed in a run") << QStringList{"prepare", "2", "closeInfo"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
+        QTest::newRow("back at the run's end") << QStringList{"prepare", "2", "closeInfo", "summary"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
         // Closed and shown again within one step, with no return to the main loop: one window, not a pile.
         QTest::newRow("closed and shown") << QStringList{"progress", "close", "show"} << "" << "" << "";
         QTest::newRow("closed and shown after detection") << QStringList{"progress", "detection", "close", "show"} << "" << "" << "";
@@ -195,7 +201,8 @@ private slots:
             {"mismatch", [&] { b.ctx.info.CkSum(7) = ResultBox{"0000", kWhite, int(kRed), false}; }},
             {"reset", [&] { ResetCtrlStatus(b.ctx, 7); }}, {"cancel", [&] { b.click("Command1", "Message"); }},
             {"close", [&] { message.close(); }}, {"show", [&] { message.show(); }},
-            {"prepare", [&] { b.ctx.info.prepare("Flash Info", "1C7F"); }}, {"closeInfo", [&] { b.click("ComClose", "Info"); }}};
+            {"prepare", [&] { b.ctx.info.prepare("Flash Info", "1C7F"); }}, {"closeInfo", [&] { b.click("ComClose", "Info"); }},
+            {"summary", [&] { b.ctx.info.setSummary(kLongSummary, false); }}};
         const auto shownWindow = [&] {
             const QList<QWidget *> all = b.window->findChildren<QWidget *>("Message");
             const auto it = std::find_if(all.begin(), all.end(), [](QWidget *w) { return w->isVisible(); });
@@ -218,9 +225,10 @@ private slots:
         QTEST(b.row(7), "row");
         QCOMPARE(b.ctx.StopRequested, steps.contains("cancel"));
         // Shown and drawn once: the progress window while it has a text, the result table from "prepare" (never
-        // by a mark) to its Close.
+        // by a mark) to its Close, and again at the end of a run it was closed in.
+        const bool infoShown = steps.contains("prepare") && steps.lastIndexOf("summary") >= steps.indexOf("closeInfo");
         for (const auto &[name, shown, expected] : {std::tuple{"Message", message.shown(), label != "(no window)"},
-                                                    {"Info", b.ctx.info.shown(), steps.contains("prepare") && !steps.contains("closeInfo")}}) {
+                                                    {"Info", b.ctx.info.shown(), infoShown}}) {
             const QList<QWidget *> windows = b.window->findChildren<QWidget *>(name);
             QCOMPARE(std::count_if(windows.begin(), windows.end(), [](QWidget *w) { return w->isVisible(); }), expected ? 1 : 0);
             QVERIFY2(shown == expected, name);
@@ -228,6 +236,11 @@ private slots:
         if (b.ctx.info.shown()) { // long words in bold shown whole
             auto *box = b.find<QLineEdit>("Ver7", "Info");
             QVERIFY(QFontMetrics(box->font()).horizontalAdvance(box->text()) <= box->width() - 4 && box->toolTip() == box->text());
+            // The verdict whole, wrapped inside a window that can be resized.
+            auto *summary = b.find<QLabel>("Summary", "Info");
+            QWidget *info = summary->window();
+            QVERIFY(summary->text() == b.ctx.info.summary() && info->minimumSize() != info->maximumSize());
+            QVERIFY(info->rect().contains(summary->geometry()) && summary->height() >= summary->heightForWidth(summary->width()));
         }
         if (message.shown()) {
             QCOMPARE(shownWindow()->findChild<QLabel *>("Label1")->text(), label);

@@ -39,6 +39,8 @@ void InfoState::prepare(const QString &title, const QString &fileChecksum)
     shown_ = true;
     summary_.clear();
     ++preparations_;
+    running_ = true;
+    closedInRun_ = false;
     changed();
 }
 
@@ -47,6 +49,9 @@ void InfoState::setSummary(const QString &line, bool allWell)
     touch();
     summary_ = line;
     summaryAllWell_ = allWell;
+    if (running_ && closedInRun_)
+        shown_ = true;
+    running_ = closedInRun_ = false;
     changed();
 }
 
@@ -54,8 +59,11 @@ void InfoState::close()
 {
     if (!exists_)
         return;
-    exists_ = false;
     shown_ = false;
+    if (running_)
+        closedInRun_ = true;
+    else
+        exists_ = false;
     changed();
 }
 

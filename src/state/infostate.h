@@ -25,7 +25,9 @@ struct ResultBox {
 };
 
 // The result table: created hidden on first touch, shown only by the queries
-// and downloads, destroyed by its Close button.
+// and downloads, destroyed by its Close button. Closed while a query or
+// download runs, it is only hidden, its rows kept: it comes back with the
+// verdict at the run's end.
 class InfoState {
 public:
     static constexpr int kControllers = 32;
@@ -46,6 +48,7 @@ public:
     // One line on how the last query or download ended; empty while one runs.
     QString summary() const { return summary_; }
     bool summaryAllWell() const { return summaryAllWell_; }
+    // Ends the run the last preparation began.
     void setSummary(const QString &line, bool allWell);
     // Counts the preparations, so a view can tell a new run from an update.
     int preparations() const { return preparations_; }
@@ -75,6 +78,8 @@ private:
     QString summary_;
     bool summaryAllWell_ = false;
     int preparations_ = 0;
+    bool running_ = false; // from a preparation to its summary
+    bool closedInRun_ = false;
     std::vector<std::pair<int, std::function<void()>>> views_;
     int nextKey_ = 1;
 };

@@ -8,10 +8,13 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace vantorel {
 
 namespace {
+constexpr int kSummaryMargin = 8;
+
 QColor colour(unsigned rgb) { return QColor::fromRgb(rgb); }
 
 void draw(QLineEdit *edit, const ResultBox &box)
@@ -64,9 +67,13 @@ QPixmap doorPicture()
 InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::Window), state_(state)
 {
     setObjectName(QStringLiteral("Info"));
-    setFixedSize(630, 425);
+    // The table keeps its drawn places; the verdict below it wraps, and the
+    // window may be made larger to read it on fewer lines.
+    table_ = new QWidget(this);
+    table_->setFixedSize(630, 400);
+    QWidget *const t = table_;
 
-    titre_ = new QLabel(this);
+    titre_ = new QLabel(t);
     titre_->setObjectName(QStringLiteral("Titre"));
     QFont tf(QStringLiteral("Arial"));
     tf.setPointSizeF(14.25);
@@ -74,13 +81,13 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     titre_->setFont(tf);
     titre_->move(80, 32);
 
-    label41_ = new QLabel(QStringLiteral("File Cheksum"), this);
+    label41_ = new QLabel(QStringLiteral("File Cheksum"), t);
     label41_->setObjectName(QStringLiteral("Label41"));
     label41_->adjustSize();
     // Ends just left of the checksum box, however wide the font makes it.
     label41_->move(qMin(344, 410 - label41_->width()), 37);
 
-    fileCheksum_ = new QLineEdit(this);
+    fileCheksum_ = new QLineEdit(t);
     fileCheksum_->setObjectName(QStringLiteral("FileCheksum"));
     fileCheksum_->setReadOnly(true);
     fileCheksum_->setGeometry(416, 33, 89, 20);
@@ -91,7 +98,7 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     ff.setBold(true);
     fileCheksum_->setFont(ff);
 
-    auto *close = new QToolButton(this);
+    auto *close = new QToolButton(t);
     close->setObjectName(QStringLiteral("ComClose"));
     close->setText(QStringLiteral("&Close"));
     close->setIcon(QIcon(doorPicture()));
@@ -101,10 +108,10 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     connect(close, &QToolButton::clicked, this, [this] { state_.close(); });
 
     for (int b = 0; b < 4; ++b) {
-        auto *version = new QLabel(QStringLiteral("Version"), this);
+        auto *version = new QLabel(QStringLiteral("Version"), t);
         version->move(16, 96 + 80 * b);
         version->adjustSize();
-        auto *cheksum = new QLabel(QStringLiteral("Cheksum"), this);
+        auto *cheksum = new QLabel(QStringLiteral("Cheksum"), t);
         cheksum->move(8, 120 + 80 * b);
         cheksum->adjustSize();
     }
@@ -112,20 +119,32 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
         const int b = i / 8;
         const int k = i % 8;
         const int x = 64 + 72 * k;
-        ver_[i] = resultBox(this, QStringLiteral("Ver%1").arg(i), x, 96 + 80 * b);
-        ckSum_[i] = resultBox(this, QStringLiteral("CkSum%1").arg(i), x, 120 + 80 * b);
-        auto *number = new QLabel(QString::number(i), this);
+        ver_[i] = resultBox(t, QStringLiteral("Ver%1").arg(i), x, 96 + 80 * b);
+        ckSum_[i] = resultBox(t, QStringLiteral("CkSum%1").arg(i), x, 120 + 80 * b);
+        auto *number = new QLabel(QString::number(i), t);
         number->setObjectName(QStringLiteral("Number%1").arg(i));
         number->setAlignment(Qt::AlignCenter);
         number->setGeometry(x, 144 + 80 * b, 57, 13);
     }
-    // Below the last band: how the run ended, in one line.
+    // Below the last band: how the run ended, whole, on as many lines as it takes.
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("Summary"));
-    summary_->setGeometry(8, 402, 614, 20);
+    summary_->setWordWrap(true);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QFont sf = summary_->font();
     sf.setBold(true);
     summary_->setFont(sf);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(table_, 0, Qt::AlignHCenter | Qt::AlignTop);
+    auto *below = new QVBoxLayout;
+    below->setContentsMargins(kSummaryMargin, 2, kSummaryMargin, 6);
+    below->addWidget(summary_);
+    below->addStretch();
+    layout->addLayout(below, 1);
+    resize(630, 425);
 
     viewKey_ = state_.onUpdate([this] { sync(); });
     sync();
@@ -143,9 +162,8 @@ void InfoWindow::sync()
     label41_->setVisible(state_.label41Visible());
     fileCheksum_->setVisible(state_.label41Visible());
     fileCheksum_->setText(state_.FileCheksum());
-    const QString summary = state_.summary();
-    summary_->setText(summary_->fontMetrics().elidedText(summary, Qt::ElideRight, summary_->width()));
-    summary_->setToolTip(summary);
+    summary_->setText(state_.summary());
+    fitSummary();
     QPalette sp = summary_->palette();
     sp.setColor(QPalette::WindowText, state_.summaryAllWell() ? QColor(0, 110, 0) : QColor(170, 0, 0));
     summary_->setPalette(sp);
@@ -153,6 +171,23 @@ void InfoWindow::sync()
         draw(ver_[i], state_.ver(i));
         draw(ckSum_[i], state_.ckSum(i));
     }
+}
+
+// A top-level window does not grow for a label's wrapped height on its own.
+void InfoWindow::fitSummary()
+{
+    const int lines = summary_->text().isEmpty() ? summary_->fontMetrics().height()
+                                                 : summary_->heightForWidth(width() - 2 * kSummaryMargin);
+    const int need = table_->height() + qMax(lines, summary_->fontMetrics().height()) + 8;
+    setMinimumSize(table_->width(), need);
+    if (height() < need)
+        resize(width(), need);
+}
+
+void InfoWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitSummary();
 }
 
 void InfoWindow::closeEvent(QCloseEvent *event)

@@ -21,10 +21,13 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void sync();
+    void fitSummary();
     InfoState &state_;
+    QWidget *table_;
     QLabel *titre_;
     QLabel *label41_;
     QLineEdit *fileCheksum_;

@@ -474,21 +474,18 @@ void MainWindow::restoreGeometryOf(QWidget *window)
         window->restoreGeometry(saved);
 }
 
-// Beside the main window where the screen has room, else centred on it;
-// never at the screen's corner.
+// Beside the main window where the screen has room, else on the side with
+// more room, covering as little of it as the screen allows.
 void MainWindow::placeInfoWindow()
 {
     const QRect main = frameGeometry();
     const QRect area = screen() ? screen()->availableGeometry() : QRect(main.topLeft(), QSize(1366, 768));
     const QSize frame = info_->size() + (frameGeometry().size() - geometry().size());
     const int gap = 8;
-    QPoint at;
-    if (main.right() + gap + frame.width() <= area.right())
-        at = QPoint(main.right() + gap, main.top());
-    else if (main.left() - gap - frame.width() >= area.left())
-        at = QPoint(main.left() - gap - frame.width(), main.top());
-    else
-        at = main.center() - QPoint(frame.width() / 2, frame.height() / 2);
+    const int roomRight = area.right() - main.right();
+    const int roomLeft = main.left() - area.left();
+    const bool right = roomRight >= gap + frame.width() || (roomLeft < gap + frame.width() && roomRight >= roomLeft);
+    QPoint at(right ? main.right() + gap : main.left() - gap - frame.width(), main.top());
     at.setX(qBound(area.left(), at.x(), qMax(area.left(), area.right() - frame.width())));
     at.setY(qBound(area.top(), at.y(), qMax(area.top(), area.bottom() - frame.height())));
     info_->move(at);
@@ -527,8 +524,16 @@ void MainWindow::syncInfoWindow()
         info_ = nullptr;
         return;
     }
-    if (!info_ || !info.shown())
+    if (!info_)
         return;
+    if (!info.shown()) {
+        // Closed while a run goes on: hidden until its verdict.
+        if (info_->isVisible()) {
+            rememberGeometry(info_);
+            info_->hide();
+        }
+        return;
+    }
     if (!info_->isVisible()) {
         info_->show();
         // Again once mapped: some window managers centre a new child window on
@@ -536,6 +541,7 @@ void MainWindow::syncInfoWindow()
         if (placeInfo_)
             QTimer::singleShot(300, info_, [this] { placeInfoWindow(); });
         placeInfo_ = false;
+        info_->raise();
     } else if (info.preparations() != infoPreparations_) {
         // A new run: the results come up above the main window.
         info_->raise();
