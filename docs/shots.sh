@@ -2,12 +2,15 @@
 # Takes the pictures of the README on a virtual 1366x768 screen with a window
 # manager, as a user sees them: docs/main-window.png (the demo's settings,
 # before a run), docs/progress-window.png (mid-download), docs/result-window.png
-# (after a serial download, with its summary line) and docs/log-window.png.
-# The line is the built-in one plus a silent controller 9, so the result shows
-# a failure beside the good rows. Needs: xvfb xauth openbox.
+# (after a serial download, with its summary line), docs/log-window.png and
+# docs/result-window-cancelled.png (a second download cancelled while it
+# programs controller 3). The line is the built-in one plus a silent
+# controller 9, so the result shows a failure beside the good rows.
+# VANTOREL_BUILD_DIR names a build folder to take the programs from instead of
+# building. Needs: xvfb xauth openbox.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=$(scripts/build | tail -n 1)
+dir=${VANTOREL_BUILD_DIR:-$(scripts/build | tail -n 1)}
 bin="$PWD/$dir/src"
 docs="$PWD/docs"
 # A fixed folder, so the file name in the picture reads well.
@@ -59,7 +62,7 @@ for _ in $(seq 100); do # its first line comes at once; ten seconds guard a fail
 done
 [ -n "$port" ] || { echo "the simulated line did not start" >&2; exit 1; }
 
-echo "Downloading on the simulated line (about two minutes) ..."
+echo "Downloading on the simulated line (about three minutes) ..."
 # The window manager takes over the screen well within the second the tool
 # waits before its first picture.
 xvfb-run -a -s "-screen 0 1366x768x24" sh -c '
@@ -69,4 +72,4 @@ xvfb-run -a -s "-screen 0 1366x768x24" sh -c '
   status=$?
   kill $wm
   exit $status' sh "$bin/vantorel" "$port" "$work/sample.hex" "$docs"
-for f in main-window progress-window result-window log-window; do echo "docs/$f.png"; done
+for f in main-window progress-window result-window log-window result-window-cancelled; do echo "docs/$f.png"; done

@@ -474,14 +474,21 @@ void MainWindow::restoreGeometryOf(QWidget *window)
         window->restoreGeometry(saved);
 }
 
-// Beside the main window where the screen has room, else on the side with
-// more room, covering as little of it as the screen allows.
+// Beside the main window where the screen has room; where it has room for the
+// two side by side only, the main window moves over to make it (the result
+// window remembers its place afterwards); else on the side with more room,
+// covering as little of the main window as the screen allows.
 void MainWindow::placeInfoWindow()
 {
-    const QRect main = frameGeometry();
+    QRect main = frameGeometry();
     const QRect area = screen() ? screen()->availableGeometry() : QRect(main.topLeft(), QSize(1366, 768));
     const QSize frame = info_->size() + (frameGeometry().size() - geometry().size());
     const int gap = 8;
+    const bool fitsBeside = main.right() + gap + frame.width() <= area.right() || main.left() - gap - frame.width() >= area.left();
+    if (!fitsBeside && main.width() + gap + frame.width() <= area.width()) {
+        main.moveLeft(area.right() - frame.width() - gap - main.width());
+        move(main.topLeft());
+    }
     const int roomRight = area.right() - main.right();
     const int roomLeft = main.left() - area.left();
     const bool right = roomRight >= gap + frame.width() || (roomLeft < gap + frame.width() && roomRight >= roomLeft);

@@ -30,8 +30,9 @@ QPixmap screenPicture()
     return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
 }
 
-// Before, during and after a serial download, then with the log open; each
-// step waits for the screen to settle. A child of the window: gone with it.
+// Before, during and after a serial download, with the log open, then after a
+// second download cancelled while it programs controller 3; each step waits
+// for the screen to settle. A child of the window: gone with it.
 class Series : public QObject {
 public:
     Series(const QString &folder, Session &session, MainWindow &window)
@@ -78,8 +79,29 @@ private:
     void withLog()
     {
         shoot("log-window.png");
-        window_.close();
-        QApplication::exit(ok_ ? 0 : 1);
+        if (QWidget *log = window_.findChild<QWidget *>(QStringLiteral("Log"), Qt::FindDirectChildrenOnly))
+            log->close();
+        QTimer::singleShot(500, this, [this] { cancelled(); });
+    }
+    // Cancel as a technician would, mid-image: controller 3 is left erased.
+    void cancelled()
+    {
+        MessageState &m = session_.context().message;
+        auto *watch = new QTimer(this);
+        connect(watch, &QTimer::timeout, this, [&m] {
+            if (m.exists() && m.Label1.text().startsWith(QStringLiteral("Controller 3 : Programming Batch 3")))
+                m.cancel();
+        });
+        watch->start(50);
+        session_.run(Session::Operation::DownloadSerial);
+        watch->stop();
+        if (session_.context().outcomes[3].outcome != Outcome::ErasedNotProgrammed)
+            ok_ = false;
+        QTimer::singleShot(1000, this, [this] {
+            shoot("result-window-cancelled.png");
+            window_.close();
+            QApplication::exit(ok_ ? 0 : 1);
+        });
     }
 
     const QDir folder_;
@@ -111,8 +133,8 @@ void addScreenshotOptions(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         kSeriesOption,
         QStringLiteral("For the documentation: picture the screen before, during and after a serial download and "
-                       "with the log open (main-window.png, progress-window.png, result-window.png, log-window.png "
-                       "in the folder), and quit."),
+                       "with the log open, and after a cancelled download (main-window.png, progress-window.png, "
+                       "result-window.png, log-window.png, result-window-cancelled.png in the folder), and quit."),
         QStringLiteral("folder")));
 }
 
