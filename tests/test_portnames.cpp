@@ -55,7 +55,8 @@ private slots:
             } catch (const Fault &fault) {
                 got = fault.code() == FaultCode::PortOpen ? fault.description() : QString();
             }
-            QCOMPARE(got, device.isEmpty() ? QString("No serial port \"%1\": choose COM 1 to COM 99 or give a device path.").arg(text) : device);
+            QCOMPARE(got, device.isEmpty() ? (text.isEmpty() ? QString("The Com Port box is empty") : QString("The Com Port box holds \"%1\", which names no port").arg(text))
+                                                 + ": choose COM 1 to COM 99 in the Com Port list or type a device path such as /dev/ttyUSB0, then start again." : device);
             // The failure box says where a COM item leads, and whether Ports.ini sent it there.
             const QString origin = portOrigin(text, folder.path());
             QVERIFY2(device.isEmpty() || text.startsWith('/') ? origin.isEmpty()

@@ -148,17 +148,32 @@ void addPortMapping(const QString &appDir, int number, const QString &device)
                                                + QStringLiteral("; the port was not added to the list)"));
 }
 
+QString portTextProblem(const QString &comPortText)
+{
+    const QString text = comPortText.trimmed();
+    if (text.startsWith(QLatin1Char('/')) || portNumber(text) != 0)
+        return QString();
+#ifdef Q_OS_WIN
+    const QString choose = QStringLiteral("choose COM 1 to COM 99 in the Com Port list");
+#else
+    const QString choose =
+        QStringLiteral("choose COM 1 to COM 99 in the Com Port list or type a device path such as /dev/ttyUSB0");
+#endif
+    return (text.isEmpty() ? QStringLiteral("the Com Port box is empty")
+                           : QStringLiteral("the Com Port box holds \"%1\", which names no port").arg(comPortText))
+        + QStringLiteral(": ") + choose;
+}
+
 QString resolvePortName(const QString &comPortText, const QString &appDir)
 {
     const QString text = comPortText.trimmed();
     if (text.startsWith(QLatin1Char('/')))
         return text;
 
+    const QString problem = portTextProblem(comPortText);
+    if (!problem.isEmpty())
+        throw Fault(FaultCode::PortOpen, problem.front().toUpper() + problem.mid(1) + QStringLiteral(", then start again."));
     const int number = portNumber(text);
-    if (number == 0)
-        throw Fault(FaultCode::PortOpen,
-                    QStringLiteral("No serial port \"%1\": choose COM 1 to COM 99 or give a device path.")
-                        .arg(comPortText));
 #ifdef Q_OS_WIN
     Q_UNUSED(appDir);
     return portDevice(number, {});

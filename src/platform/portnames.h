@@ -12,6 +12,10 @@ namespace vantorel {
 // Throws Fault(PortOpen) for a text that names no port.
 QString resolvePortName(const QString &comPortText, const QString &appDir);
 
+// Why a Com Port text names no port and what to choose instead ("the Com Port
+// box is empty: choose ..."); empty for a text that names one.
+QString portTextProblem(const QString &comPortText);
+
 // 1..99 from "3", "COM 3" or "COM3"; 0 when the text is none of these.
 int portNumber(QString text);
 // The numbers Ports.ini in appDir maps, with their devices.
