@@ -1,12 +1,14 @@
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
+#include "run/runcheck.h"
 #include "session/session.h"
 #include "support/hexbuilder.h"
 #include "support/nullport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -121,6 +123,35 @@ private slots:
         QCOMPARE(b.desk.boxes.size(), 1); // said once
         QVERIFY(b.desk.boxes[0].text.contains("without a traffic log"));
         QVERIFY(b.session.shutDown());
+    }
+
+    void oneRefusalNamesEverySettingToCorrect()
+    {
+        // A fresh folder leaves the boxes empty: one box names all of them, in the order they are checked.
+        QTemporaryDir home;
+        Bench b(home.path());
+        b.session.run(Session::Operation::DownloadParallel);
+        b.session.run(Session::Operation::FlashInfo);
+        QCOMPARE(b.port.opens, 0);
+        const QString box = b.desk.boxes.value(1).text;
+        QVERIFY2(b.desk.boxes.size() == 2 && b.desk.boxes[0].text.contains("(5 settings to correct") && box.startsWith("Error #  5\rInvalid procedure call or argument (4 settings to correct, nothing was sent:\r- the Time Out box holds \"\": ")
+                     && box.contains(";\r- the Speed box holds \"\": choose one of 4800, 9600, 19200, 38400;\r- the Protocol box holds \"\"")
+                     && box.endsWith(";\r- the Com Port box is empty: choose COM 1 to COM 99 in the Com Port list or type a device path such as /dev/ttyUSB0)"),
+                 qPrintable(box));
+        struct Row { const char *timeOut, *delay, *speed, *protocol, *port; QStringList boxes; }; // boxes: what the refusal names
+        const Row rows[] = {{"1000", "10", "115200", "3", "", {}}, // an image's speed passes; the port alone is told on opening it
+                            {"-5", "", "57600", "x", "COM x", {"Time Out", "Parallel Waiting Delay", "Protocol", "Com Port"}},
+                            {"1000", "40000", "57601", "3", "/dev/ttyUSB0", {"Parallel Waiting Delay", "Speed"}},
+                            {"1000", "10", "57601", "3", "COM 1", {"Speed"}}};
+        for (const Row &r : rows) {
+            b.m.Text1.setText(r.timeOut), b.m.Text2.setText(r.delay), b.m.Vitesse.setText(r.speed), b.m.Protocol.setText(r.protocol), b.m.ComPort.setText(r.port);
+            QString said;
+            try { checkSettings(b.m, RunNeeds{true, true}); } catch (const Fault &f) { said = f.number() == 5 ? f.description() : "wrong number"; }
+            QStringList named;
+            for (auto it = QRegularExpression("the ([\\w ]+?) box (holds|is empty)").globalMatch(said); it.hasNext();)
+                named << it.next().captured(1);
+            QVERIFY2(named == r.boxes && (r.boxes.size() != 1 || said == "Invalid procedure call or argument (the Speed box holds \"57601\": choose one of 4800, 9600, 19200, 38400)"), qPrintable(said));
+        }
     }
 
     void protocolCharacter()

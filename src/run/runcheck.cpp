@@ -3,6 +3,7 @@
 #include "state/context.h"
 #include "run/operation.h"
 #include "platform/fault.h"
+#include "platform/portnames.h"
 #include "platform/serialport.h"
 
 #include <cmath>
@@ -11,72 +12,143 @@ namespace vantorel {
 
 namespace {
 
-[[noreturn]] void refuse(const QString &what)
+QString invalid(const QString &what)
 {
-    throw Fault(FaultCode::InvalidArgument, faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (") + what
-                                                + QLatin1Char(')'));
+    return faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (") + what + QLatin1Char(')');
+}
+
+[[noreturn]] void refuse(const QString &what) { throw Fault(FaultCode::InvalidArgument, invalid(what)); }
+
+// What a refusal says of its box, without the fault's own words around it.
+QString whatOf(const QString &description, FaultCode code)
+{
+    const QString head = faultDescription(code) + QStringLiteral(" (");
+    if (description.startsWith(head) && description.endsWith(QLatin1Char(')')))
+        return description.mid(head.size(), description.size() - head.size() - 1);
+    return description;
+}
+
+QString whatOf(const Fault &fault) { return whatOf(fault.description(), fault.code()); }
+
+QString speedProblem(const QString &vitesse)
+{
+    // A download takes on the speed its image fixes, which may lie beyond the
+    // list; the next run must be able to start there.
+    static const QStringList imageOnly = {QStringLiteral("57600"), QStringLiteral("115200")};
+    if (speedList().contains(vitesse) || imageOnly.contains(vitesse))
+        return QString();
+    return QStringLiteral("the Speed box holds \"") + vitesse + QStringLiteral("\": choose one of ")
+        + speedList().join(QStringLiteral(", "));
+}
+
+QString waitingDelayProblem(const QString &text2, int &ms)
+{
+    bool ok = false;
+    const double v = text2.trimmed().toDouble(&ok);
+    const double r = std::round(v);
+    if (!ok || !std::isfinite(v) || r < 0 || r > 32767)
+        return QStringLiteral("the Parallel Waiting Delay box holds \"") + text2
+            + QStringLiteral("\": type the wait after each broadcast batch in milliseconds, 0 to 32767, for example 10");
+    ms = static_cast<int>(r);
+    return QString();
+}
+
+QString timeOutProblem(const QString &text1, double &seconds)
+{
+    try {
+        seconds = timeOutSeconds(text1);
+    } catch (const Fault &fault) {
+        return whatOf(fault);
+    }
+    if (seconds >= 0)
+        return QString();
+    return QStringLiteral("the Time Out box holds \"") + text1
+        + QStringLiteral("\": type the answer time-out in milliseconds, 0 or more, for example 1000");
+}
+
+QString bootSpeedProblem(const MainState &m)
+{
+    if (!m.BootIniProblem.isEmpty())
+        return whatOf(m.BootIniProblem, FaultCode::FileAccess);
+    try {
+        parseLineSettings(m.BootSettings);
+        return QString();
+    } catch (const Fault &) {
+        // The settings are Boot.ini's first line and ",N,8,2": whatever is
+        // wrong is in that line, be it the speed or a framing of its own.
+        QString line = m.BootSettings;
+        if (line.endsWith(QLatin1String(",N,8,2")))
+            line.chop(6);
+        return QStringLiteral("Boot.ini in ") + m.AppDir + QStringLiteral(" holds \"") + line
+            + QStringLiteral("\": its first line must hold only the boot line speed, for example 9600 (the line "
+                             "always runs with no parity, 8 data bits and 2 stop bits); correct it, or remove "
+                             "the file for 9600");
+    }
 }
 
 } // namespace
 
 void checkSpeed(const QString &vitesse)
 {
-    static const QStringList speeds = {QStringLiteral("4800"),  QStringLiteral("9600"),  QStringLiteral("19200"),
-                                       QStringLiteral("38400"), QStringLiteral("57600"), QStringLiteral("115200")};
-    if (!speeds.contains(vitesse))
-        refuse(QStringLiteral("the Speed box holds \"") + vitesse + QStringLiteral("\": choose one of ")
-               + speeds.join(QStringLiteral(", ")));
+    if (const QString problem = speedProblem(vitesse); !problem.isEmpty())
+        refuse(problem);
 }
 
 int waitingDelayMs(const QString &text2)
 {
-    bool ok = false;
-    const double v = text2.trimmed().toDouble(&ok);
-    const double r = std::round(v);
-    if (!ok || !std::isfinite(v) || r < 0 || r > 32767)
-        refuse(QStringLiteral("the Parallel Waiting Delay box holds \"") + text2
-               + QStringLiteral("\": type the wait after each broadcast batch in milliseconds, 0 to 32767, for example 10"));
-    return static_cast<int>(r);
+    int ms = 0;
+    if (const QString problem = waitingDelayProblem(text2, ms); !problem.isEmpty())
+        refuse(problem);
+    return ms;
 }
 
 double checkTimeOut(const QString &text1)
 {
-    const double seconds = timeOutSeconds(text1);
-    if (seconds < 0)
-        refuse(QStringLiteral("the Time Out box holds \"") + text1
-               + QStringLiteral("\": type the answer time-out in milliseconds, 0 or more, for example 1000"));
+    double seconds = 0;
+    if (const QString problem = timeOutProblem(text1, seconds); !problem.isEmpty())
+        refuse(problem);
     return seconds;
 }
 
 LinkSettings checkSettings(const MainState &m, const RunNeeds &needs)
 {
     LinkSettings link;
-    link.timeOut = checkTimeOut(m.Text1.text());
+    // Every box is looked at, so that one box names all that needs correcting.
+    QStringList problems;
+    const auto note = [&problems](const QString &problem) {
+        if (!problem.isEmpty())
+            problems << problem;
+    };
+    note(timeOutProblem(m.Text1.text(), link.timeOut));
     if (needs.waitingDelay)
-        link.waitingDelayMs = waitingDelayMs(m.Text2.text());
-    checkSpeed(m.Vitesse.text());
-    link.protocolChar = protocolCharFromText(m.Protocol.text());
+        note(waitingDelayProblem(m.Text2.text(), link.waitingDelayMs));
+    note(speedProblem(m.Vitesse.text()));
+    try {
+        link.protocolChar = protocolCharFromText(m.Protocol.text());
+    } catch (const Fault &fault) {
+        note(whatOf(fault));
+    }
+    const bool bootIniUnreadable = needs.bootSpeed && !m.BootIniProblem.isEmpty();
+    if (needs.bootSpeed)
+        note(bootSpeedProblem(m));
+    // Alone it is left to the opening of the port, which names the devices
+    // present; among others it is one more thing to correct.
+    const QString port = portTextProblem(m.ComPort.text());
+    if (!problems.isEmpty())
+        note(port);
+
+    if (problems.size() == 1 && bootIniUnreadable)
+        throw Fault(FaultCode::FileAccess, m.BootIniProblem);
+    if (problems.size() == 1)
+        refuse(problems.front());
+    if (problems.size() > 1)
+        refuse(QString::number(problems.size()) + QStringLiteral(" settings to correct, nothing was sent:\r- ")
+               + problems.join(QStringLiteral(";\r- ")));
+
     link.runChar = link.protocolChar;
     link.sameProtocol = m.SameProtocol;
     link.fastAnswers = m.FastAnswers.ticked();
     link.prot4Plus = m.Protocol4Plus.ticked();
-    if (needs.bootSpeed) {
-        if (!m.BootIniProblem.isEmpty())
-            throw Fault(FaultCode::FileAccess, m.BootIniProblem);
-        try {
-            parseLineSettings(m.BootSettings);
-        } catch (const Fault &) {
-            // The settings are Boot.ini's first line and ",N,8,2": whatever is
-            // wrong is in that line, be it the speed or a framing of its own.
-            QString line = m.BootSettings;
-            if (line.endsWith(QLatin1String(",N,8,2")))
-                line.chop(6);
-            refuse(QStringLiteral("Boot.ini in ") + m.AppDir + QStringLiteral(" holds \"") + line
-                   + QStringLiteral("\": its first line must hold only the boot line speed, for example 9600 (the line "
-                                    "always runs with no parity, 8 data bits and 2 stop bits); correct it, or remove "
-                                    "the file for 9600"));
-        }
-    }
     return link;
 }
 

@@ -19,7 +19,7 @@ MainState::MainState()
                                           "while it searches the speed a controller answers at; a red \"No Answer\" "
                                           "during that search is not yet the verdict."));
     }
-    Vitesse.setItems({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")});
+    Vitesse.setItems(speedList());
 
     Protocol.onChange([this] { protocolChanged(); });
     QRV3.onChange([this] {
@@ -84,6 +84,13 @@ QList<int> MainState::selectedControllers() const
             out << i;
     }
     return out;
+}
+
+const QStringList &speedList()
+{
+    static const QStringList speeds = {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"),
+                                       QStringLiteral("38400")};
+    return speeds;
 }
 
 QByteArray protocolCharFromText(const QString &protocolText)
