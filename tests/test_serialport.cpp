@@ -13,6 +13,10 @@
 #include <functional>
 #include <optional>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace vantorel;
 
 namespace {
@@ -180,6 +184,39 @@ private slots:
         // The refused second user of the line does not disturb the first.
         first.write("still");
         QCOMPARE(line.readAtLeast(5, Patience), QByteArray("still"));
+    }
+
+    void deniedPortSaysHowToGetAccess()
+    {
+        // Caller 54321, in group 4242 or not; owner 0 is root everywhere.
+        struct Row { mode_t mode; uid_t owner; bool member; const char *says; }; // says empty: the permissions allow it
+        const Row rows[] = {{0660, 0, false, "Only members of the group 4242 may use /dev/ttyUSB0, and this login is not one. "
+                                             "Join it with\rsudo usermod -aG 4242 $USER\rthen log out and in again"},
+                            {0660, 0, true, ""}, {0666, 0, false, ""}, {0600, 54321, false, ""},
+                            {0606, 0, true, "Its permissions (mode 0606, owner root, group 4242) do not let this user (54321)"},
+                            {0060, 54321, true, "Its permissions (mode 0060, owner 54321, group 4242)"}};
+        for (const Row &r : rows) {
+            struct stat st{};
+            st.st_mode = S_IFCHR | r.mode, st.st_uid = r.owner, st.st_gid = 4242;
+            const QString said = permissionAdvice("/dev/ttyUSB0", st, 54321, r.member ? QList<gid_t>{4242} : QList<gid_t>{100});
+            QVERIFY2(QString(r.says).isEmpty() ? said.isEmpty() : said.startsWith(r.says) && said.contains("usermod -aG"), qPrintable(said));
+        }
+        // The real refusal, with root's power over permissions laid down for it.
+        PseudoTerminal line;
+        const QByteArray path = QFile::encodeName(line.slavePath());
+        __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct saved[2]{}, less[2]{};
+        const bool root = ::geteuid() == 0 && ::syscall(SYS_capget, &head, saved) == 0;
+        less[0] = saved[0], less[1] = saved[1];
+        less[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        QVERIFY(::chmod(path.constData(), 0060) == 0 && (!root || (::chown(path.constData(), 54321, 4242) == 0 && ::syscall(SYS_capset, &head, less) == 0)));
+        QtSerialPort port;
+        port.selectPort(line.slavePath());
+        const std::optional<Fault> fault = faultOf([&] { port.open(); });
+        QVERIFY(!root || ::syscall(SYS_capset, &head, saved) == 0);
+        QVERIFY(fault && fault->code() == FaultCode::PortOpen);
+        QVERIFY2(fault->description().contains(line.slavePath() + " cannot be opened: permission denied. ")
+                     && fault->description().contains(root ? "usermod -aG 4242 $USER" : "usermod -aG"), qPrintable(fault->description()));
     }
 
     void lostLineIsReportedOnce()

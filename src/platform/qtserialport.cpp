@@ -13,7 +13,9 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -84,6 +86,37 @@ QString lockHolder(const QString &device)
             .arg(pid);
     }
     return QString();
+}
+
+QString groupName(gid_t gid)
+{
+    group entry{}, *found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->gr_name);
+    return QString::number(gid);
+}
+
+QString userName(uid_t uid)
+{
+    passwd entry{}, *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
+// The groups this process acts with: what a group added since the login lacks.
+QList<gid_t> processGroups()
+{
+    QList<gid_t> groups{::getegid()};
+    const int count = ::getgroups(0, nullptr);
+    if (count > 0) {
+        QList<gid_t> more(count);
+        const int got = ::getgroups(count, more.data());
+        groups += more.mid(0, qMax(got, 0));
+    }
+    return groups;
 }
 #endif
 
@@ -168,6 +201,7 @@ void QtSerialPort::open()
 
     if (!port_->open(QIODevice::ReadWrite)) {
         const QString reason = port_->errorString();
+        const bool denied = port_->error() == QSerialPort::PermissionError;
         port_.reset();
 #ifdef Q_OS_UNIX
         if (const QString holder = lockHolder(device); !holder.isEmpty())
@@ -175,6 +209,16 @@ void QtSerialPort::open()
                         QStringLiteral("The serial port %1 cannot be opened: it is in use by %2. Close that program "
                                        "or choose another port, then start again.")
                             .arg(device == name_ ? name_ : QStringLiteral("%1 (%2)").arg(name_, device), holder));
+        // Qt says "Permission denied" for a lock held by another user as well:
+        // the device's own permissions tell which it is.
+        struct stat st{};
+        if (denied && ::stat(QFile::encodeName(device).constData(), &st) == 0) {
+            if (const QString advice = permissionAdvice(device, st, ::geteuid(), processGroups()); !advice.isEmpty())
+                throw Fault(FaultCode::PortOpen,
+                            QStringLiteral("The serial port %1 cannot be opened: permission denied. ")
+                                    .arg(device == name_ ? name_ : QStringLiteral("%1 (%2)").arg(name_, device))
+                                + advice);
+        }
 #endif
         throw Fault(FaultCode::PortOpen,
                     QStringLiteral("The serial port %1 cannot be opened: %2. Check that it exists and no other "
@@ -384,6 +428,30 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     default: break; // time-outs and refused settings are not a lost line
     }
 }
+
+#ifdef Q_OS_UNIX
+QString permissionAdvice(const QString &device, const struct stat &st, uid_t uid, const QList<gid_t> &groups)
+{
+    // One class of bits applies: the owner's, else the group's, else the others'.
+    const bool owner = st.st_uid == uid, member = groups.contains(st.st_gid);
+    const mode_t rw = owner ? (S_IRUSR | S_IWUSR) : member ? (S_IRGRP | S_IWGRP) : (S_IROTH | S_IWOTH);
+    if ((st.st_mode & rw) == rw)
+        return QString();
+    const QString group = groupName(st.st_gid);
+    const bool groupMay = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupMay && !member && !owner)
+        return QStringLiteral("Only members of the group %1 may use %2, and this login is not one. Join it with\r"
+                              "sudo usermod -aG %1 $USER\r"
+                              "then log out and in again (a new group counts from the next login), and start again.")
+            .arg(group, device);
+    return QStringLiteral("Its permissions (mode %1, owner %2, group %3) do not let this user (%4) read and write it. "
+                          "Ask the administrator to let a group read and write it (for example by a udev rule with "
+                          "GROUP=\"dialout\", MODE=\"0660\"), join that group (sudo usermod -aG dialout $USER, then "
+                          "log out and in again), and start again.")
+        .arg(QString::number(st.st_mode & 07777, 8).rightJustified(4, QLatin1Char('0')), userName(st.st_uid), group,
+             userName(uid));
+}
+#endif
 
 QString QtSerialPort::applySettings(const LineSettings &s)
 {

@@ -6,6 +6,10 @@
 
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace vantorel {
 
 // The tool's serial port on Qt. Works without a running event loop: operations
@@ -50,5 +54,14 @@ private:
     bool lost_ = false;
     QString lostReason_;
 };
+
+#ifdef Q_OS_UNIX
+// What to do about a device the system refused to open with "Permission
+// denied", judged from its stat and the caller's user and groups as the system
+// judges them: join the group that owns it, or have its permissions widened.
+// Empty when the permissions let the caller read and write it (something else,
+// such as a lock, refused it).
+QString permissionAdvice(const QString &device, const struct stat &st, uid_t uid, const QList<gid_t> &groups);
+#endif
 
 } // namespace vantorel
