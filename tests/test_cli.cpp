@@ -158,11 +158,13 @@ private slots:
                 && ::mkfifo(QFile::encodeName(piped + "/Boot.ini").constData(), 0600) == 0 && QDir().mkpath(blocked + "/Flash.cfg"));
         // The detection finds nobody at 0, 1 only at 19200, all others at 9600. Its time-out is its own.
         QByteArrayList all = {R"(1, "speed": 19200)"};
-        QStringList found = {"0|||||failed", "1||||19200|ok"};
+        QStringList found = {"0|||||failed: not found", "1||||19200|ok"}, unreached;
         for (int i = 2; i < 32; ++i) {
             all << QByteArray::number(i);
             found << QString("%1||||9600|ok").arg(i);
         }
+        for (int i = 0; i < 32; ++i) // a ticked one that nobody looked for is not found
+            unreached << QString("%1|||||failed/not reached").arg(i);
         const Row rows[] = {
             {"download-serial", {R"(1, "version": "01/02/03")", R"(2, "version": "01/00/09")"},
              {"--file", sample, "--controllers", "1,2"}, 0, "ok", {2, 2, 0}, 0,
@@ -184,6 +186,13 @@ private slots:
             {"flash-info", {"1", R"(2, "faults": {"unplugAfterFrames": 0})"}, {"--controllers", "1,2"}, 3, "error", {2, 1, 1},
              8003, {"1|01/00/00|1E02||9600|ok", "2|||||failed/not reached"}},
             {"boot-info", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed/not reached"}},
+            {"to-p3", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed/not reached"}},
+            {"auto", {}, {"--controllers", "0"}, 3, "error", {32, 0, 32}, 8002, unreached},
+            {"to-p4", {R"(1, "faults": {"silent": true})", "2"}, {"--controllers", "1", "--timeout", "10"}, 1, "failed", {1, 0, 1}, 0,
+             {"1|||||failed: not switched"}},
+            // A silent controller ends a serial download; the one after it was never reached.
+            {"download-serial", {R"(1, "faults": {"silent": true})", "2"}, {"--file", sample, "--controllers", "1,2", "--timeout", "10"},
+             1, "failed", {2, 0, 2}, 0, {"1|||marked||failed: not found|No Answer", "2|||||failed/not reached"}},
             // Refused before the erase, naming the file and what it must hold.
             {"download-serial", {"1"}, {"--dir", framed, "--file", sample, "--controllers", "1"}, 2, "error", {1, 0, 1}, 5,
              {"1|||||failed/not reached"}, "Boot.ini in " + framed + "/ holds \"9600,E,7,1\": its first line must hold only the boot line speed"},
@@ -278,7 +287,7 @@ private slots:
                 && ::kill(pid_t(p.processId()), SIGINT) == 0; // after the erase and three batches
         });
         QVERIFY2(signalled && r.exit == 4 && r.json.value("status") == "cancelled", qPrintable(r.said()));
-        QCOMPARE(rowsOf(r.json), QStringList({"0||||9600|failed/erased-not-programmed!", "1|||||failed/not reached"}));
+        QCOMPARE(rowsOf(r.json), QStringList({"0||||9600|failed/erased-not-programmed!", "1|||||failed/cancelled"}));
         // Not a terminal: the progress texts as lines, each after the elapsed time.
         const QStringList errLines = r.err.split('\n', Qt::SkipEmptyParts);
         QVERIFY2(errLines.filter(QRegularExpression("^\\[ *\\d+\\.\\d s\\] ")).size() == errLines.size() && errLines.size() > 3
@@ -332,14 +341,14 @@ private slots:
         QVERIFY2(bothWaited && a.exit == 0 && b.exit == 0, qPrintable(a.said() + b.said()));
 
         // Standard output has the header, then the rows; the file one header, then each station's rows together.
-        const QByteArray header = "time,operation,port,file,file_checksum,controller,speed,version,checksum,result\r\n";
+        const QByteArray header = "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome\r\n";
         const QByteArray together = readAll(records);
         QVERIFY2(a.out.startsWith(header) && b.out.startsWith(header) && a.out.count("\r\n") == 3 && a.out.endsWith("\r\n")
                      && (together == a.out + b.out.mid(header.size()) || together == b.out + a.out.mid(header.size())),
                  together.constData());
         const QList<QByteArray> cells = a.out.split('\n').value(1).chopped(1).split(',');
-        QVERIFY2(cells.size() == 10 && isoTime.match(QString(cells[0])).hasMatch(), a.out.constData());
-        QCOMPARE(cells.mid(1), QByteArrayList({"boot-info", lineA->slavePath().toLatin1(), "", "", "1", "9600", "02/00/01", "A1B2", "ok"}));
+        QVERIFY2(cells.size() == 11 && isoTime.match(QString(cells[0])).hasMatch(), a.out.constData());
+        QCOMPARE(cells.mid(1), QByteArrayList({"boot-info", lineA->slavePath().toLatin1(), "", "", "1", "9600", "02/00/01", "A1B2", "ok", "ok"}));
 
         // A row cut short by a crash elsewhere keeps its own line; the next rows are whole.
         QVERIFY(writeFile(records, together + "2026-01-01T00:00:00Z,boot-info,/dev/pts/99"));

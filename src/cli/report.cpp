@@ -73,7 +73,28 @@ int RunReport::okCount() const
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started)
+namespace {
+// The switches and the detection leave no record of the controllers they
+// failed on, only which ones took the command or answered: where the run
+// stood when it ended tells a failure from a controller it never reached.
+Outcome judged(const Context &ctx, const Command &command, int id, Outcome recorded, std::optional<int> stop,
+               QString &failure)
+{
+    if (command.judged == Judged::ByOutcome)
+        return recorded;
+    const bool passed = command.judged == Judged::BySwitch ? ctx.switchAccepted[id]
+                                                               : ctx.outcomes[id].speed.has_value();
+    // A fault leaves ControllerIndex at the controller it hit.
+    const bool reached = !ctx.lastRefused && id <= ctx.main.ControllerIndex && !(stop && id >= *stop);
+    const Outcome outcome = passed ? Outcome::Ok : reached ? Outcome::Failed : stop ? Outcome::Cancelled : Outcome::NotReached;
+    if (outcome == Outcome::Failed && failure.isEmpty())
+        failure = command.judged == Judged::BySwitch ? QStringLiteral("not switched") : QStringLiteral("not found");
+    return outcome;
+}
+} // namespace
+
+RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
+                     std::optional<int> stop)
 {
     const MainState &m = ctx.main;
     RunReport r;
@@ -86,6 +107,9 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
     r.protocol = m.Protocol.text();
     r.prot4Plus = m.Protocol4Plus.ticked();
     r.selected = m.selectedControllers();
+    Outcomes recorded = ctx.outcomes;
+    if (ctx.StopRequested && !ctx.lastRefused)
+        markCancelled(recorded, listed);
     for (const int id : listed) {
         ControllerReport c;
         c.id = id;
@@ -102,15 +126,11 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
         c.speed = o.speed;
         c.failure = o.failure;
         c.erased = o.erased;
-        Outcome outcome = o.outcome;
-        if (command.judged == Judged::BySelection)
-            outcome = m.C[id].ticked() ? Outcome::Ok : Outcome::Failed;
-        else if (command.judged == Judged::BySwitch)
-            outcome = ctx.switchAccepted[id] ? Outcome::Ok : Outcome::Failed;
-        c.outcome = outcomeName(outcome);
-        c.result = outcome == Outcome::Ok         ? QStringLiteral("ok")
-                 : outcome == Outcome::Mismatch   ? QStringLiteral("mismatch")
-                                                  : QStringLiteral("failed");
+        c.outcome = outcomeName(judged(ctx, command, id, recorded[id].outcome, stop, c.failure));
+        c.result = c.outcome == QLatin1String("ok") || c.outcome == QLatin1String("mismatch") ? c.outcome
+                                                                                            : QStringLiteral("failed");
+        if (c.result != QLatin1String("failed"))
+            c.failure.clear(); // a speed that did not answer before one that did
         r.controllers << c;
     }
     r.errorNumber = ctx.lastFaultNumber;
@@ -174,7 +194,7 @@ QString RunReport::toText() const
                    .arg(c.shownVer, -13)
                    .arg(c.shownCksum, -8)
                    .arg(c.marked ? QStringLiteral("yes") : QStringLiteral("no"), -6)
-                   .arg(c.result == c.outcome || c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure);
+                   .arg(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure);
     }
     QStringList sel;
     for (const int i : selected)
@@ -188,7 +208,7 @@ QString RunReport::toText() const
 
 QByteArray csvHeader()
 {
-    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result\r\n";
+    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome\r\n";
 }
 
 QByteArray RunReport::csvRows() const
@@ -198,7 +218,8 @@ QByteArray RunReport::csvRows() const
     QByteArray out;
     for (const ControllerReport &c : controllers) {
         out += common + QByteArray::number(c.id) + ',' + (c.speed ? QByteArray::number(*c.speed) : QByteArray())
-               + ',' + csvField(c.ver) + ',' + csvField(c.cksum) + ',' + csvField(c.result) + "\r\n";
+               + ',' + csvField(c.ver) + ',' + csvField(c.cksum) + ',' + csvField(c.result) + ','
+               + csvField(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure) + "\r\n";
     }
     return out;
 }

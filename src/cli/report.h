@@ -76,7 +76,9 @@ QByteArray csvHeader();
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
 // Reads the outcomes of the controllers listed (ticked at the start) and
-// judges the run as its command is judged.
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started);
+// judges the run as its command is judged. 'stop': the controller in hand
+// when Cancel came, if it came.
+RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
+                     std::optional<int> stop = std::nullopt);
 
 } // namespace vantorel
