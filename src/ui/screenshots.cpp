@@ -51,6 +51,12 @@ private:
     }
     void beforeAndDuring()
     {
+        // On a busy machine the screen may not show the window yet: all one colour.
+        const QImage first = screenPicture().toImage();
+        if (first.pixel(first.width() / 2, first.height() / 2) == first.pixel(1, 1) && ++waits_ < 20) {
+            QTimer::singleShot(500, this, [this] { beforeAndDuring(); });
+            return;
+        }
         shoot("main-window.png");
         auto *watch = new QTimer(this);
         connect(watch, &QTimer::timeout, this, [this] { whileRunning(); });
@@ -109,6 +115,7 @@ private:
     MainWindow &window_;
     bool ok_ = true;
     bool progressTaken_ = false;
+    int waits_ = 0;
 };
 
 // The main window alone, as drawn by the toolkit (no frame).
