@@ -74,7 +74,7 @@ bool RecordsFile::append(const QByteArray &header, const QByteArray &rows, QStri
     } else {
         char last = '\n';
         if (::pread(fd_, &last, 1, st.st_size - 1) == 1 && last != '\n')
-            block = "\r\n"; // a row cut short by a crash keeps its own line
+            block = kLineEnd; // a row cut short by a crash keeps its own line
     }
     block += rows;
     ssize_t written = -1;
@@ -121,7 +121,7 @@ bool RecordsFile::append(const QByteArray &header, const QByteArray &rows, QStri
     if (size == 0) {
         block = header;
     } else if (file_.seek(size - 1) && file_.read(1) != "\n") {
-        block = "\r\n";
+        block = kLineEnd;
     }
     block += rows;
     if (file_.write(block) != block.size() || !file_.flush()) {
@@ -149,7 +149,7 @@ void TimedLogCopy::write(const QString &line)
     if (!file_.isOpen())
         return;
     // One write per line: another station's copy in the same file never cuts into it.
-    const QByteArray bytes = zonedNow().toString(Qt::ISODateWithMs).toLatin1() + ' ' + line.toLatin1() + "\r\n";
+    const QByteArray bytes = zonedNow().toString(Qt::ISODateWithMs).toLatin1() + ' ' + line.toLatin1() + kLineEnd;
     if (file_.write(bytes) != bytes.size()) {
         failed_ = true;
         file_.close();

@@ -7,6 +7,14 @@
 
 namespace vantorel {
 
+// The line end of the records and the log copy: the platform's own, so that
+// line tools (grep ',ok$') read them as they are. Log.txt keeps CR LF.
+#ifdef Q_OS_WIN
+inline constexpr char kLineEnd[] = "\r\n";
+#else
+inline constexpr char kLineEnd[] = "\n";
+#endif
+
 // Now, carrying its offset from UTC, so ISO 8601 texts of it name the zone.
 QDateTime zonedNow();
 

@@ -1,6 +1,7 @@
 #include "cli/report.h"
 
 #include "cli/commands.h"
+#include "cli/records.h"
 #include "state/context.h"
 #include "link/exchange.h"
 #include "platform/fault.h"
@@ -208,7 +209,7 @@ QString RunReport::toText() const
 
 QByteArray csvHeader()
 {
-    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome\r\n";
+    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome" + QByteArray(kLineEnd);
 }
 
 QByteArray RunReport::csvRows() const
@@ -219,7 +220,7 @@ QByteArray RunReport::csvRows() const
     for (const ControllerReport &c : controllers) {
         out += common + QByteArray::number(c.id) + ',' + (c.speed ? QByteArray::number(*c.speed) : QByteArray())
                + ',' + csvField(c.ver) + ',' + csvField(c.cksum) + ',' + csvField(c.result) + ','
-               + csvField(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure) + "\r\n";
+               + csvField(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure) + kLineEnd;
     }
     return out;
 }

@@ -65,11 +65,11 @@ struct RunReport {
     bool allOk() const;
     QJsonObject toJson() const;
     QString toText() const;
-    // One CSV row per listed controller, each ended by CR LF.
+    // One CSV row per listed controller, each ended by the platform's line end.
     QByteArray csvRows() const;
 };
 
-// The header row of csvRows(), ended by CR LF.
+// The header row of csvRows(), ended as its rows are.
 QByteArray csvHeader();
 
 // The JSON of a run refused before the tool started up (bad usage or file).
