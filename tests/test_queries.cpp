@@ -197,11 +197,14 @@ private slots:
         LineBench b(lineOf({controller(0, 9600), controller(2, 19200), controller(4, 4800)}));
         b.m().Text1.setText("777");
         b.select({1, 3, 10, 20});
+        QStringList shown; // Time Out and the Auto button while the detection runs
         b.desk.onProcessEvents = [&] {
+            shown << b.m().Text1.text() + (b.m().Auto.enabled() ? " on" : " off");
             if (b.m().ControllerIndex >= cancelAt && !b.ctx().StopRequested)
                 b.ctx().message.cancel();
         };
         b.session->run(Session::Operation::Auto);
+        QVERIFY(shown.contains("5000 off") && !shown.contains("5000 on") && !shown.contains("777 off"));
         QCOMPARE(b.m().selectedControllers(), selected);
         QCOMPARE(b.m().Text1.text(), QString("777"));
         QCOMPARE(b.m().Vitesse.text(), QString("9600"));
