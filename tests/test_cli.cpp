@@ -249,7 +249,7 @@ private slots:
             {{"--file", missing, "--controllers", "1", "download-serial"}, missing}, {{"--file", lowerCase, "checksum"}, lowerCase},
             {{"--file", pipe, "--controllers", "1", "download-serial"}, pipe + " is a pipe, not a regular file"},
             {{"--file", "/dev/zero", "--format", "json", "checksum"}, "/dev/zero is a device, not a regular file"},
-            {{"download-parallel"}, "--file"}, {{}, "COMMAND"}, {{"flash"}, "COMMAND"}, {{"--sped", "9600", "auto"}, "--help"},
+            {{"download-parallel"}, "--file"}, {{}, "COMMAND"}, {{"flash-inof"}, "unknown command: flash-inof; the commands: flash-info | boot-info"}, {{"--sped", "9600", "auto"}, "--help"},
             {{"--controllers", "3-32", "auto"}, "--controllers"}, {{"--format", "xml", "auto"}, "--format"},
             {{"--protocol", "3", "--controllers", "none", "flash-info"}, "--controllers"},
             {{"--settle-ms", "soon", "auto"}, "--settle-ms"}, {{"--dir", noFolder, "auto"}, noFolder},
@@ -257,6 +257,8 @@ private slots:
             {{"--protocol", "3", "--results", noFolder + "/r.csv", "auto"}, noFolder},
             {{"--protocol", "3", "--log", noFolder + "/l.txt", "auto"}, noFolder}, {{"--controllers", "1", "flash-info"}, "--protocol"},
             {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"}, {{"--timeout", "-5", "auto"}, "--timeout"},
+            // A fresh folder without --delay: the option is named, and no controller is called failed.
+            {{"--protocol", "3", "--controllers", "1", "--file", sample, "download-parallel"}, "no waiting delay: give --delay MS"},
             {{"--file", edited, "--strict", "--controllers", "1", "download-parallel"}, "edited.hex): line 1: the record checksum is"},
         };
         for (const auto &[args, saying] : rows) {

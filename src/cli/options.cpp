@@ -121,6 +121,17 @@ void refuseMissingSettings(const Options &o, const Command &command, const RunSe
     if (speedText.isEmpty())
         throw Usage{QStringLiteral("no speed: give --speed N (or save one in Flash.cfg)")};
     sameRule(QStringLiteral("--speed"), [&] { checkSpeed(speedText); });
+    // A box left empty or wrong in Flash.cfg is the option's to give, not a failure of every controller.
+    const QString timeOut = o.isSet(o.timeout) ? o.value(o.timeout) : saved.Text1.text();
+    if (timeOut.trimmed().isEmpty())
+        throw Usage{QStringLiteral("no answer time-out: give --timeout MS, e.g. --timeout 1000 (or save one in Flash.cfg)")};
+    sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(timeOut); });
+    if (command.operation == Session::Operation::DownloadParallel) {
+        const QString delay = o.isSet(o.delay) ? o.value(o.delay) : saved.Text2.text();
+        if (delay.trimmed().isEmpty())
+            throw Usage{QStringLiteral("no waiting delay: give --delay MS, e.g. --delay 10 (or save one in Flash.cfg)")};
+        sameRule(QStringLiteral("--delay"), [&] { waitingDelayMs(delay); });
+    }
     if (!command.wholeLine && (o.isSet(o.controllers) ? s.ticked : saved.selectedControllers()).isEmpty())
         throw Usage{QStringLiteral("no controller selected for ") + command.text()
                     + QStringLiteral(": give --controllers, e.g. 0,3,5-7 or all")};
@@ -236,6 +247,8 @@ const Command &chosenCommand(const Options &o)
 {
     const QStringList args = o.positionalArguments();
     const Command *command = args.size() == 1 ? findCommand(args[0]) : nullptr;
+    if (!command && args.size() == 1)
+        throw Usage{QStringLiteral("unknown command: ") + args[0] + QStringLiteral("; the commands: ") + commandNames()};
     if (!command)
         throw Usage{QStringLiteral("give one COMMAND: ") + commandNames()};
     if (!isText(o.value(o.format), {"text", "json", "csv"}))
