@@ -256,7 +256,7 @@ private slots:
             {{"--protocol", "3", "--speed", "57601", "--format", "json", "auto"}, "57601"},
             {{"--protocol", "3", "--results", noFolder + "/r.csv", "auto"}, noFolder},
             {{"--protocol", "3", "--log", noFolder + "/l.txt", "auto"}, noFolder}, {{"--controllers", "1", "flash-info"}, "--protocol"},
-            {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"}, {{"--timeout", "-5", "auto"}, "--timeout"},
+            {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"}, {{"--timeout", "-5", "auto"}, "--timeout"}, {{"--port", "no-such-tty", "auto"}, "--port no-such-tty: a device path must be absolute"},
             // A fresh folder without --delay: the option is named, and no controller is called failed.
             {{"--protocol", "3", "--controllers", "1", "--file", sample, "download-parallel"}, "no waiting delay: give --delay MS"},
             {{"--file", edited, "--strict", "--controllers", "1", "download-parallel"}, "edited.hex): line 1: the record checksum is"},

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdio>
@@ -135,6 +136,23 @@ void refuseMissingSettings(const Options &o, const Command &command, const RunSe
     if (!command.wholeLine && (o.isSet(o.controllers) ? s.ticked : saved.selectedControllers()).isEmpty())
         throw Usage{QStringLiteral("no controller selected for ") + command.text()
                     + QStringLiteral(": give --controllers, e.g. 0,3,5-7 or all")};
+}
+
+// "COM 3", "3" or a device path; on Unix a bare device name ("ttyUSB0") is
+// taken under /dev when it is there, as a user who leaves out /dev/ means.
+QString portOption(const QString &text)
+{
+#ifdef Q_OS_UNIX
+    static const QRegularExpression comItem(QStringLiteral("^\\s*(COM\\s*)?\\d+\\s*$"), QRegularExpression::CaseInsensitiveOption);
+    if (text.startsWith(QLatin1Char('/')) || comItem.match(text).hasMatch())
+        return text;
+    if (QFileInfo::exists(QStringLiteral("/dev/") + text))
+        return QStringLiteral("/dev/") + text;
+    throw Usage{QStringLiteral("--port ") + text + QStringLiteral(": a device path must be absolute (e.g. /dev/ttyUSB0), "
+                                                                  "or give a COM item such as \"COM 3\" or 3")};
+#else
+    return text;
+#endif
 }
 
 // A tick box given as --x or --no-x; neither leaves it as it is.
@@ -278,6 +296,8 @@ RunSettings refuseBeforeStartUp(const Options &o, const Command &command)
         throw Usage{QStringLiteral("--controllers takes a list such as 0,3,5-7, or all, or none")};
     s.settleMs = o.isSet(o.settle) ? number(o, o.settle, "milliseconds") : -1;
     s.holdMs = o.isSet(o.hold) ? number(o, o.hold, "milliseconds") : -1;
+    if (o.isSet(o.port))
+        portOption(o.value(o.port));
     if (o.isSet(o.timeout))
         sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(o.value(o.timeout)); });
     if (o.isSet(o.delay))
@@ -302,7 +322,7 @@ void applyOptions(const Options &o, const RunSettings &settings, Session &sessio
         {o.port, m.ComPort}, {o.speed, m.Vitesse}, {o.timeout, m.Text1}, {o.delay, m.Text2}, {o.protocol, m.Protocol}};
     for (const auto &[option, box] : boxes) {
         if (o.isSet(option))
-            box.setText(o.value(option));
+            box.setText(&option == &o.port ? portOption(o.value(option)) : o.value(option));
     }
     tickBox(o, o.prot3, o.noProt3, m.QRV3);
     tickBox(o, o.prot4Plus, o.noProt4Plus, m.Protocol4Plus);
