@@ -36,9 +36,10 @@ Exit status, and "status" with --format json:
                 controller's result, its error says what was lost
 
 Examples:
-  vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --controllers 0-3 \
-      --file fw.hex --results line3.csv --format json download-serial
-  vantorel-cli --port "COM 3" --controllers all --file fw.hex flash-info || echo "exit $?"
+  vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --timeout 1000 \
+      --controllers 0-3 --file fw.hex --results line3.csv --format json download-serial
+  vantorel-cli --port "COM 3" --speed 9600 --protocol 3 --timeout 1000 \
+      --controllers all --file fw.hex flash-info || echo "exit $?"
 )";
 
 QCommandLineOption flag(const char *name, const QString &description)
