@@ -210,6 +210,11 @@ private slots:
         LineBench b(lineOf({controller(0), twice, thrice, controller(17), controller(31)}), echo);
         b.useImage(image());
         b.select({0, 3, 8, 17, 31});
+        // Cleared after its erase: it is sent no full checksum, and is not hidden.
+        b.desk.onProcessEvents = [&] {
+            if (!b.labels.isEmpty() && b.labels.last().startsWith(" Programming Batch"))
+                b.m().C[17].setValue(0);
+        };
         b.session->run(Session::Operation::DownloadParallel);
         // Nine broadcasts: eight batches of 128 bytes (count byte 86), then the configuration record.
         QList<QByteArray> broadcasts;
@@ -226,8 +231,9 @@ private slots:
                                                          {17, hex("40110775AA550FDD1C7CAB7804")},
                                                          {31, hex("401F0775AA550FDD1C7CD80F04")}};
         for (const auto &[n, frame] : checksums)
-            QCOMPARE(countFrames(b, frame), n == 3 || n == 8 ? 3 : 1);
-        for (int n : {0, 3, 17, 31}) {
+            QCOMPARE(countFrames(b, frame), n == 3 || n == 8 ? 3 : n == 17 ? 0 : 1);
+        QCOMPARE(b.ctx().outcomes[17].outcome, Outcome::ErasedNotProgrammed);
+        for (int n : {0, 3, 31}) {
             QVERIFY(holdsImage(b, n));
             QCOMPARE(boxes(b, n), kOkBoxes);
         }
@@ -239,7 +245,7 @@ private slots:
         QCOMPARE(b.ctx().info.ver(8).text, QString("No"));
         const QStringList log = b.log();
         QCOMPARE(log.count("Programming 5F without answer"), 1);
-        QCOMPARE(log.count("Message : $75 Sending full checksum"), 5);
+        QCOMPARE(log.count("Message : $75 Sending full checksum"), 4);
         QCOMPARE(log.count("Answer : Failure 3*E1"), 1);
         QVERIFY(!b.port.isOpen() && !b.ctx().message.exists());
     }
