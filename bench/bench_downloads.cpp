@@ -76,7 +76,7 @@ Figures run(const char *name, bool fast, int speed, int controllers, Session::Op
     }
     int ok = 0;
     for (int n : all)
-        ok += b.ctx().info.ckSum(n).text == b.m().FileCheksum.text() ? 1 : 0;
+        ok += b.ctx().info.ckSumView(n).text == b.m().FileCheksum.text() ? 1 : 0;
     std::printf("%-38s %-7s wall %7.1f s  bytes %7lld  line %6.1f s  wall/line %6.2f  cpu tool %5.2f s (%4.1f %%)"
                 "  cpu all %5.2f s  verified %d/%d  batches %d\n",
                 name, fast ? "fast" : "written", f.wall, static_cast<long long>(f.bytes), f.lineTime,

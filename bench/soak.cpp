@@ -53,8 +53,8 @@ QByteArray flashOf(int seed)
 // The row says programmed: the version, and the file's checksum unmarked.
 bool rowSaysOk(const Context &ctx, int n)
 {
-    const ResultBox &ver = ctx.info.ver(n);
-    const ResultBox &ck = ctx.info.ckSum(n);
+    const ResultBox &ver = ctx.info.verView(n);
+    const ResultBox &ck = ctx.info.ckSumView(n);
     return ver.text.count(QLatin1Char('/')) == 2 && !ver.marked() && !ck.marked()
         && ck.text == ctx.info.FileCheksum().rightJustified(4, QLatin1Char('0'));
 }
@@ -185,8 +185,8 @@ int main(int argc, char **argv)
         }
         if (qEnvironmentVariableIsSet("SOAK_VERBOSE")) {
             for (int n = 1; n <= kControllers; ++n)
-                std::fprintf(stderr, "  %d: %s / %s mode %d\n", n, qPrintable(b.ctx().info.ver(n).text),
-                             qPrintable(b.ctx().info.ckSum(n).text), int(s.controller(n)->mode));
+                std::fprintf(stderr, "  %d: %s / %s mode %d\n", n, qPrintable(b.ctx().info.verView(n).text),
+                             qPrintable(b.ctx().info.ckSumView(n).text), int(s.controller(n)->mode));
             for (const QString &l : b.log())
                 std::fprintf(stderr, "    %s\n", qPrintable(l.left(100)));
         }

@@ -439,7 +439,7 @@ private slots:
             QTest::mouseClick(comInfo, Qt::LeftButton);
             const InfoState &info = session.context().info; // the words the command line reports are the window's
             for (const QJsonValue &row : r.json.value("controllers").toArray())
-                QCOMPARE(QJsonArray({info.ver(row["id"].toInt()).text, info.ckSum(row["id"].toInt()).text}), row["display"].toArray());
+                QCOMPARE(QJsonArray({info.verView(row["id"].toInt()).text, info.ckSumView(row["id"].toInt()).text}), row["display"].toArray());
             session.main().Check1.setValue(0);
             session.shutDown();
         }

@@ -48,8 +48,8 @@ QString boxes(LineBench &b, int n)
         return QString("%1/%2/%3").arg(x.foreground, 0, 16).arg(x.background < 0 ? "-" : QString::number(x.background, 16))
             .arg(int(x.bold));
     };
-    const ResultBox &v = b.ctx().info.ver(n);
-    const ResultBox &c = b.ctx().info.ckSum(n);
+    const ResultBox &v = b.ctx().info.verView(n);
+    const ResultBox &c = b.ctx().info.ckSumView(n);
     return QString("%1 %2 %3 %4").arg(v.text, c.text, style(v), style(c));
 }
 const QString kOkBoxes = "01/00/00 1C7C 0/-/0 0/-/0";
@@ -168,7 +168,7 @@ private slots:
         for (int k = 1; k < 4; ++k)
             QVERIFY2(sent[k].second.startsWith(attempt), qPrintable(QString::number(sent[k].first)));
         QVERIFY(holdsImage(b, 1) && holdsImage(b, 2));
-        QCOMPARE(b.ctx().info.ver(1).text, QString("No")); // no verdict
+        QCOMPARE(b.ctx().info.verView(1).text, QString("No")); // no verdict
         QCOMPARE(boxes(b, 2), kOkBoxes);
         QVERIFY(b.bytesSent().contains("@2p400:4/"));
     }
@@ -190,7 +190,7 @@ private slots:
         const sim::LineSnapshot s = b.line->snapshot();
         QCOMPARE(s.controller(1)->speed, 38400);
         QVERIFY(s.controller(1)->prot4Plus);
-        QCOMPARE(b.ctx().info.ckSum(2).text, b.m().FileCheksum.text());
+        QCOMPARE(b.ctx().info.ckSumView(2).text, b.m().FileCheksum.text());
         // Controller 2's first erase frame went at 38400 with the byte sum.
         bool seen = false;
         for (const auto &[speed, bytes] : sentWithSpeed(b))
@@ -242,7 +242,7 @@ private slots:
         const qsizetype erasing8 = b.labels.indexOf("Controller 8 : Erasing  (Speed : 9600 Bds) ...");
         QVERIFY(erasing8 >= 0 && b.runLines[erasing8].startsWith("Controller 3 of 5 \u00B7 "));
         QCOMPARE(b.line->snapshot().controller(8)->mode, sim::Mode::Boot);
-        QCOMPARE(b.ctx().info.ver(8).text, QString("No"));
+        QCOMPARE(b.ctx().info.verView(8).text, QString("No"));
         const QStringList log = b.log();
         QCOMPARE(log.count("Programming 5F without answer"), 1);
         QCOMPARE(log.count("Message : $75 Sending full checksum"), 4);
@@ -412,7 +412,7 @@ private slots:
         b.session->run(parallel ? Session::Operation::DownloadParallel : Session::Operation::DownloadSerial);
         QVERIFY(!b.log().contains("Answer : Failure 3*E1"));
         QCOMPARE(b.line->snapshot().controller(1)->mode, sim::Mode::Firmware);
-        QCOMPARE(b.ctx().info.ckSum(1).text, fileChecksum);
+        QCOMPARE(b.ctx().info.ckSumView(1).text, fileChecksum);
         QVERIFY(b.ctx().info.summaryAllWell());
         if (flashStart == 0x2000)
             QVERIFY(b.line->flash(1).startsWith(QByteArray(16, '\x21') + QByteArray(16, '\xFF') + hex("70000402")) && b.line->flash(1).endsWith(QByteArray(14, '\x3C')));

@@ -65,7 +65,7 @@ struct Bench {
             return box.text + "[" + (box.foreground == kRed ? "red" : box.foreground == kWhite ? "white" : "black")
                 + (box.bold ? " bold" : "") + (box.background == int(kRed) ? " on red" : "") + "]";
         };
-        return ctx.info.exists() ? look(ctx.info.ver(n)) + "/" + look(ctx.info.ckSum(n)) : QString();
+        return ctx.info.exists() ? look(ctx.info.verView(n)) + "/" + look(ctx.info.ckSumView(n)) : QString();
     }
 };
 } // namespace

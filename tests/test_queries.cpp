@@ -65,7 +65,7 @@ private slots:
         b.ctx().info.prepare("Flash Info", fileChecksum);
         QVERIFY(FlashCheck(b.ctx(), 1));
         b.ctx().port.close();
-        const ResultBox &v = b.ctx().info.ver(1), &k = b.ctx().info.ckSum(1);
+        const ResultBox &v = b.ctx().info.verView(1), &k = b.ctx().info.ckSumView(1);
         const auto style = [](const ResultBox &x) {
             return QString("%1/%2/%3").arg(x.foreground, 0, 16).arg(x.background < 0 ? "-" : QString::number(x.background, 16))
                 .arg(int(x.bold));
@@ -136,8 +136,8 @@ private slots:
         b.select({1, 2});
         b.session->run(Session::Operation::FlashInfo);
         const Context &ctx = b.ctx();
-        QCOMPARE(ctx.info.ver(1).text, QString("01/00/00"));
-        QCOMPARE(ctx.info.ver(2).text + ctx.info.ckSum(2).text, QString("NoAnswer"));
+        QCOMPARE(ctx.info.verView(1).text, QString("01/00/00"));
+        QCOMPARE(ctx.info.verView(2).text + ctx.info.ckSumView(2).text, QString("NoAnswer"));
         QVERIFY(ctx.outcomes[2].version.isEmpty());
         const QStringList log = b.log();
         QVERIFY2(std::any_of(log.begin(), log.end(), [](const QString &l) {
@@ -159,12 +159,12 @@ private slots:
         QVERIFY(ctx.info.shown());
         QCOMPARE(ctx.info.caption(), QString("Flash Info"));
         QVERIFY(ctx.info.label41Visible());
-        QCOMPARE(ctx.info.ver(1).text, QString("01/00/00"));
-        QCOMPARE(ctx.info.ver(31).text, QString("01/00/00"));
-        QVERIFY(!ctx.info.ver(31).marked());
+        QCOMPARE(ctx.info.verView(1).text, QString("01/00/00"));
+        QCOMPARE(ctx.info.verView(31).text, QString("01/00/00"));
+        QVERIFY(!ctx.info.verView(31).marked());
         // The silent one keeps the failure words in red bold.
-        QCOMPARE(ctx.info.ver(6).text + ctx.info.ckSum(6).text, QString("NoAnswer"));
-        QVERIFY(ctx.info.ver(6).foreground == kRed && ctx.info.ver(6).bold && !ctx.info.summaryAllWell());
+        QCOMPARE(ctx.info.verView(6).text + ctx.info.ckSumView(6).text, QString("NoAnswer"));
+        QVERIFY(ctx.info.verView(6).foreground == kRed && ctx.info.verView(6).bold && !ctx.info.summaryAllWell());
         QCOMPARE(b.m().Vitesse.text(), QString("4800"));
         QVERIFY(b.m().V19200.ticked() && b.m().V4800.ticked());
         QVERIFY(!b.m().V9600.ticked() && !b.m().V38400.ticked());
@@ -225,7 +225,7 @@ private slots:
         b.select({31});
         b.session->run(Session::Operation::BootInfo);
         Context &ctx = b.ctx();
-        QCOMPARE(ctx.info.ver(31).text + " " + ctx.info.ckSum(31).text, QString("12/05/03 A1B2"));
+        QCOMPARE(ctx.info.verView(31).text + " " + ctx.info.ckSumView(31).text, QString("12/05/03 A1B2"));
         QCOMPARE(ctx.info.caption() + "|" + ctx.info.Titre(), QString("Boot Info|Boot Info"));
         QVERIFY(!ctx.info.label41Visible());
         QCOMPARE(b.m().Vitesse.text(), QString("19200"));
@@ -287,7 +287,7 @@ private slots:
         };
         b.session->run(Session::Operation::FlashInfo);
         QVERIFY(refused);
-        QCOMPARE(b.ctx().info.ver(1).text, QString("01/00/00"));
+        QCOMPARE(b.ctx().info.verView(1).text, QString("01/00/00"));
         QVERIFY(!b.bytesSent().contains(hex("0405")) && !b.bytesSent().contains(hex("4005")));
         QCOMPARE(b.ctx().info.summary(), QString("Flash Info: 1 of 2 controllers answered; checksum differs from the file: 1; not reached: 5."));
         QCOMPARE(b.m().FileName.text(), first);

@@ -196,7 +196,7 @@ private slots:
         const QByteArray want = code(2);
         for (int n : {1, 2}) {
             QCOMPARE(b.line->flash(n).left(512), want);
-            QCOMPARE(b.ctx().info.ckSum(n).text, second);
+            QCOMPARE(b.ctx().info.ckSumView(n).text, second);
         }
         QVERIFY(!b.ctx().message.exists() && !b.port.isOpen());
 
@@ -238,7 +238,7 @@ private slots:
         // The next run starts clean.
         b.desk.onProcessEvents = {};
         b.session->run(Session::Operation::FlashInfo);
-        QVERIFY(!b.ctx().lastFaultNumber && b.ctx().info.ver(1).text == "01/00/00");
+        QVERIFY(!b.ctx().lastFaultNumber && b.ctx().info.verView(1).text == "01/00/00");
     }
 
     void aControllerLeftInItsBootProgramIsFoundAgain_data()
@@ -263,7 +263,7 @@ private slots:
         b.useImage(goodImage(4));
         b.session->run(Session::Operation::DownloadSerial);
         QCOMPARE(b.line->flash(3).left(512), code(4));
-        QCOMPARE(b.ctx().info.ckSum(3).text, b.m().FileCheksum.text());
+        QCOMPARE(b.ctx().info.ckSumView(3).text, b.m().FileCheksum.text());
         QCOMPARE(b.line->snapshot().controller(3)->mode, sim::Mode::Firmware);
         QVERIFY(b.labels.contains(QString("Controller 3 : Erasing  (Speed : %1 Bds) ...").arg(bootSpeed)));
     }

@@ -115,8 +115,8 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
         ControllerReport c;
         c.id = id;
         if (ctx.info.exists()) {
-            const ResultBox &ver = ctx.info.ver(id);
-            const ResultBox &ck = ctx.info.ckSum(id);
+            const ResultBox &ver = ctx.info.verView(id);
+            const ResultBox &ck = ctx.info.ckSumView(id);
             c.shownVer = ver.text;
             c.shownCksum = ck.text;
             c.marked = ver.marked() || ck.marked();

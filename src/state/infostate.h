@@ -35,8 +35,9 @@ public:
     bool exists() const { return exists_; }
     bool shown() const { return shown_; }
 
-    const ResultBox &ver(int i) const { return ver_[i]; }
-    const ResultBox &ckSum(int i) const { return ckSum_[i]; }
+    // Read-only views of the boxes: looking does not create the window.
+    const ResultBox &verView(int i) const { return ver_[i]; }
+    const ResultBox &ckSumView(int i) const { return ckSum_[i]; }
     // Touching a box creates the window (hidden) if needed.
     ResultBox &Ver(int i);
     ResultBox &CkSum(int i);

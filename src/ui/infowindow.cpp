@@ -168,8 +168,8 @@ void InfoWindow::sync()
     sp.setColor(QPalette::WindowText, state_.summaryAllWell() ? QColor(0, 110, 0) : QColor(170, 0, 0));
     summary_->setPalette(sp);
     for (int i = 0; i < InfoState::kControllers; ++i) {
-        draw(ver_[i], state_.ver(i));
-        draw(ckSum_[i], state_.ckSum(i));
+        draw(ver_[i], state_.verView(i));
+        draw(ckSum_[i], state_.ckSumView(i));
     }
 }
 

@@ -121,7 +121,7 @@ std::array<ModeRun, 2> runInBothModes(const sim::LineConfig &config, const sim::
         const InfoState &info = b.ctx().info;
         r.table << info.caption() + QLatin1Char('|') + info.Titre();
         for (int n = 0; n < InfoState::kControllers; ++n) {
-            for (const ResultBox *box : {&info.ver(n), &info.ckSum(n)})
+            for (const ResultBox *box : {&info.verView(n), &info.ckSumView(n)})
                 r.table << QStringLiteral("%1 %2 %3/%4/%5").arg(n).arg(box->text).arg(box->foreground).arg(box->background).arg(int(box->bold));
         }
         for (const RecordingDesk::Box &box : b.desk.boxes)
