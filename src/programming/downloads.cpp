@@ -75,9 +75,7 @@ EraseResult eraseInBootProgram(Context &ctx, int i)
     MainState &m = ctx.main;
     const QString bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
     // The search has sent these very frames at that speed already.
-    const bool alreadyAsked = !ctx.link.prot4Plus
-        && QStringList({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400")})
-               .contains(bootSpeed);
+    const bool alreadyAsked = !ctx.link.prot4Plus && speedList().contains(bootSpeed);
     if (ctx.StopRequested || alreadyAsked)
         return EraseResult::NotErased;
     const QString speed = m.Vitesse.text();
