@@ -16,21 +16,6 @@ using namespace vantorel;
 
 namespace {
 
-// About 56 KiB of code in 16-byte records (just inside the 57342-byte flash),
-// with a configuration record that keeps the speed programmable and the
-// protocol byte 04.
-QByteArray fullImage()
-{
-    QByteArray code(56 * 1024 - 64, '\0');
-    for (int i = 0; i < code.size(); ++i)
-        code[i] = char((i * 31 + 7) & 0xFF);
-    code[0x2020] = char(0x70);
-    code[0x2021] = 0;
-    code[0x2022] = 0x04;
-    code[0x2023] = 0x02;
-    return hexImage(0x0000, code, 16);
-}
-
 struct Figures {
     double wall = 0;
     qint64 bytes = 0;
@@ -56,7 +41,7 @@ Figures run(const char *name, bool fast, int speed, int controllers, Session::Op
     b.m().Text1.setText("1000");
     b.m().Text2.setText(QString::number(delayMs));
     b.m().Vitesse.setText(QString::number(speed));
-    b.useImage(fullImage());
+    b.useImage(patternedImage(56));
     QList<int> all;
     for (int n = 0; n < controllers; ++n)
         all << n;

@@ -19,20 +19,6 @@ using namespace vantorel;
 
 namespace {
 
-// 'kib' KiB of code in 16-byte records, with a configuration record that keeps
-// the speed programmable and the protocol byte 04 (as bench_downloads).
-QByteArray image(int kib)
-{
-    QByteArray code(kib * 1024 - 64, '\0');
-    for (int i = 0; i < code.size(); ++i)
-        code[i] = char((i * 31 + 7) & 0xFF);
-    code[0x2020] = char(0x70);
-    code[0x2021] = 0;
-    code[0x2022] = 0x04;
-    code[0x2023] = 0x02;
-    return hexImage(0x0000, code, 16);
-}
-
 struct Sample {
     double at;       // seconds since the start
     double estimate; // the window's time left
@@ -58,7 +44,7 @@ void run(const char *name, bool fast, int speed, int controllers, Session::Opera
     b.m().Text1.setText("1000");
     b.m().Text2.setText(QString::number(delayMs));
     b.m().Vitesse.setText(QString::number(speed));
-    b.useImage(image(kib));
+    b.useImage(patternedImage(kib));
     QList<int> all;
     for (int n = 0; n < controllers; ++n)
         all << n;

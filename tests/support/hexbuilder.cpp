@@ -37,4 +37,16 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+QByteArray patternedImage(int kib)
+{
+    QByteArray code(kib * 1024 - 64, '\0');
+    for (int i = 0; i < code.size(); ++i)
+        code[i] = char((i * 31 + 7) & 0xFF);
+    code[0x2020] = char(0x70);
+    code[0x2021] = 0;
+    code[0x2022] = 0x04;
+    code[0x2023] = 0x02;
+    return hexImage(0x0000, code, 16);
+}
+
 } // namespace vantorel
