@@ -301,13 +301,18 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
             sim::ControllerConfig c = controller(1);
             c.faults.refuseChecksum = 3;
             c.faults.runsRefusedImage = true;
-            LineBench b(lineOf({c}));
+            // Controller 2 goes deaf after its last batch: its full checksum gets no answer, and says so.
+            sim::ControllerConfig deaf = controller(2);
+            deaf.faults.stopAfterFrames = 1 + 9;
+            LineBench b(lineOf({c, deaf}));
             b.useImage(image());
-            b.select({1});
+            b.select({1, 2});
             b.session->run(op);
             QCOMPARE(boxes(b, 1), QString("Programmation ERROR ff0000/-/1 ffffff/-/1"));
             QVERIFY(b.labels.contains("Controller 1 : Programming failure   (Speed : 9600 Bds) "));
-            QVERIFY(b.ctx().info.summary().endsWith("0 of 1 controller programmed and verified; erased, not programmed: 1."));
+            const qsizetype summing2 = b.labels.indexOf(QRegularExpression("Controller 2 : Sending full CheckSum .*"));
+            QVERIFY(summing2 >= 0 && b.labels.value(summing2 + 1) == "Controller 2 : No Answer   (Speed : 9600 Bds) ");
+            QVERIFY(b.ctx().info.summary().endsWith("0 of 2 controllers programmed and verified; erased, not programmed: 1, 2."));
         }
     }
 
