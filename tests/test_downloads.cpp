@@ -81,7 +81,9 @@ private slots:
         QVERIFY(b.labels.contains("Controller 6 : Programming failure   (Speed : 19200 Bds) "));
         const qsizetype erasing4 = b.labels.indexOf("Controller 4 : Erasing  (Speed : 9600 Bds) ...");
         QVERIFY(erasing4 >= 0 && b.runLines[erasing4].startsWith("Controller 2 of 3 \u00B7 "));
-        // The bar is full once the last batch is in, before its full checksum.
+        // Eight batches are counted sent as the ninth goes, and all nine before the full checksum.
+        const qsizetype batch9 = b.labels.indexOf(QRegularExpression("Controller 4 : Programming Batch 9 .*"));
+        QVERIFY(batch9 >= 0 && b.runLines[batch9].contains(" \u00B7 8 of 9 batches sent \u00B7 "));
         const qsizetype summing4 = b.labels.indexOf(QRegularExpression("Controller 4 : Sending full CheckSum .*"));
 QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches sent \u00B7 "));
         QCOMPARE(b.desk.beeps, 1);

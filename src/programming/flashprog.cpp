@@ -49,8 +49,9 @@ void showProgressBar(Context &ctx, const DownloadImage &image, int sent)
 // (the file is then closed and the progress window stays).
 bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text, int number)
 {
-    ShowProgress(ctx, text, true);
+    // The bar first: the line under the label then counts the batches already sent.
     showProgressBar(ctx, image, number - 1);
+    ShowProgress(ctx, text, true);
     ctx.desk.processEvents();
     return !ctx.StopRequested;
 }
