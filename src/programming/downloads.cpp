@@ -68,14 +68,16 @@ EraseResult eraseAttempt(Context &ctx, int i, bool crcOnly = false)
 }
 
 // A controller erased by an earlier run that did not finish (its
-// acknowledgement lost, or the run cancelled) waits in its boot program at
-// the Boot.ini speed, which knows only the CRC: one more try there finds it.
-EraseResult eraseInBootProgram(Context &ctx, int i)
+// acknowledgement lost, or the run cancelled), or by one of this search's
+// frames whose answer could not be read, waits in its boot program at the
+// Boot.ini speed, which knows only the CRC: one more try there finds it.
+EraseResult eraseInBootProgram(Context &ctx, int i, const QString &lastSpeedTried)
 {
     MainState &m = ctx.main;
     const QString bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
-    // The search has sent these very frames at that speed already.
-    const bool alreadyAsked = !ctx.link.prot4Plus && speedList().contains(bootSpeed);
+    // Only the search's last frames, at that speed, were heard by a boot
+    // program that every earlier frame might have started.
+    const bool alreadyAsked = !ctx.link.prot4Plus && lastSpeedTried == bootSpeed;
     if (ctx.StopRequested || alreadyAsked)
         return EraseResult::NotErased;
     const QString speed = m.Vitesse.text();
@@ -93,8 +95,10 @@ EraseResult eraseInBootProgram(Context &ctx, int i)
 SearchResult erase(Context &ctx, int i)
 {
     bool refused = false;
+    QString lastSpeed;
     SpeedSearch search;
-    search.attempt = [&ctx, &refused, i] {
+    search.attempt = [&ctx, &refused, &lastSpeed, i] {
+        lastSpeed = ctx.main.Vitesse.text();
         const EraseResult r = eraseAttempt(ctx, i);
         refused = refused || r == EraseResult::Refused;
         return r == EraseResult::Erased ? Attempt::Succeeded : Attempt::NextSpeed;
@@ -103,7 +107,7 @@ SearchResult erase(Context &ctx, int i)
     const SearchResult result = searchSpeeds(ctx, i, search);
     if (result != SearchResult::NotFound)
         return result;
-    const EraseResult last = eraseInBootProgram(ctx, i);
+    const EraseResult last = eraseInBootProgram(ctx, i, lastSpeed);
     if (last == EraseResult::Erased)
         return SearchResult::Found;
     if (refused || last == EraseResult::Refused) {
