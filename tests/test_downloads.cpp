@@ -92,6 +92,7 @@ QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches s
             QVERIFY(log.contains(QString("******** PROGRAMMATION DU CTRL %1 **********").arg(n)));
         QCOMPARE(log.count("Message : $75 - Sending full Checksum "), 3);
         QCOMPARE(log.count("Message : $75 - Programmation Batch 9"), 3);
+        QCOMPARE(log.count("Answer : 61"), 3 * (1 + 9 + 1)); // each erase, batch and full checksum
         QVERIFY(!log.contains("Message : $75 - Programmation Batch 10"));
         QVERIFY(b.desk.boxes.isEmpty() && !b.port.isOpen() && !b.ctx().message.exists());
         // Controller 2's erase went with 0x04 three times, then with "@"; its batches always with "@".
