@@ -413,15 +413,19 @@ private slots:
         const QString cfg = cliHome.filePath("Flash.cfg");
         const Run r = run(QStringList{"--dir", cliHome.path(), "--port", cliLine->slavePath(), "--speed", "9600", "--timeout", "400",
                                       "--delay", "33", "--protocol", "3", "--controllers", "1-3", "--file", sample, "--format",
-                                      "json", "--save", "flash-info"} + Quick,
+                                      "json", "--save", "--known-speeds", "flash-info"} + Quick,
                           cliHome.path());
         // Mismatches make it fail; each speed is the one its answer came at.
         QVERIFY2(r.exit == 1 && r.json.value("status") == "failed", qPrintable(r.said()));
         QCOMPARE(rowsOf(r.json), QStringList({QString("1|01/00/00|%1||9600|ok").arg(sampleSum), "2|01/00/09|1E02|marked|9600|mismatch",
                                               "3|01/00/00|1E02|marked|4800|mismatch"}));
-        // Saved as the run left them, with the speed last found; fast answers go to Vantorel.ini, not into Flash.cfg's 40 lines.
+        // Saved as the run left them, with the speed last found; fast answers and the speed each controller answered at
+        // go to Vantorel.ini, not into Flash.cfg's 40 lines.
         const QByteArray saved = flashCfg(cliLine->slavePath(), "4800", "400", {1, 2, 3}, "33");
-        QVERIFY2(readAll(cfg) == saved && readAll(cliHome.filePath("Vantorel.ini")).contains("FastAnswers=true"), readAll(cfg).constData());
+        const QByteArray ini = readAll(cliHome.filePath("Vantorel.ini"));
+        QVERIFY2(readAll(cfg) == saved && ini.contains("FastAnswers=true") && ini.contains("KnownSpeedsFirst=true")
+                     && ini.contains("1\\Device=" + cliLine->slavePath().toUtf8() + "\n") && ini.contains("1\\C3=4800"),
+                 (readAll(cfg) + ini).constData());
         QVERIFY(writeFile(windowHome.filePath("Flash.cfg"), flashCfg(windowLine->slavePath(), "9600", "400", {1, 2, 3}, "33")));
         {
             BenchPort port;

@@ -81,8 +81,8 @@ private slots:
         const QStringList captions = {"Command1=&Browse ...", "ALL=All", "NONE=None", "Auto=Auto", "Cmd3to4=3 -> 4",
             "Cmd4to3=4 -> 3", "ComBoot=&Boot Info", "ComInfo=&Flash Info", "ComLoad00=Download (Serial)",
             "ComLoad=&Download (Parallel)", "ComClose=&Exit", "ChkProto=All Controllers same protocol", "QRV3=Prot 3",
-            "Protocol4Plus=Prot 4+", "Check1=Save configuration on exit", "FastAnswers=Fast answers", "V4800=V4800",
-            "V38400=V38400", "C0=0", "C31=31"};
+            "Protocol4Plus=Prot 4+", "Check1=Save configuration on exit", "FastAnswers=Fast answers",
+            "KnownSpeedsFirst=Known speeds first", "V4800=V4800", "V38400=V38400", "C0=0", "C31=31"};
         for (const QString &caption : captions)
             QCOMPARE(b.find<QAbstractButton>(caption.section('=', 0, 0))->text(), caption.section('=', 1));
         QCOMPARE(b.enabledOperations(), QString());

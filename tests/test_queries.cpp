@@ -179,6 +179,56 @@ private slots:
         QCOMPARE(b.bytesSent().count(hex("04060173")) + b.bytesSent().count(hex("40060173")), 4 * 2 * 3);
     }
 
+    // A second Flash Info over controllers 29 at 19200, 30 at 4800 and 31 at 38400, after a first from 9600. Frames
+    // as "controller@speed", with repeats: six frames are a silent speed (three tries with 0x04, three with "@").
+    void knownSpeedsFirst_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("movedTo"); // controller 30's known speed made wrong, as when it moved: 0 leaves it
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("flags"); // the speeds tried for controller 31
+        QTest::newRow("on: each at its own speed") << true << 0 << "29@19200 30@4800 31@38400" << "38400";
+        QTest::newRow("off: the written search, from the speed in hand") << false << 0
+            << "29@38400x6 29@4800x6 29@9600x6 29@19200 30@19200x6 30@4800 31@4800x6 31@9600x6 31@19200x6 31@38400"
+            << "4800 9600 19200 38400";
+        QTest::newRow("on: moved away, found by the written order") << true << 38400
+            << "29@19200 30@38400x6 30@4800 31@38400" << "38400";
+    }
+    void knownSpeedsFirst()
+    {
+        QFETCH(bool, on);
+        QFETCH(int, movedTo);
+        LineBench b(lineOf({controller(29, 19200), controller(30, 4800), controller(31, 38400)}));
+        b.m().KnownSpeedsFirst.setValue(on);
+        b.select({29, 30, 31});
+        b.session->run(Session::Operation::FlashInfo);
+        const qsizetype first = b.framesSent().size();
+        if (movedTo)
+            b.ctx().user.rememberSpeed(b.line->slavePath(), 30, movedTo);
+        b.session->run(Session::Operation::FlashInfo);
+        QStringList second;
+        int repeats = 1;
+        const QList<QByteArray> frames = b.framesSent();
+        const std::vector<sim::FrameRecord> records = b.line->frames();
+        for (qsizetype n = first; n < frames.size(); ++n) {
+            const QString one = QString("%1@%2").arg(int(frames[n][1])).arg(records[n].signal.baud);
+            repeats = !second.isEmpty() && second.last().section('x', 0, 0) == one ? repeats + 1 : 1;
+            if (repeats > 1)
+                second.last() = one + "x" + QString::number(repeats);
+            else
+                second << one;
+        }
+        QTEST(second.join(' '), "second");
+        QStringList flags;
+        for (const Control *f : {&b.m().V4800, &b.m().V9600, &b.m().V19200, &b.m().V38400})
+            if (f->ticked())
+                flags << f->caption().mid(1);
+        QTEST(flags.join(' '), "flags");
+        QCOMPARE(b.m().Vitesse.text(), QString("38400"));
+        QCOMPARE(b.ctx().info.summary(), QString("Flash Info: 3 of 3 controllers answered."));
+        QCOMPARE(b.ctx().user.knownSpeed(b.line->slavePath(), 30), 4800);
+    }
+
     void autoDetection_data()
     {
         QTest::addColumn<int>("cancelAt"); // the controller in hand when Cancel comes

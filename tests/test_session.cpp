@@ -82,14 +82,24 @@ private slots:
             b.m.Protocol.setText("3");
             b.m.C[2].setValue(1);
             b.m.FastAnswers.setValue(1);
+            b.m.KnownSpeedsFirst.setValue(1);
+            b.session.context().user.rememberSpeed("/dev/ttyUSB0", 3, 19200);
+            b.session.context().user.rememberSpeed("/dev/serial/by-id/usb-FTDI-if00", 31, 4800);
             b.session.dropFile(file);
             QVERIFY(b.session.shutDown());
         }
+        // Known speeds by device, then controller; with Check1 cleared they alone are saved.
+        const auto speedsOf = [](Bench &b, int ctrl) {
+            const UserSettings &u = b.session.context().user;
+            return QList<int>{u.knownSpeed("/dev/ttyUSB0", ctrl), u.knownSpeed("/dev/serial/by-id/usb-FTDI-if00", ctrl)};
+        };
         {
             Bench b(home.path());
             QCOMPARE(b.m.Protocol.text(), QString("3"));
             QCOMPARE(b.m.selectedControllers(), QList<int>({2}));
             QVERIFY(b.m.FastAnswers.ticked()); // kept in Vantorel.ini, beside Flash.cfg
+            QVERIFY(b.m.KnownSpeedsFirst.ticked() && speedsOf(b, 3) == QList<int>({19200, 0}) && speedsOf(b, 31) == QList<int>({0, 4800}));
+            b.session.context().user.rememberSpeed("/dev/ttyUSB0", 31, 38400);
             reopenLastHexFile(b.session.context());
             QCOMPARE(b.m.FileName.text(), file);
             QCOMPARE(b.m.FileCheksum.text(), QString("1C7F"));
@@ -104,7 +114,7 @@ private slots:
         Bench b(home.path());
         QVERIFY(b.m.Check1.ticked()); // whatever it was at the last exit
         QCOMPARE(b.m.Protocol.text(), QString("3")); // closing with Check1 cleared saved nothing
-        QVERIFY(b.m.FastAnswers.ticked());
+        QVERIFY(b.m.FastAnswers.ticked() && speedsOf(b, 31) == QList<int>({38400, 4800}));
         // The file is gone: not reopened, but Browse still starts in its folder.
         reopenLastHexFile(b.session.context());
         QVERIFY(b.m.FileName.text().isEmpty());

@@ -185,6 +185,11 @@ Options::Options()
     , fast(flag("fast", QStringLiteral("Tick Fast answers: end each wait as soon as the answer is complete; hold "
                                        "failures 0.2 s.")))
     , noFast(flag("no-fast", QStringLiteral("Clear Fast answers (the full settle wait and failure hold).")))
+    , knownSpeeds(flag("known-speeds", QStringLiteral("Tick Known speeds first: start each controller's speed search at "
+                                                      "the speed it last answered at on this port (kept in Vantorel.ini, "
+                                                      "also without --save).")))
+    , noKnownSpeeds(flag("no-known-speeds", QStringLiteral("Clear Known speeds first (each search starts at the speed "
+                                                           "in hand).")))
     , strict(flag("strict", QStringLiteral("Refuse to download a HEX file whose record checksums are wrong "
                                            "(without it such a file is downloaded with a warning).")))
     , save(flag("save", QStringLiteral("Write the settings back to Flash.cfg at the end.")))
@@ -202,7 +207,8 @@ Options::Options()
     parser_.addHelpOption();
     parser_.addVersionOption();
     parser_.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
-                        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, strict, save, format,
+                        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds,
+                        strict, save, format,
                         listPorts, results, logCopy});
     parser_.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("The operation to run."));
 }
@@ -332,6 +338,7 @@ void applyOptions(const Options &o, const RunSettings &settings, Session &sessio
         m.ChkProto.setVisible(true);
     }
     tickBox(o, o.fast, o.noFast, m.FastAnswers);
+    tickBox(o, o.knownSpeeds, o.noKnownSpeeds, m.KnownSpeedsFirst);
     if (o.isSet(o.controllers)) {
         for (int i = 0; i < 32; ++i)
             m.C[i].setValue(settings.ticked.contains(i) ? 1 : 0);

@@ -45,7 +45,7 @@ public:
     QString appDir() const;
 
     const QCommandLineOption dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
-        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, strict, save, format, listPorts, results,
+        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds, strict, save, format, listPorts, results,
         logCopy;
 
 private:

@@ -139,12 +139,14 @@ void takeOnImageSettings(Context &ctx, const ImageDescription &image)
 }
 
 // The check attempts of one controller; a failing check at every speed leaves
-// it without a verdict.
-bool check(Context &ctx, int i, bool parallel)
+// it without a verdict. The new firmware runs at the speed its image fixes,
+// whatever the old one answered at.
+bool check(Context &ctx, int i, bool parallel, const ImageDescription &image)
 {
     SpeedSearch search;
     search.onlyTicked = parallel;
     search.stopSkips = parallel;
+    search.fromKnownSpeed = image.HexBaudRate.isEmpty();
     search.attempt = [&ctx, i] {
         if (ctx.main.QRV3.ticked())
             SendP4(ctx, i);
@@ -218,7 +220,7 @@ void ComLoad00Click(Context &ctx)
             if (discardAndStopped(ctx))
                 return;
             takeOnImageSettings(ctx, image.description);
-            if (check(ctx, i, false))
+            if (check(ctx, i, false, image.description))
                 verdict(ctx, i);
         }
         ctx.message.close();
@@ -264,7 +266,7 @@ void ComLoadClick(Context &ctx)
             if (m.C[i].ticked() && !erased.contains(i))
                 continue;
             ctx.message.atController(i);
-            if (check(ctx, i, true))
+            if (check(ctx, i, true, image.description))
                 verdict(ctx, i);
         }
         ctx.message.close();

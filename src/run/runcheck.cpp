@@ -94,6 +94,8 @@ void checkSpeed(const QString &vitesse)
         refuse(problem);
 }
 
+bool speedAllowed(const QString &vitesse) { return speedProblem(vitesse).isEmpty(); }
+
 int waitingDelayMs(const QString &text2)
 {
     int ms = 0;
@@ -148,6 +150,7 @@ LinkSettings checkSettings(const MainState &m, const RunNeeds &needs)
     link.runChar = link.protocolChar;
     link.sameProtocol = m.SameProtocol;
     link.fastAnswers = m.FastAnswers.ticked();
+    link.knownSpeedsFirst = m.KnownSpeedsFirst.ticked();
     link.prot4Plus = m.Protocol4Plus.ticked();
     return link;
 }

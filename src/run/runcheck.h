@@ -19,6 +19,8 @@ struct RunNeeds {
 // A Speed text a run may start at: the Speed box's speeds and those only an
 // image can fix. Throws Fault(InvalidArgument) listing them.
 void checkSpeed(const QString &vitesse);
+// The same rule, without a refusal.
+bool speedAllowed(const QString &vitesse);
 
 // A Time Out text a run may start with: a number of milliseconds, 0 or more,
 // as seconds. Throws Fault(InvalidArgument) saying what to type.

@@ -1,6 +1,7 @@
 #include "run/speedsearch.h"
 
 #include "state/context.h"
+#include "run/runcheck.h"
 #include "platform/serialport.h"
 
 namespace vantorel {
@@ -41,10 +42,28 @@ bool moveToUntriedSpeed(MainState &m)
     return false;
 }
 
+namespace {
+// Vitesse at the speed the controller last answered at on this port; a known
+// speed no run may start at (an edited Vantorel.ini) is passed over.
+void startAtKnownSpeed(Context &ctx, int ctrl)
+{
+    const int known = ctx.user.knownSpeed(ctx.port.portName(), ctrl);
+    const QString speed = QString::number(known);
+    if (known > 0 && speedAllowed(speed))
+        ctx.main.Vitesse.setText(speed);
+}
+} // namespace
+
 SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
 {
     MainState &m = ctx.main;
+    const auto skipped = [&] {
+        return (search.onlyTicked && !m.C[ctrl].ticked()) || (search.stopSkips && ctx.StopRequested);
+    };
     clearSpeedFlags(m);
+    // A controller left out does not move the speed in hand.
+    if (ctx.link.knownSpeedsFirst && search.fromKnownSpeed && !skipped())
+        startAtKnownSpeed(ctx, ctrl);
     for (;;) {
         if (search.atNewSpeed)
             search.atNewSpeed();
@@ -52,12 +71,14 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
         while (outcome == Attempt::SameSpeedAgain) {
             ctx.port.setSettings(m.Vitesse.text() + QStringLiteral(",N,8,2"));
             tickSpeedFlag(m);
-            if ((search.onlyTicked && !m.C[ctrl].ticked()) || (search.stopSkips && ctx.StopRequested))
+            if (skipped())
                 return SearchResult::Skipped;
             outcome = search.attempt();
         }
-        if (outcome == Attempt::Succeeded)
+        if (outcome == Attempt::Succeeded) {
+            ctx.user.rememberSpeed(ctx.port.portName(), ctrl, m.Vitesse.text().toInt());
             return SearchResult::Found;
+        }
         if (!moveToUntriedSpeed(m))
             return SearchResult::NotFound;
         if (search.beforeNextSpeed)

@@ -28,6 +28,9 @@ struct SpeedSearch {
     bool onlyTicked = true;
     // Whether StopRequested skips the attempts (all but the serial download's checks).
     bool stopSkips = true;
+    // Whether "Known speeds first" may start it at the controller's known
+    // speed (not where an image has just fixed the speed in hand).
+    bool fromKnownSpeed = true;
     // At the start of each new speed (before the port is set).
     std::function<void()> atNewSpeed;
     std::function<Attempt()> attempt;
@@ -38,7 +41,9 @@ struct SpeedSearch {
 // For one controller: attempts at the Vitesse speed, then at each untried
 // speed, until an attempt succeeds. The port is set to each speed with
 // ",N,8,2" and its flag ticked. Then a controller not taking part, or any once
-// StopRequested is set, is skipped without a frame.
+// StopRequested is set, is skipped without a frame. With "Known speeds first"
+// a controller taking part starts at the speed it last answered at on this
+// port, when one is known. The speed it is found at is remembered.
 SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search);
 
 } // namespace vantorel

@@ -16,6 +16,7 @@ Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clo
     log.onProblem = [this](const QString &text) { desk.message(QString::fromLatin1(kDefaultTitle), text); };
     // The check box and Vantorel.ini's setting are one: whoever changes the box.
     main.FastAnswers.onChange([this] { user.fastAnswers = main.FastAnswers.ticked(); });
+    main.KnownSpeedsFirst.onChange([this] { user.knownSpeedsFirst = main.KnownSpeedsFirst.ticked(); });
 }
 
 double failureHoldSeconds(const Context &ctx)
@@ -47,6 +48,7 @@ void startUp(Context &ctx, const QString &appDir)
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), configProblem);
     ctx.user = UserSettings::read(m.AppDir + QStringLiteral("Vantorel.ini"));
     m.FastAnswers.setValue(ctx.user.fastAnswers ? 1 : 0);
+    m.KnownSpeedsFirst.setValue(ctx.user.knownSpeedsFirst ? 1 : 0);
     m.SameProtocol = m.ChkProto.ticked();
     m.Check1.setValue(1);
 }
@@ -61,8 +63,20 @@ void reopenLastHexFile(Context &ctx)
 bool shutDown(Context &ctx)
 {
     ctx.log.close();
-    if (!ctx.main.Check1.ticked())
+    if (!ctx.main.Check1.ticked()) {
+        // The speeds the line told are kept for the option that uses them,
+        // even when the settings are not.
+        if (!ctx.main.KnownSpeedsFirst.ticked() || !ctx.user.knownSpeedsChanged)
+            return true;
+        try {
+            ctx.user.saveKnownSpeeds(ctx.main.AppDir + QStringLiteral("Vantorel.ini"));
+        } catch (const Fault &fault) {
+            ctx.desk.message(QString::fromLatin1(kDefaultTitle),
+                             fault.description() + QStringLiteral("\rThe speeds found are not kept: the next run "
+                                                                  "searches them again."));
+        }
         return true;
+    }
     // A file that could not be read is not worth reopening; its folder still is.
     const QString file = ctx.main.FileName.text();
     if (!file.isEmpty()) {

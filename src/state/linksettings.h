@@ -11,6 +11,7 @@ struct LinkSettings {
     double timeOut = 1.0;      // seconds to wait for an answer's first byte
     bool fastAnswers = false;  // an answer is over as soon as it is whole
     bool prot4Plus = false;    // a byte sum is as good as a CRC
+    bool knownSpeedsFirst = false; // a speed search starts at the controller's known speed
     int waitingDelayMs = 0;    // after each broadcast batch
     QByteArray protocolChar;   // the Protocol box as a character
     bool sameProtocol = false; // one character for every controller of the run:

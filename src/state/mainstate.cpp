@@ -37,6 +37,11 @@ MainState::MainState()
         "half a second, and shows a failure for 0.2 s instead of 2 s. Leave it off to keep the original timing, "
         "for example when a controller's answers come late or broken up, or to compare with an older run."));
     fastAnswersChanged();
+    KnownSpeedsFirst.setToolTip(QStringLiteral(
+        "Starts the speed search of each controller at the speed it last answered at on this port (kept in "
+        "Vantorel.ini), then tries the other speeds in the usual order, instead of starting at the Speed box's "
+        "speed in hand. Saves the silent tries of a line whose controllers run at different speeds. Leave it off "
+        "to search exactly as before."));
 }
 
 void MainState::fastAnswersChanged()

@@ -44,6 +44,7 @@ public:
     Control Check1{QStringLiteral("Save configuration on exit")};
     // Kept in Vantorel.ini (the context's user settings), not in Flash.cfg.
     Control FastAnswers{QStringLiteral("Fast answers")};
+    Control KnownSpeedsFirst{QStringLiteral("Known speeds first")};
     Control ComBoot{QStringLiteral("&Boot Info"), false};
     Control ComInfo{QStringLiteral("&Flash Info"), false};
     Control ComLoad00{QStringLiteral("Download (Serial)"), false};

@@ -10,14 +10,27 @@ namespace vantorel {
 // it, so Flash.cfg keeps its 40 lines for whatever else reads it.
 struct UserSettings {
     bool fastAnswers = false;   // end waits as soon as an answer is complete
+    bool knownSpeedsFirst = false; // a speed search starts at the speed the controller last answered at
     QString lastHexFile;        // reopened at start when it still exists
     QString browseFolder;       // where Browse opens
     QMap<QString, QByteArray> windowGeometry; // by window name
+    // The speed each controller last answered at, by device path, then
+    // controller number. Kept whether or not they are used.
+    QMap<QString, QMap<int, int>> knownSpeeds;
+    bool knownSpeedsChanged = false; // since they were read
+
+    // The speed a controller answered at on a device.
+    void rememberSpeed(const QString &device, int controller, int speed);
+    // 0 when none is known.
+    int knownSpeed(const QString &device, int controller) const { return knownSpeeds.value(device).value(controller); }
 
     // Missing file or keys give the defaults above.
     static UserSettings read(const QString &path);
     // Throws Fault(FileAccess) when the file cannot be written.
     void save(const QString &path) const;
+    // Only the known speeds, the rest of the file as it is: they are what the
+    // line told, kept even when the settings are not saved.
+    void saveKnownSpeeds(const QString &path) const;
 };
 
 } // namespace vantorel

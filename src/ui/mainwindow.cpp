@@ -386,6 +386,7 @@ QLayout *MainWindow::buildSettingsRow(Parts &parts)
     row->addWidget(parts.check1);
     row->addSpacing(16);
     row->addWidget(boundCheckBox(m.FastAnswers, QStringLiteral("FastAnswers")));
+    row->addWidget(boundCheckBox(m.KnownSpeedsFirst, QStringLiteral("KnownSpeedsFirst")));
     row->addStretch();
     return row;
 }
