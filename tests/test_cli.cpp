@@ -189,7 +189,7 @@ private slots:
             {"to-p3", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed/not reached"}},
             {"auto", {}, {"--controllers", "0"}, 3, "error", {32, 0, 32}, 8002, unreached},
             {"to-p4", {R"(1, "faults": {"silent": true})", "2"}, {"--controllers", "1", "--timeout", "10"}, 1, "failed", {1, 0, 1}, 0,
-             {"1|||||failed: not switched"}},
+             {"1|||||failed: No Answer"}},
             // A silent controller ends a serial download; the one after it was never reached.
             {"download-serial", {R"(1, "faults": {"silent": true})", "2"}, {"--file", sample, "--controllers", "1,2", "--timeout", "10"},
              1, "failed", {2, 0, 2}, 0, {"1|||marked||failed: not found|No Answer", "2|||||failed/not reached"}},

@@ -134,16 +134,15 @@ void openRunFiles(const Options &o, RunFiles &files)
 }
 
 // Message boxes, the progress window and the log, as the command line shows and keeps them.
-void watch(RecordingDesk &desk, Context &ctx, ProgressView &progress, TimedLogCopy &logCopy, std::optional<int> &stop)
+void watch(RecordingDesk &desk, Context &ctx, ProgressView &progress, TimedLogCopy &logCopy)
 {
     desk.onMessage = [&progress](const RecordingDesk::Box &box) {
         progress.note(QStringLiteral("[") + box.title + QStringLiteral("] ") + oneLine(box.text));
     };
     // Ctrl-C is the progress window's Cancel.
-    desk.onProcessEvents = [&ctx, &progress, &stop] {
+    desk.onProcessEvents = [&ctx, &progress] {
         if (interrupted && !ctx.StopRequested) {
             progress.note(QStringLiteral("Cancel"));
-            stop = ctx.main.ControllerIndex;
             ctx.message.cancel();
         }
         progress.update();
@@ -225,8 +224,7 @@ int runOnLine(const Options &o, const Command &command)
     Session session(serial, desk, clock);
     Context &ctx = session.context();
     ProgressView progress(ctx, clock, stderr, stderrIsTerminal());
-    std::optional<int> stop; // the controller in hand when Ctrl-C came
-    watch(desk, ctx, progress, files.logCopy, stop);
+    watch(desk, ctx, progress, files.logCopy);
     session.startUp(settings.appDir);
     applyOptions(o, settings, session);
 
@@ -240,7 +238,7 @@ int runOnLine(const Options &o, const Command &command)
     session.run(*command.operation);
     progress.end();
 
-    RunReport report = makeReport(ctx, command, listed, started, stop);
+    RunReport report = makeReport(ctx, command, listed, started);
     report.warnings = settings.warnings;
     keepRun(o, report, session, desk, files, progress);
     printReport(o, report);

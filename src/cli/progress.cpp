@@ -97,7 +97,7 @@ QString ProgressView::statusText(int key) const
     // controller that answered in this run was found: a failure shown for it
     // then (its programming) is its verdict.
     const bool speedLeft = !main.V4800.ticked() || !main.V9600.ticked() || !main.V19200.ticked() || !main.V38400.ticked();
-    const bool searching = key >= 0 && failureOf_ == key && ctx_.outcomes[key].version.isEmpty();
+    const bool searching = key >= 0 && failureOf_ == key && !ctx_.outcomes[key].speed; // none answered yet
     if (m.Stop.visible() && searching && m.batchesTotal == 0 && speedLeft)
         return QStringLiteral("Controller ") + QString::number(key) + QStringLiteral(" : no answer at ")
                + main.Vitesse.text() + QStringLiteral(" Bds, trying the next speed");

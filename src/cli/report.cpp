@@ -74,28 +74,7 @@ int RunReport::okCount() const
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
-namespace {
-// The switches and the detection leave no record of the controllers they
-// failed on, only which ones took the command or answered: where the run
-// stood when it ended tells a failure from a controller it never reached.
-Outcome judged(const Context &ctx, const Command &command, int id, Outcome recorded, std::optional<int> stop,
-               QString &failure)
-{
-    if (command.judged == Judged::ByOutcome)
-        return recorded;
-    const bool passed = command.judged == Judged::BySwitch ? ctx.switchAccepted[id]
-                                                               : ctx.outcomes[id].speed.has_value();
-    // A fault leaves ControllerIndex at the controller it hit.
-    const bool reached = !ctx.lastRefused && id <= ctx.main.ControllerIndex && !(stop && id >= *stop);
-    const Outcome outcome = passed ? Outcome::Ok : reached ? Outcome::Failed : stop ? Outcome::Cancelled : Outcome::NotReached;
-    if (outcome == Outcome::Failed && failure.isEmpty())
-        failure = command.judged == Judged::BySwitch ? QStringLiteral("not switched") : QStringLiteral("not found");
-    return outcome;
-}
-} // namespace
-
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
-                     std::optional<int> stop)
+RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started)
 {
     const MainState &m = ctx.main;
     RunReport r;
@@ -108,9 +87,6 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
     r.protocol = m.Protocol.text();
     r.prot4Plus = m.Protocol4Plus.ticked();
     r.selected = m.selectedControllers();
-    Outcomes recorded = ctx.outcomes;
-    if (ctx.StopRequested && !ctx.lastRefused)
-        markCancelled(recorded, listed);
     for (const int id : listed) {
         ControllerReport c;
         c.id = id;
@@ -127,7 +103,7 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
         c.speed = o.speed;
         c.failure = o.failure;
         c.erased = o.erased;
-        c.outcome = outcomeName(judged(ctx, command, id, recorded[id].outcome, stop, c.failure));
+        c.outcome = outcomeName(o.outcome);
         c.result = c.outcome == QLatin1String("ok") || c.outcome == QLatin1String("mismatch") ? c.outcome
                                                                                             : QStringLiteral("failed");
         if (c.result != QLatin1String("failed"))
@@ -137,7 +113,7 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
     r.errorNumber = ctx.lastFaultNumber;
     r.errorText = ctx.lastFaultNumber || !ctx.lastFaultText.isEmpty() ? faultDetail(ctx.lastFaultText) : QString();
     // The detection's verdict is that it ran: a controller not found is an answer.
-    const bool allOk = command.judged == Judged::BySelection || r.allOk();
+    const bool allOk = command.judged == Judged::RanToEnd || r.allOk();
     r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allOk);
     return r;
 }

@@ -75,10 +75,8 @@ QByteArray csvHeader();
 // The JSON of a run refused before the tool started up (bad usage or file).
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
-// Reads the outcomes of the controllers listed (ticked at the start) and
-// judges the run as its command is judged. 'stop': the controller in hand
-// when Cancel came, if it came.
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
-                     std::optional<int> stop = std::nullopt);
+// Reads the recorded outcomes of the controllers listed (ticked at the start)
+// and judges the run as its command is judged.
+RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started);
 
 } // namespace vantorel

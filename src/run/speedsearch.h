@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 namespace vantorel {
@@ -40,5 +42,10 @@ struct SpeedSearch {
 // ",N,8,2" and its flag ticked. Then a controller not taking part, or any once
 // StopRequested is set, is skipped without a frame.
 SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search);
+
+// For an operation whose search is its verdict (the switches, the detection):
+// what it came to, into controller ctrl's outcome. Found is ok; not found is
+// 'failure', unless Cancel cut it short; skipped leaves it as it was.
+void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &failure);
 
 } // namespace vantorel
