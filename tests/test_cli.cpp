@@ -1,10 +1,12 @@
 // vantorel-cli as a production line runs it: the real program on a simulated line, judged by its exit status, what
 // it prints, its records, Log.txt and Flash.cfg. What the operations do is for the in-process tests to check.
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "link/textcodec.h"
 #include "sim/pty.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
+#include "support/nullport.h"
 #include "ui/mainwindow.h"
 
 #include <QDeadlineTimer>
@@ -400,6 +402,43 @@ private slots:
                      && second.contains(QRegularExpression("  batch 4 of 9  44%  \\d+:\\d\\d, about \\d+:\\d\\d left  "))
                      && !shown.contains("No Answer"),
                  qPrintable(second));
+    }
+
+    // The terminal line within the width: its time left is the progress window's, the less important parts give
+    // way first, and the window's text is cut only when it alone is too wide.
+    void progressLineKeepsWithinTheWidth()
+    {
+        NullSerialPort port;
+        RecordingDesk desk;
+        struct : Clock { double seconds() const override { return 30; } } clock;
+        Context ctx(port, desk, clock);
+        MessageState &m = ctx.message;
+        m.clock = &clock;
+        m.startRun({1, 2}, 9);
+        m.planLine({.speed = 9600, .bootSpeed = 9600, .batchBytes = QList<int>(9, 140), .answerWait = 0.1});
+        m.atController(2);
+        m.setProgress(4, 9);
+        m.Label1.setText("Controller 2 : Programming Batch 5    ...");
+        m.show();
+        ctx.main.ControllerIndex = 2;
+        const QString left = QRegularExpression("about (\\d+:\\d\\d left)").match(m.runLine()).captured(1);
+        const QString text = m.Label1.text();
+        const QList<QPair<int, QString>> rows = {{200, "download-serial  controller 2 (2 of 2)  batch 4 of 9  44%  0:00, about " + left + "  " + text},
+                                                 {80, "ctrl 2 (2/2)  44%  " + left + "  " + text}, {61, "ctrl 2 (2/2)  44%  " + text},
+                                                 {42, text}, {30, text.left(26) + "..."}};
+        for (const auto &[columns, line] : rows) {
+            qputenv("COLUMNS", QByteArray::number(columns)); // no terminal to ask: a file
+            std::FILE *out = std::tmpfile();
+            ProgressView view(ctx, clock, out, true);
+            view.begin("download-serial", {1, 2});
+            view.update();
+            QByteArray drawn(256, 0);
+            std::rewind(out);
+            drawn.resize(qsizetype(std::fread(drawn.data(), 1, drawn.size(), out)));
+            std::fclose(out);
+            QCOMPARE(QString(drawn), "\r" + line + "\x1b[K");
+        }
+        qunsetenv("COLUMNS");
     }
 
     // A station saves its settings; the window, set up the same, puts the same bytes on the line; the next run of
