@@ -74,7 +74,13 @@ int RunReport::okCount() const
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started)
+QString ControllerReport::outcomeText() const
+{
+    return failure.isEmpty() ? outcome : outcome + QStringLiteral(": ") + failure;
+}
+
+RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
+                     const QMap<int, QString> &units)
 {
     const MainState &m = ctx.main;
     RunReport r;
@@ -103,6 +109,7 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
         c.speed = o.speed;
         c.failure = o.failure;
         c.erased = o.erased;
+        c.unit = units.value(id);
         c.outcome = outcomeName(o.outcome);
         c.result = c.outcome == QLatin1String("ok") || c.outcome == QLatin1String("mismatch") ? c.outcome
                                                                                             : QStringLiteral("failed");
@@ -134,7 +141,8 @@ QJsonObject RunReport::toJson() const
                                 {QStringLiteral("result"), c.result},
                                 {QStringLiteral("outcome"), c.outcome},
                                 {QStringLiteral("failure"), c.failure},
-                                {QStringLiteral("erased"), c.erased}});
+                                {QStringLiteral("erased"), c.erased},
+                                {QStringLiteral("unit"), c.unit}});
     }
     const qsizetype ok = okCount();
     return QJsonObject{{QStringLiteral("program_version"), programVersion()},
@@ -159,19 +167,28 @@ QString RunReport::toText() const
     out += QStringLiteral("%1  file checksum %2  speed %3  protocol %4  prot4+ %5\n")
                .arg(operation, fileChecksum.isEmpty() ? QStringLiteral("-") : fileChecksum,
                     speed, protocol, prot4Plus ? QStringLiteral("yes") : QStringLiteral("no"));
-    out += QStringLiteral("%1  %2  %3  %4  %5\n")
+    // The unit column only when a unit was given: the table of a run without one stays as it was.
+    qsizetype unitWidth = 0;
+    for (const ControllerReport &c : controllers)
+        unitWidth = qMax(unitWidth, c.unit.isEmpty() ? 0 : qMax<qsizetype>(4, c.unit.size()));
+    auto unit = [unitWidth](const QString &text) {
+        return unitWidth ? QStringLiteral("%1  ").arg(text, -int(unitWidth)) : QString();
+    };
+    out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
                .arg(QStringLiteral("ctrl"), -4)
+               .arg(unit(QStringLiteral("unit")))
                .arg(QStringLiteral("version"), -13)
                .arg(QStringLiteral("checksum"), -8)
                .arg(QStringLiteral("marked"), -6)
                .arg(QStringLiteral("result"));
     for (const ControllerReport &c : controllers) {
-        out += QStringLiteral("%1  %2  %3  %4  %5\n")
+        out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
                    .arg(c.id, 4)
+                   .arg(unit(c.unit))
                    .arg(c.shownVer, -13)
                    .arg(c.shownCksum, -8)
                    .arg(c.marked ? QStringLiteral("yes") : QStringLiteral("no"), -6)
-                   .arg(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure);
+                   .arg(c.outcomeText());
     }
     QStringList sel;
     for (const int i : selected)
@@ -183,12 +200,13 @@ QString RunReport::toText() const
     return out;
 }
 
-QByteArray csvHeader()
+QByteArray csvHeader(bool unitColumn)
 {
-    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome" + QByteArray(kLineEnd);
+    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome"
+           + QByteArray(unitColumn ? ",unit" : "") + kLineEnd;
 }
 
-QByteArray RunReport::csvRows() const
+QByteArray RunReport::csvRows(bool unitColumn) const
 {
     const QByteArray common = csvField(started.toString(Qt::ISODate)) + ',' + csvField(operation) + ','
                               + csvField(port) + ',' + csvField(file) + ',' + csvField(fileChecksum) + ',';
@@ -196,7 +214,7 @@ QByteArray RunReport::csvRows() const
     for (const ControllerReport &c : controllers) {
         out += common + QByteArray::number(c.id) + ',' + (c.speed ? QByteArray::number(*c.speed) : QByteArray())
                + ',' + csvField(c.ver) + ',' + csvField(c.cksum) + ',' + csvField(c.result) + ','
-               + csvField(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure) + kLineEnd;
+               + csvField(c.outcomeText()) + (unitColumn ? ',' + csvField(c.unit) : QByteArray()) + kLineEnd;
     }
     return out;
 }
