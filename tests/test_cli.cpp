@@ -398,6 +398,7 @@ private slots:
         const int fd = ::open(QFile::encodeName(terminal.slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(fd >= 0 && ::ioctl(terminal.masterFd(), TIOCSWINSZ, &size) == 0);
         QByteArray shown;
+        qputenv("COLUMNS", "40"); // the terminal's own width wins
         const Run r = run(base(home.path(), sim->slavePath())
                               + QStringList{"--timeout", "400", "--controllers", "1,2", "--file", home.filePath("image.hex"),
                                             "download-serial"},
@@ -406,6 +407,7 @@ private slots:
                                   shown += terminal.readBytes(0);
                           }, fd);
         ::close(fd);
+        qunsetenv("COLUMNS");
         shown += terminal.readBytes(0);
         QVERIFY2(r.exit == 0, qPrintable(r.said()));
 
