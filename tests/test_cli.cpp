@@ -1,10 +1,13 @@
 // vantorel-cli as a production line runs it: the real program on a simulated line, judged by its exit status, what
 // it prints, its records, Log.txt and Flash.cfg. What the operations do is for the in-process tests to check.
+#include "cli/options.h"
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "link/textcodec.h"
 #include "sim/pty.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
+#include "support/nullport.h"
 #include "ui/mainwindow.h"
 
 #include <QDeadlineTimer>
@@ -60,7 +63,7 @@ Run run(const QStringList &args, const QString &home, const std::function<void(Q
 }
 
 // "id|ver|cksum|marked|speed|result" per controller, the result followed by "/outcome" where that tells more,
-// "!" where this run erased it and ": failure"; then "|" and the window's two words where they differ.
+// "!" where this run erased it, ": failure" and " #unit"; then "|" and the window's two words where they differ.
 QStringList rowsOf(const QJsonObject &report)
 {
     QStringList rows;
@@ -72,7 +75,8 @@ QStringList rowsOf(const QJsonObject &report)
                     .arg(c["ver"].toString(), c["cksum"].toString(), c["marked"].toBool() ? "marked" : "",
                          c["speed"].isNull() ? "" : QString::number(c["speed"].toInt()),
                          c["result"].toString() + (outcome == c["result"].toString() ? "" : "/" + outcome)
-                             + (c["erased"].toBool() ? "!" : "") + (failure.isEmpty() ? "" : ": " + failure))
+                             + (c["erased"].toBool() ? "!" : "") + (failure.isEmpty() ? "" : ": " + failure)
+                             + (c["unit"].toString().isEmpty() ? "" : " #" + c["unit"].toString()))
                 + (display == QJsonArray{c["ver"], c["cksum"]} ? "" : "|" + display[0].toString() + " " + display[1].toString());
     }
     return rows;
@@ -167,8 +171,8 @@ private slots:
             unreached << QString("%1|||||failed/not reached").arg(i);
         const Row rows[] = {
             {"download-serial", {R"(1, "version": "01/02/03")", R"(2, "version": "01/00/09")"},
-             {"--file", sample, "--controllers", "1,2"}, 0, "ok", {2, 2, 0}, 0,
-             {QString("1|01/02/03|%1||9600|ok!").arg(sampleSum), QString("2|01/00/09|%1||9600|ok!").arg(sampleSum)}},
+             {"--file", sample, "--controllers", "1,2", "--unit", "2=SN 2=b"}, 0, "ok", {2, 2, 0}, 0,
+             {QString("1|01/02/03|%1||9600|ok!").arg(sampleSum), QString("2|01/00/09|%1||9600|ok! #SN 2=b").arg(sampleSum)}},
             // A hand-edited record checksum warns; the controller's full checksum still proves the image.
             {"download-serial", {"1"}, {"--file", edited, "--controllers", "1"}, 0, "ok", {1, 1, 0}, 0,
              {QString("1|01/00/00|%1||9600|ok!").arg(sampleSum)}, "edited.hex: line 1: the record checksum is"},
@@ -189,7 +193,7 @@ private slots:
             {"to-p3", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed/not reached"}},
             {"auto", {}, {"--controllers", "0"}, 3, "error", {32, 0, 32}, 8002, unreached},
             {"to-p4", {R"(1, "faults": {"silent": true})", "2"}, {"--controllers", "1", "--timeout", "10"}, 1, "failed", {1, 0, 1}, 0,
-             {"1|||||failed: not switched"}},
+             {"1|||||failed: No Answer"}},
             // A silent controller ends a serial download; the one after it was never reached.
             {"download-serial", {R"(1, "faults": {"silent": true})", "2"}, {"--file", sample, "--controllers", "1,2", "--timeout", "10"},
              1, "failed", {2, 0, 2}, 0, {"1|||marked||failed: not found|No Answer", "2|||||failed/not reached"}},
@@ -245,6 +249,9 @@ private slots:
         QVERIFY(writeFile(lowerCase, hexRecord(0, "\xAB\xCD").toLower() + "\r\n"));
         const QString pipe = files.filePath("pipe.hex"); // refused, never waited on, never read twice
         QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        const QString older = files.filePath("older.csv"); // begun before the unit column
+        QVERIFY(writeFile(older, "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome\n"));
+        const QStringList one = {"--protocol", "3", "--controllers", "1", "flash-info"};
         const QList<QPair<QStringList, QString>> rows = { // the arguments, and what standard error names
             {{"--file", missing, "--controllers", "1", "download-serial"}, missing}, {{"--file", lowerCase, "checksum"}, lowerCase},
             {{"--file", pipe, "--controllers", "1", "download-serial"}, pipe + " is a pipe, not a regular file"},
@@ -256,10 +263,17 @@ private slots:
             {{"--protocol", "3", "--speed", "57601", "--format", "json", "auto"}, "57601"},
             {{"--protocol", "3", "--results", noFolder + "/r.csv", "auto"}, noFolder},
             {{"--protocol", "3", "--log", noFolder + "/l.txt", "auto"}, noFolder}, {{"--controllers", "1", "flash-info"}, "--protocol"},
-            {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"}, {{"--timeout", "-5", "auto"}, "--timeout"}, {{"--port", "no-such-tty", "auto"}, "--port no-such-tty: a device path must be absolute"},
+            {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"}, {{"--timeout", "-5", "auto"}, "--timeout"}, {{"--port", "no-such-tty", "auto"}, "--port no-such-tty: there is no /dev/no-such-tty; give a device path"},
             // A fresh folder without --delay: the option is named, and no controller is called failed.
             {{"--protocol", "3", "--controllers", "1", "--file", sample, "download-parallel"}, "no waiting delay: give --delay MS"},
             {{"--file", edited, "--strict", "--controllers", "1", "download-parallel"}, "edited.hex): line 1: the record checksum is"},
+            {one + QStringList{"--unit", "32=A"}, "--unit 32=A: the controller number must be 0 to 31"}, {one + QStringList{"--unit", "1"}, "--unit 1: give"},
+            {one + QStringList{"--unit", "1=A", "--unit", "1=B"}, "--unit 1=B: controller 1 has a unit already (1=A)"},
+            {one + QStringList{"--unit", "1="}, "--unit 1=: the ID after '=' is empty"}, {one + QStringList{"--unit", "1=A,B"}, "1=A,B: an ID may not hold"},
+            {one + QStringList{"--unit", "1=A\"B"}, "an ID may not hold"}, {one + QStringList{"--unit", "1=A\nB"}, "an ID may not hold"},
+            {one + QStringList{"--unit", "5=A"}, "--unit 5=A: controller 5 is not selected for this run"},
+            {one + QStringList{"--unit", "1=A", "--results", older}, older + " was begun without a unit column"},
+            {{"--file", sample, "--unit", "1=A", "checksum"}, "checksum prints text or json and keeps no record"},
         };
         for (const auto &[args, saying] : rows) {
             QTemporaryDir home;
@@ -311,8 +325,17 @@ private slots:
         QString copied = readAll(copy);
         const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) ",
                                        QRegularExpression::MultilineOption);
-        QVERIFY2(log.endsWith("\r\n") && copied.count(stamp) == log.count("\r\n"), qPrintable(copied));
-        QCOMPARE(copied.remove(stamp), QString(log).replace("\r\n", "\n")); // Log.txt keeps CR LF, the copy the line's own end
+        QVERIFY2(log.endsWith("\r\n") && copied.count(stamp) == log.count("\r\n") + 2, qPrintable(copied));
+        copied.remove(stamp);
+        const qsizetype first = copied.indexOf('\n') + 1, last = copied.lastIndexOf('\n', -2) + 1;
+        QCOMPARE(copied.mid(first, last - first), QString(log).replace("\r\n", "\n")); // Log.txt keeps CR LF, the copy the line's own end
+        // Around the traffic: the run's settings, then how it ended, one line each.
+        const QString port = QRegularExpression::escape(sim->slavePath());
+        QVERIFY2(QRegularExpression("^vantorel-cli start: operation=download-serial controllers=0,1 file=" + QRegularExpression::escape(image)
+                                    + " file_checksum=[0-9A-F]+ port=" + port + " device=" + port + " speed=9600 protocol=3 timeout=2000 "
+                                    "delay=\"\" prot3=no prot4plus=no same_protocol=no fast=no settle_ms=100 hold_ms=0 version=\\S+\n$")
+                     .match(copied.left(first)).hasMatch(), qPrintable(copied.left(first)));
+        QCOMPARE(copied.mid(last), QString("vantorel-cli end: status=cancelled cancelled=yes c0=erased-not-programmed c1=cancelled\n"));
     }
 
     void resultsFileKeepsWholeRowsOfTwoStations()
@@ -343,20 +366,25 @@ private slots:
         QVERIFY2(bothWaited && a.exit == 0 && b.exit == 0, qPrintable(a.said() + b.said()));
 
         // Standard output has the header, then the rows; the file one header, then each station's rows together.
-        const QByteArray header = "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome\n";
+        const QByteArray header = "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome,unit\n";
         const QByteArray together = readAll(records);
         QVERIFY2(a.out.startsWith(header) && b.out.startsWith(header) && a.out.count('\n') == 3 && !a.out.contains('\r')
                      && (together == a.out + b.out.mid(header.size()) || together == b.out + a.out.mid(header.size())),
                  together.constData());
         const QList<QByteArray> cells = a.out.split('\n').value(1).split(',');
-        QVERIFY2(cells.size() == 11 && isoTime.match(QString(cells[0])).hasMatch(), a.out.constData());
-        QCOMPARE(cells.mid(1), QByteArrayList({"boot-info", lineA->slavePath().toLatin1(), "", "", "1", "9600", "02/00/01", "A1B2", "ok", "ok"}));
+        QVERIFY2(cells.size() == 12 && isoTime.match(QString(cells[0])).hasMatch(), a.out.constData());
+        QCOMPARE(cells.mid(1), QByteArrayList({"boot-info", lineA->slavePath().toLatin1(), "", "", "1", "9600", "02/00/01", "A1B2", "ok", "ok", ""}));
 
         // A row cut short by a crash elsewhere keeps its own line; the next rows are whole.
         QVERIFY(writeFile(records, together + "2026-01-01T00:00:00Z,boot-info,/dev/pts/99"));
         const Run again = run(args(homeA.path(), *lineA), homeA.path());
         QVERIFY2(again.exit == 0, qPrintable(again.said()));
         QCOMPARE(readAll(records), together + "2026-01-01T00:00:00Z,boot-info,/dev/pts/99\n" + again.out.mid(header.size()));
+
+        // A file begun before the unit column gets rows of its eleven columns.
+        QVERIFY(writeFile(records, header.left(header.indexOf(",unit")) + "\n"));
+        const Run older = run(args(homeA.path(), *lineA), homeA.path());
+        QVERIFY2(older.exit == 0 && readAll(records).count(',') == 3 * 10, readAll(records).constData());
     }
 
     void progressLineOnATerminal()
@@ -370,6 +398,7 @@ private slots:
         const int fd = ::open(QFile::encodeName(terminal.slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(fd >= 0 && ::ioctl(terminal.masterFd(), TIOCSWINSZ, &size) == 0);
         QByteArray shown;
+        qputenv("COLUMNS", "40"); // the terminal's own width wins
         const Run r = run(base(home.path(), sim->slavePath())
                               + QStringList{"--timeout", "400", "--controllers", "1,2", "--file", home.filePath("image.hex"),
                                             "download-serial"},
@@ -378,6 +407,7 @@ private slots:
                                   shown += terminal.readBytes(0);
                           }, fd);
         ::close(fd);
+        qunsetenv("COLUMNS");
         shown += terminal.readBytes(0);
         QVERIFY2(r.exit == 0, qPrintable(r.said()));
 
@@ -400,6 +430,75 @@ private slots:
                      && second.contains(QRegularExpression("  batch 4 of 9  44%  \\d+:\\d\\d, about \\d+:\\d\\d left  "))
                      && !shown.contains("No Answer"),
                  qPrintable(second));
+    }
+
+    // The terminal line within the width: its time left is the progress window's, the less important parts give
+    // way first, and the window's text is cut only when it alone is too wide.
+    void progressLineKeepsWithinTheWidth()
+    {
+        NullSerialPort port;
+        RecordingDesk desk;
+        struct : Clock { double seconds() const override { return 30; } } clock;
+        Context ctx(port, desk, clock);
+        MessageState &m = ctx.message;
+        m.clock = &clock;
+        m.startRun({1, 2}, 9);
+        m.planLine({.speed = 9600, .bootSpeed = 9600, .batchBytes = QList<int>(9, 140), .answerWait = 0.1});
+        m.atController(2);
+        m.setProgress(4, 9);
+        m.Label1.setText("Controller 2 : Programming Batch 5    ...");
+        m.show();
+        ctx.main.ControllerIndex = 2;
+        const QString left = QRegularExpression("about (\\d+:\\d\\d left)").match(m.runLine()).captured(1);
+        const QString text = m.Label1.text();
+        const QList<QPair<int, QString>> rows = {{200, "download-serial  controller 2 (2 of 2)  batch 4 of 9  44%  0:00, about " + left + "  " + text},
+                                                 {80, "ctrl 2 (2/2)  44%  " + left + "  " + text}, {61, "ctrl 2 (2/2)  44%  " + text},
+                                                 {42, text}, {30, text.left(26) + "..."}};
+        for (const auto &[columns, line] : rows) {
+            qputenv("COLUMNS", QByteArray::number(columns)); // no terminal to ask: a file
+            std::FILE *out = std::tmpfile();
+            ProgressView view(ctx, clock, out, true);
+            view.begin("download-serial", {1, 2});
+            view.update();
+            QByteArray drawn(256, 0);
+            std::rewind(out);
+            drawn.resize(qsizetype(std::fread(drawn.data(), 1, drawn.size(), out)));
+            std::fclose(out);
+            QCOMPARE(QString(drawn), "\r" + line + "\x1b[K");
+        }
+        qunsetenv("COLUMNS");
+    }
+
+    // Every example --help gives runs as shown in an empty folder holding only fw.hex, its port being the simulated
+    // line's, given as a bare name under /dev.
+    void helpExamplesRunAsShown()
+    {
+        QByteArrayList everyone; // each holding fw.hex already
+        for (int i = 0; i < 32; ++i)
+            everyone << QByteArray::number(i) + R"(, "flash": "sample.hex")";
+        const std::unique_ptr<sim::Line> sim = lineOf(everyone);
+        const QString device = sim->slavePath().mid(QString("/dev/").size());
+        QStringList examples = QString(run({"--help"}, files.path()).out).section("Examples:\n", 1).remove("\\\n").split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(examples.size(), 3);
+        for (QString example : examples) {
+            QTemporaryDir fresh;
+            QVERIFY(QFile::copy(sample, fresh.filePath("fw.hex")));
+            QProcess sh;
+            sh.setWorkingDirectory(fresh.path());
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("VANTOREL_HOME", fresh.path()); // not the build folder
+            env.insert("PATH", QFileInfo(VANTOREL_CLI).path() + ":" + env.value("PATH"));
+            sh.setProcessEnvironment(env);
+            sh.start("/bin/sh", {"-c", example.replace("/dev/ttyUSB0", device).replace("\"COM 3\"", device)});
+            const bool ended = sh.waitForFinished(Patience);
+            const QString out = sh.readAllStandardOutput(), log = readAll(fresh.filePath("line3.log"));
+            const QByteArray csv = readAll(fresh.filePath("line3.csv"));
+            QVERIFY2(ended && sh.exitCode() == 0 && !out.contains("exit") && (csv.isEmpty() || csv.count(",ok,ok,") == csv.count('\n') - 1)
+                         && (log.isEmpty() || (log.contains(" port=" + sim->slavePath() + " ") && log.endsWith(" end: status=ok cancelled=no c5=ok\n"))),
+                     qPrintable(example + "\n" + out + sh.readAllStandardError() + log));
+        }
+        if (QFileInfo::exists("/dev/tty2"))
+            QCOMPARE(portFromOption("tty2"), QString("/dev/tty2"));
     }
 
     // A station saves its settings; the window, set up the same, puts the same bytes on the line; the next run of

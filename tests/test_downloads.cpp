@@ -512,6 +512,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
             QCOMPARE(b.line->snapshot().controller(n)->protocol, 4);
         QCOMPARE(b.bytesSent(), QByteArray("@1p400:4/@2p400:4/@3p400:4/"));
         QVERIFY(!b.ctx().info.shown() && !b.ctx().message.exists());
+        for (int n : {0, 1, 2, 3}) // not ticked, then switched
+            QCOMPARE(b.ctx().outcomes[n].outcome, n ? Outcome::Ok : Outcome::NotReached);
     }
 
     void returnToProtocol3_data()
@@ -539,7 +541,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
         QCOMPARE(b.log().contains("Answer : Ok"), accepted);
         QCOMPARE(b.log().contains("Answer : Failure Sending p4 "), !accepted);
         QCOMPARE(b.line->snapshot().controller(31)->protocol, accepted ? 3 : 4);
-        QCOMPARE(bool(b.ctx().switchAccepted[31]), accepted);
+        const ControllerOutcome &o = b.ctx().outcomes[31]; // what the command line reports
+        QCOMPARE(outcomeName(o.outcome) + " " + o.failure, accepted ? QString("ok ") : QString("failed Erasing Failure"));
         QCOMPARE(boxes(b, 31), accepted ? QString("  0/-/0 0/-/0") : QString("Erasing Failure ff0000/-/1 ff0000/-/1"));
         QVERIFY(!b.ctx().info.shown() && !b.ctx().message.exists());
         QCOMPARE(b.desk.boxes.last().text, accepted ? QString("4 -> 3: 1 of 1 controller returned to protocol 3: 31.")

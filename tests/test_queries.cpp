@@ -235,10 +235,13 @@ private slots:
         QTest::addColumn<QList<int>>("selected");
         // Only controllers 0 to 4 are looked at; boxes ticked before stay as they were after the cancel.
         QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("outcomes"); // of controllers 0 to 5 and 31, as recorded for the command line
         QTest::newRow("found at their speeds") << 5 << QList<int>{0, 2, 4, 10, 20}
-            << "Auto: 3 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds, 4 at 4800 Bds; cancelled: 5-31 (stopped by Cancel).";
+            << "Auto: 3 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds, 4 at 4800 Bds; cancelled: 5-31 (stopped by Cancel)."
+            << "ok,failed not found,ok,failed not found,ok,cancelled,cancelled";
         QTest::newRow("cancelled at controller 4") << 4 << QList<int>{0, 2, 10, 20}
-            << "Auto: 2 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds; cancelled: 4-31 (stopped by Cancel).";
+            << "Auto: 2 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds; cancelled: 4-31 (stopped by Cancel)."
+            << "ok,failed not found,ok,failed not found,cancelled,cancelled,cancelled";
     }
     void autoDetection()
     {
@@ -263,6 +266,10 @@ private slots:
         QVERIFY(b.log().contains("Message : AutoDetection $73"));
         QCOMPARE(b.desk.boxes.size(), 1);
         QTEST(b.desk.boxes[0].text, "summary");
+        QStringList outcomes;
+        for (int n : {0, 1, 2, 3, 4, 5, 31})
+            outcomes << (outcomeName(b.ctx().outcomes[n].outcome) + " " + b.ctx().outcomes[n].failure).trimmed();
+        QTEST(outcomes.join(','), "outcomes");
     }
 
     void bootInfoOrderOfFrames()

@@ -9,11 +9,11 @@ using Op = Session::Operation;
 const Command kCommands[] = {
     {.name = "flash-info", .operation = Op::FlashInfo},
     {.name = "boot-info", .operation = Op::BootInfo},
-    {.name = "auto", .operation = Op::Auto, .judged = Judged::BySelection, .wholeLine = true},
+    {.name = "auto", .operation = Op::Auto, .judged = Judged::RanToEnd, .wholeLine = true},
     {.name = "download-serial", .operation = Op::DownloadSerial, .download = true},
     {.name = "download-parallel", .operation = Op::DownloadParallel, .download = true},
-    {.name = "to-p4", .operation = Op::To4, .judged = Judged::BySwitch},
-    {.name = "to-p3", .operation = Op::To3, .judged = Judged::BySwitch},
+    {.name = "to-p4", .operation = Op::To4},
+    {.name = "to-p3", .operation = Op::To3},
     {.name = "checksum", .operation = std::nullopt, .keepsRecord = false},
 };
 } // namespace

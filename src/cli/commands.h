@@ -9,11 +9,10 @@
 
 namespace vantorel {
 
-// How a command's controllers are judged in its report.
+// How a command's run is judged. Each controller's row is its recorded outcome either way.
 enum class Judged {
-    ByOutcome,   // what the procedures recorded for each controller
-    BySelection, // the detection: a controller it found is ticked
-    BySwitch,    // a switch of protocol: the controller accepted the command
+    ByOutcome, // ok when every listed controller's outcome is ok
+    RanToEnd,  // the detection: a controller not found is an answer too
 };
 
 // One command of vantorel-cli: what it runs and what it takes. The one list

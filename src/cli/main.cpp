@@ -122,28 +122,34 @@ int printChecksum(const Options &o, const Command &command)
 struct RunFiles {
     RecordsFile records;
     TimedLogCopy logCopy;
+    bool unitColumn = true; // false: the records file was begun before there was one
 };
 
-void openRunFiles(const Options &o, RunFiles &files)
+void openRunFiles(const Options &o, const RunSettings &settings, RunFiles &files)
 {
     QString problem;
     if (o.isSet(o.results) && !files.records.open(o.value(o.results), problem))
         throw Usage{problem};
+    // A file begun without the unit column keeps its columns: a reader that
+    // checks rows against the header must not meet longer ones.
+    files.unitColumn = files.records.firstLine() != csvHeader(false).trimmed();
+    if (!files.unitColumn && !settings.units.isEmpty())
+        throw Usage{QStringLiteral("--unit: the results file ") + o.value(o.results)
+                    + QStringLiteral(" was begun without a unit column; give a new --results file to record units")};
     if (o.isSet(o.logCopy) && !files.logCopy.open(o.value(o.logCopy), problem))
         throw Usage{problem};
 }
 
 // Message boxes, the progress window and the log, as the command line shows and keeps them.
-void watch(RecordingDesk &desk, Context &ctx, ProgressView &progress, TimedLogCopy &logCopy, std::optional<int> &stop)
+void watch(RecordingDesk &desk, Context &ctx, ProgressView &progress, TimedLogCopy &logCopy)
 {
     desk.onMessage = [&progress](const RecordingDesk::Box &box) {
         progress.note(QStringLiteral("[") + box.title + QStringLiteral("] ") + oneLine(box.text));
     };
     // Ctrl-C is the progress window's Cancel.
-    desk.onProcessEvents = [&ctx, &progress, &stop] {
+    desk.onProcessEvents = [&ctx, &progress] {
         if (interrupted && !ctx.StopRequested) {
             progress.note(QStringLiteral("Cancel"));
-            stop = ctx.main.ControllerIndex;
             ctx.message.cancel();
         }
         progress.update();
@@ -175,14 +181,11 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
     QString problem;
     // A run refused before anything was sent did nothing to any controller: no record of it.
     if (o.isSet(o.results) && !session.context().lastRefused
-        && !files.records.append(csvHeader(), report.csvRows(), problem)) {
+        && !files.records.append(csvHeader(files.unitColumn), report.csvRows(files.unitColumn), problem)) {
         progress.note(QStringLiteral("vantorel-cli: ") + problem);
         notKept(report, problem + QStringLiteral(": this run's rows are only in this report; make the file writable "
                                                  "(or free disk space) before the next run"));
     }
-    if (files.logCopy.failed())
-        progress.note(QStringLiteral("vantorel-cli: writing the log copy ") + files.logCopy.path()
-                      + QStringLiteral(" failed; it stops where the failure happened"));
     if (!session.shutDown()) {
         // The box's lines after its "Error #" one: what failed and why.
         QString box = desk.boxes.isEmpty() ? QString() : desk.boxes.last().text;
@@ -190,6 +193,11 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
         notKept(report, box + QStringLiteral("\nMake sure Flash.cfg can be written there (the folder's rights, disk "
                                              "space); the next run with --save saves the settings."));
     }
+    // Last, with the verdict as it is reported.
+    files.logCopy.writeOwn(logEndLine(report, session.context().StopRequested));
+    if (files.logCopy.failed())
+        progress.note(QStringLiteral("vantorel-cli: writing the log copy ") + files.logCopy.path()
+                      + QStringLiteral(" failed; it stops where the failure happened"));
 }
 
 void printReport(const Options &o, const RunReport &report)
@@ -204,20 +212,12 @@ void printReport(const Options &o, const RunReport &report)
     std::fflush(stdout);
 }
 
-QList<int> everyAddress()
-{
-    QList<int> all;
-    for (int i = 0; i < MainState::kControllers; ++i)
-        all << i;
-    return all;
-}
-
 // A command that runs an operation on the line, started up as the window starts.
 int runOnLine(const Options &o, const Command &command)
 {
     const RunSettings settings = refuseBeforeStartUp(o, command);
     RunFiles files;
-    openRunFiles(o, files);
+    openRunFiles(o, settings, files);
 
     QtSerialPort serial;
     RecordingDesk desk;
@@ -225,22 +225,22 @@ int runOnLine(const Options &o, const Command &command)
     Session session(serial, desk, clock);
     Context &ctx = session.context();
     ProgressView progress(ctx, clock, stderr, stderrIsTerminal());
-    std::optional<int> stop; // the controller in hand when Ctrl-C came
-    watch(desk, ctx, progress, files.logCopy, stop);
+    watch(desk, ctx, progress, files.logCopy);
     session.startUp(settings.appDir);
     applyOptions(o, settings, session);
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    const QList<int> listed = command.wholeLine ? everyAddress() : session.main().selectedControllers();
+    const QList<int> listed = command.wholeLine ? everyController() : session.main().selectedControllers();
     if (command.download && session.main().FileCheksum.text().isEmpty())
         throw noHexFile();
     const QDateTime started = zonedNow();
+    files.logCopy.writeOwn(logStartLine(ctx, command.text(), listed, settings.units));
     progress.begin(command.text(), listed);
     session.run(*command.operation);
     progress.end();
 
-    RunReport report = makeReport(ctx, command, listed, started, stop);
+    RunReport report = makeReport(ctx, command, listed, started, settings.units);
     report.warnings = settings.warnings;
     keepRun(o, report, session, desk, files, progress);
     printReport(o, report);

@@ -35,11 +35,23 @@ Exit status, and "status" with --format json:
                 Flash.cfg could not be written: the report still holds every
                 controller's result, its error says what was lost
 
+The --log copy: each line after its ISO 8601 time stamp; the run's traffic
+between two lines of the command line's own, each one line of key=value
+fields (a value with a blank or quote in double quotes, \" and \\ inside):
+  vantorel-cli start: operation= controllers= units= file= file_checksum=
+      port= device= speed= protocol= timeout= delay= prot3= prot4plus=
+      same_protocol= fast= settle_ms= hold_ms= version=
+  vantorel-cli end: status= cancelled=yes|no c0=ok c1="failed: No Answer" ...
+A start line without an end line: the program was ended before the run's end.
+
 Examples:
   vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --timeout 1000 \
       --controllers 0-3 --file fw.hex --results line3.csv --format json download-serial
   vantorel-cli --port "COM 3" --speed 9600 --protocol 3 --timeout 1000 \
       --controllers all --file fw.hex flash-info || echo "exit $?"
+  vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --timeout 1000 --fast \
+      --controllers 5 --unit 5=SN1234 --file fw.hex --results line3.csv \
+      --log line3.log download-serial
 )";
 
 QCommandLineOption flag(const char *name, const QString &description)
@@ -112,8 +124,9 @@ QStringList checkImage(const Options &o, const Command &command)
 
 const QString kNoProtocol = QStringLiteral("no protocol: give --protocol N (or save one in Flash.cfg)");
 
-// What the run would take from Flash.cfg where no option gives it.
-void refuseMissingSettings(const Options &o, const Command &command, const RunSettings &s)
+// What the run would take from Flash.cfg where no option gives it. Returns
+// the controllers the run will list.
+QList<int> refuseMissingSettings(const Options &o, const Command &command, const RunSettings &s)
 {
     MainState saved;
     ReadConfig(saved, QDir(s.appDir).filePath(QStringLiteral("Flash.cfg")));
@@ -134,26 +147,45 @@ void refuseMissingSettings(const Options &o, const Command &command, const RunSe
             throw Usage{QStringLiteral("no waiting delay: give --delay MS, e.g. --delay 10 (or save one in Flash.cfg)")};
         sameRule(QStringLiteral("--delay"), [&] { waitingDelayMs(delay); });
     }
-    if (!command.wholeLine && (o.isSet(o.controllers) ? s.ticked : saved.selectedControllers()).isEmpty())
+    if (command.wholeLine)
+        return everyController();
+    const QList<int> selected = o.isSet(o.controllers) ? s.ticked : saved.selectedControllers();
+    if (selected.isEmpty())
         throw Usage{QStringLiteral("no controller selected for ") + command.text()
                     + QStringLiteral(": give --controllers, e.g. 0,3,5-7 or all")};
+    return selected;
 }
 
-// "COM 3", "3" or a device path; on Unix a bare device name ("ttyUSB0") is
-// taken under /dev when it is there, as a user who leaves out /dev/ means.
-QString portOption(const QString &text)
+// --unit N=ID, one per controller the run lists. An ID goes into the records as
+// it is given, so it may not hold what would shift a CSV reader's columns or
+// split a line: refused, rather than quoted for scripts that split on commas.
+QMap<int, QString> units(const Options &o, const QList<int> &listed)
 {
-#ifdef Q_OS_UNIX
-    static const QRegularExpression comItem(QStringLiteral("^\\s*(COM\\s*)?\\d+\\s*$"), QRegularExpression::CaseInsensitiveOption);
-    if (text.startsWith(QLatin1Char('/')) || comItem.match(text).hasMatch())
-        return text;
-    if (QFileInfo::exists(QStringLiteral("/dev/") + text))
-        return QStringLiteral("/dev/") + text;
-    throw Usage{QStringLiteral("--port ") + text + QStringLiteral(": a device path must be absolute (e.g. /dev/ttyUSB0), "
-                                                                  "or give a COM item such as \"COM 3\" or 3")};
-#else
-    return text;
-#endif
+    QMap<int, QString> out;
+    for (const QString &given : o.values(o.unit)) {
+        const QString said = QStringLiteral("--unit ") + given + QStringLiteral(": ");
+        const qsizetype equals = given.indexOf(QLatin1Char('='));
+        bool ok = false;
+        const int n = given.left(equals).trimmed().toInt(&ok);
+        const QString id = given.mid(equals + 1);
+        if (equals < 0 || !ok)
+            throw Usage{said + QStringLiteral("give the controller number, '=' and the unit's ID, e.g. --unit 5=SN1234")};
+        if (n < 0 || n >= MainState::kControllers)
+            throw Usage{said + QStringLiteral("the controller number must be 0 to 31")};
+        if (id.isEmpty())
+            throw Usage{said + QStringLiteral("the ID after '=' is empty")};
+        if (std::any_of(id.begin(), id.end(), [](QChar c) { return c == u',' || c == u'"' || c.category() == QChar::Other_Control; }))
+            throw Usage{said + QStringLiteral("an ID may not hold a comma, a quote or a line break (they would shift the "
+                                              "columns of the records); leave them out")};
+        if (out.contains(n))
+            throw Usage{said + QStringLiteral("controller %1 has a unit already (%1=%2): give each controller one --unit")
+                                   .arg(n).arg(out[n])};
+        if (!listed.contains(n))
+            throw Usage{said + QStringLiteral("controller %1 is not selected for this run: add it to --controllers or "
+                                              "leave out its --unit").arg(n)};
+        out.insert(n, id);
+    }
+    return out;
 }
 
 // A tick box given as --x or --no-x; neither leaves it as it is.
@@ -200,7 +232,10 @@ Options::Options()
     , results(valued("results", QStringLiteral("Append one CSV row per controller to FILE (with a header when it is "
                                                "new), whatever --format is."), "FILE"))
     , logCopy(valued("log", QStringLiteral("Also append the traffic log to FILE, each line after an ISO 8601 time "
-                                           "stamp."), "FILE"))
+                                           "stamp, between a start and an end line (see below)."), "FILE"))
+    , unit(valued("unit", QStringLiteral("The unit or serial number of controller N, for its row in the records "
+                                         "(repeatable: one per controller), e.g. --unit 5=SN1234. No comma, quote or "
+                                         "line break in ID."), "N=ID"))
 {
     parser_.setApplicationDescription(QStringLiteral("Runs one operation of the tool without a window.\nCOMMAND: ")
                                       + commandNames());
@@ -208,8 +243,7 @@ Options::Options()
     parser_.addVersionOption();
     parser_.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
                         sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds,
-                        strict, save, format,
-                        listPorts, results, logCopy});
+                        strict, save, format, listPorts, results, logCopy, unit});
     parser_.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("The operation to run."));
 }
 
@@ -233,6 +267,14 @@ QByteArray Options::helpText() const { return parser_.helpText().toLocal8Bit() +
 void Options::showVersion() { parser_.showVersion(); }
 
 QString Options::appDir() const { return isSet(dir) ? value(dir) : findAppDir(); }
+
+QList<int> everyController()
+{
+    QList<int> all;
+    for (int i = 0; i < MainState::kControllers; ++i)
+        all << i;
+    return all;
+}
 
 void errorLine(const QString &line)
 {
@@ -290,7 +332,7 @@ void refuseFileOnly(const Options &o, const Command &command)
 {
     if (!o.isSet(o.file))
         throw Usage{command.text() + QStringLiteral(" needs --file HEX")};
-    if (!command.keepsRecord && (o.value(o.format) == QLatin1String("csv") || o.isSet(o.results)))
+    if (!command.keepsRecord && (o.value(o.format) == QLatin1String("csv") || o.isSet(o.results) || o.isSet(o.unit)))
         throw Usage{command.text() + QStringLiteral(" prints text or json and keeps no record")};
 }
 
@@ -304,7 +346,7 @@ RunSettings refuseBeforeStartUp(const Options &o, const Command &command)
     s.settleMs = o.isSet(o.settle) ? number(o, o.settle, "milliseconds") : -1;
     s.holdMs = o.isSet(o.hold) ? number(o, o.hold, "milliseconds") : -1;
     if (o.isSet(o.port))
-        portOption(o.value(o.port));
+        portFromOption(o.value(o.port));
     if (o.isSet(o.timeout))
         sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(o.value(o.timeout)); });
     if (o.isSet(o.delay))
@@ -315,7 +357,7 @@ RunSettings refuseBeforeStartUp(const Options &o, const Command &command)
     if (o.isSet(o.file))
         s.warnings = checkImage(o, command);
     s.appDir = o.appDir();
-    refuseMissingSettings(o, command, s);
+    s.units = units(o, refuseMissingSettings(o, command, s));
     return s;
 }
 
@@ -329,7 +371,7 @@ void applyOptions(const Options &o, const RunSettings &settings, Session &sessio
         {o.port, m.ComPort}, {o.speed, m.Vitesse}, {o.timeout, m.Text1}, {o.delay, m.Text2}, {o.protocol, m.Protocol}};
     for (const auto &[option, box] : boxes) {
         if (o.isSet(option))
-            box.setText(&option == &o.port ? portOption(o.value(option)) : o.value(option));
+            box.setText(&option == &o.port ? portFromOption(o.value(option)) : o.value(option));
     }
     tickBox(o, o.prot3, o.noProt3, m.QRV3);
     tickBox(o, o.prot4Plus, o.noProt4Plus, m.Protocol4Plus);
@@ -357,5 +399,21 @@ void applyOptions(const Options &o, const RunSettings &settings, Session &sessio
 }
 
 Usage noHexFile() { return Usage{QStringLiteral("a download needs a readable HEX file: give --file HEX")}; }
+
+QString portFromOption(const QString &text)
+{
+#ifdef Q_OS_UNIX
+    static const QRegularExpression comItem(QStringLiteral("^\\s*(COM\\s*)?\\d+\\s*$"), QRegularExpression::CaseInsensitiveOption);
+    if (text.startsWith(QLatin1Char('/')) || comItem.match(text).hasMatch())
+        return text;
+    if (QFileInfo::exists(QStringLiteral("/dev/") + text))
+        return QStringLiteral("/dev/") + text;
+    throw Usage{QStringLiteral("--port ") + text + QStringLiteral(": there is no /dev/") + text
+                + QStringLiteral("; give a device path (e.g. /dev/ttyUSB0) or a COM item such as \"COM 3\" or 3 "
+                                 "(--list-ports lists those present)")};
+#else
+    return text;
+#endif
+}
 
 } // namespace vantorel

@@ -4,6 +4,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -40,13 +41,14 @@ public:
 
     bool isSet(const QCommandLineOption &o) const { return parser_.isSet(o); }
     QString value(const QCommandLineOption &o) const { return parser_.value(o); }
+    QStringList values(const QCommandLineOption &o) const { return parser_.values(o); }
     QStringList positionalArguments() const { return parser_.positionalArguments(); }
     // --dir, else the program folder the window would use.
     QString appDir() const;
 
     const QCommandLineOption dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
-        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds, strict, save, format, listPorts, results,
-        logCopy;
+        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds, strict, save,
+        format, listPorts, results, logCopy, unit;
 
 private:
     QCommandLineParser parser_;
@@ -59,10 +61,14 @@ struct RunSettings {
     int settleMs = -1;  // -1: not given
     int holdMs = -1;
     QStringList warnings; // what did not stop the run but goes into its report
+    QMap<int, QString> units; // --unit: controller → unit or serial number
 };
 
 // One line on standard error.
 void errorLine(const QString &line);
+
+// 0 to 31: what a command on the whole line lists.
+QList<int> everyController();
 
 // "0,3,5-7", "all", "none" → the ticked controllers; false on a malformed list.
 bool parseControllers(const QString &text, QList<int> &out);
@@ -82,5 +88,9 @@ RunSettings refuseBeforeStartUp(const Options &o, const Command &command);
 void applyOptions(const Options &o, const RunSettings &settings, Session &session);
 // The refusal of a download without a readable HEX file.
 Usage noHexFile();
+// --port as the Com Port box takes it: "COM 3", "3" or a device path; on Unix a
+// bare device name ("ttyUSB0") is taken under /dev when it is there, as a user
+// who leaves out /dev/ means, else refused.
+QString portFromOption(const QString &text);
 
 } // namespace vantorel

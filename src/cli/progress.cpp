@@ -12,27 +12,42 @@ namespace vantorel {
 
 namespace {
 
-QString duration(double seconds)
-{
-    const qint64 s = qint64(seconds);
-    if (s >= 3600)
-        return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
+// The terminal's width as it is now; COLUMNS where no terminal tells; else 80.
 int columns(std::FILE *out)
 {
 #ifdef Q_OS_UNIX
     winsize w{};
-    if (::ioctl(::fileno(out), TIOCGWINSZ, &w) == 0 && w.ws_col > 0)
+    if (::isatty(::fileno(out)) == 1 && ::ioctl(::fileno(out), TIOCGWINSZ, &w) == 0 && w.ws_col > 0)
         return w.ws_col;
 #else
     Q_UNUSED(out);
 #endif
-    return 80;
+    bool ok = false;
+    const int given = qEnvironmentVariableIntValue("COLUMNS", &ok);
+    return ok && given > 0 ? given : 80;
 }
 
 } // namespace
+
+QString ProgressView::Parts::fitted(int width) const
+{
+    // From the whole line to the message alone: the less important parts are
+    // shortened, then left out, before the message itself is cut.
+    const QStringList tries[] = {
+        {operation, where, batch, time, message},
+        {operation, whereShort, batchShort, time, message},
+        {whereShort, batchShort, timeShort, message},
+        {whereShort, batchShort, message},
+        {message},
+    };
+    for (QStringList parts : tries) {
+        parts.removeAll(QString());
+        const QString line = parts.join(QStringLiteral("  "));
+        if (line.size() <= width)
+            return line;
+    }
+    return width > 3 ? message.left(width - 3) + QStringLiteral("...") : message.left(width);
+}
 
 ProgressView::ProgressView(const Context &ctx, const Clock &clock, std::FILE *out, bool terminal)
     : ctx_(ctx), clock_(clock), out_(out), terminal_(terminal), start_(clock.seconds())
@@ -43,7 +58,6 @@ void ProgressView::begin(const QString &operation, const QList<int> &listed)
 {
     operation_ = operation;
     listed_ = listed;
-    passStart_ = clock_.seconds();
 }
 
 QString ProgressView::elapsedPrefix() const
@@ -79,13 +93,10 @@ void ProgressView::update()
         return;
     if (key != lineKey_) {
         finishLine();
-        const int position = key >= 0 ? int(listed_.indexOf(key)) + 1 : 0;
-        if (key < 0 || lineKey_ < 0 || position < lastPosition_)
-            passStart_ = clock_.seconds();
-        lastPosition_ = position;
         lineKey_ = key;
     }
-    draw(terminalLine(key, true), terminalLine(key, false));
+    const int width = qMax(1, columns(out_) - 1); // the last column would wrap the line
+    draw(parts(key, true).fitted(width), parts(key, false).fitted(width));
 }
 
 QString ProgressView::statusText(int key) const
@@ -97,50 +108,48 @@ QString ProgressView::statusText(int key) const
     // controller that answered in this run was found: a failure shown for it
     // then (its programming) is its verdict.
     const bool speedLeft = !main.V4800.ticked() || !main.V9600.ticked() || !main.V19200.ticked() || !main.V38400.ticked();
-    const bool searching = key >= 0 && failureOf_ == key && ctx_.outcomes[key].version.isEmpty();
+    const bool searching = key >= 0 && failureOf_ == key && !ctx_.outcomes[key].speed; // none answered yet
     if (m.Stop.visible() && searching && m.batchesTotal == 0 && speedLeft)
         return QStringLiteral("Controller ") + QString::number(key) + QStringLiteral(" : no answer at ")
                + main.Vitesse.text() + QStringLiteral(" Bds, trying the next speed");
     return m.Label1.text().trimmed();
 }
 
-QString ProgressView::terminalLine(int key, bool withEstimate) const
+ProgressView::Parts ProgressView::parts(int key, bool withEstimate) const
 {
     const MessageState &m = ctx_.message;
-    QStringList parts{operation_};
-    const double now = clock_.seconds();
-    double done = 0; // of this pass
-    const double inner = m.batchesTotal > 0 ? double(qMin(m.batchesSent, m.batchesTotal)) / m.batchesTotal : 0.0;
+    Parts p;
+    p.operation = operation_;
     if (key >= 0) {
-        const int position = int(listed_.indexOf(key)) + 1;
-        parts << QStringLiteral("controller %1 (%2 of %3)").arg(key).arg(position).arg(listed_.size());
-        done = (position - 1 + inner) / qMax(1, int(listed_.size()));
+        const qsizetype position = listed_.indexOf(key) + 1;
+        p.where = QStringLiteral("controller %1 (%2 of %3)").arg(key).arg(position).arg(listed_.size());
+        p.whereShort = QStringLiteral("ctrl %1 (%2/%3)").arg(key).arg(position).arg(listed_.size());
     } else {
-        parts << QStringLiteral("all controllers");
-        done = inner;
+        p.where = QStringLiteral("all controllers");
+        p.whereShort = QStringLiteral("all");
     }
     if (m.batchesTotal > 0) {
         const int sent = qMin(m.batchesSent, m.batchesTotal);
-        parts << QStringLiteral("batch %1 of %2  %3%").arg(sent).arg(m.batchesTotal).arg(sent * 100 / m.batchesTotal);
+        p.batchShort = QStringLiteral("%1%").arg(sent * 100 / m.batchesTotal);
+        p.batch = QStringLiteral("batch %1 of %2  ").arg(sent).arg(m.batchesTotal) + p.batchShort;
     }
-    QString time = duration(now - start_);
-    const double passTime = now - passStart_;
-    if (withEstimate && done > 0.01 && passTime >= 1.0)
-        time += QStringLiteral(", about %1 left").arg(duration(passTime * (1 - done) / done));
-    parts << time << statusText(key);
-    return parts.join(QStringLiteral("  "));
+    // The time left is the progress window's: the work left on the line, not the time spent.
+    const double left = withEstimate ? m.secondsLeft().value_or(-1) : -1; // -1: none
+    const QString elapsed = clockText(clock_.seconds() - start_);
+    p.time = left >= 0 ? elapsed + QStringLiteral(", about ") + clockText(left) + QStringLiteral(" left") : elapsed;
+    p.timeShort = left >= 0 ? clockText(left) + QStringLiteral(" left") : elapsed;
+    p.message = statusText(key);
+    return p;
 }
 
+// Within the width: a line that wraps could not be rewritten in place.
 void ProgressView::draw(const QString &line, const QString &finalLine)
 {
-    // Cut to the width: a line that wraps could not be rewritten in place.
-    const int width = qMax(10, columns(out_) - 1);
-    finalLine_ = finalLine.left(width);
-    const QString shown = line.left(width);
-    if (shown == drawn_)
+    finalLine_ = finalLine;
+    if (line == drawn_)
         return;
-    drawn_ = shown;
-    std::fprintf(out_, "\r%s\x1b[K", qPrintable(shown));
+    drawn_ = line;
+    std::fprintf(out_, "\r%s\x1b[K", qPrintable(line));
     std::fflush(out_);
 }
 

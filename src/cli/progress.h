@@ -12,9 +12,10 @@ class Context;
 
 // What the progress window shows, on standard error. On a terminal: one line
 // per controller, rewritten in place as its run goes on (operation, which
-// controller of how many, batches sent, percentage, elapsed and time left,
-// the window's text). Elsewhere (a file, a pipe): the window's texts as they
-// change, one per line, each after the elapsed time.
+// controller of how many, batches sent, percentage, elapsed and the window's
+// time left, the window's text), kept within the terminal's width. Elsewhere
+// (a file, a pipe): the window's texts as they change, one per line, each
+// after the elapsed time.
 class ProgressView {
 public:
     ProgressView(const Context &ctx, const Clock &clock, std::FILE *out, bool terminal);
@@ -27,9 +28,16 @@ public:
     // Leaves the last terminal line as it stands.
     void end();
 
+    // The parts of a terminal line, the less important with shorter forms.
+    struct Parts {
+        QString operation, where, whereShort, batch, batchShort, time, timeShort, message;
+        // The line within 'width' characters.
+        QString fitted(int width) const;
+    };
+
 private:
     QString elapsedPrefix() const;
-    QString terminalLine(int key, bool withEstimate) const;
+    Parts parts(int key, bool withEstimate) const;
     QString statusText(int key) const;
     void draw(const QString &line, const QString &finalLine);
     void finishLine();
@@ -47,8 +55,6 @@ private:
     static constexpr int kNone = -2;
     int lineKey_ = kNone; // the controller of the terminal line; -1: all at once
     int failureOf_ = kNone; // the controller of the failure message shown; -1: all at once
-    int lastPosition_ = 0;
-    double passStart_ = 0; // the time estimate looks at this pass over the controllers only
 };
 
 } // namespace vantorel

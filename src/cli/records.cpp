@@ -1,6 +1,12 @@
 #include "cli/records.h"
 
+#include "cli/report.h"
+#include "platform/fault.h"
+#include "platform/portnames.h"
+#include "state/context.h"
+
 #include <QDir>
+#include <QStringList>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -46,6 +52,10 @@ bool RecordsFile::open(const QString &path, QString &error)
         error = QStringLiteral("the results file %1 cannot be opened for appending (%2)").arg(shown(path), lastError());
         return false;
     }
+    char head[1024];
+    const ssize_t got = ::pread(fd_, head, sizeof head, 0);
+    firstLine_ = QByteArray(head, got > 0 ? int(got) : 0);
+    firstLine_ = firstLine_.left(firstLine_.indexOf('\n')).trimmed();
     return true;
 }
 
@@ -106,6 +116,8 @@ bool RecordsFile::open(const QString &path, QString &error)
                     .arg(shown(path), file_.errorString());
         return false;
     }
+    if (file_.seek(0))
+        firstLine_ = file_.readLine(1024).trimmed();
     return true;
 }
 
@@ -144,16 +156,77 @@ bool TimedLogCopy::open(const QString &path, QString &error)
     return true;
 }
 
-void TimedLogCopy::write(const QString &line)
+void TimedLogCopy::write(const QString &line) { writeBytes(line.toLatin1()); }
+
+void TimedLogCopy::writeOwn(const QString &line) { writeBytes(line.toUtf8()); }
+
+void TimedLogCopy::writeBytes(const QByteArray &line)
 {
     if (!file_.isOpen())
         return;
     // One write per line: another station's copy in the same file never cuts into it.
-    const QByteArray bytes = zonedNow().toString(Qt::ISODateWithMs).toLatin1() + ' ' + line.toLatin1() + kLineEnd;
+    const QByteArray bytes = zonedNow().toString(Qt::ISODateWithMs).toLatin1() + ' ' + line + kLineEnd;
     if (file_.write(bytes) != bytes.size()) {
         failed_ = true;
         file_.close();
     }
+}
+
+namespace {
+QString field(const QString &key, QString value)
+{
+    if (value.isEmpty() || value.contains(QLatin1Char(' ')) || value.contains(QLatin1Char('"'))
+        || value.contains(QLatin1Char('\\'))) {
+        value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        value.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        value = QLatin1Char('"') + value + QLatin1Char('"');
+    }
+    return key + QLatin1Char('=') + value;
+}
+
+QString yesNo(bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); }
+
+QString milliseconds(double seconds) { return QString::number(qRound(seconds * 1000)); }
+} // namespace
+
+QString logStartLine(const Context &ctx, const QString &operation, const QList<int> &listed,
+                     const QMap<int, QString> &units)
+{
+    const MainState &m = ctx.main;
+    QStringList numbers, unitList;
+    for (const int i : listed)
+        numbers << QString::number(i);
+    for (auto it = units.cbegin(); it != units.cend(); ++it)
+        unitList << QString::number(it.key()) + QLatin1Char(':') + it.value();
+    QString device;
+    try {
+        device = resolvePortName(m.ComPort.text(), m.AppDir);
+    } catch (const Fault &) {
+        // The run's own check names what is wrong with the port.
+    }
+    QStringList fields{field(QStringLiteral("operation"), operation), field(QStringLiteral("controllers"), numbers.join(QLatin1Char(',')))};
+    if (!units.isEmpty())
+        fields << field(QStringLiteral("units"), unitList.join(QLatin1Char(',')));
+    fields << field(QStringLiteral("file"), m.FileName.text()) << field(QStringLiteral("file_checksum"), m.FileCheksum.text())
+           << field(QStringLiteral("port"), m.ComPort.text()) << field(QStringLiteral("device"), device)
+           << field(QStringLiteral("speed"), m.Vitesse.text()) << field(QStringLiteral("protocol"), m.Protocol.text())
+           << field(QStringLiteral("timeout"), m.Text1.text()) << field(QStringLiteral("delay"), m.Text2.text())
+           << field(QStringLiteral("prot3"), yesNo(m.QRV3.ticked()))
+           << field(QStringLiteral("prot4plus"), yesNo(m.Protocol4Plus.ticked()))
+           << field(QStringLiteral("same_protocol"), yesNo(m.ChkProto.ticked()))
+           << field(QStringLiteral("fast"), yesNo(m.FastAnswers.ticked()))
+           << field(QStringLiteral("settle_ms"), milliseconds(ctx.timings.settleDelay))
+           << field(QStringLiteral("hold_ms"), milliseconds(failureHoldSeconds(ctx)))
+           << field(QStringLiteral("version"), programVersion());
+    return QStringLiteral("vantorel-cli start: ") + fields.join(QLatin1Char(' '));
+}
+
+QString logEndLine(const RunReport &report, bool cancelled)
+{
+    QStringList fields{field(QStringLiteral("status"), report.verdict.status), field(QStringLiteral("cancelled"), yesNo(cancelled))};
+    for (const ControllerReport &c : report.controllers)
+        fields << field(QLatin1Char('c') + QString::number(c.id), c.outcomeText());
+    return QStringLiteral("vantorel-cli end: ") + fields.join(QLatin1Char(' '));
 }
 
 } // namespace vantorel

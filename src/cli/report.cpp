@@ -74,28 +74,13 @@ int RunReport::okCount() const
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
-namespace {
-// The switches and the detection leave no record of the controllers they
-// failed on, only which ones took the command or answered: where the run
-// stood when it ended tells a failure from a controller it never reached.
-Outcome judged(const Context &ctx, const Command &command, int id, Outcome recorded, std::optional<int> stop,
-               QString &failure)
+QString ControllerReport::outcomeText() const
 {
-    if (command.judged == Judged::ByOutcome)
-        return recorded;
-    const bool passed = command.judged == Judged::BySwitch ? ctx.switchAccepted[id]
-                                                               : ctx.outcomes[id].speed.has_value();
-    // A fault leaves ControllerIndex at the controller it hit.
-    const bool reached = !ctx.lastRefused && id <= ctx.main.ControllerIndex && !(stop && id >= *stop);
-    const Outcome outcome = passed ? Outcome::Ok : reached ? Outcome::Failed : stop ? Outcome::Cancelled : Outcome::NotReached;
-    if (outcome == Outcome::Failed && failure.isEmpty())
-        failure = command.judged == Judged::BySwitch ? QStringLiteral("not switched") : QStringLiteral("not found");
-    return outcome;
+    return failure.isEmpty() ? outcome : outcome + QStringLiteral(": ") + failure;
 }
-} // namespace
 
 RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
-                     std::optional<int> stop)
+                     const QMap<int, QString> &units)
 {
     const MainState &m = ctx.main;
     RunReport r;
@@ -108,9 +93,6 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
     r.protocol = m.Protocol.text();
     r.prot4Plus = m.Protocol4Plus.ticked();
     r.selected = m.selectedControllers();
-    Outcomes recorded = ctx.outcomes;
-    if (ctx.StopRequested && !ctx.lastRefused)
-        markCancelled(recorded, listed);
     for (const int id : listed) {
         ControllerReport c;
         c.id = id;
@@ -127,7 +109,8 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
         c.speed = o.speed;
         c.failure = o.failure;
         c.erased = o.erased;
-        c.outcome = outcomeName(judged(ctx, command, id, recorded[id].outcome, stop, c.failure));
+        c.unit = units.value(id);
+        c.outcome = outcomeName(o.outcome);
         c.result = c.outcome == QLatin1String("ok") || c.outcome == QLatin1String("mismatch") ? c.outcome
                                                                                             : QStringLiteral("failed");
         if (c.result != QLatin1String("failed"))
@@ -137,7 +120,7 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
     r.errorNumber = ctx.lastFaultNumber;
     r.errorText = ctx.lastFaultNumber || !ctx.lastFaultText.isEmpty() ? faultDetail(ctx.lastFaultText) : QString();
     // The detection's verdict is that it ran: a controller not found is an answer.
-    const bool allOk = command.judged == Judged::BySelection || r.allOk();
+    const bool allOk = command.judged == Judged::RanToEnd || r.allOk();
     r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allOk);
     return r;
 }
@@ -158,7 +141,8 @@ QJsonObject RunReport::toJson() const
                                 {QStringLiteral("result"), c.result},
                                 {QStringLiteral("outcome"), c.outcome},
                                 {QStringLiteral("failure"), c.failure},
-                                {QStringLiteral("erased"), c.erased}});
+                                {QStringLiteral("erased"), c.erased},
+                                {QStringLiteral("unit"), c.unit}});
     }
     const qsizetype ok = okCount();
     return QJsonObject{{QStringLiteral("program_version"), programVersion()},
@@ -183,19 +167,28 @@ QString RunReport::toText() const
     out += QStringLiteral("%1  file checksum %2  speed %3  protocol %4  prot4+ %5\n")
                .arg(operation, fileChecksum.isEmpty() ? QStringLiteral("-") : fileChecksum,
                     speed, protocol, prot4Plus ? QStringLiteral("yes") : QStringLiteral("no"));
-    out += QStringLiteral("%1  %2  %3  %4  %5\n")
+    // The unit column only when a unit was given: the table of a run without one stays as it was.
+    qsizetype unitWidth = 0;
+    for (const ControllerReport &c : controllers)
+        unitWidth = qMax(unitWidth, c.unit.isEmpty() ? 0 : qMax<qsizetype>(4, c.unit.size()));
+    auto unit = [unitWidth](const QString &text) {
+        return unitWidth ? QStringLiteral("%1  ").arg(text, -int(unitWidth)) : QString();
+    };
+    out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
                .arg(QStringLiteral("ctrl"), -4)
+               .arg(unit(QStringLiteral("unit")))
                .arg(QStringLiteral("version"), -13)
                .arg(QStringLiteral("checksum"), -8)
                .arg(QStringLiteral("marked"), -6)
                .arg(QStringLiteral("result"));
     for (const ControllerReport &c : controllers) {
-        out += QStringLiteral("%1  %2  %3  %4  %5\n")
+        out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
                    .arg(c.id, 4)
+                   .arg(unit(c.unit))
                    .arg(c.shownVer, -13)
                    .arg(c.shownCksum, -8)
                    .arg(c.marked ? QStringLiteral("yes") : QStringLiteral("no"), -6)
-                   .arg(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure);
+                   .arg(c.outcomeText());
     }
     QStringList sel;
     for (const int i : selected)
@@ -207,12 +200,13 @@ QString RunReport::toText() const
     return out;
 }
 
-QByteArray csvHeader()
+QByteArray csvHeader(bool unitColumn)
 {
-    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome" + QByteArray(kLineEnd);
+    return "time,operation,port,file,file_checksum,controller,speed,version,checksum,result,outcome"
+           + QByteArray(unitColumn ? ",unit" : "") + kLineEnd;
 }
 
-QByteArray RunReport::csvRows() const
+QByteArray RunReport::csvRows(bool unitColumn) const
 {
     const QByteArray common = csvField(started.toString(Qt::ISODate)) + ',' + csvField(operation) + ','
                               + csvField(port) + ',' + csvField(file) + ',' + csvField(fileChecksum) + ',';
@@ -220,7 +214,7 @@ QByteArray RunReport::csvRows() const
     for (const ControllerReport &c : controllers) {
         out += common + QByteArray::number(c.id) + ',' + (c.speed ? QByteArray::number(*c.speed) : QByteArray())
                + ',' + csvField(c.ver) + ',' + csvField(c.cksum) + ',' + csvField(c.result) + ','
-               + csvField(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure) + kLineEnd;
+               + csvField(c.outcomeText()) + (unitColumn ? ',' + csvField(c.unit) : QByteArray()) + kLineEnd;
     }
     return out;
 }

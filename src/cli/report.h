@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -43,6 +44,10 @@ struct ControllerReport {
     QString outcome; // the result told apart: outcomeName()
     QString failure; // what failed; empty when nothing did
     bool erased = false; // this run erased it
+    QString unit;    // the unit or serial number given with --unit; empty when none
+
+    // "failed: No Answer", as the CSV's outcome column and the text table say it.
+    QString outcomeText() const;
 };
 
 struct RunReport {
@@ -66,19 +71,20 @@ struct RunReport {
     QJsonObject toJson() const;
     QString toText() const;
     // One CSV row per listed controller, each ended by the platform's line end.
-    QByteArray csvRows() const;
+    // Without 'unitColumn': the columns of a file begun before there was one.
+    QByteArray csvRows(bool unitColumn = true) const;
 };
 
-// The header row of csvRows(), ended as its rows are.
-QByteArray csvHeader();
+// The header row of csvRows(), ended as its rows are. New columns only ever go
+// after the last: stations' scripts read the columns by position.
+QByteArray csvHeader(bool unitColumn = true);
 
 // The JSON of a run refused before the tool started up (bad usage or file).
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
-// Reads the outcomes of the controllers listed (ticked at the start) and
-// judges the run as its command is judged. 'stop': the controller in hand
-// when Cancel came, if it came.
+// Reads the recorded outcomes of the controllers listed (ticked at the start),
+// with their --unit IDs, and judges the run as its command is judged.
 RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
-                     std::optional<int> stop = std::nullopt);
+                     const QMap<int, QString> &units = {});
 
 } // namespace vantorel

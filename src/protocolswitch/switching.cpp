@@ -14,24 +14,28 @@
 
 namespace vantorel {
 
-bool SendP4(Context &ctx, int i)
+namespace {
+// Each switch command as a result code: 0 taken, else what failed (4: refused),
+// for the controller's outcome.
+int p4(Context &ctx, int i)
 {
     const QByteArray frame = switchToP4Command(i);
     ctx.log.write(QStringLiteral("Message : p4 => QRV3"));
     ctx.log.write(StrToHex(frame));
-    const bool accepted = SendReceive(ctx, i, frame, true).ok();
-    if (accepted)
+    const int result = SendReceive(ctx, i, frame, true).result;
+    if (result == ComOk)
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("send p4 OK!!!"));
-    return accepted;
+    return result;
 }
 
-bool Send55(Context &ctx, int i)
+int to3(Context &ctx, int i)
 {
     const QByteArray frame = returnToP3Frame(i, checkKindFor(ctx.link.prot4Plus));
     ctx.log.write(QStringLiteral("Message : Cmd 55 to return to QRV3"));
     ctx.log.write(StrToHex(frame));
     int resends = 2;
     const Exchange e = sendAcknowledged(ctx, i, frame, resends);
+    int result = e.result;
     if (!e.ok()) {
         ShowCtrlStatus(ctx, i, e.result);
     } else if (e.acknowledged()) {
@@ -44,10 +48,16 @@ bool Send55(Context &ctx, int i)
     } else {
         ctx.log.write(QStringLiteral("Answer : Failure Sending p4 "));
         ShowCtrlStatus(ctx, i, 4);
+        result = 4;
     }
     ctx.message.close();
-    return e.acknowledged();
+    return result;
 }
+} // namespace
+
+bool SendP4(Context &ctx, int i) { return p4(ctx, i) == ComOk; }
+
+bool Send55(Context &ctx, int i) { return to3(ctx, i) == ComOk; }
 
 namespace {
 // The shape both switch commands share: each ticked controller, searching the
@@ -58,7 +68,7 @@ struct Switch {
     QString name;    // the button
     QString doing;   // the step, after "Controller n : "
     QString outcome; // of a controller that took it
-    bool (*send)(Context &, int);
+    int (*send)(Context &, int);
 };
 
 void switchAll(Context &ctx, const Switch &how)
@@ -71,20 +81,21 @@ void switchAll(Context &ctx, const Switch &how)
         for (int i = 0; i < MainState::kControllers; ++i)
             ResetCtrlStatus(ctx, i);
         ctx.StopRequested = false;
-        ctx.switchAccepted.fill(false);
         ticked = m.selectedControllers();
         ctx.message.startRun(ticked);
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             ctx.message.atController(i);
             SpeedSearch search;
+            int failed = ComOk;
             search.attempt = [&] {
                 ShowProgress(ctx, controllerLine(i, how.doing), false);
-                return how.send(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed;
+                failed = how.send(ctx, i);
+                return failed == ComOk ? Attempt::Succeeded : Attempt::NextSpeed;
             };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
             const SearchResult result = searchSpeeds(ctx, i, search);
-            ctx.switchAccepted[i] = result == SearchResult::Found;
+            recordSearch(ctx, i, result, failureWords(failed));
             if (result != SearchResult::Skipped)
                 tried << i;
             if (result == SearchResult::Found)
@@ -92,6 +103,8 @@ void switchAll(Context &ctx, const Switch &how)
         }
         ctx.message.close();
     });
+    if (ctx.StopRequested)
+        markCancelled(ctx.outcomes, ticked);
     if (ctx.lastRefused)
         return; // its box said why; nothing was sent
     QList<int> notReached;
@@ -108,13 +121,13 @@ void switchAll(Context &ctx, const Switch &how)
 void Cmd3to4Click(Context &ctx)
 {
     switchAll(ctx, {QStringLiteral("Cmd3to4_Click "), QStringLiteral("3 -> 4"), QStringLiteral("Switching to protocol 4 "),
-                    QStringLiteral("switched to protocol 4"), SendP4});
+                    QStringLiteral("switched to protocol 4"), p4});
 }
 
 void Cmd4to3Click(Context &ctx)
 {
     switchAll(ctx, {QString::fromLatin1(kDefaultTitle), QStringLiteral("4 -> 3"), QStringLiteral("Returning to protocol 3 "),
-                    QStringLiteral("returned to protocol 3"), Send55});
+                    QStringLiteral("returned to protocol 3"), to3});
 }
 
 } // namespace vantorel

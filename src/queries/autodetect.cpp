@@ -5,6 +5,7 @@
 #include "run/operation.h"
 #include "run/runcheck.h"
 #include "run/speedsearch.h"
+#include "run/status.h"
 #include "platform/desk.h"
 #include "platform/serialport.h"
 #include "queries/queries.h"
@@ -39,13 +40,18 @@ void AutoClick(Context &ctx)
             msg.atController(i);
             SpeedSearch search;
             search.onlyTicked = false;
+            int failed = ComOk;
             search.attempt = [&] {
                 // Detection always carries the CRC, whatever "Prot 4+" says.
                 const QByteArray frame = flashCheckFrame(ctx.link.protocolChar, i, CheckKind::Crc);
                 ctx.log.write(QStringLiteral("Message : AutoDetection $73"));
-                return SendReceive(ctx, i, frame).ok() ? Attempt::Succeeded : Attempt::NextSpeed;
+                failed = SendReceive(ctx, i, frame).result;
+                return failed == ComOk ? Attempt::Succeeded : Attempt::NextSpeed;
             };
-            switch (searchSpeeds(ctx, i, search)) {
+            const SearchResult result = searchSpeeds(ctx, i, search);
+            // Silence at every speed is an empty address; a garbled answer is worth naming.
+            recordSearch(ctx, i, result, failed == ComNoAnswer ? QStringLiteral("not found") : failureWords(failed));
+            switch (result) {
             case SearchResult::Found:
                 m.C[i].setValue(1);
                 found.insert(i, QStringLiteral("at ") + m.Vitesse.text() + QStringLiteral(" Bds"));
@@ -59,6 +65,8 @@ void AutoClick(Context &ctx)
             }
         }
     });
+    if (ctx.StopRequested)
+        markCancelled(ctx.outcomes, all);
     // Also after a fault: the detection must never leave its settings behind.
     msg.close();
     m.Auto.setEnabled(true);

@@ -86,4 +86,17 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
     }
 }
 
+void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &failure)
+{
+    ControllerOutcome &o = ctx.outcomes[ctrl];
+    if (result == SearchResult::Found) {
+        o.succeeded();
+    } else if (result == SearchResult::NotFound && ctx.StopRequested) {
+        o.outcome = Outcome::Cancelled;
+        o.failure.clear(); // what the cut-short try was marked with
+    } else if (result == SearchResult::NotFound) {
+        o.fail(failure);
+    }
+}
+
 } // namespace vantorel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 namespace vantorel {
@@ -45,5 +47,10 @@ struct SpeedSearch {
 // a controller taking part starts at the speed it last answered at on this
 // port, when one is known. The speed it is found at is remembered.
 SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search);
+
+// For an operation whose search is its verdict (the switches, the detection):
+// what it came to, into controller ctrl's outcome. Found is ok; not found is
+// 'failure', unless Cancel cut it short; skipped leaves it as it was.
+void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &failure);
 
 } // namespace vantorel

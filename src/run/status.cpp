@@ -71,9 +71,15 @@ void mark(Context &ctx, int n, int code, const StatusText &t)
     ctx.info.CkSum(n).text = t.ckSum;
     ctx.info.changed();
     if (failed)
-        ctx.outcomes[n].fail(t.ver + QLatin1Char(' ') + t.ckSum);
+        ctx.outcomes[n].fail(failureWords(code));
 }
 } // namespace
+
+QString failureWords(int code)
+{
+    const std::optional<StatusText> t = code != 0 ? statusText(code) : std::nullopt;
+    return t ? t->ver + QLatin1Char(' ') + t->ckSum : QString();
+}
 
 void ShowCtrlStatus(Context &ctx, int n, int code)
 {

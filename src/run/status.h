@@ -19,6 +19,9 @@ void ShowFailure(Context &ctx, const QString &message);
 void ShowCtrlStatus(Context &ctx, int n, int code);
 // The same marks without the failure message.
 void MarkCtrlStatus(Context &ctx, int n, int code);
+// What a result code 1..4 records as the failure, in the words of the marks
+// ("No Answer"); empty for any other code.
+QString failureWords(int code);
 // Back to normal letters; the texts stay.
 void ResetCtrlStatus(Context &ctx, int n);
 // Controller n's answered version and checksum in its row and its outcome; a

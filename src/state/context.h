@@ -61,10 +61,8 @@ public:
     QString lastFaultText;
     // The check before the operation refused it: nothing went on the line.
     bool lastRefused = false;
-    // What the last query or download came to, controller by controller.
+    // What the last operation came to, controller by controller.
     Outcomes outcomes{};
-    // The controllers that accepted the last switch command (it shows no table).
-    std::array<bool, MainState::kControllers> switchAccepted{};
 
     // The serial devices present now, for the port list and port faults.
     std::shared_ptr<const PortInfoSource> portInfo = std::make_shared<SystemPortInfo>();

@@ -197,15 +197,13 @@ int MessageState::percent() const
     return total > 0 ? static_cast<int>(100LL * done / total) : 0;
 }
 
-namespace {
-QString duration(double seconds)
+QString clockText(double seconds)
 {
     const qint64 s = qRound64(qMax(0.0, seconds));
     if (s >= 3600)
         return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
-} // namespace
 
 QString MessageState::runLine() const
 {
@@ -221,9 +219,9 @@ QString MessageState::runLine() const
     if (run_.batches > 0 && run_.sent > 0)
         parts << QStringLiteral("%1 of %2 batches sent").arg(qMin(run_.sent, run_.batches)).arg(run_.batches);
     parts << QStringLiteral("%1 %").arg(percent());
-    parts << duration(now() - run_.startedAt) + QStringLiteral(" elapsed");
+    parts << clockText(now() - run_.startedAt) + QStringLiteral(" elapsed");
     if (const std::optional<double> left = secondsLeft())
-        parts << QStringLiteral("about ") + duration(*left) + QStringLiteral(" left");
+        parts << QStringLiteral("about ") + clockText(*left) + QStringLiteral(" left");
     return parts.join(dot);
 }
 

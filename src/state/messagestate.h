@@ -12,6 +12,9 @@ namespace vantorel {
 
 class Clock;
 
+// Seconds as "1:05" or "1:02:05", rounded: how the progress shows a time.
+QString clockText(double seconds);
+
 // What a download's time left is reckoned from: the bytes still to cross the
 // line at its speed and the answered exchanges still to come, each costing its
 // bytes and a known wait. Never from the time spent so far.

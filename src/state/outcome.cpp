@@ -29,6 +29,12 @@ void ControllerOutcome::answered(const QString &ver, const QString &ckSum, bool 
     outcome = mismatch ? Outcome::Mismatch : Outcome::Ok;
 }
 
+void ControllerOutcome::succeeded()
+{
+    failure.clear();
+    outcome = Outcome::Ok;
+}
+
 void ControllerOutcome::justErased()
 {
     const std::optional<int> lastSpeed = speed;

@@ -15,7 +15,7 @@ enum class Outcome {
     Mismatch,            // answered with a checksum other than the file's
     Failed,              // see ControllerOutcome::failure
     ErasedNotProgrammed, // its flash was erased and no image accepted: it holds no firmware
-    Cancelled,           // ticked, but the run was cancelled before its turn
+    Cancelled,           // ticked, but the run was cancelled before its turn (or cut its search short)
 };
 
 // The name the command line and the records give an outcome.
@@ -36,6 +36,8 @@ struct ControllerOutcome {
     void fail(const QString &what);
     // It answered with its version and checksum.
     void answered(const QString &ver, const QString &ckSum, bool mismatch);
+    // It did what it was asked (took a switch, answered the detection): no version to show.
+    void succeeded();
     // Its flash was just erased: it holds no firmware until an image is accepted.
     void justErased();
 };
