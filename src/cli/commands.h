@@ -9,20 +9,14 @@
 
 namespace vantorel {
 
-// How a command's controllers are judged in its report.
-enum class Judged {
-    ByOutcome,   // what the procedures recorded for each controller
-    BySelection, // the detection: a controller it found is ticked
-    BySwitch,    // a switch of protocol: the controller accepted the command
-};
-
 // One command of vantorel-cli: what it runs and what it takes. The one list
 // that dispatch, --help and the refusals read.
 struct Command {
     const char *name;
-    // The operation it runs on the line; none: it only reads the HEX file.
+    // The operation it runs on the line; none: it only reads the HEX file or the results database.
     std::optional<Session::Operation> operation;
-    Judged judged = Judged::ByOutcome;
+    // Reads the results database, not the line.
+    bool history = false;
     // Needs --file; the image must be sound, and --strict refuses wrong record checksums.
     bool download = false;
     // Works on every address of the line, whatever is ticked (no --controllers needed).

@@ -6,6 +6,7 @@
 #include "link/exchange.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
+#include "store/runrecord.h"
 
 #include <QJsonArray>
 
@@ -40,7 +41,8 @@ QJsonValue errorJson(std::optional<int> number, const QString &text)
     return QJsonObject{{QStringLiteral("number"), numberOrNull(number)}, {QStringLiteral("text"), text}};
 }
 
-// RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled.
+} // namespace
+
 QByteArray csvField(const QString &text)
 {
     QByteArray f = text.toUtf8();
@@ -50,20 +52,20 @@ QByteArray csvField(const QString &text)
     }
     return f;
 }
-} // namespace
 
 Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool allOk)
 {
     const bool port = fault && isPortFault(*fault);
+    int exit = ExitOk;
     if (refused)
-        return {QStringLiteral("error"), port ? ExitPort : ExitUsage};
-    if (fault) // a line lost or a write that failed is the port's as much as one that never opened
-        return {QStringLiteral("error"), port ? ExitPort : ExitFault};
-    if (cancelled)
-        return {QStringLiteral("cancelled"), ExitCancelled};
-    if (!allOk)
-        return {QStringLiteral("failed"), ExitFailed};
-    return {};
+        exit = port ? ExitPort : ExitUsage;
+    else if (fault) // a line lost or a write that failed is the port's as much as one that never opened
+        exit = port ? ExitPort : ExitFault;
+    else if (cancelled)
+        exit = ExitCancelled;
+    else if (!allOk)
+        exit = ExitFailed;
+    return {runStatus(refused, fault.has_value(), cancelled, allOk), exit};
 }
 
 int RunReport::okCount() const
@@ -74,33 +76,12 @@ int RunReport::okCount() const
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
-namespace {
-// The switches and the detection leave no record of the controllers they
-// failed on, only which ones took the command or answered: where the run
-// stood when it ended tells a failure from a controller it never reached.
-Outcome judged(const Context &ctx, const Command &command, int id, Outcome recorded, std::optional<int> stop,
-               QString &failure)
-{
-    if (command.judged == Judged::ByOutcome)
-        return recorded;
-    const bool passed = command.judged == Judged::BySwitch ? ctx.switchAccepted[id]
-                                                               : ctx.outcomes[id].speed.has_value();
-    // A fault leaves ControllerIndex at the controller it hit.
-    const bool reached = !ctx.lastRefused && id <= ctx.main.ControllerIndex && !(stop && id >= *stop);
-    const Outcome outcome = passed ? Outcome::Ok : reached ? Outcome::Failed : stop ? Outcome::Cancelled : Outcome::NotReached;
-    if (outcome == Outcome::Failed && failure.isEmpty())
-        failure = command.judged == Judged::BySwitch ? QStringLiteral("not switched") : QStringLiteral("not found");
-    return outcome;
-}
-} // namespace
-
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
-                     std::optional<int> stop)
+RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started)
 {
     const MainState &m = ctx.main;
     RunReport r;
     r.started = started;
-    r.operation = command.text();
+    r.operation = record.operation;
     r.port = m.ComPort.text();
     r.file = m.FileName.text();
     r.fileChecksum = m.FileCheksum.text();
@@ -108,37 +89,29 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
     r.protocol = m.Protocol.text();
     r.prot4Plus = m.Protocol4Plus.ticked();
     r.selected = m.selectedControllers();
-    Outcomes recorded = ctx.outcomes;
-    if (ctx.StopRequested && !ctx.lastRefused)
-        markCancelled(recorded, listed);
-    for (const int id : listed) {
+    for (const ControllerRecord &o : record.controllers) {
         ControllerReport c;
-        c.id = id;
+        c.id = o.number;
         if (ctx.info.exists()) {
-            const ResultBox &ver = ctx.info.verView(id);
-            const ResultBox &ck = ctx.info.ckSumView(id);
+            const ResultBox &ver = ctx.info.verView(c.id);
+            const ResultBox &ck = ctx.info.ckSumView(c.id);
             c.shownVer = ver.text;
             c.shownCksum = ck.text;
             c.marked = ver.marked() || ck.marked();
         }
-        const ControllerOutcome &o = ctx.outcomes[id];
         c.ver = o.version;
         c.cksum = o.checksum;
         c.speed = o.speed;
         c.failure = o.failure;
         c.erased = o.erased;
-        c.outcome = outcomeName(judged(ctx, command, id, recorded[id].outcome, stop, c.failure));
+        c.outcome = o.outcome;
         c.result = c.outcome == QLatin1String("ok") || c.outcome == QLatin1String("mismatch") ? c.outcome
                                                                                             : QStringLiteral("failed");
-        if (c.result != QLatin1String("failed"))
-            c.failure.clear(); // a speed that did not answer before one that did
         r.controllers << c;
     }
     r.errorNumber = ctx.lastFaultNumber;
     r.errorText = ctx.lastFaultNumber || !ctx.lastFaultText.isEmpty() ? faultDetail(ctx.lastFaultText) : QString();
-    // The detection's verdict is that it ran: a controller not found is an answer.
-    const bool allOk = command.judged == Judged::BySelection || r.allOk();
-    r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allOk);
+    r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allPassed(record));
     return r;
 }
 
@@ -161,7 +134,7 @@ QJsonObject RunReport::toJson() const
                                 {QStringLiteral("erased"), c.erased}});
     }
     const qsizetype ok = okCount();
-    return QJsonObject{{QStringLiteral("program_version"), programVersion()},
+    QJsonObject out{{QStringLiteral("program_version"), programVersion()},
                        {QStringLiteral("operation"), operation},
                        {QStringLiteral("status"), verdict.status},
                        {QStringLiteral("error"), errorJson(errorNumber, errorText)},
@@ -175,6 +148,9 @@ QJsonObject RunReport::toJson() const
                        {QStringLiteral("prot4plus"), prot4Plus},
                        {QStringLiteral("selected"), sel},
                        {QStringLiteral("controllers"), rows}};
+    if (!store.isEmpty())
+        out.insert(QStringLiteral("store"), store);
+    return out;
 }
 
 QString RunReport::toText() const

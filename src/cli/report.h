@@ -13,7 +13,7 @@
 namespace vantorel {
 
 class Context;
-struct Command;
+struct RunRecord;
 
 // The exit statuses of vantorel-cli, as --help lists them.
 enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitPort = 3, ExitCancelled = 4, ExitFault = 5 };
@@ -60,6 +60,7 @@ struct RunReport {
     std::optional<int> errorNumber;
     QString errorText; // empty: no error
     QStringList warnings; // what did not stop the run but should be known (a file's wrong record checksums)
+    QJsonObject store;    // what became of the run's record in the results database; empty: none was made
     int okCount() const;
 
     bool allOk() const;
@@ -69,16 +70,16 @@ struct RunReport {
     QByteArray csvRows() const;
 };
 
+// RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled.
+QByteArray csvField(const QString &text);
+
 // The header row of csvRows(), ended as its rows are.
 QByteArray csvHeader();
 
 // The JSON of a run refused before the tool started up (bad usage or file).
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
-// Reads the outcomes of the controllers listed (ticked at the start) and
-// judges the run as its command is judged. 'stop': the controller in hand
-// when Cancel came, if it came.
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
-                     std::optional<int> stop = std::nullopt);
+// The run as the session recorded it, with what the result window showed, judged.
+RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started);
 
 } // namespace vantorel

@@ -16,7 +16,10 @@ Session::Session(SerialPort &port, Desk &desk, const Clock &clock) : ctx_(port, 
 void Session::startUp(const QString &appDir)
 {
     vantorel::startUp(ctx_, appDir.isEmpty() ? findAppDir() : appDir);
+    keeper_.configure(ctx_.main.AppDir, ctx_.user.resultsDatabase);
 }
+
+void Session::setResultsDatabase(const QString &target) { keeper_.configure(ctx_.main.AppDir, target); }
 
 bool Session::shutDown() { return vantorel::shutDown(ctx_); }
 
@@ -36,6 +39,14 @@ bool Session::run(Operation operation)
                 session.onBusyChanged(false);
         }
     } release{*this};
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    QList<int> listed = ctx_.main.selectedControllers();
+    if (worksOnWholeLine(operation)) {
+        listed.clear();
+        for (int i = 0; i < MainState::kControllers; ++i)
+            listed << i;
+    }
+    const QJsonObject settings = runSettings(ctx_);
     switch (operation) {
     case Operation::FlashInfo: ComInfoClick(ctx_); break;
     case Operation::BootInfo: ComBootClick(ctx_); break;
@@ -45,6 +56,11 @@ bool Session::run(Operation operation)
     case Operation::To4: Cmd3to4Click(ctx_); break;
     case Operation::To3: Cmd4to3Click(ctx_); break;
     }
+    lastRecord_ = recordRun(ctx_, operation, listed, started, settings);
+    // A run refused before anything was sent did nothing to any controller: no record of it.
+    lastKept_ = ctx_.lastRefused ? KeptRun{} : keeper_.keep(lastRecord_, replayAfterEachRun);
+    if (onKept && !ctx_.lastRefused)
+        onKept(lastKept_);
     return true;
 }
 
