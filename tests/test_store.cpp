@@ -1,7 +1,9 @@
 // The results database as stations use it: the real vantorel-cli on simulated lines writing to SQLite and to a real
 // PostgreSQL server this test starts itself, read back through `history`.
 #include "sim/line.h"
+#include "store/resultsstore.h"
 #include "support/hexbuilder.h"
+#include "support/linebench.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -210,6 +212,31 @@ private slots:
         const Run history = run({"--dir", home.path(), "--results-db", db, "--format", "json", "history"}, home.path());
         QCOMPARE(recordsOf(history), QStringList({"flash-info:1:ok:1E02", "flash-info:1:ok:1E02"}));
         QVERIFY(history.json["records"][0]["time_utc"].toString() < history.json["records"][1]["time_utc"].toString());
+    }
+
+    // In the window's session: a record the database cannot take is told in the main window, never in a box, and
+    // waits; after the next run that reaches the database the user is offered to write it.
+    void windowTellsAndOffersTheWaitingRuns()
+    {
+        LineBench b(vantorel::lineOf({controller(1)}));
+        const QString pending = b.home.filePath("Results-pending.jsonl"), db = b.home.filePath("Records.db");
+        b.session->setResultsDatabase(b.home.filePath("no-folder/Records.db"));
+        b.select({1});
+        b.session->run(Session::Operation::FlashInfo);
+        QVERIFY2(b.m().ResultsNote.text().startsWith("Results database not reached") && b.desk.boxes.isEmpty() && QFileInfo::exists(pending),
+                 qPrintable(b.m().ResultsNote.text()));
+        b.session->setResultsDatabase(db);
+        b.desk.answers << true;
+        b.session->run(Session::Operation::FlashInfo);
+        QVERIFY2(b.desk.boxes.size() == 1 && b.desk.boxes[0].text.startsWith("1 earlier run(s) wait in " + pending)
+                     && b.m().ResultsNote.text().startsWith("1 earlier run(s) that waited in") && !QFileInfo::exists(pending),
+                 qPrintable(b.m().ResultsNote.text()));
+        StoreTarget target;
+        QString error;
+        QVERIFY(StoreTarget::parse(db, {}, target, error));
+        ResultsStore store(target);
+        QList<HistoryRow> rows;
+        QVERIFY2(store.history({}, rows, error) && rows.size() == 2 && rows[0].controller().outcome == "ok", qPrintable(error));
     }
 
     // Two stations writing at once to one server; the server stopped during a run, whose records then wait and are

@@ -55,6 +55,10 @@ public:
     const KeptRun &lastKept() const { return lastKept_; }
     // Told after each run's record was kept (or not).
     std::function<void(const KeptRun &)> onKept;
+    // Runs waiting in the fallback file: asks (the desk) whether to write
+    // them to the database now, and does. The window calls it at its start;
+    // after a run that reached the database it is asked again until declined.
+    void offerReplay();
 
 private:
     Context ctx_;
@@ -62,6 +66,7 @@ private:
     ResultsKeeper keeper_;
     RunRecord lastRecord_;
     KeptRun lastKept_;
+    bool replayDeclined_ = false;
 };
 
 } // namespace vantorel
