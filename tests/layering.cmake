@@ -1,7 +1,7 @@
 # Fails when a source file includes one from a higher layer, or when the simulator leans on the
 # tool's own code. Run by CTest: cmake -DSRC=<src dir> -P layering.cmake
 cmake_minimum_required(VERSION 3.25)
-set(layers platform state link image run "programming|queries|protocolswitch" session "ui|cli")
+set(layers platform state link image run "programming|queries|protocolswitch" store session "ui|cli")
 function(rank_of folder out)
   set(r -1)
   set(i 0)

@@ -6,15 +6,17 @@ namespace vantorel {
 
 namespace {
 using Op = Session::Operation;
+// The names of the line's commands are the records' names of their operations.
 const Command kCommands[] = {
-    {.name = "flash-info", .operation = Op::FlashInfo},
-    {.name = "boot-info", .operation = Op::BootInfo},
-    {.name = "auto", .operation = Op::Auto, .judged = Judged::RanToEnd, .wholeLine = true},
-    {.name = "download-serial", .operation = Op::DownloadSerial, .download = true},
-    {.name = "download-parallel", .operation = Op::DownloadParallel, .download = true},
-    {.name = "to-p4", .operation = Op::To4},
-    {.name = "to-p3", .operation = Op::To3},
+    {.name = operationName(Op::FlashInfo), .operation = Op::FlashInfo},
+    {.name = operationName(Op::BootInfo), .operation = Op::BootInfo},
+    {.name = operationName(Op::Auto), .operation = Op::Auto, .wholeLine = worksOnWholeLine(Op::Auto)},
+    {.name = operationName(Op::DownloadSerial), .operation = Op::DownloadSerial, .download = true},
+    {.name = operationName(Op::DownloadParallel), .operation = Op::DownloadParallel, .download = true},
+    {.name = operationName(Op::To4), .operation = Op::To4},
+    {.name = operationName(Op::To3), .operation = Op::To3},
     {.name = "checksum", .operation = std::nullopt, .keepsRecord = false},
+    {.name = "history", .operation = std::nullopt, .history = true},
 };
 } // namespace
 

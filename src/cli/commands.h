@@ -9,19 +9,14 @@
 
 namespace vantorel {
 
-// How a command's run is judged. Each controller's row is its recorded outcome either way.
-enum class Judged {
-    ByOutcome, // ok when every listed controller's outcome is ok
-    RanToEnd,  // the detection: a controller not found is an answer too
-};
-
 // One command of vantorel-cli: what it runs and what it takes. The one list
 // that dispatch, --help and the refusals read.
 struct Command {
     const char *name;
-    // The operation it runs on the line; none: it only reads the HEX file.
+    // The operation it runs on the line; none: it only reads the HEX file or the results database.
     std::optional<Session::Operation> operation;
-    Judged judged = Judged::ByOutcome;
+    // Reads the results database, not the line.
+    bool history = false;
     // Needs --file; the image must be sound, and --strict refuses wrong record checksums.
     bool download = false;
     // Works on every address of the line, whatever is ticked (no --controllers needed).

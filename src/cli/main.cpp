@@ -1,6 +1,7 @@
 // vantorel-cli: the tool's operations without a window, for scripts and
 // production lines. It drives the same state and operations as the window.
 #include "cli/commands.h"
+#include "cli/history.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/records.h"
@@ -14,6 +15,8 @@
 #include "session/session.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -179,6 +182,17 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
              ProgressView &progress)
 {
     QString problem;
+    const KeptRun &kept = session.lastKept();
+    if (!session.context().lastRefused) {
+        report.store = QJsonObject{{QStringLiteral("database"), kept.target}, {QStringLiteral("written"), kept.stored},
+                                   {QStringLiteral("pending_file"), kept.pending ? kept.pendingPath : QString()},
+                                   {QStringLiteral("replayed"), kept.replayed},
+                                   {QStringLiteral("problem"), kept.stored ? kept.replayProblem : kept.problem}};
+    }
+    if (!kept.note().isEmpty())
+        progress.note(QStringLiteral("vantorel-cli: ") + kept.note());
+    if (!session.context().lastRefused && !kept.stored)
+        notKept(report, kept.note());
     // A run refused before anything was sent did nothing to any controller: no record of it.
     if (o.isSet(o.results) && !session.context().lastRefused
         && !files.records.append(csvHeader(files.unitColumn), report.csvRows(files.unitColumn), problem)) {
@@ -228,6 +242,17 @@ int runOnLine(const Options &o, const Command &command)
     watch(desk, ctx, progress, files.logCopy);
     session.startUp(settings.appDir);
     applyOptions(o, settings, session);
+    if (o.isSet(o.resultsDb)) {
+        const QString db = o.value(o.resultsDb);
+        session.setResultsDatabase(db.contains(QLatin1String("://")) ? db : QFileInfo(db).absoluteFilePath());
+    }
+    session.replayAfterEachRun = true;
+    // Reached now, so that a database lost during the run is told as this run's loss.
+    QString unreached;
+    if (!session.results().connect(unreached))
+        progress.note(QStringLiteral("vantorel-cli: ") + unreached + QStringLiteral("; the run goes on and its records "
+                                                                                    "wait in ")
+                      + QDir::toNativeSeparators(session.results().pendingPath()) + QStringLiteral(" if it stays so"));
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
@@ -240,7 +265,7 @@ int runOnLine(const Options &o, const Command &command)
     session.run(*command.operation);
     progress.end();
 
-    RunReport report = makeReport(ctx, command, listed, started, settings.units);
+    RunReport report = makeReport(ctx, session.lastRecord(), started, settings.units);
     report.warnings = settings.warnings;
     keepRun(o, report, session, desk, files, progress);
     printReport(o, report);
@@ -271,6 +296,8 @@ int main(int argc, char *argv[])
         return listPorts(o);
     try {
         const Command &command = chosenCommand(o);
+        if (command.history)
+            return printHistory(o);
         return command.operation ? runOnLine(o, command) : printChecksum(o, command);
     } catch (const Usage &u) {
         errorLine(QStringLiteral("vantorel-cli: ") + u.reason);

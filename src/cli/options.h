@@ -48,7 +48,9 @@ public:
 
     const QCommandLineOption dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
         sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds, strict, save,
-        format, listPorts, results, logCopy, unit;
+        format, listPorts, results, logCopy, unit, resultsDb, controller, image, since, station, status, notImage;
+    // The options only `history` reads.
+    QList<const QCommandLineOption *> historyOptions() const;
 
 private:
     QCommandLineParser parser_;

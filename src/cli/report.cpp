@@ -6,6 +6,7 @@
 #include "link/exchange.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
+#include "store/runrecord.h"
 
 #include <QJsonArray>
 
@@ -40,7 +41,8 @@ QJsonValue errorJson(std::optional<int> number, const QString &text)
     return QJsonObject{{QStringLiteral("number"), numberOrNull(number)}, {QStringLiteral("text"), text}};
 }
 
-// RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled.
+} // namespace
+
 QByteArray csvField(const QString &text)
 {
     QByteArray f = text.toUtf8();
@@ -50,20 +52,20 @@ QByteArray csvField(const QString &text)
     }
     return f;
 }
-} // namespace
 
 Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool allOk)
 {
     const bool port = fault && isPortFault(*fault);
+    int exit = ExitOk;
     if (refused)
-        return {QStringLiteral("error"), port ? ExitPort : ExitUsage};
-    if (fault) // a line lost or a write that failed is the port's as much as one that never opened
-        return {QStringLiteral("error"), port ? ExitPort : ExitFault};
-    if (cancelled)
-        return {QStringLiteral("cancelled"), ExitCancelled};
-    if (!allOk)
-        return {QStringLiteral("failed"), ExitFailed};
-    return {};
+        exit = port ? ExitPort : ExitUsage;
+    else if (fault) // a line lost or a write that failed is the port's as much as one that never opened
+        exit = port ? ExitPort : ExitFault;
+    else if (cancelled)
+        exit = ExitCancelled;
+    else if (!allOk)
+        exit = ExitFailed;
+    return {runStatus(refused, fault.has_value(), cancelled, allOk), exit};
 }
 
 int RunReport::okCount() const
@@ -79,13 +81,12 @@ QString ControllerReport::outcomeText() const
     return failure.isEmpty() ? outcome : outcome + QStringLiteral(": ") + failure;
 }
 
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
-                     const QMap<int, QString> &units)
+RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started, const QMap<int, QString> &units)
 {
     const MainState &m = ctx.main;
     RunReport r;
     r.started = started;
-    r.operation = command.text();
+    r.operation = record.operation;
     r.port = m.ComPort.text();
     r.file = m.FileName.text();
     r.fileChecksum = m.FileCheksum.text();
@@ -93,35 +94,30 @@ RunReport makeReport(const Context &ctx, const Command &command, const QList<int
     r.protocol = m.Protocol.text();
     r.prot4Plus = m.Protocol4Plus.ticked();
     r.selected = m.selectedControllers();
-    for (const int id : listed) {
+    for (const ControllerRecord &o : record.controllers) {
         ControllerReport c;
-        c.id = id;
+        c.id = o.number;
         if (ctx.info.exists()) {
-            const ResultBox &ver = ctx.info.verView(id);
-            const ResultBox &ck = ctx.info.ckSumView(id);
+            const ResultBox &ver = ctx.info.verView(c.id);
+            const ResultBox &ck = ctx.info.ckSumView(c.id);
             c.shownVer = ver.text;
             c.shownCksum = ck.text;
             c.marked = ver.marked() || ck.marked();
         }
-        const ControllerOutcome &o = ctx.outcomes[id];
         c.ver = o.version;
         c.cksum = o.checksum;
         c.speed = o.speed;
         c.failure = o.failure;
         c.erased = o.erased;
-        c.unit = units.value(id);
-        c.outcome = outcomeName(o.outcome);
+        c.unit = units.value(c.id);
+        c.outcome = o.outcome;
         c.result = c.outcome == QLatin1String("ok") || c.outcome == QLatin1String("mismatch") ? c.outcome
                                                                                             : QStringLiteral("failed");
-        if (c.result != QLatin1String("failed"))
-            c.failure.clear(); // a speed that did not answer before one that did
         r.controllers << c;
     }
     r.errorNumber = ctx.lastFaultNumber;
     r.errorText = ctx.lastFaultNumber || !ctx.lastFaultText.isEmpty() ? faultDetail(ctx.lastFaultText) : QString();
-    // The detection's verdict is that it ran: a controller not found is an answer.
-    const bool allOk = command.judged == Judged::RanToEnd || r.allOk();
-    r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allOk);
+    r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allPassed(record));
     return r;
 }
 
@@ -145,7 +141,7 @@ QJsonObject RunReport::toJson() const
                                 {QStringLiteral("unit"), c.unit}});
     }
     const qsizetype ok = okCount();
-    return QJsonObject{{QStringLiteral("program_version"), programVersion()},
+    QJsonObject out{{QStringLiteral("program_version"), programVersion()},
                        {QStringLiteral("operation"), operation},
                        {QStringLiteral("status"), verdict.status},
                        {QStringLiteral("error"), errorJson(errorNumber, errorText)},
@@ -159,6 +155,9 @@ QJsonObject RunReport::toJson() const
                        {QStringLiteral("prot4plus"), prot4Plus},
                        {QStringLiteral("selected"), sel},
                        {QStringLiteral("controllers"), rows}};
+    if (!store.isEmpty())
+        out.insert(QStringLiteral("store"), store);
+    return out;
 }
 
 QString RunReport::toText() const

@@ -14,7 +14,7 @@
 namespace vantorel {
 
 class Context;
-struct Command;
+struct RunRecord;
 
 // The exit statuses of vantorel-cli, as --help lists them.
 enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitPort = 3, ExitCancelled = 4, ExitFault = 5 };
@@ -65,6 +65,7 @@ struct RunReport {
     std::optional<int> errorNumber;
     QString errorText; // empty: no error
     QStringList warnings; // what did not stop the run but should be known (a file's wrong record checksums)
+    QJsonObject store;    // what became of the run's record in the results database; empty: none was made
     int okCount() const;
 
     bool allOk() const;
@@ -75,6 +76,9 @@ struct RunReport {
     QByteArray csvRows(bool unitColumn = true) const;
 };
 
+// RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled.
+QByteArray csvField(const QString &text);
+
 // The header row of csvRows(), ended as its rows are. New columns only ever go
 // after the last: stations' scripts read the columns by position.
 QByteArray csvHeader(bool unitColumn = true);
@@ -82,9 +86,9 @@ QByteArray csvHeader(bool unitColumn = true);
 // The JSON of a run refused before the tool started up (bad usage or file).
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
-// Reads the recorded outcomes of the controllers listed (ticked at the start),
-// with their --unit IDs, and judges the run as its command is judged.
-RunReport makeReport(const Context &ctx, const Command &command, const QList<int> &listed, const QDateTime &started,
+// The run as the session recorded it, with what the result window showed and
+// the --unit IDs, judged.
+RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started,
                      const QMap<int, QString> &units = {});
 
 } // namespace vantorel

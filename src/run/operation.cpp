@@ -43,6 +43,7 @@ bool runOperation(Context &ctx, const QString &title, const QString &suffix, con
     ctx.lastFaultNumber.reset();
     ctx.lastFaultText.clear();
     ctx.lastRefused = false;
+    ctx.stoppedAt.reset();
     ctx.outcomes = {};
     std::optional<Fault> fault;
     try {

@@ -1,10 +1,13 @@
 #include "session/session.h"
 
 #include "state/config.h"
+#include "platform/desk.h"
 #include "image/fileselection.h"
 #include "programming/downloads.h"
 #include "protocolswitch/switching.h"
 #include "queries/queries.h"
+
+#include <QDir>
 
 namespace vantorel {
 
@@ -16,7 +19,10 @@ Session::Session(SerialPort &port, Desk &desk, const Clock &clock) : ctx_(port, 
 void Session::startUp(const QString &appDir)
 {
     vantorel::startUp(ctx_, appDir.isEmpty() ? findAppDir() : appDir);
+    keeper_.configure(ctx_.main.AppDir, ctx_.user.resultsDatabase);
 }
+
+void Session::setResultsDatabase(const QString &target) { keeper_.configure(ctx_.main.AppDir, target); }
 
 bool Session::shutDown() { return vantorel::shutDown(ctx_); }
 
@@ -36,6 +42,14 @@ bool Session::run(Operation operation)
                 session.onBusyChanged(false);
         }
     } release{*this};
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    QList<int> listed = ctx_.main.selectedControllers();
+    if (worksOnWholeLine(operation)) {
+        listed.clear();
+        for (int i = 0; i < MainState::kControllers; ++i)
+            listed << i;
+    }
+    const QJsonObject settings = runSettings(ctx_);
     switch (operation) {
     case Operation::FlashInfo: ComInfoClick(ctx_); break;
     case Operation::BootInfo: ComBootClick(ctx_); break;
@@ -45,7 +59,39 @@ bool Session::run(Operation operation)
     case Operation::To4: Cmd3to4Click(ctx_); break;
     case Operation::To3: Cmd4to3Click(ctx_); break;
     }
+    lastRecord_ = recordRun(ctx_, operation, listed, started, settings);
+    // A run refused before anything was sent did nothing to any controller: no record of it.
+    if (ctx_.lastRefused)
+        return true;
+    lastKept_ = keeper_.keep(lastRecord_, replayAfterEachRun);
+    ctx_.main.ResultsNote.setText(lastKept_.note());
+    if (onKept)
+        onKept(lastKept_);
+    if (lastKept_.stored && !replayAfterEachRun && !replayDeclined_)
+        offerReplay();
     return true;
+}
+
+void Session::offerReplay()
+{
+    const int waiting = keeper_.pendingCount();
+    if (waiting == 0)
+        return;
+    const QString file = QDir::toNativeSeparators(keeper_.pendingPath());
+    if (!ctx_.desk.ask(QString::fromLatin1(kDefaultTitle),
+                       QStringLiteral("%1 earlier run(s) wait in %2: the results database could not take them then.\r"
+                                      "Write them to %3 now?").arg(waiting).arg(file, keeper_.shownTarget()))) {
+        replayDeclined_ = true;
+        return;
+    }
+    int replayed = 0;
+    QString error;
+    const bool all = keeper_.replayPending(replayed, error);
+    QString note = QStringLiteral("%1 earlier run(s) that waited in %2 were written to %3.")
+                       .arg(replayed).arg(file, keeper_.shownTarget());
+    if (!all)
+        note += QStringLiteral(" Runs still waiting: ") + error + QLatin1Char('.');
+    ctx_.main.ResultsNote.setText(note);
 }
 
 // The image must not change under a running download: its batches, its full

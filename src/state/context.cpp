@@ -11,7 +11,11 @@ namespace vantorel {
 
 Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clock(c)
 {
-    message.onCancel = [this] { StopRequested = true; };
+    message.onCancel = [this] {
+        if (!stoppedAt)
+            stoppedAt = main.ControllerIndex;
+        StopRequested = true;
+    };
     message.clock = &clock;
     log.onProblem = [this](const QString &text) { desk.message(QString::fromLatin1(kDefaultTitle), text); };
     // The check box and Vantorel.ini's setting are one: whoever changes the box.

@@ -54,6 +54,8 @@ public:
     // Vantorel.ini: read at start-up, saved with Flash.cfg.
     UserSettings user;
     bool StopRequested = false;
+    // The controller in hand when Cancel came in the last operation, if it came.
+    std::optional<int> stoppedAt;
     // The fault that ended the last operation, if one did (for front-ends that
     // report it in their own way, such as an exit status).
     std::optional<int> lastFaultNumber;

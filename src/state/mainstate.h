@@ -23,6 +23,8 @@ public:
     Control FileProblem{QString(), true, false};
     // What the user should know of a file that can be downloaded; empty when nothing.
     Control FileWarning{QString(), true, false};
+    // What became of the last run's record when it did not simply reach the results database.
+    Control ResultsNote{QString(), true, false};
     std::array<Control, kControllers> C;
     Control ALL{QStringLiteral("All")};
     Control NONE{QStringLiteral("None")};

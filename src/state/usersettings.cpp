@@ -65,6 +65,8 @@ UserSettings UserSettings::read(const QString &path)
     s.knownSpeedsFirst = ini.value(QStringLiteral("Line/KnownSpeedsFirst"), false).toBool();
     s.lastHexFile = ini.value(QStringLiteral("Files/LastHexFile")).toString();
     s.browseFolder = ini.value(QStringLiteral("Files/BrowseFolder")).toString();
+    s.resultsDatabase = ini.value(QStringLiteral("Results/Database")).toString();
+    s.station = ini.value(QStringLiteral("Results/Station")).toString();
     ini.beginGroup(QStringLiteral("Windows"));
     for (const QString &key : ini.childKeys())
         s.windowGeometry.insert(key, ini.value(key).toByteArray());
@@ -81,6 +83,10 @@ void UserSettings::save(const QString &path) const
     ini.setValue(QStringLiteral("Line/KnownSpeedsFirst"), knownSpeedsFirst);
     ini.setValue(QStringLiteral("Files/LastHexFile"), lastHexFile);
     ini.setValue(QStringLiteral("Files/BrowseFolder"), browseFolder);
+    if (!resultsDatabase.isEmpty())
+        ini.setValue(QStringLiteral("Results/Database"), resultsDatabase);
+    if (!station.isEmpty())
+        ini.setValue(QStringLiteral("Results/Station"), station);
     for (auto it = windowGeometry.cbegin(); it != windowGeometry.cend(); ++it)
         ini.setValue(QStringLiteral("Windows/") + it.key(), it.value());
     writeKnownSpeeds(ini, knownSpeeds);

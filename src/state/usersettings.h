@@ -13,6 +13,10 @@ struct UserSettings {
     bool knownSpeedsFirst = false; // a speed search starts at the speed the controller last answered at
     QString lastHexFile;        // reopened at start when it still exists
     QString browseFolder;       // where Browse opens
+    // Where each run's records go: a postgresql:// URL or a SQLite file; empty: Results.db in the program folder.
+    QString resultsDatabase;
+    // The station's name in the records; empty: the host name (two stations on one computer set their own).
+    QString station;
     QMap<QString, QByteArray> windowGeometry; // by window name
     // The speed each controller last answered at, by device path, then
     // controller number. Kept whether or not they are used.

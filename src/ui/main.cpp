@@ -6,6 +6,7 @@
 #include "ui/screenshots.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QCommandLineParser>
 
 int main(int argc, char *argv[])
@@ -41,6 +42,8 @@ int main(int argc, char *argv[])
     else
         vantorel::reopenLastHexFile(session.context());
     window.focusFirstControl();
+    // Once the window is up: runs that waited for the results database are offered to it.
+    QTimer::singleShot(0, &window, [&session] { session.offerReplay(); });
 
     vantorel::scheduleScreenshots(parser, session, window);
     return app.exec();

@@ -243,6 +243,8 @@ QGroupBox *MainWindow::buildFileGroup(Parts &parts)
     grid->addWidget(fileNote(m.FileProblem, "FileProblem", "#b00000"), 2, 0, 1, 3);
     // What the user should know of a file that can still be downloaded.
     grid->addWidget(fileNote(m.FileWarning, "FileWarning", "#a05a00"), 3, 0, 1, 3);
+    // A run whose record did not reach the results database: said here, never in a box during a run.
+    grid->addWidget(fileNote(m.ResultsNote, "ResultsNote", "#a05a00"), 4, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     return parts.fileBox;
 }

@@ -1,0 +1,168 @@
+#include "cli/history.h"
+
+#include "cli/options.h"
+#include "cli/records.h"
+#include "cli/report.h"
+#include "state/usersettings.h"
+#include "store/resultsstore.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace vantorel {
+
+namespace {
+
+// A HEX file named instead of its SHA-256: the hash of its bytes, as a download records it.
+QString imageKey(const QString &text)
+{
+    QFile f(text);
+    if (!QFileInfo(text).isFile() || !f.open(QIODevice::ReadOnly))
+        return text.trimmed();
+    return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+}
+
+HistoryFilter filterOf(const Options &o)
+{
+    HistoryFilter f;
+    if (o.isSet(o.controller)) {
+        bool ok = false;
+        const int n = o.value(o.controller).toInt(&ok);
+        if (!ok || n < 0 || n > 31)
+            throw Usage{QStringLiteral("--controller takes a controller number, 0 to 31")};
+        f.controller = n;
+    }
+    if (o.isSet(o.since)) {
+        const QString t = o.value(o.since).trimmed();
+        const QDate day = QDate::fromString(t, Qt::ISODate);
+        f.since = day.isValid() ? QDateTime(day, QTime(0, 0), Qt::UTC) : QDateTime::fromString(t, Qt::ISODate);
+        if (!f.since.isValid())
+            throw Usage{QStringLiteral("--since takes a date or time such as 2026-12-01 or 2026-12-01T08:00 (UTC)")};
+        if (!day.isValid() && f.since.timeSpec() == Qt::LocalTime)
+            f.since.setTimeSpec(Qt::UTC);
+    }
+    const QStringList outcomes = {outcomeName(Outcome::Ok), outcomeName(Outcome::Mismatch), outcomeName(Outcome::Failed),
+                                  outcomeName(Outcome::ErasedNotProgrammed), outcomeName(Outcome::Cancelled),
+                                  outcomeName(Outcome::NotReached)};
+    if (o.isSet(o.status) && !outcomes.contains(o.value(o.status)))
+        throw Usage{QStringLiteral("--status takes one of: ") + outcomes.join(QStringLiteral(", "))};
+    f.outcome = o.value(o.status);
+    f.station = o.value(o.station);
+    f.image = o.isSet(o.image) ? imageKey(o.value(o.image)) : QString();
+    f.notImage = o.isSet(o.notImage) ? imageKey(o.value(o.notImage)) : QString();
+    return f;
+}
+
+QJsonValue orNull(std::optional<qint64> v) { return v ? QJsonValue(*v) : QJsonValue(); }
+
+QJsonObject rowJson(const HistoryRow &row)
+{
+    const RunRecord &r = row.run;
+    const ControllerRecord c = row.controller();
+    return QJsonObject{{QStringLiteral("time_utc"), r.timeUtc.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("station"), r.station},
+                       {QStringLiteral("operation"), r.operation},
+                       {QStringLiteral("port"), r.port},
+                       {QStringLiteral("controller"), c.number},
+                       {QStringLiteral("outcome"), c.outcome},
+                       {QStringLiteral("version"), c.version},
+                       {QStringLiteral("checksum"), c.checksum},
+                       {QStringLiteral("speed"), c.speed ? QJsonValue(*c.speed) : QJsonValue()},
+                       {QStringLiteral("failure"), c.failure},
+                       {QStringLiteral("erased"), c.erased},
+                       {QStringLiteral("duration_ms"), orNull(c.durationMs)},
+                       {QStringLiteral("file_checksum"), r.fileChecksum},
+                       {QStringLiteral("image_sha256"), r.imageSha256},
+                       {QStringLiteral("image_path"), r.imagePath},
+                       {QStringLiteral("settings"), r.settings},
+                       {QStringLiteral("run_status"), r.status},
+                       {QStringLiteral("program_version"), r.programVersion}};
+}
+
+const char *const kColumns[] = {"time_utc", "station", "operation", "port", "controller", "outcome", "version",
+                                "checksum", "speed", "failure", "file_checksum", "image_sha256", "image_path",
+                                "run_status", "program_version"};
+
+} // namespace
+
+int printHistory(const Options &o)
+{
+    const HistoryFilter filter = filterOf(o);
+    const QString appDir = o.appDir();
+    const QString configured = o.isSet(o.resultsDb)
+                                   ? o.value(o.resultsDb)
+                                   : UserSettings::read(QDir(appDir).filePath(QStringLiteral("Vantorel.ini"))).resultsDatabase;
+    StoreTarget target;
+    QString error;
+    // A file given here is where the user stands; one from Vantorel.ini lies in the program folder.
+    if (!StoreTarget::parse(configured.isEmpty() ? QStringLiteral("Results.db") : configured,
+                            o.isSet(o.resultsDb) ? QDir::currentPath() : appDir, target, error))
+        throw Usage{error};
+    if (!target.postgres && !QFileInfo::exists(target.path))
+        throw Usage{QStringLiteral("no results database at %1: no run was recorded there yet (give --dir or "
+                                   "--results-db)").arg(target.shown())};
+    ResultsStore store(target);
+    QList<HistoryRow> rows;
+    if (!store.history(filter, rows, error)) {
+        errorLine(QStringLiteral("vantorel-cli: ") + error);
+        if (o.value(o.format) == QLatin1String("json"))
+            std::printf("%s\n", QJsonDocument(refusedJson(QStringLiteral("history"), error, std::nullopt))
+                                    .toJson(QJsonDocument::Compact).constData());
+        return ExitFault;
+    }
+    const QString format = o.value(o.format);
+    if (format == QLatin1String("json")) {
+        QJsonArray list;
+        for (const HistoryRow &row : rows)
+            list.append(rowJson(row));
+        const QJsonObject out{{QStringLiteral("operation"), QStringLiteral("history")},
+                              {QStringLiteral("status"), QStringLiteral("ok")},
+                              {QStringLiteral("database"), target.shown()},
+                              {QStringLiteral("records"), list}};
+        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    } else if (format == QLatin1String("csv")) {
+        QByteArrayList header;
+        for (const char *c : kColumns)
+            header << c;
+        QByteArray out = header.join(',') + kLineEnd;
+        for (const HistoryRow &row : rows) {
+            const QJsonObject j = rowJson(row);
+            QByteArrayList cells;
+            for (const char *c : kColumns) {
+                const QJsonValue v = j.value(QLatin1String(c));
+                cells << csvField(v.isDouble() ? QString::number(v.toInteger()) : v.toString());
+            }
+            out += cells.join(',') + kLineEnd;
+        }
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    } else {
+        QString out = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8\n")
+                          .arg(QStringLiteral("time (UTC)"), -24).arg(QStringLiteral("station"), -12)
+                          .arg(QStringLiteral("operation"), -17).arg(QStringLiteral("ctrl"), 4)
+                          .arg(QStringLiteral("outcome"), -21).arg(QStringLiteral("version"), -9)
+                          .arg(QStringLiteral("checksum"), -8).arg(QStringLiteral("file"));
+        for (const HistoryRow &row : rows) {
+            const ControllerRecord c = row.controller();
+            out += QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8\n")
+                       .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(row.run.station, -12)
+                       .arg(row.run.operation, -17).arg(c.number, 4)
+                       .arg(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure, -21)
+                       .arg(c.version, -9).arg(c.checksum, -8)
+                       .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
+                                                        : QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
+                                                              + row.run.fileChecksum);
+        }
+        out += QStringLiteral("%1 record(s) in %2\n").arg(rows.size()).arg(target.shown());
+        std::printf("%s", out.toUtf8().constData());
+    }
+    std::fflush(stdout);
+    return ExitOk;
+}
+
+} // namespace vantorel

@@ -1,0 +1,87 @@
+#include "store/keeper.h"
+
+#include <QDir>
+
+namespace vantorel {
+
+QString KeptRun::note() const
+{
+    QString line;
+    if (pending)
+        line = QStringLiteral("Results database not reached: %1. This run's records wait in %2 and go to the database "
+                              "when it is reached again.").arg(problem, QDir::toNativeSeparators(pendingPath));
+    else if (!stored && !problem.isEmpty())
+        line = QStringLiteral("This run's records were not kept: %1.").arg(problem);
+    if (replayed > 0)
+        line += (line.isEmpty() ? QString() : QStringLiteral(" "))
+                + QStringLiteral("%1 earlier run(s) that waited in %2 were written to %3.")
+                      .arg(replayed).arg(QDir::toNativeSeparators(pendingPath), target);
+    if (!replayProblem.isEmpty())
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("Runs still waiting: ") + replayProblem + QLatin1Char('.');
+    return line;
+}
+
+void ResultsKeeper::configure(const QString &appDir, const QString &target)
+{
+    pending_.emplace(appDir);
+    store_.reset();
+    targetProblem_.clear();
+    StoreTarget t;
+    if (StoreTarget::parse(target.isEmpty() ? QStringLiteral("Results.db") : target, appDir, t, targetProblem_))
+        store_ = std::make_unique<ResultsStore>(t);
+}
+
+bool ResultsKeeper::connect(QString &error)
+{
+    if (!store_) {
+        error = targetProblem_;
+        return false;
+    }
+    return store_->open(error);
+}
+
+bool ResultsKeeper::write(const RunRecord &record, QString &error)
+{
+    if (!store_) {
+        error = targetProblem_;
+        return false;
+    }
+    const bool wasOpen = store_->isOpen();
+    if (store_->write(record, error))
+        return true;
+    // A connection the server dropped since it was opened: once more on a new one.
+    return wasOpen && store_->open(error) && store_->write(record, error);
+}
+
+KeptRun ResultsKeeper::keep(const RunRecord &record, bool replay)
+{
+    KeptRun k;
+    if (!pending_)
+        return k; // never configured: a session without a program folder keeps nothing
+    k.target = shownTarget();
+    k.pendingPath = pendingPath();
+    k.stored = write(record, k.problem);
+    if (!k.stored) {
+        QString problem;
+        k.pending = pending_ && pending_->append(record, problem);
+        if (!k.pending)
+            k.problem += QStringLiteral("; and ") + problem;
+        return k;
+    }
+    k.problem.clear();
+    if (replay && pendingCount() > 0)
+        replayPending(k.replayed, k.replayProblem);
+    return k;
+}
+
+bool ResultsKeeper::replayPending(int &replayed, QString &error)
+{
+    replayed = 0;
+    if (!store_ || !pending_) {
+        error = targetProblem_;
+        return false;
+    }
+    return pending_->replay(*store_, replayed, error);
+}
+
+} // namespace vantorel

@@ -1,0 +1,141 @@
+#include "store/runrecord.h"
+
+#include "state/context.h"
+
+#include <QSysInfo>
+#include <QJsonArray>
+#include <QUuid>
+
+#include <algorithm>
+
+namespace vantorel {
+
+QString runStatus(bool refused, bool fault, bool cancelled, bool allOk)
+{
+    if (refused || fault)
+        return QStringLiteral("error");
+    if (cancelled)
+        return QStringLiteral("cancelled");
+    return allOk ? QStringLiteral("ok") : QStringLiteral("failed");
+}
+
+bool allPassed(const RunRecord &record)
+{
+    return record.operation == QLatin1String(operationName(Operation::Auto))
+           || std::all_of(record.controllers.begin(), record.controllers.end(),
+                          [](const ControllerRecord &c) { return c.outcome == outcomeName(Outcome::Ok); });
+}
+
+QJsonObject runSettings(const Context &ctx)
+{
+    const MainState &m = ctx.main;
+    return QJsonObject{{QStringLiteral("speed"), m.Vitesse.text()},
+                       {QStringLiteral("protocol"), m.Protocol.text()},
+                       {QStringLiteral("prot3"), m.QRV3.ticked()},
+                       {QStringLiteral("prot4plus"), m.Protocol4Plus.ticked()},
+                       {QStringLiteral("same_protocol"), m.ChkProto.ticked()},
+                       {QStringLiteral("timeout_ms"), m.Text1.text()},
+                       {QStringLiteral("delay_ms"), m.Text2.text()},
+                       {QStringLiteral("fast_answers"), m.FastAnswers.ticked()}};
+}
+
+RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, const QDateTime &startedUtc,
+                    const QJsonObject &settings)
+{
+    const MainState &m = ctx.main;
+    RunRecord r;
+    r.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    r.timeUtc = startedUtc.toUTC();
+    r.station = ctx.user.station.isEmpty() ? QSysInfo::machineHostName() : ctx.user.station;
+    r.operation = QLatin1String(operationName(op));
+    r.port = m.ComPort.text();
+    r.imagePath = m.FileName.text();
+    r.imageSha256 = r.imagePath.isEmpty() ? QString() : QString::fromLatin1(ctx.chosenFileHash.toHex());
+    r.fileChecksum = m.FileCheksum.text();
+    r.settings = settings;
+    r.programVersion = programVersion();
+    for (const int id : listed) {
+        const ControllerOutcome &o = ctx.outcomes[id];
+        ControllerRecord c;
+        c.number = id;
+        c.version = o.version;
+        c.checksum = o.checksum;
+        c.speed = o.speed;
+        c.failure = o.failure;
+        c.erased = o.erased;
+        c.outcome = outcomeName(o.outcome);
+        if (o.outcome == Outcome::Ok || o.outcome == Outcome::Mismatch)
+            c.failure.clear(); // a speed that did not answer before one that did
+        r.controllers << c;
+    }
+    r.status = runStatus(ctx.lastRefused, ctx.lastFaultNumber.has_value(), ctx.StopRequested, allPassed(r));
+    return r;
+}
+
+namespace {
+QJsonValue orNull(std::optional<qint64> v) { return v ? QJsonValue(*v) : QJsonValue(); }
+std::optional<qint64> optional(const QJsonValue &v)
+{
+    return v.isDouble() ? std::optional<qint64>(v.toInteger()) : std::nullopt;
+}
+} // namespace
+
+QJsonObject RunRecord::toJson() const
+{
+    QJsonArray rows;
+    for (const ControllerRecord &c : controllers) {
+        rows.append(QJsonObject{{QStringLiteral("controller"), c.number}, {QStringLiteral("outcome"), c.outcome},
+                                {QStringLiteral("version"), c.version}, {QStringLiteral("checksum"), c.checksum},
+                                {QStringLiteral("speed"), orNull(c.speed)}, {QStringLiteral("failure"), c.failure},
+                                {QStringLiteral("erased"), c.erased}, {QStringLiteral("duration_ms"), orNull(c.durationMs)}});
+    }
+    return QJsonObject{{QStringLiteral("uid"), uid},
+                       {QStringLiteral("time_utc"), timeUtc.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("station"), station},
+                       {QStringLiteral("operation"), operation},
+                       {QStringLiteral("port"), port},
+                       {QStringLiteral("image_path"), imagePath},
+                       {QStringLiteral("image_sha256"), imageSha256},
+                       {QStringLiteral("file_checksum"), fileChecksum},
+                       {QStringLiteral("settings"), settings},
+                       {QStringLiteral("status"), status},
+                       {QStringLiteral("program_version"), programVersion},
+                       {QStringLiteral("controllers"), rows}};
+}
+
+bool RunRecord::fromJson(const QJsonObject &o, RunRecord &out)
+{
+    out = RunRecord();
+    out.uid = o.value(QStringLiteral("uid")).toString();
+    out.timeUtc = QDateTime::fromString(o.value(QStringLiteral("time_utc")).toString(), Qt::ISODateWithMs);
+    if (out.uid.isEmpty() || !out.timeUtc.isValid() || !o.value(QStringLiteral("controllers")).isArray())
+        return false;
+    out.timeUtc = out.timeUtc.toUTC();
+    out.station = o.value(QStringLiteral("station")).toString();
+    out.operation = o.value(QStringLiteral("operation")).toString();
+    out.port = o.value(QStringLiteral("port")).toString();
+    out.imagePath = o.value(QStringLiteral("image_path")).toString();
+    out.imageSha256 = o.value(QStringLiteral("image_sha256")).toString();
+    out.fileChecksum = o.value(QStringLiteral("file_checksum")).toString();
+    out.settings = o.value(QStringLiteral("settings")).toObject();
+    out.status = o.value(QStringLiteral("status")).toString();
+    out.programVersion = o.value(QStringLiteral("program_version")).toString();
+    for (const QJsonValue &v : o.value(QStringLiteral("controllers")).toArray()) {
+        ControllerRecord c;
+        c.number = v[QStringLiteral("controller")].toInt(-1);
+        c.outcome = v[QStringLiteral("outcome")].toString();
+        c.version = v[QStringLiteral("version")].toString();
+        c.checksum = v[QStringLiteral("checksum")].toString();
+        if (const auto s = optional(v[QStringLiteral("speed")]))
+            c.speed = int(*s);
+        c.failure = v[QStringLiteral("failure")].toString();
+        c.erased = v[QStringLiteral("erased")].toBool();
+        c.durationMs = optional(v[QStringLiteral("duration_ms")]);
+        if (c.number < 0 || c.outcome.isEmpty())
+            return false;
+        out.controllers << c;
+    }
+    return true;
+}
+
+} // namespace vantorel
