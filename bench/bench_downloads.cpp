@@ -57,7 +57,7 @@ Figures run(const char *name, bool fast, int speed, int controllers, Session::Op
     for (const sim::TrafficEntry &e : b.line->traffic()) {
         f.bytes += e.bytes.size();
         if (e.signal.baud > 0)
-            f.lineTime += e.bytes.size() * 11.0 / e.signal.baud;
+            f.lineTime += lineSeconds(e.bytes.size(), LineSettings{e.signal.baud, 'N', 8, e.signal.stopBits});
     }
     int ok = 0;
     for (int n : all)
