@@ -33,6 +33,7 @@ Figures run(const char *name, bool fast, int speed, int controllers, Session::Op
     sim::LineOptions options;
     options.pace = true;
     LineBench b(line, options);
+    b.clock.skipSilence = false; // real time: the waits are part of what is measured
     // Programming runs at the boot speed of Boot.ini.
     writeFile(b.home.filePath("Boot.ini"), QByteArray::number(speed) + "\r\n");
     b.m().BootSettings = QString::number(speed) + ",N,8,2";
