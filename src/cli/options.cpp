@@ -25,7 +25,7 @@ Exit status, and "status" with --format json:
   1  failed     the operation ran and some controller did not pass
   2  error      bad usage or setting (--speed, --timeout, --delay, --controllers,
                 Boot.ini ...), a HEX file that cannot be read or is not sound
-                (a wrong record checksum only warns, unless --strict), a
+                (with --strict also one the image check warns about), a
                 --results or --log file that cannot be opened; refused before
                 anything is sent
   3  error      the port cannot be opened, or the line was lost during the run

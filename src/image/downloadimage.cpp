@@ -70,9 +70,13 @@ QString shortConfigurationWarning(const HexRecord &r)
                        .arg(ll == 1 ? QString() : QStringLiteral("s"))
                        .arg(ll == 0 ? QString() : QStringLiteral(" (") + held.join(QLatin1Char(' ')) + QLatin1Char(')'))
                        .arg(list(missing), list(meanings));
-    if (ll <= 2)
-        text += QStringLiteral(", so after a download the tool's protocol will not match the controller's and every "
-                               "exchange pays an \"@\" fallback");
+    if (ll <= 2) {
+        const QByteArray toolD2 = r.line().mid(13, 2);
+        text += QStringLiteral(", so after a download this tool uses %1 where the controller uses FF, and every "
+                               "exchange pays an \"@\" fallback")
+                    .arg(toolD2.size() == 2 ? QStringLiteral("protocol character ") + QString::fromLatin1(toolD2)
+                                            : QStringLiteral("no protocol character"));
+    }
     return text + QStringLiteral(". Fix the image's configuration record so that it holds all 4 bytes.");
 }
 
