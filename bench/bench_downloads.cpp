@@ -33,6 +33,7 @@ Figures run(const char *name, bool fast, int speed, int controllers, Session::Op
     sim::LineOptions options;
     options.pace = true;
     LineBench b(line, options);
+    b.clock.skipSilence = false; // real time: the waits are part of what is measured
     // Programming runs at the boot speed of Boot.ini.
     writeFile(b.home.filePath("Boot.ini"), QByteArray::number(speed) + "\r\n");
     b.m().BootSettings = QString::number(speed) + ",N,8,2";
@@ -57,7 +58,7 @@ Figures run(const char *name, bool fast, int speed, int controllers, Session::Op
     for (const sim::TrafficEntry &e : b.line->traffic()) {
         f.bytes += e.bytes.size();
         if (e.signal.baud > 0)
-            f.lineTime += e.bytes.size() * 11.0 / e.signal.baud;
+            f.lineTime += lineSeconds(e.bytes.size(), LineSettings{e.signal.baud, 'N', 8, e.signal.stopBits});
     }
     int ok = 0;
     for (int n : all)

@@ -34,7 +34,7 @@ double lineTime(const sim::Line &line, size_t from)
     const std::vector<sim::TrafficEntry> traffic = line.traffic();
     double t = 0;
     for (size_t i = from; i < traffic.size(); ++i)
-        t += traffic[i].signal.baud > 0 ? traffic[i].bytes.size() * 11.0 / traffic[i].signal.baud : 0.0;
+        t += traffic[i].signal.baud > 0 ? lineSeconds(traffic[i].bytes.size(), LineSettings{traffic[i].signal.baud, 'N', 8, traffic[i].signal.stopBits}) : 0.0;
     return t;
 }
 

@@ -41,7 +41,7 @@ double lineTime(const sim::Line &line)
 {
     double t = 0;
     for (const sim::TrafficEntry &e : line.traffic())
-        t += e.signal.baud > 0 ? e.bytes.size() * 11.0 / e.signal.baud : 0.0;
+        t += e.signal.baud > 0 ? lineSeconds(e.bytes.size(), LineSettings{e.signal.baud, 'N', 8, e.signal.stopBits}) : 0.0;
     return t;
 }
 

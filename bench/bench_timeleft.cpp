@@ -70,6 +70,14 @@ void run(const char *name, bool fast, int speed, int controllers, Session::Opera
     int ok = 0;
     for (int n : all)
         ok += b.ctx().info.ckSumView(n).text == b.m().FileCheksum.text() ? 1 : 0;
+    // The floor of the run: the bytes that crossed, both ways, and for a
+    // broadcast the waiting delay after each batch.
+    double lineTime = 0;
+    for (const sim::TrafficEntry &e : b.line->traffic()) {
+        if (e.signal.baud > 0)
+            lineTime += lineSeconds(e.bytes.size(), LineSettings{e.signal.baud, 'N', 8, e.signal.stopBits});
+    }
+    const double floor = lineTime + (op == Session::Operation::DownloadParallel ? b.ctx().imageBatches * delayMs / 1000.0 : 0.0);
     // From 20 % of the run on, while a second or more remains: the largest
     // error, and the estimate at each fifth of the run. In the last second a
     // relative error says little: its largest error in seconds is shown.
@@ -98,9 +106,9 @@ void run(const char *name, bool fast, int speed, int controllers, Session::Opera
             nextMark += 20;
         }
     }
-    std::printf("%-46s %-7s run %6.1f s  verified %d/%d  samples %d  worst %+5.1f %% (at %4.1f s, %2.0f %% of the run)"
-                "  last second off by %.2f s  old reckoning worst %+6.1f %%\n   %s\n",
-                name, fast ? "fast" : "written", total, ok, controllers, counted, 100 * worst, worstAt,
+    std::printf("%-46s %-7s run %6.1f s  line %6.1f s  line+delays %6.1f s  verified %d/%d  samples %d  worst %+5.1f %% "
+                "(at %4.1f s, %2.0f %% of the run)  last second off by %.2f s  old reckoning worst %+6.1f %%\n   %s\n",
+                name, fast ? "fast" : "written", total, lineTime, floor, ok, controllers, counted, 100 * worst, worstAt,
                 100 * worstAt / total, lastSecond, 100 * oldWorst, qPrintable(marks));
     std::fflush(stdout);
 }

@@ -445,6 +445,7 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
         QTest::addColumn<int>("which");
         QTest::newRow("serial: answers in pieces, a refused batch, @") << 0;
         QTest::newRow("parallel: a late answer") << 1;
+        QTest::newRow("parallel: a delay far under a batch's line time") << 5;
         QTest::newRow("switch to protocol 4: 68 2F") << 2;
         QTest::newRow("Flash Info: speed search, answers in pieces") << 3;
         QTest::newRow("Boot Info: echo apart from the answer") << 4;
@@ -470,6 +471,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
             QList<int> selected;
             QString mustLog; // what the case is about happened, so many times
             int times;
+            QString delayMs = "200"; // a batch's line time at 9600: the line keeps up
+            QString timeOutMs = "5000";
         };
         const QString ok = "Communication OK  - CRC checked";
         const Case cases[] = {
@@ -478,15 +481,21 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
             {lineOf({p3}), {}, Op::To4, {5}, "Recu en String : 682F", 1},
             {lineOf({controller(1), slow}), {}, Op::FlashInfo, {1, 3}, ok, 2},
             {lineOf({late}), echo, Op::BootInfo, {3}, ok, 1},
+            // The broadcast takes 1.3 s of line, more than three tries of a full checksum sent
+            // before the line has carried it; after it, its answer comes at once.
+            {lineOf({controller(1), controller(2)}), {}, Op::DownloadParallel, {1, 2}, "Answer : 61", 4, "1", "300"},
         };
         const Case &c = cases[which];
         const auto [written, fast] = runInBothModes(c.line, c.options, c.op, [&](LineBench &b) {
             b.useImage(image());
             b.m().QRV3.setValue(c.op == Op::To4 ? 1 : 0);
             b.select(c.selected);
-            b.m().Text2.setText("200"); // a batch's line time at 9600: the line keeps up
+            b.m().Text2.setText(c.delayMs);
+            b.m().Text1.setText(c.timeOutMs);
         });
         QCOMPARE(written.log.count(c.mustLog), c.times);
+        if (c.op == Op::DownloadSerial || c.op == Op::DownloadParallel)
+            QVERIFY(written.allWell && fast.allWell);
         QCOMPARE(fast.sent, written.sent);
         QCOMPARE(fast.log, written.log);
         QCOMPARE(fast.table, written.table);

@@ -164,6 +164,10 @@ private slots:
         QTest::newRow("stale checksums") << QByteArray(":0300000002ABCD00\r\n") + rec(3, 2) + ":00000001FE\r\n"
                                         << "warning: line 1: the record checksum is 00 where the record needs 83 (2 lines in all); edited by hand?";
         QTest::newRow("no end record") << rec(0, 4) << "";
+        // Read by place, D2 and D3 come from the checksum digits; the controller has FF there.
+        QTest::newRow("configuration record of 2 bytes") << rec(0, 4) + hexRecord(0x2020, QByteArray::fromHex("1800")) + "\r\n" + end
+            << "warning: line 2: the configuration record at 2020 holds 2 data bytes (18 00), not 4: a controller reads FF "
+               "(erased flash) for the missing D2 and D3 (its protocol character and controller type)";
     }
     void imageCheckBoundaries()
     {

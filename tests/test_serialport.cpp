@@ -65,13 +65,15 @@ class TestSerialPort : public QObject {
 private slots:
     void parsesSettings()
     {
-        struct Row { const char *text; int baud; char parity; int dataBits, stopBits; };
-        const Row rows[] = {{"9600,N,8,2", 9600, 'N', 8, 2}, {"4800,e,7,1", 4800, 'E', 7, 1}, {"57600,M,5,2", 57600, 'M', 5, 2},
-                            {" 115200 , o , 8 , 1.5 ", 115200, 'O', 8, LineSettings::OneAndHalfStop},
-                            {"19200,s,6,1", 19200, 'S', 6, 1}, {"31250,N,8,1", 31250, 'N', 8, 1}};
+        // bits: a character's bits on the line, start and stop bits included.
+        struct Row { const char *text; int baud; char parity; int dataBits, stopBits; double bits; };
+        const Row rows[] = {{"9600,N,8,2", 9600, 'N', 8, 2, 11}, {"4800,e,7,1", 4800, 'E', 7, 1, 10}, {"57600,M,5,2", 57600, 'M', 5, 2, 9},
+                            {" 115200 , o , 8 , 1.5 ", 115200, 'O', 8, LineSettings::OneAndHalfStop, 11.5},
+                            {"19200,s,6,1", 19200, 'S', 6, 1, 9}, {"31250,N,8,1", 31250, 'N', 8, 1, 10}};
         for (const Row &r : rows) {
             const LineSettings s = parseLineSettings(r.text);
             QVERIFY2(s.baud == r.baud && s.parity == r.parity && s.dataBits == r.dataBits && s.stopBits == r.stopBits, r.text);
+            QCOMPARE(lineSeconds(r.baud, s), r.bits); // as many characters as the speed's bits a second
         }
         for (const char *bad : {"", "abc", "9600", "9600,N,8", "0,N,8,2", "-5,N,8,2", "9600,X,8,2", "9600,N,9,2", "9600,N,4,2",
                                 "9600,N,8,3", "96OO,N,8,2", "9600,N,8,2,1", "+9600,N,8,2", "99999999999,N,8,2", "9600,NN,8,2",

@@ -25,7 +25,7 @@ Exit status, and "status" with --format json:
   1  failed     the operation ran and some controller did not pass
   2  error      bad usage or setting (--speed, --timeout, --delay, --controllers,
                 Boot.ini ...), a HEX file that cannot be read or is not sound
-                (a wrong record checksum only warns, unless --strict), a
+                (with --strict also one the image check warns about), a
                 --results or --log file that cannot be opened; refused before
                 anything is sent
   3  error      the port cannot be opened, or the line was lost during the run
@@ -101,7 +101,7 @@ Usage unsound(const QString &path, const QString &why)
 }
 
 // The HEX file read as the run will read it. A download refuses one that is
-// not sound; a wrong record checksum only warns, unless --strict.
+// not sound; what the image check warns about only warns, unless --strict.
 QStringList checkImage(const Options &o, const Command &command)
 {
     const QString path = o.value(o.file);
@@ -118,12 +118,10 @@ QStringList checkImage(const Options &o, const Command &command)
         return {};
     if (command.download && o.isSet(o.strict))
         throw unsound(path, image.warning
-                                + QStringLiteral(" Refused by --strict; correct the record checksums or produce the "
-                                                 "file again"));
+                                + QStringLiteral(" Refused by --strict; correct the file or produce it again"));
     const QString warning = path + QStringLiteral(": ") + image.warning;
     errorLine(QStringLiteral("vantorel-cli: warning: ") + warning
-              + QStringLiteral(" The file is used all the same: the controller's full checksum still proves what "
-                               "was programmed (--strict refuses such a file for a download)."));
+              + QStringLiteral(" The file is used all the same (--strict refuses such a file for a download)."));
     return {warning};
 }
 
@@ -227,8 +225,9 @@ Options::Options()
                                                       "also without --save).")))
     , noKnownSpeeds(flag("no-known-speeds", QStringLiteral("Clear Known speeds first (each search starts at the speed "
                                                            "in hand).")))
-    , strict(flag("strict", QStringLiteral("Refuse to download a HEX file whose record checksums are wrong "
-                                           "(without it such a file is downloaded with a warning).")))
+    , strict(flag("strict", QStringLiteral("Refuse to download a HEX file the image check warns about (wrong "
+                                           "record checksums, a short configuration record); without it such a file "
+                                           "is downloaded with a warning.")))
     , save(flag("save", QStringLiteral("Write the settings back to Flash.cfg at the end.")))
     , format(QStringLiteral("format"), QStringLiteral("text, json or csv (default text)."), QStringLiteral("F"),
              QStringLiteral("text"))

@@ -5,6 +5,7 @@
 #include "platform/fault.h"
 
 #include <QCryptographicHash>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -40,6 +41,45 @@ QString checksumWarning(const HexRecord &r, int type)
         + hex2((checksumByte - sum) & 0xFF);
 }
 
+// A configuration record (the one the reading takes at 2020) of fewer than
+// four data bytes, or empty. The reading takes D0 to D3 by their place in the
+// line, so it reads the record checksum or nothing for the missing ones; a
+// controller reads the erased flash there, FF.
+QString shortConfigurationWarning(const HexRecord &r)
+{
+    const int ll = r.count();
+    if (r.text(4, 4) != "2020" || ll >= 4)
+        return QString();
+    static const char *const meaning[] = {"speed and Prot 4+ flag", "unused byte", "protocol character",
+                                          "controller type"};
+    QStringList held, missing, meanings;
+    for (int i = 1; i <= ll; ++i)
+        held << hex2(r.dataByte(i));
+    for (int i = ll; i < 4; ++i) {
+        missing << QStringLiteral("D") + QString::number(i);
+        if (i != 1)
+            meanings << QString::fromLatin1(meaning[i]);
+    }
+    const auto list = [](const QStringList &items) {
+        return items.size() < 2 ? items.join(QString()) : items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + items.last();
+    };
+    QString text = QStringLiteral("the configuration record at 2020 holds %1 data byte%2%3, not 4: a controller reads FF "
+                                  "(erased flash) for the missing %4 (its %5), where this tool reads the record "
+                                  "checksum or nothing in their place")
+                       .arg(ll)
+                       .arg(ll == 1 ? QString() : QStringLiteral("s"))
+                       .arg(ll == 0 ? QString() : QStringLiteral(" (") + held.join(QLatin1Char(' ')) + QLatin1Char(')'))
+                       .arg(list(missing), list(meanings));
+    if (ll <= 2) {
+        const QByteArray toolD2 = r.line().mid(13, 2);
+        text += QStringLiteral(", so after a download this tool uses %1 where the controller uses FF, and every "
+                               "exchange pays an \"@\" fallback")
+                    .arg(toolD2.size() == 2 ? QStringLiteral("protocol character ") + QString::fromLatin1(toolD2)
+                                            : QStringLiteral("no protocol character"));
+    }
+    return text + QStringLiteral(". Fix the image's configuration record so that it holds all 4 bytes.");
+}
+
 // The problem of one record, or empty.
 QString recordProblem(const HexRecord &r, int type)
 {
@@ -72,7 +112,7 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches, QSt
     std::vector<Span> spans;
     qint64 endLine = 0;
     qint64 dataBytes = 0;
-    QString firstWrong;
+    QString firstWrong, shortConfiguration;
     int moreWrong = 0;
     while (!lines.atEnd()) {
         QByteArray text = lines.next();
@@ -93,6 +133,8 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches, QSt
             else
                 ++moreWrong;
         }
+        if (const QString tooShort = shortConfigurationWarning(r); !tooShort.isEmpty())
+            shortConfiguration = onLine(r.lineNumber()) + tooShort;
         if (type == 0x01) {
             endLine = r.lineNumber();
         } else if (r.count() > 0) {
@@ -100,9 +142,15 @@ QString imageProblem(const QByteArray &content, const QList<Batch> &batches, QSt
             spans.push_back({r.address(), r.address() + r.count(), r.lineNumber()});
         }
     }
-    if (warning && !firstWrong.isEmpty())
-        *warning = firstWrong + (moreWrong ? QStringLiteral(" (%1 lines in all)").arg(moreWrong + 1) : QString())
-            + QStringLiteral("; edited by hand?");
+    if (warning) {
+        QStringList warnings;
+        if (!firstWrong.isEmpty())
+            warnings << firstWrong + (moreWrong ? QStringLiteral(" (%1 lines in all)").arg(moreWrong + 1) : QString())
+                    + QStringLiteral("; edited by hand? The controller's full checksum still proves what was programmed.");
+        if (!shortConfiguration.isEmpty())
+            warnings << shortConfiguration;
+        *warning = warnings.join(QLatin1Char(' '));
+    }
     if (dataBytes == 0)
         return QStringLiteral("the file holds no data to program; choose the firmware file");
 

@@ -20,7 +20,8 @@ struct DownloadImage {
     // Why it cannot be downloaded ("line 7: ..."); empty for a sound image.
     QString problem;
     // What a download need not be refused for but the user should know
-    // (wrong record checksums); empty when nothing.
+    // (wrong record checksums, a short configuration record), each part
+    // saying what it means and what to do; empty when nothing.
     QString warning;
 
     bool sound() const { return problem.isEmpty(); }
@@ -41,8 +42,8 @@ DownloadImage takeDownloadImage(const QString &path, const QByteArray &chosenHas
 
 // Why the bytes of a readable file cannot be programmed, judged on its lines
 // and on the batches they are cut into; empty when they can. 'warning', when
-// given, receives the first wrong record checksum of a file whose records all
-// read, if there is one.
+// given, receives the warnings about a file whose records all read: the first
+// wrong record checksum, a configuration record of fewer than 4 data bytes.
 QString imageProblem(const QByteArray &content, const QList<Batch> &batches, QString *warning = nullptr);
 
 } // namespace vantorel

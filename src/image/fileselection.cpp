@@ -65,9 +65,7 @@ void FileNameChanged(Context &ctx)
         if (!image->sound())
             m.FileProblem.setText(QStringLiteral("Cannot be downloaded: ") + image->problem);
         else if (!image->warning.isEmpty())
-            m.FileWarning.setText(QStringLiteral("Warning: ") + image->warning
-                                  + QStringLiteral(" It can be downloaded: the controller's full checksum still proves "
-                                                   "what was programmed."));
+            m.FileWarning.setText(QStringLiteral("Warning: ") + image->warning + QStringLiteral(" It can be downloaded."));
     }
     if (checksum.size() > 4)
         checksum = checksum.right(4);

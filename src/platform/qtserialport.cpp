@@ -20,6 +20,10 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace vantorel {
 
 namespace {
@@ -290,6 +294,29 @@ void QtSerialPort::write(const QByteArray &bytes)
                             .arg(name_, reason));
         }
     }
+}
+
+qint64 QtSerialPort::bytesUnsent()
+{
+    QSerialPort &port = livePort();
+    // write() leaves nothing in Qt's buffer; what counts is the driver's
+    // queue, the count behind tcdrain() and its like.
+#ifdef Q_OS_UNIX
+    int queued = 0;
+    if (::ioctl(port.handle(), TIOCOUTQ, &queued) == -1) {
+        lose(gone(errno));
+        throwLost();
+    }
+    return port.bytesToWrite() + queued;
+#elif defined(Q_OS_WIN)
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!::ClearCommError(port.handle(), &errors, &status))
+        return port.bytesToWrite();
+    return port.bytesToWrite() + qint64(status.cbOutQue);
+#else
+    return port.bytesToWrite();
+#endif
 }
 
 qint64 QtSerialPort::bytesWaiting()

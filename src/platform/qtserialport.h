@@ -31,6 +31,7 @@ public:
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &bytes) override;
+    qint64 bytesUnsent() override;
     qint64 bytesWaiting() override;
     QByteArray readAllWaiting() override;
     void waitForInput(int timeoutMs) override;

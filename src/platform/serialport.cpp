@@ -67,4 +67,11 @@ LineSettings parseLineSettings(const QString &text)
     return s;
 }
 
+double lineSeconds(qint64 characters, const LineSettings &s)
+{
+    const double stop = s.stopBits == LineSettings::OneAndHalfStop ? 1.5 : s.stopBits;
+    const double bits = 1 + s.dataBits + (s.parity == 'N' ? 0 : 1) + stop;
+    return characters * bits / qMax(1, s.baud);
+}
+
 } // namespace vantorel

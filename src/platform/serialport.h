@@ -19,6 +19,10 @@ struct LineSettings {
 // Throws Fault(PortSettings) with a message that quotes the text when it is malformed.
 LineSettings parseLineSettings(const QString &text);
 
+// Seconds the line takes to carry this many characters in this format: each
+// a start bit, its data bits, a parity bit if any and its stop bits.
+double lineSeconds(qint64 characters, const LineSettings &s);
+
 // The one serial port of the tool. Failures are Faults: PortOpen, PortLost,
 // PortSettings, PortWrite.
 class SerialPort {
@@ -33,8 +37,12 @@ public:
     virtual void open() = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    // Queues and pushes the bytes onto the line before returning.
+    // Hands the bytes to the system before returning; the line may carry
+    // them for a while yet.
     virtual void write(const QByteArray &bytes) = 0;
+    // Bytes the system has been handed but not yet put on the line, where it
+    // can tell; a pseudo-terminal always says 0, as it does not pace.
+    virtual qint64 bytesUnsent() = 0;
     // Bytes waiting now, without needing an event loop.
     virtual qint64 bytesWaiting() = 0;
     virtual QByteArray readAllWaiting() = 0;

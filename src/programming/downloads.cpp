@@ -44,8 +44,8 @@ void planLine(Context &ctx, const DownloadImage &image, bool parallel)
 {
     const MainState &m = ctx.main;
     LinePlan plan;
-    plan.speed = m.Vitesse.text().toInt();
-    plan.bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed().toInt();
+    plan.line.baud = m.Vitesse.text().toInt(); // the speed search's format, 8N2
+    plan.bootLine = parseLineSettings(m.BootSettings);
     for (const Batch &batch : image.batches)
         plan.batchBytes << int(programmingFrame(parallel ? kBroadcast : 0, batch.addressBytes, batch.data).size());
     plan.eraseBytes = int(eraseFrame(ctx.link.protocolChar, 0, CheckKind::Crc).size()) + 7;

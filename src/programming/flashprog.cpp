@@ -56,12 +56,35 @@ bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text
     return !ctx.StopRequested;
 }
 
+// Nothing answers a broadcast batch: the controllers program it once the line
+// has carried it, and are given the waiting delay for that. write() returns
+// as soon as the system has the bytes, so the batch's line time ('carriedAt')
+// is reckoned here; where the system can tell that bytes are still queued (a
+// real port, the line busy with more than this batch) the wait follows it too.
+// A pseudo-terminal tells nothing: the reckoning alone holds there. Cancel is
+// seen throughout; false when it was pressed.
+bool programmingPause(Context &ctx, const LineSettings &line, double carriedAt, double delay)
+{
+    for (;;) {
+        ctx.desk.processEvents();
+        if (ctx.StopRequested)
+            return false;
+        const double now = ctx.clock.seconds();
+        if (const qint64 unsent = ctx.port.bytesUnsent(); unsent > 0)
+            carriedAt = qMax(carriedAt, now + lineSeconds(unsent, line));
+        else if (now - carriedAt > delay)
+            return true;
+        pause();
+    }
+}
+
 } // namespace
 
 void FlashProg(Context &ctx, const DownloadImage &image, const QList<int> &erased)
 {
     ctx.log.write(QStringLiteral("Programming 5F without answer"));
     const int delay = ctx.link.waitingDelayMs;
+    const LineSettings line = parseLineSettings(ctx.port.settings());
     int number = 0;
     for (const Batch &batch : image.batches) {
         ++number;
@@ -71,12 +94,13 @@ void FlashProg(Context &ctx, const DownloadImage &image, const QList<int> &erase
         const QByteArray frame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
         ctx.log.write(StrToHex(frame));
         ctx.port.write(frame);
-        // Nothing answers a broadcast: the delay alone paces the batches.
-        const double start = ctx.clock.seconds();
-        while (ctx.clock.seconds() - start <= delay / 1000.0)
-            pause();
+        // The line was free: it has carried the batch one line time after the write.
+        if (!programmingPause(ctx, line, ctx.clock.seconds() + lineSeconds(frame.size(), line), delay / 1000.0))
+            return;
     }
     showProgressBar(ctx, image, number);
+    // The last batch's pause is over: the full checksums, which are answered,
+    // find the line free and the controllers done programming.
 
     ctx.port.discardInput();
     for (const int k : erased) {

@@ -70,12 +70,6 @@ void MessageState::setProgress(int sent, int total)
     if (run_.active) {
         run_.sent = sent;
         run_.stepAt = now();
-        if (!run_.programming && run_.plan && run_.broadcast) {
-            double line = 0;
-            for (const int bytes : run_.plan->batchBytes)
-                line += qMax(run_.plan->broadcastDelay, bytes * 11.0 / qMax(1, run_.plan->bootSpeed));
-            run_.broadcastEnd = run_.stepAt + line;
-        }
         run_.programming = true;
         // After the broadcast the controllers are taken in hand again, for their checks.
         if (run_.broadcast && sent >= run_.batches)
@@ -131,16 +125,16 @@ std::optional<double> MessageState::secondsLeft() const
     if (!run_.active || !run_.plan)
         return std::nullopt;
     const LinePlan &p = *run_.plan;
-    auto line = [](int bytes, int baud) { return bytes * 11.0 / qMax(1, baud); };
-    const double erase = line(p.eraseBytes, p.speed) + p.answerWait;
-    const double checksum = line(p.checksumBytes, p.bootSpeed) + p.answerWait;
-    const double check = line(p.checkBytes, p.speed) + p.answerWait;
-    // Batches from 'first' (0-based) to the last: answered one by one, or broadcast.
+    const double erase = lineSeconds(p.eraseBytes, p.line) + p.answerWait;
+    const double checksum = lineSeconds(p.checksumBytes, p.bootLine) + p.answerWait;
+    const double check = lineSeconds(p.checkBytes, p.line) + p.answerWait;
+    // Batches from 'first' (0-based) to the last: answered one by one, or
+    // broadcast, each then carried by the line before its delay starts.
     auto batches = [&](qsizetype first) {
         double sum = 0;
         for (qsizetype k = first; k < p.batchBytes.size(); ++k)
-            sum += run_.broadcast ? qMax(p.broadcastDelay, line(p.batchBytes[k], p.bootSpeed))
-                                  : line(p.batchBytes[k] + p.batchAnswerBytes, p.bootSpeed) + p.answerWait;
+            sum += run_.broadcast ? lineSeconds(p.batchBytes[k], p.bootLine) + p.broadcastDelay
+                                  : lineSeconds(p.batchBytes[k] + p.batchAnswerBytes, p.bootLine) + p.answerWait;
         return sum;
     };
     const double t = now();
@@ -162,13 +156,10 @@ std::optional<double> MessageState::secondsLeft() const
     }
     if (!run_.programming)
         return (at == 0 ? n * erase : stepLeft(erase) + (n - at) * erase) + batches(0) + n * (checksum + check);
-    if (sent < p.batchBytes.size()) {
-        // Batches written ahead of the line wait in the port: the line's end counts.
-        const double broadcast = qMax(stepLeft(batches(sent) - batches(sent + 1)) + batches(sent + 1), run_.broadcastEnd - t);
-        return qMax(0.0, broadcast) + n * (checksum + check);
-    }
-    if (at == 0) // the full checksums, once the line has carried the broadcast
-        return qMax(0.0, qMax(run_.stepAt, run_.broadcastEnd) + n * checksum - t) + n * check;
+    if (sent < p.batchBytes.size())
+        return stepLeft(batches(sent) - batches(sent + 1)) + batches(sent + 1) + n * (checksum + check);
+    if (at == 0) // the full checksums
+        return stepLeft(n * checksum) + n * check;
     return stepLeft(check) + (n - at) * check;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/serialport.h"
 #include "state/control.h"
 
 #include <QList>
@@ -19,15 +20,15 @@ QString clockText(double seconds);
 // line at its speed and the answered exchanges still to come, each costing its
 // bytes and a known wait. Never from the time spent so far.
 struct LinePlan {
-    int speed = 0;             // baud of the erases and checks
-    int bootSpeed = 0;         // baud of the batches and full checksums
+    LineSettings line;         // of the erases and checks
+    LineSettings bootLine;     // of the batches and full checksums
     QList<int> batchBytes;     // each programming frame
     int batchAnswerBytes = 7;  // the 61 after a batch
     int eraseBytes = 0;        // frame and answer of one erase
     int checksumBytes = 0;     // frame and answer of one full checksum
     int checkBytes = 0;        // frame and answer of one flash check
     double answerWait = 0;     // what an answered exchange waits beyond its bytes
-    double broadcastDelay = 0; // the pause after each broadcast batch
+    double broadcastDelay = 0; // the pause after the line has carried each broadcast batch
 };
 
 // The progress window: created on first touch, closed by Cancel or by the
@@ -99,7 +100,6 @@ private:
         double startedAt = 0;
         bool programming = false; // the controller in hand has had its first batch announced
         double stepAt = 0;        // when the step in hand began
-        double broadcastEnd = 0;  // when the line will have carried the last broadcast batch
         std::optional<LinePlan> plan;
     };
     // Work done and to do, in the units of the run's kind.

@@ -126,6 +126,7 @@ std::array<ModeRun, 2> runInBothModes(const sim::LineConfig &config, const sim::
         }
         for (const RecordingDesk::Box &box : b.desk.boxes)
             r.boxes << box.title + QLatin1Char('|') + box.text;
+        r.allWell = info.summaryAllWell();
     }
     return runs;
 }

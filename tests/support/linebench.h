@@ -83,6 +83,7 @@ struct ModeRun {
     QStringList log;
     QStringList table;
     QStringList boxes;
+    bool allWell = false; // the result window's summary says every ticked controller is ok
 };
 
 // Runs the operation twice on a fresh paced line, written mode first, then

@@ -17,6 +17,7 @@ public:
     void close() override { open_ = false; }
     bool isOpen() const override { return open_; }
     void write(const QByteArray &bytes) override { written += bytes; }
+    qint64 bytesUnsent() override { return 0; }
     qint64 bytesWaiting() override { return 0; }
     QByteArray readAllWaiting() override { return QByteArray(); }
     void waitForInput(int timeoutMs) override { QThread::msleep(static_cast<unsigned long>(timeoutMs)); }
