@@ -443,7 +443,7 @@ private slots:
         MessageState &m = ctx.message;
         m.clock = &clock;
         m.startRun({1, 2}, 9);
-        m.planLine({.speed = 9600, .bootSpeed = 9600, .batchBytes = QList<int>(9, 140), .answerWait = 0.1});
+        m.planLine({.line = {}, .bootLine = {}, .batchBytes = QList<int>(9, 140), .answerWait = 0.1}); // 9600 N 8 2
         m.atController(2);
         m.setProgress(4, 9);
         m.Label1.setText("Controller 2 : Programming Batch 5    ...");
