@@ -249,6 +249,8 @@ QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches s
         for (int n : {0, 3, 31}) {
             QVERIFY(holdsImage(b, n));
             QCOMPARE(boxes(b, n), kOkBoxes);
+            QCOMPARE(b.ctx().outcomes[n].outcome, Outcome::Ok);
+            QVERIFY(b.ctx().outcomes[n].failure.isEmpty()); // "programmed, not verified" no longer
         }
         // Refused three times: reported, left in its boot program, no verdict.
         QVERIFY(b.labels.contains("Controller 8 : Communication Failure   (Speed : 9600 Bds) "));
@@ -520,6 +522,7 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
         for (int n : {1, 2, 3})
             QCOMPARE(b.line->snapshot().controller(n)->protocol, 4);
         QCOMPARE(b.bytesSent(), QByteArray("@1p400:4/@2p400:4/@3p400:4/"));
+        QCOMPARE(b.log().mid(0, 2), QStringList({"Message : p4 => QRV3", "4031703430303A342F"}));
         QVERIFY(!b.ctx().info.shown() && !b.ctx().message.exists());
         for (int n : {0, 1, 2, 3}) // not ticked, then switched
             QCOMPARE(b.ctx().outcomes[n].outcome, n ? Outcome::Ok : Outcome::NotReached);
