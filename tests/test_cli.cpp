@@ -119,14 +119,7 @@ class TestCli : public QObject {
     QString edited;            // the sample with its first record checksum edited by hand
 
     // A simulated line of controllers given as "n" or "n, more fields", each at protocol character 0x04.
-    std::unique_ptr<sim::Line> lineOf(const QByteArrayList &controllers) const
-    {
-        QByteArrayList json;
-        for (const QByteArray &c : controllers)
-            json << R"({"protocolChar": "0x04", "number": )" + c + "}";
-        return std::make_unique<sim::Line>(
-            sim::parseLineConfig(R"({"controllers": [)" + json.join(", ") + "]}", "test line", files.path()));
-    }
+    std::unique_ptr<sim::Line> lineOf(const QByteArrayList &controllers) const { return jsonLineOf(controllers, files.path()); }
     // Options a station script gives; a later option of the same name wins.
     static QStringList base(const QString &dir, const QString &port, const char *format = "json")
     {

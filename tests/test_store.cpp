@@ -110,14 +110,7 @@ class TestStore : public QObject {
     QTemporaryDir files;
     QString sample, sampleSum, sampleSha;
 
-    std::unique_ptr<sim::Line> lineOf(const QByteArrayList &controllers) const
-    {
-        QByteArrayList json;
-        for (const QByteArray &c : controllers)
-            json << R"({"protocolChar": "0x04", "number": )" + c + "}";
-        return std::make_unique<sim::Line>(
-            sim::parseLineConfig(R"({"controllers": [)" + json.join(", ") + "]}", "test line", files.path()));
-    }
+    std::unique_ptr<sim::Line> lineOf(const QByteArrayList &controllers) const { return jsonLineOf(controllers, files.path()); }
     static QStringList base(const QString &home, const sim::Line &line)
     {
         return {"--dir", home, "--port", line.slavePath(), "--protocol", "3", "--format", "json", "--speed", "9600",

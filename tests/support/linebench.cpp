@@ -142,6 +142,15 @@ sim::ControllerConfig controller(int number, int speed, std::uint8_t protocolCha
 
 sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers) { return {controllers}; }
 
+std::unique_ptr<sim::Line> jsonLineOf(const QByteArrayList &controllers, const QString &folder)
+{
+    QByteArrayList json;
+    for (const QByteArray &c : controllers)
+        json << R"({"protocolChar": "0x04", "number": )" + c + "}";
+    return std::make_unique<sim::Line>(
+        sim::parseLineConfig(R"({"controllers": [)" + json.join(", ") + "]}", "test line", folder));
+}
+
 QList<QPair<int, QByteArray>> sentWithSpeed(const sim::Line &line)
 {
     QList<QPair<int, QByteArray>> out;

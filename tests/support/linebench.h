@@ -96,6 +96,9 @@ std::array<ModeRun, 2> runInBothModes(const sim::LineConfig &config, const sim::
 sim::ControllerConfig controller(int number, int speed = 9600, std::uint8_t protocolChar = 0x04);
 
 sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers);
+// A line described as the simulator's JSON: each controller as "n" or "n, more fields",
+// at protocol character 0x04; flash files named there are found in 'folder'.
+std::unique_ptr<sim::Line> jsonLineOf(const QByteArrayList &controllers, const QString &folder);
 
 // The bytes the tool sent, grouped by the line speed at which they went.
 QList<QPair<int, QByteArray>> sentWithSpeed(const sim::Line &line);
