@@ -286,6 +286,7 @@ private slots:
         QCOMPARE(ctx.info.verView(31).text + " " + ctx.info.ckSumView(31).text, QString("12/05/03 A1B2"));
         QCOMPARE(ctx.info.caption() + "|" + ctx.info.Titre(), QString("Boot Info|Boot Info"));
         QVERIFY(!ctx.info.label41Visible() && !ctx.message.exists());
+        QVERIFY(!b.runLines.isEmpty() && b.runLines.first().startsWith("Controller 1 of 1 \u00B7 "));
         QCOMPARE(b.m().Vitesse.text(), QString("19200"));
         QVERIFY(b.m().V4800.ticked() && b.m().V9600.ticked() && b.m().V19200.ticked());
         const QByteArray with04 = hex("041F0475AA5550B89504"), withAt = hex("401F0475AA5550A4BF04");
