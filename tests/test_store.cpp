@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -133,7 +134,10 @@ private slots:
     {
         const std::unique_ptr<sim::Line> line = lineOf({"1", R"(2, "faults": {"silent": true})", "3"});
         QTemporaryDir home;
+        QElapsedTimer took;
+        took.start();
         const Run download = run(base(home.path(), *line) + QStringList{"--controllers", "1", "--file", sample, "download-serial"}, home.path());
+        const qint64 downloadMs = took.elapsed();
         const Run info = run(base(home.path(), *line) + QStringList{"--controllers", "1-3", "--timeout", "50", "flash-info"}, home.path());
         QVERIFY2(download.exit == 0 && download.json["store"]["written"] == true && info.exit == 1 && info.json["store"]["written"] == true,
                  qPrintable(download.said() + info.said()));
@@ -147,6 +151,10 @@ private slots:
         QVERIFY2(first["image_sha256"] == sampleSha && first["station"] == QSysInfo::machineHostName() && first["run_status"] == "ok"
                      && first["settings"]["timeout_ms"] == "1500" && first["port"] == line->slavePath() && first["speed"] == 9600
                      && failed["failure"] == "No Answer" && failed["run_status"] == "failed" && failed["image_sha256"] == ""
+                     // Working time: the whole download is spent on its one controller; a silent one costs three
+                     // time-outs at each speed at least.
+                     && first["duration_ms"].toInteger() > 0 && first["duration_ms"].toInteger() <= downloadMs
+                     && failed["duration_ms"].toInteger() >= 4 * 3 * 50
                      && QDateTime::fromString(first["time_utc"].toString(), Qt::ISODateWithMs).timeSpec() == Qt::UTC,
                  qPrintable(all.out));
 

@@ -122,9 +122,18 @@ void dropLeftovers(Context &ctx)
         logStray(ctx, left, QStringLiteral("waiting before the frame was sent"));
 }
 
+bool addressesOne(const Context &ctx, int ctrl) { return ctrl >= 0 && ctrl < int(ctx.outcomes.size()); }
+
+// Its record's working time runs from the first frame to it to the end of the last exchange.
+void noteExchange(Context &ctx, int ctrl)
+{
+    if (addressesOne(ctx, ctrl))
+        ctx.outcomes[ctrl].exchanged(ctx.clock.seconds());
+}
+
 void noteSpeed(Context &ctx, int ctrl)
 {
-    if (ctrl < 0 || ctrl >= int(ctx.outcomes.size()))
+    if (!addressesOne(ctx, ctrl))
         return;
     try {
         ctx.outcomes[ctrl].speed = parseLineSettings(ctx.port.settings()).baud;
@@ -147,6 +156,7 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
     // Only before the first try: what waits before a repeat is most likely
     // the late answer to the try before, which names this controller.
     dropLeftovers(ctx);
+    noteExchange(ctx, ctrl);
     for (;;) {
         ctx.port.write(frame);
         QByteArray received;
@@ -156,8 +166,10 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
             // Wait for the first byte, seeing Cancel meanwhile.
             for (;;) {
                 ctx.desk.processEvents();
-                if (ctx.StopRequested)
+                if (ctx.StopRequested) {
+                    noteExchange(ctx, ctrl);
                     return exchange;
+                }
                 const double waited = ctx.clock.seconds() - t0;
                 if (ctx.port.bytesWaiting() > 0 || waited > timeOut)
                     break;
@@ -205,6 +217,7 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
         }
         ++tries;
     }
+    noteExchange(ctx, ctrl);
     ctx.log.write(ComResultText(result));
     exchange.result = result;
     return exchange;

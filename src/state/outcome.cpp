@@ -1,5 +1,7 @@
 #include "state/outcome.h"
 
+#include <cmath>
+
 namespace vantorel {
 
 QString outcomeName(Outcome outcome)
@@ -37,11 +39,27 @@ void ControllerOutcome::succeeded()
 
 void ControllerOutcome::justErased()
 {
-    const std::optional<int> lastSpeed = speed;
-    *this = ControllerOutcome();
-    outcome = Outcome::ErasedNotProgrammed;
-    speed = lastSpeed;
-    erased = true;
+    ControllerOutcome fresh;
+    fresh.outcome = Outcome::ErasedNotProgrammed;
+    fresh.speed = speed;
+    fresh.erased = true;
+    fresh.firstFrameAt = firstFrameAt;
+    fresh.lastExchangeEnd = lastExchangeEnd;
+    *this = fresh;
+}
+
+void ControllerOutcome::exchanged(double now)
+{
+    if (!firstFrameAt)
+        firstFrameAt = now;
+    lastExchangeEnd = now;
+}
+
+std::optional<qint64> ControllerOutcome::durationMs() const
+{
+    if (!firstFrameAt || !lastExchangeEnd)
+        return std::nullopt;
+    return qint64(std::llround((*lastExchangeEnd - *firstFrameAt) * 1000.0));
 }
 
 void markCancelled(Outcomes &outcomes, const QList<int> &ticked)

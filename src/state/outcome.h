@@ -31,6 +31,15 @@ struct ControllerOutcome {
     QString failure;          // what failed, in the result window's words
     bool erased = false;      // this run erased its flash
     bool programmed = false;  // this run's image was accepted (full checksum acknowledged)
+    // When this run's first frame to it went out and its last exchange with it
+    // ended, in seconds on the run's clock; unset until it is addressed.
+    std::optional<double> firstFrameAt;
+    std::optional<double> lastExchangeEnd;
+
+    // How long the run worked on it, broadcasts between its own exchanges included.
+    std::optional<qint64> durationMs() const;
+    // An exchange addressed to it started or ended at `now`.
+    void exchanged(double now);
 
     // A failure; an erased controller that never took the image stays marked as such.
     void fail(const QString &what);

@@ -63,6 +63,7 @@ RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, 
         c.speed = o.speed;
         c.failure = o.failure;
         c.erased = o.erased;
+        c.durationMs = o.durationMs();
         c.outcome = outcomeName(o.outcome);
         if (o.outcome == Outcome::Ok || o.outcome == Outcome::Mismatch)
             c.failure.clear(); // a speed that did not answer before one that did
