@@ -16,6 +16,7 @@
 #include <QSqlQuery>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QTcpServer>
 #include <QTest>
 
 #include <pwd.h>
@@ -240,6 +241,26 @@ private slots:
         QVERIFY2(store.history({}, rows, error) && rows.size() == 2 && rows[0].controller().outcome == "ok", qPrintable(error));
     }
 
+    // A server that takes the connection and never answers keeps the run waiting for its time-out: the window is
+    // served meanwhile and says what it waits for, then that the records wait in the fallback file.
+    void windowIsServedWhileTheServerKeepsItWaiting()
+    {
+        if (!QSqlDatabase::isDriverAvailable("QPSQL"))
+            QSKIP("Qt's PostgreSQL driver is not installed (Debian: libqt6sql6-psql); scripts/setup installs it");
+        QTcpServer mute; // the system takes connections for it; nothing reads them
+        QVERIFY(mute.listen(QHostAddress::LocalHost));
+        LineBench b(vantorel::lineOf({controller(1)}));
+        b.session->setResultsDatabase(QString("postgresql://station@127.0.0.1:%1/records").arg(mute.serverPort()));
+        QStringList notesSeen;
+        b.desk.onProcessEvents = [&] { notesSeen << b.m().ResultsNote.text(); };
+        b.select({1});
+        b.session->run(Session::Operation::FlashInfo);
+        QVERIFY2(notesSeen.contains(QString("Writing this run's records to postgresql://station@127.0.0.1:%1/records ...").arg(mute.serverPort()))
+                     && b.m().ResultsNote.text().startsWith("Results database not reached")
+                     && QFileInfo::exists(b.home.filePath("Results-pending.jsonl")),
+                 qPrintable(notesSeen.join('\n') + b.m().ResultsNote.text()));
+    }
+
     // Two stations writing at once to one server; the server stopped during a run, whose records then wait and are
     // written by the station's next run.
     void postgresSharedByStations()
@@ -274,11 +295,22 @@ private slots:
         const Run again = run(base(homeA.path(), *lineA) + both, homeA.path());
         QVERIFY2(again.exit == 0 && again.json["store"]["replayed"] == 1, qPrintable(again.said()));
 
+        // From the window: the same records, through the session.
+        LineBench w(vantorel::lineOf({controller(1)}));
+        w.session->setResultsDatabase(server.url());
+        w.select({1});
+        w.session->run(Session::Operation::FlashInfo);
+        QVERIFY2(w.m().ResultsNote.text().isEmpty(), qPrintable(w.m().ResultsNote.text()));
+        const Run window = run({"--results-db", server.url(), "--station", QSysInfo::machineHostName(), "--format", "json", "history"},
+                               homeB.path());
+        QVERIFY2(recordsOf(window) == QStringList({"flash-info:1:ok:1E02"}) && window.json["records"][0]["port"] == w.line->slavePath()
+                     && window.json["records"][0]["duration_ms"].isDouble(), qPrintable(window.said()));
+
         const Run history = run({"--results-db", server.url(), "--station", "line3-A", "--format", "json", "history"}, homeB.path());
         QCOMPARE(recordsOf(history), QStringList({"flash-info:1:ok:1E02", "flash-info:1:ok:1E02", "flash-info:2:failed:",
                                                   "flash-info:1:ok:1E02"}));
         const Run fromB = run({"--dir", homeB.path(), "--format", "json", "history"}, homeB.path());
-        QVERIFY2(recordsOf(fromB).size() == 5 && fromB.json["database"].toString().startsWith("postgresql://vantorel@"), qPrintable(fromB.said()));
+        QVERIFY2(recordsOf(fromB).size() == 6 && fromB.json["database"].toString().startsWith("postgresql://vantorel@"), qPrintable(fromB.said()));
     }
 };
 

@@ -14,6 +14,8 @@ namespace vantorel {
 Session::Session(SerialPort &port, Desk &desk, const Clock &clock) : ctx_(port, desk, clock)
 {
     attachFileSelection(ctx_);
+    // A window stays drawn while a database server keeps it waiting.
+    keeper_.whileWaiting = [this] { ctx_.desk.processEvents(); };
 }
 
 void Session::startUp(const QString &appDir)
@@ -63,6 +65,7 @@ bool Session::run(Operation operation)
     // A run refused before anything was sent did nothing to any controller: no record of it.
     if (ctx_.lastRefused)
         return true;
+    ctx_.main.ResultsNote.setText(QStringLiteral("Writing this run's records to %1 ...").arg(keeper_.shownTarget()));
     lastKept_ = keeper_.keep(lastRecord_, replayAfterEachRun);
     ctx_.main.ResultsNote.setText(lastKept_.note());
     if (onKept)

@@ -2,6 +2,10 @@
 
 #include <QDir>
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 namespace vantorel {
 
 QString KeptRun::note() const
@@ -31,26 +35,33 @@ void ResultsKeeper::configure(const QString &appDir, const QString &target)
         store_ = std::make_unique<ResultsStore>(t);
 }
 
+bool ResultsKeeper::offThread(const std::function<bool()> &work)
+{
+    // A server that cannot be reached keeps the connection attempt waiting up
+    // to its time-out. Qt's SQL connections belong to the thread that made
+    // them, so each piece of work makes its own there and closes it.
+    std::packaged_task<bool()> task([&] {
+        const bool done = work();
+        store_->close();
+        return done;
+    });
+    std::future<bool> done = task.get_future();
+    std::thread worker(std::move(task));
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (whileWaiting)
+            whileWaiting();
+    }
+    worker.join();
+    return done.get();
+}
+
 bool ResultsKeeper::connect(QString &error)
 {
     if (!store_) {
         error = targetProblem_;
         return false;
     }
-    return store_->open(error);
-}
-
-bool ResultsKeeper::write(const RunRecord &record, QString &error)
-{
-    if (!store_) {
-        error = targetProblem_;
-        return false;
-    }
-    const bool wasOpen = store_->isOpen();
-    if (store_->write(record, error))
-        return true;
-    // A connection the server dropped since it was opened: once more on a new one.
-    return wasOpen && store_->open(error) && store_->write(record, error);
+    return offThread([&] { return store_->open(error); });
 }
 
 KeptRun ResultsKeeper::keep(const RunRecord &record, bool replay)
@@ -60,7 +71,9 @@ KeptRun ResultsKeeper::keep(const RunRecord &record, bool replay)
         return k; // never configured: a session without a program folder keeps nothing
     k.target = shownTarget();
     k.pendingPath = pendingPath();
-    k.stored = write(record, k.problem);
+    k.stored = store_ ? offThread([&] { return store_->write(record, k.problem); }) : false;
+    if (!store_)
+        k.problem = targetProblem_;
     if (!k.stored) {
         QString problem;
         k.pending = pending_ && pending_->append(record, problem);
@@ -81,7 +94,7 @@ bool ResultsKeeper::replayPending(int &replayed, QString &error)
         error = targetProblem_;
         return false;
     }
-    return pending_->replay(*store_, replayed, error);
+    return offThread([&] { return pending_->replay(*store_, replayed, error); });
 }
 
 } // namespace vantorel

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -37,12 +38,13 @@ public:
     QString pendingPath() const { return pending_ ? pending_->path() : QString(); }
     // Writes the waiting runs; false with 'error' set when some still wait.
     bool replayPending(int &replayed, QString &error);
-    // For reading (history); null until configured with a usable target.
-    ResultsStore *store() { return store_.get(); }
     QString shownTarget() const { return store_ ? store_->target().shown() : QString(); }
+    // Called again and again while the database is waited for, e.g. so that a window stays drawn.
+    std::function<void()> whileWaiting;
 
 private:
-    bool write(const RunRecord &record, QString &error);
+    // Runs 'work' on a thread of its own, calling 'whileWaiting' meanwhile.
+    bool offThread(const std::function<bool()> &work);
 
     std::unique_ptr<ResultsStore> store_;
     std::optional<PendingRecords> pending_;

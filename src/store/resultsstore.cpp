@@ -85,7 +85,9 @@ ResultsStore::ResultsStore(const StoreTarget &target)
 {
 }
 
-ResultsStore::~ResultsStore()
+ResultsStore::~ResultsStore() { close(); }
+
+void ResultsStore::close()
 {
     if (QSqlDatabase::contains(connection_)) {
         QSqlDatabase::database(connection_, false).close();
@@ -130,10 +132,7 @@ bool ResultsStore::open(QString &error)
                             .arg(driver, target_.postgres ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite")));
         return false;
     }
-    if (QSqlDatabase::contains(connection_)) {
-        QSqlDatabase::database(connection_, false).close();
-        QSqlDatabase::removeDatabase(connection_);
-    }
+    close();
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, connection_);
     if (target_.postgres) {
         db.setHostName(target_.host);

@@ -55,6 +55,8 @@ public:
     // Connects and brings the schema up to date; false with 'error' set.
     bool open(QString &error);
     bool isOpen() const;
+    // Closes the connection; it must be the thread that opened it.
+    void close();
     // Writes the run and its controllers, or nothing. A run already there
     // (by its uid, e.g. replayed twice) is left as it is and counts as written.
     bool write(const RunRecord &record, QString &error);
