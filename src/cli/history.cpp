@@ -59,30 +59,19 @@ HistoryFilter filterOf(const Options &o)
     return f;
 }
 
-QJsonValue orNull(std::optional<qint64> v) { return v ? QJsonValue(*v) : QJsonValue(); }
-
+// One controller's record with its run's fields beside it.
 QJsonObject rowJson(const HistoryRow &row)
 {
     const RunRecord &r = row.run;
-    const ControllerRecord c = row.controller();
-    return QJsonObject{{QStringLiteral("time_utc"), r.timeUtc.toString(Qt::ISODateWithMs)},
-                       {QStringLiteral("station"), r.station},
-                       {QStringLiteral("operation"), r.operation},
-                       {QStringLiteral("port"), r.port},
-                       {QStringLiteral("controller"), c.number},
-                       {QStringLiteral("outcome"), c.outcome},
-                       {QStringLiteral("version"), c.version},
-                       {QStringLiteral("checksum"), c.checksum},
-                       {QStringLiteral("speed"), c.speed ? QJsonValue(*c.speed) : QJsonValue()},
-                       {QStringLiteral("failure"), c.failure},
-                       {QStringLiteral("erased"), c.erased},
-                       {QStringLiteral("duration_ms"), orNull(c.durationMs)},
-                       {QStringLiteral("file_checksum"), r.fileChecksum},
-                       {QStringLiteral("image_sha256"), r.imageSha256},
-                       {QStringLiteral("image_path"), r.imagePath},
-                       {QStringLiteral("settings"), r.settings},
-                       {QStringLiteral("run_status"), r.status},
-                       {QStringLiteral("program_version"), r.programVersion}};
+    QJsonObject o = row.controller().toJson();
+    const std::pair<const char *, QJsonValue> runFields[] = {
+        {"time_utc", r.timeUtc.toString(Qt::ISODateWithMs)}, {"station", r.station}, {"operation", r.operation},
+        {"port", r.port}, {"file_checksum", r.fileChecksum}, {"image_sha256", r.imageSha256},
+        {"image_path", r.imagePath}, {"settings", r.settings}, {"run_status", r.status},
+        {"program_version", r.programVersion}};
+    for (const auto &[key, value] : runFields)
+        o.insert(QLatin1String(key), value);
+    return o;
 }
 
 const char *const kColumns[] = {"time_utc", "station", "operation", "port", "controller", "outcome", "version",

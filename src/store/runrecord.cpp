@@ -81,15 +81,19 @@ std::optional<qint64> optional(const QJsonValue &v)
 }
 } // namespace
 
+QJsonObject ControllerRecord::toJson() const
+{
+    return QJsonObject{{QStringLiteral("controller"), number}, {QStringLiteral("outcome"), outcome},
+                       {QStringLiteral("version"), version},   {QStringLiteral("checksum"), checksum},
+                       {QStringLiteral("speed"), orNull(speed)}, {QStringLiteral("failure"), failure},
+                       {QStringLiteral("erased"), erased},     {QStringLiteral("duration_ms"), orNull(durationMs)}};
+}
+
 QJsonObject RunRecord::toJson() const
 {
     QJsonArray rows;
-    for (const ControllerRecord &c : controllers) {
-        rows.append(QJsonObject{{QStringLiteral("controller"), c.number}, {QStringLiteral("outcome"), c.outcome},
-                                {QStringLiteral("version"), c.version}, {QStringLiteral("checksum"), c.checksum},
-                                {QStringLiteral("speed"), orNull(c.speed)}, {QStringLiteral("failure"), c.failure},
-                                {QStringLiteral("erased"), c.erased}, {QStringLiteral("duration_ms"), orNull(c.durationMs)}});
-    }
+    for (const ControllerRecord &c : controllers)
+        rows.append(c.toJson());
     return QJsonObject{{QStringLiteral("uid"), uid},
                        {QStringLiteral("time_utc"), timeUtc.toString(Qt::ISODateWithMs)},
                        {QStringLiteral("station"), station},

@@ -45,6 +45,8 @@ struct ControllerRecord {
     QString failure;          // what failed; empty when nothing did
     bool erased = false;      // this run erased it
     std::optional<qint64> durationMs; // how long the run worked on it, when known
+    // Its fields as the run's JSON and the history rows name them.
+    QJsonObject toJson() const;
 };
 
 // One run as the results store keeps it.
