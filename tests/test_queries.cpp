@@ -259,6 +259,7 @@ private slots:
         };
         b.session->run(Session::Operation::Auto);
         QVERIFY(shown.contains("5000 off shown") && shown.filter("5000 on").isEmpty() && shown.filter("777 off").isEmpty());
+        QCOMPARE(shown.value(1), QString("5000 off shown")); // up while the first controller is asked, not at a failure
         QCOMPARE(b.m().selectedControllers(), selected);
         QCOMPARE(b.m().Text1.text(), QString("777"));
         QCOMPARE(b.m().Vitesse.text(), QString("9600"));
