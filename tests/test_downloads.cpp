@@ -263,6 +263,13 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
         QCOMPARE(b.ctx().info.verView(8).text, QString("No"));
         const QStringList log = b.log();
         QCOMPARE(log.count("Programming 5F without answer"), 1);
+        // Each batch, which nobody answers, is in the log as it went out.
+        qsizetype batches = 0, batchesLogged = 0;
+        for (const QByteArray &f : b.framesSent()) {
+            batches += f.startsWith(hex("405F"));
+            batchesLogged += f.startsWith(hex("405F")) && log.contains(QString(f.toHex().toUpper()));
+        }
+        QVERIFY(batches > 0 && batchesLogged == batches);
         QCOMPARE(log.count("Message : $75 Sending full checksum"), 4);
         QCOMPARE(log.count("Answer : Failure 3*E1"), 1);
         QVERIFY(!b.port.isOpen() && !b.ctx().message.exists());
