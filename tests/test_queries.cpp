@@ -274,6 +274,31 @@ private slots:
         QTEST(outcomes.join(','), "outcomes");
     }
 
+    // Cancel during a controller's search: it was not heard out, so it is cancelled, not failed.
+    void cancelCutsASearchShortWithoutAVerdict_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::newRow("Flash Info") << int(Session::Operation::FlashInfo);
+        QTest::newRow("Boot Info") << int(Session::Operation::BootInfo);
+    }
+    void cancelCutsASearchShortWithoutAVerdict()
+    {
+        QFETCH(int, operation);
+        LineBench b(lineOf({controller(0)})); // 1 and 2 are missing
+        b.select({0, 1, 2});
+        b.desk.onProcessEvents = [&] {
+            if (b.m().ControllerIndex >= 1 && !b.ctx().StopRequested)
+                b.ctx().message.cancel();
+        };
+        b.session->run(Session::Operation(operation));
+        QStringList outcomes;
+        for (int n : {0, 1, 2})
+            outcomes << (outcomeName(b.ctx().outcomes[n].outcome) + " " + b.ctx().outcomes[n].failure).trimmed();
+        QCOMPARE(outcomes.join(','), QString("ok,cancelled,cancelled"));
+        QVERIFY2(b.ctx().info.summary().endsWith("1 of 3 controllers answered; cancelled: 1, 2 (stopped by Cancel)."),
+                 qPrintable(b.ctx().info.summary()));
+    }
+
     void bootInfoOrderOfFrames()
     {
         // Answers only at 19200 and only to "@": frames go at 9600 (0x04, "@"),

@@ -49,7 +49,7 @@ void ComBootClick(Context &ctx)
                 return Attempt::Succeeded;
             };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
-            searchSpeeds(ctx, i, search);
+            recordCutShort(ctx, i, searchSpeeds(ctx, i, search));
         }
         ctx.message.close();
     });

@@ -24,7 +24,7 @@ void ComInfoClick(Context &ctx)
             SpeedSearch search;
             search.attempt = [&] { return FlashCheck(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
-            searchSpeeds(ctx, i, search);
+            recordCutShort(ctx, i, searchSpeeds(ctx, i, search));
         }
         ctx.message.close();
     });

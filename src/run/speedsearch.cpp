@@ -99,4 +99,14 @@ void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &fa
     }
 }
 
+void recordCutShort(Context &ctx, int ctrl, SearchResult result)
+{
+    // Skipped after a try: Cancel came before the speeds were all tried.
+    ControllerOutcome &o = ctx.outcomes[ctrl];
+    if (result == SearchResult::Skipped && ctx.StopRequested && o.outcome == Outcome::Failed) {
+        o.outcome = Outcome::Cancelled;
+        o.failure.clear();
+    }
+}
+
 } // namespace vantorel

@@ -52,5 +52,8 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search);
 // what it came to, into controller ctrl's outcome. Found is ok; not found is
 // 'failure', unless Cancel cut it short; skipped leaves it as it was.
 void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &failure);
+// A search Cancel cut short: its controller was not heard out, so the marks
+// of its tries are no verdict. A search that ended stays as its tries left it.
+void recordCutShort(Context &ctx, int ctrl, SearchResult result);
 
 } // namespace vantorel
