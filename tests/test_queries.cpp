@@ -242,6 +242,9 @@ private slots:
         QTest::newRow("cancelled at controller 4") << 4 << QList<int>{0, 2, 10, 20}
             << "Auto: 2 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds; cancelled: 4-31 (stopped by Cancel)."
             << "ok,failed not found,ok,failed not found,cancelled,cancelled,cancelled";
+        QTest::newRow("whole line") << 99 << QList<int>{0, 2, 4}
+            << "Auto: 3 of 32 controllers answered: 0 at 9600 Bds, 2 at 19200 Bds, 4 at 4800 Bds."
+            << "ok,failed not found,ok,failed not found,ok,failed not found,failed not found";
     }
     void autoDetection()
     {
@@ -258,7 +261,10 @@ private slots:
             if (b.m().ControllerIndex >= cancelAt && !b.ctx().StopRequested)
                 b.ctx().message.cancel();
         };
+        bool windowUnderSummary = true;
+        b.desk.onMessage = [&](const RecordingDesk::Box &) { windowUnderSummary = b.ctx().message.exists(); };
         b.session->run(Session::Operation::Auto);
+        QVERIFY(!windowUnderSummary); // the progress window is gone before the summary comes up
         QVERIFY(shown.contains("5000 off shown") && shown.filter("5000 on").isEmpty() && shown.filter("777 off").isEmpty());
         QCOMPARE(labels.value(1), QString("Auto Detection in Progress  ...")); // while the first controller is asked
         QCOMPARE(b.m().selectedControllers(), selected);
