@@ -558,6 +558,7 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
         const bool accepted = refusals < 3;
         const auto sent = sentWithSpeed(b);
         QCOMPARE(sent.last(), qMakePair(speed, hex("401F37485404").repeated(refusals ? 3 : 1)));
+        QCOMPARE(b.log().mid(0, 2), QStringList({"Message : Cmd 55 to return to QRV3", "401F37485404"}));
         QCOMPARE(b.log().contains("Answer : Ok"), accepted);
         QCOMPARE(b.log().contains("Answer : Failure Sending p4 "), !accepted);
         QCOMPARE(b.line->snapshot().controller(31)->protocol, accepted ? 3 : 4);
