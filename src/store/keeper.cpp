@@ -47,9 +47,17 @@ bool ResultsKeeper::offThread(const std::function<bool()> &work)
     });
     std::future<bool> done = task.get_future();
     std::thread worker(std::move(task));
+    bool pumping = static_cast<bool>(whileWaiting);
     while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-        if (whileWaiting)
+        if (!pumping)
+            continue;
+        try {
             whileWaiting();
+        } catch (...) {
+            // The window's own fault, told by its run already: the records
+            // still go where they belong, and the worker is always joined.
+            pumping = false;
+        }
     }
     worker.join();
     return done.get();
