@@ -158,7 +158,7 @@ private slots:
         QCOMPARE(recordsOf(all), QStringList({"download-serial:1:ok:" + sampleSum, "flash-info:1:ok:" + sampleSum,
                                               "flash-info:2:failed:", "flash-info:3:ok:1E02"}));
         const QJsonValue first = all.json["records"][0], failed = all.json["records"][2];
-        QVERIFY2(first["image_sha256"] == sampleSha && first["station"] == QSysInfo::machineHostName() && first["run_status"] == "ok"
+        QVERIFY2(first["image_sha256"] == sampleSha && first["file_checksum"] == sampleSum && first["station"] == QSysInfo::machineHostName() && first["run_status"] == "ok"
                      && first["settings"]["timeout_ms"] == "1500" && first["port"] == line->slavePath() && first["speed"] == 9600
                      && failed["failure"] == "No Answer" && failed["run_status"] == "failed" && failed["image_sha256"] == ""
                      // Working time: the whole download is spent on its one controller; a silent one costs three

@@ -92,8 +92,7 @@ void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &fa
     if (result == SearchResult::Found) {
         o.succeeded();
     } else if (result == SearchResult::NotFound && ctx.StopRequested) {
-        o.outcome = Outcome::Cancelled;
-        o.failure.clear(); // what the cut-short try was marked with
+        o.cutShort();
     } else if (result == SearchResult::NotFound) {
         o.fail(failure);
     }
@@ -103,10 +102,8 @@ void recordCutShort(Context &ctx, int ctrl, SearchResult result)
 {
     // Skipped after a try: Cancel came before the speeds were all tried.
     ControllerOutcome &o = ctx.outcomes[ctrl];
-    if (result == SearchResult::Skipped && ctx.StopRequested && o.outcome == Outcome::Failed) {
-        o.outcome = Outcome::Cancelled;
-        o.failure.clear();
-    }
+    if (result == SearchResult::Skipped && ctx.StopRequested && o.outcome == Outcome::Failed)
+        o.cutShort();
 }
 
 } // namespace vantorel

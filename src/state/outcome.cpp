@@ -37,6 +37,12 @@ void ControllerOutcome::succeeded()
     outcome = Outcome::Ok;
 }
 
+void ControllerOutcome::cutShort()
+{
+    failure.clear();
+    outcome = Outcome::Cancelled;
+}
+
 void ControllerOutcome::justErased()
 {
     ControllerOutcome fresh;

@@ -47,6 +47,8 @@ struct ControllerOutcome {
     void answered(const QString &ver, const QString &ckSum, bool mismatch);
     // It did what it was asked (took a switch, answered the detection): no version to show.
     void succeeded();
+    // Cancel came before it was heard out: no verdict, not even its last try's mark.
+    void cutShort();
     // Its flash was just erased: it holds no firmware until an image is accepted.
     void justErased();
 };
