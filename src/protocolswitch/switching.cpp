@@ -57,8 +57,6 @@ int to3(Context &ctx, int i)
 
 bool SendP4(Context &ctx, int i) { return p4(ctx, i) == ComOk; }
 
-bool Send55(Context &ctx, int i) { return to3(ctx, i) == ComOk; }
-
 namespace {
 // The shape both switch commands share: each ticked controller, searching the
 // speed, with the step in the progress window and a closing line saying which

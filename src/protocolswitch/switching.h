@@ -7,8 +7,6 @@ class Context;
 // Switches controller i from protocol 3 to protocol 4 ("@" + i + "p400:4/");
 // true when it accepted. Shows "send p4 OK!!!" on success.
 bool SendP4(Context &ctx, int i);
-// Returns controller i from protocol 4 to protocol 3 (command 0x37); true on "61".
-bool Send55(Context &ctx, int i);
 
 // "3 -> 4" and "4 -> 3" pressed.
 void Cmd3to4Click(Context &ctx);
