@@ -536,6 +536,21 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
             QCOMPARE(b.ctx().outcomes[n].outcome, n ? Outcome::Ok : Outcome::NotReached);
     }
 
+    // A controller that never answers the return to protocol 3 keeps its failure on its row.
+    void aControllerSilentToTheReturnIsMarked()
+    {
+        sim::ControllerConfig silent = controller(5);
+        silent.faults.silent = true;
+        LineBench b(lineOf({silent}));
+        b.m().Text1.setText("50");
+        b.select({5});
+        b.session->run(Session::Operation::To3);
+        const ControllerOutcome &o = b.ctx().outcomes[5];
+        QCOMPARE(outcomeName(o.outcome) + " " + o.failure, QString("failed No Answer"));
+        QCOMPARE(boxes(b, 5), QString("No Answer ff0000/-/1 ff0000/-/1"));
+        QCOMPARE(b.labels.filter(QRegularExpression("^Controller 5 : No Answer ")).size(), 4);
+    }
+
     void returnToProtocol3_data()
     {
         QTest::addColumn<int>("refusals");
