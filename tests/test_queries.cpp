@@ -253,11 +253,12 @@ private slots:
         LineBench b(lineOf({controller(0, 9600), controller(2, 19200), controller(4, 4800)}));
         b.m().Text1.setText("777");
         b.select({1, 3, 10, 20});
-        QStringList shown, labels; // Time Out, the Auto button and the progress window while the detection runs
+        QStringList shown, labels, runLines; // Time Out, the Auto button and the progress window while the detection runs
         b.desk.onProcessEvents = [&] {
             shown << b.m().Text1.text() + (b.m().Auto.enabled() ? " on" : " off")
                     + (b.ctx().message.shown() ? " shown" : "");
             labels << b.ctx().message.Label1.text();
+            runLines << b.ctx().message.runLine();
             if (b.m().ControllerIndex >= cancelAt && !b.ctx().StopRequested)
                 b.ctx().message.cancel();
         };
@@ -267,6 +268,8 @@ private slots:
         QVERIFY(!windowUnderSummary); // the progress window is gone before the summary comes up
         QVERIFY(shown.contains("5000 off shown") && shown.filter("5000 on").isEmpty() && shown.filter("777 off").isEmpty());
         QCOMPARE(labels.value(1), QString("Auto Detection in Progress  ...")); // while the first controller is asked
+        // The run line counts the whole line: controller 4 is the fifth of 32.
+        QVERIFY(!runLines.filter(QRegularExpression("^Controller 5 of 32 \u00B7 ")).isEmpty());
         QCOMPARE(b.m().selectedControllers(), selected);
         QCOMPARE(b.m().Text1.text(), QString("777"));
         QCOMPARE(b.m().Vitesse.text(), QString("9600"));
