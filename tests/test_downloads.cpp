@@ -565,6 +565,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u
         QTest::addColumn<int>("speed");
         QTest::newRow("accepted") << 0 << 9600;
         QTest::newRow("refused twice, then accepted") << 2 << 9600;
+        // Silent at the speeds tried before: their No Answer is cleared from its row.
+        QTest::newRow("accepted at the last speed") << 0 << 19200;
         // At 19200 and searched last (from 38400: 4800, 9600, then 19200).
         QTest::newRow("refused three times") << 3 << 19200;
     }
