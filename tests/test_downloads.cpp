@@ -232,9 +232,11 @@ QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches s
         b.useImage(image());
         b.select({0, 3, 8, 17, 31});
         // Cleared after its erase: it is sent no full checksum, and is not hidden.
+        int looksAtBatch1 = 0; // the window is served while the line carries a batch, not only between two
         b.desk.onProcessEvents = [&] {
             if (!b.labels.isEmpty() && b.labels.last().startsWith(" Programming Batch"))
                 b.m().C[17].setValue(0);
+            looksAtBatch1 += !b.labels.isEmpty() && b.labels.last().startsWith(" Programming Batch 1 ");
         };
         b.session->run(Session::Operation::DownloadParallel);
         // Nine broadcasts: eight batches of 128 bytes (count byte 86), then the configuration record.
@@ -243,6 +245,7 @@ QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches s
             if (f.startsWith(hex("405F")))
                 broadcasts << f;
         QCOMPARE(broadcasts.size(), 9);
+        QVERIFY2(looksAtBatch1 > 1, qPrintable(QString::number(looksAtBatch1)));
         QCOMPARE(broadcasts[0], hex("405F8675AA55100000") + code().left(128) + hex("EF3504"));
         QCOMPARE(broadcasts[8], hex("405F0A75AA55102020700004026CD704"));
         // The full checksum, one per controller, sent again on a refusal, at most three times.
