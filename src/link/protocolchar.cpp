@@ -8,9 +8,9 @@ ProtocolCharacter::ProtocolCharacter(LinkSettings &link) : link_(link), local_(l
 
 QByteArray ProtocolCharacter::inUse() const { return link_.sameProtocol ? link_.runChar : local_; }
 
-bool ProtocolCharacter::fallBackToAt()
+bool ProtocolCharacter::fallBackToAt(bool cancelled)
 {
-    if (inUse() == kAt)
+    if (cancelled || inUse() == kAt)
         return false;
     if (link_.sameProtocol)
         link_.runChar = kAt;

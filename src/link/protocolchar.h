@@ -15,8 +15,9 @@ public:
     explicit ProtocolCharacter(LinkSettings &link);
 
     QByteArray inUse() const;
-    // Switches the character in use to "@"; false when it already was "@".
-    bool fallBackToAt();
+    // Switches the character in use to "@"; false when it already was "@",
+    // and after a Cancel: no frame goes out once it was pressed.
+    bool fallBackToAt(bool cancelled);
     // Back to the run's Protocol character.
     void renew();
 

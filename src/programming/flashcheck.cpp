@@ -23,7 +23,7 @@ bool FlashCheck(Context &ctx, int ctrl)
         const Exchange e = SendReceive(ctx, ctrl, frame);
         ShowCtrlStatus(ctx, ctrl, e.result);
         if (!e.ok()) {
-            if (!character.fallBackToAt())
+            if (!character.fallBackToAt(ctx.StopRequested))
                 break;
             continue;
         }

@@ -27,7 +27,7 @@ EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly)
             if (ctx.StopRequested)
                 ctx.outcomes[ctrl].justErased();
             ShowCtrlStatus(ctx, ctrl, e.result);
-            again = character.fallBackToAt();
+            again = character.fallBackToAt(ctx.StopRequested);
         } else if (e.acknowledged()) {
             ctx.log.write(QStringLiteral("Answer : 61"));
             result = EraseResult::Erased;

@@ -40,7 +40,7 @@ void ComBootClick(Context &ctx)
                 const Exchange e = SendReceive(ctx, i, frame);
                 ShowCtrlStatus(ctx, i, e.result);
                 if (!e.ok())
-                    return character.fallBackToAt() ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
+                    return character.fallBackToAt(ctx.StopRequested) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
                 // Only the full 13-byte answer carries version and checksum: ask again.
                 const std::optional<VersionAnswer> answer = decodeVersionAnswer(e.answer);
                 if (!answer)
