@@ -49,6 +49,7 @@ Controller::Controller(const ControllerConfig &config)
       firmwareChar_(config.protocolChar),
       firmwareProt4Plus_(config.prot4Plus),
       eraseRefusalsLeft_(config.faults.refuseErase),
+      eraseAnswerDropsLeft_(config.faults.dropEraseAnswers),
       checksumRefusalsLeft_(config.faults.refuseChecksum),
       returnRefusalsLeft_(config.faults.refuseReturn),
       random_(config.faults.seed)
@@ -203,7 +204,7 @@ QByteArray Controller::answerFrame(std::uint8_t code, const QByteArray &data) co
 {
     QByteArray body;
     body += char(protocolChar_);
-    body += char(config_.number);
+    body += char(config_.faults.answerAs >= 0 ? config_.faults.answerAs : config_.number);
     body += char(1 + data.size()); // like a command's count: the code stands where the letter stood
     body += char(code);
     body += data;
@@ -229,7 +230,11 @@ QByteArray Controller::erase()
         return answerFrame(kRefused);
     }
     // Acknowledged by whoever heard it, before the boot program takes over.
-    const QByteArray ack = answerFrame(kAccepted);
+    QByteArray ack = answerFrame(kAccepted);
+    if (eraseAnswerDropsLeft_ > 0) {
+        --eraseAnswerDropsLeft_;
+        ack = QByteArray(""); // done, but the answer is lost on the way
+    }
     flash_.fill(char(0xFF));
     checksum_ = 0xFFu * kFlashBytes;
     if (mode_ == Mode::Firmware) {

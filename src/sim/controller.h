@@ -94,6 +94,7 @@ private:
     int batchesTaken_ = 0; // since the last erase; names the next batch
     std::map<int, int> batchRefusalsLeft_;
     int eraseRefusalsLeft_;
+    int eraseAnswerDropsLeft_;
     int checksumRefusalsLeft_;
     int returnRefusalsLeft_;
     qint64 framesHeard_ = 0;

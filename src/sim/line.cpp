@@ -169,7 +169,7 @@ void Line::takeDueInput(Clock::time_point now)
         const Incoming b = incoming_.front();
         incoming_.pop_front();
         if (options_.echo)
-            queueOutput(b.value, b.at);
+            queueOutput(b.value, b.at, b.signal.baud);
         splitter_.push(b.value, b.signal, b.at);
         any = true;
     }
@@ -213,7 +213,7 @@ void Line::handle(const Frame &frame)
             if (i > 0 && i * pieces / size != (i - 1) * pieces / size)
                 due += std::chrono::milliseconds(r.pieceGapMs);
             due += perByte;
-            queueOutput(std::uint8_t(r.answer[i]), due);
+            queueOutput(std::uint8_t(r.answer[i]), due, frame.signal.baud);
         }
         lastAnswerDue_ = due;
     }
@@ -225,20 +225,25 @@ void Line::handle(const Frame &frame)
     ++stateGeneration_;
 }
 
-void Line::queueOutput(std::uint8_t value, Clock::time_point due)
+void Line::queueOutput(std::uint8_t value, Clock::time_point due, int baud)
 {
     // Kept in time order; equal times keep the order they were queued in, so
     // an echo goes out before the answer to the frame it ends.
     const auto at = std::upper_bound(outgoing_.begin(), outgoing_.end(), due,
                                      [](Clock::time_point t, const Outgoing &o) { return t < o.due; });
-    outgoing_.insert(at, {value, due});
+    outgoing_.insert(at, {value, due, baud});
 }
 
 void Line::sendDueOutput(Clock::time_point now)
 {
     QByteArray chunk;
+    // Paced like a UART, a byte sent at one speed reaches a tool listening
+    // at another as garbage: a late answer is not heard at the next speed.
+    const int listening = options_.pace && !outgoing_.empty() ? currentSignal().baud : 0;
     while (!outgoing_.empty() && outgoing_.front().due <= now) {
-        chunk += char(outgoing_.front().value);
+        const Outgoing &o = outgoing_.front();
+        const bool misheard = listening > 0 && o.baud > 0 && o.baud != listening;
+        chunk += char(misheard ? std::uint8_t(o.value * 7 + 0x3B) : o.value);
         outgoing_.pop_front();
     }
     if (chunk.isEmpty() || unplugged_)

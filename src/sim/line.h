@@ -70,6 +70,7 @@ private:
     struct Outgoing {
         std::uint8_t value;
         Clock::time_point due;
+        int baud; // sent at this speed
     };
 
     void run();
@@ -79,7 +80,7 @@ private:
     void readInput(Clock::time_point now, short events);
     void takeDueInput(Clock::time_point now);
     void handle(const Frame &frame);
-    void queueOutput(std::uint8_t value, Clock::time_point due);
+    void queueOutput(std::uint8_t value, Clock::time_point due, int baud);
     void sendDueOutput(Clock::time_point now);
     void unplug();
     void record(TrafficEntry entry);

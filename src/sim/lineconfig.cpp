@@ -179,7 +179,8 @@ public:
                        QStringLiteral("corruptAnswers"), QStringLiteral("seed"), QStringLiteral("wrongLength"),
                        QStringLiteral("noiseBefore"), QStringLiteral("noiseAfter"),
                        QStringLiteral("stopAfterFrames"), QStringLiteral("unplugAfterFrames"),
-                       QStringLiteral("damagedFlash"), QStringLiteral("runsRefusedImage")});
+                       QStringLiteral("damagedFlash"), QStringLiteral("runsRefusedImage"),
+                       QStringLiteral("answerAs"), QStringLiteral("dropEraseAnswers")});
         Faults f;
         const auto field = [&](const char *key, const std::function<void(const QJsonValue &, const QString &)> &take) {
             const QString k = QString::fromLatin1(key);
@@ -191,6 +192,8 @@ public:
         field("damagedFlash", [&](auto &x, auto &w) { f.damagedFlash = boolean(x, w); });
         field("runsRefusedImage", [&](auto &x, auto &w) { f.runsRefusedImage = boolean(x, w); });
         field("refuseErase", [&](auto &x, auto &w) { f.refuseErase = integer(x, w, 0, kMany); });
+        field("answerAs", [&](auto &x, auto &w) { f.answerAs = integer(x, w, 0, 31); });
+        field("dropEraseAnswers", [&](auto &x, auto &w) { f.dropEraseAnswers = integer(x, w, 0, kMany); });
         field("refuseChecksum", [&](auto &x, auto &w) { f.refuseChecksum = integer(x, w, 0, kMany); });
         field("refuseReturn", [&](auto &x, auto &w) { f.refuseReturn = integer(x, w, 0, kMany); });
         field("dropAnswers", [&](auto &x, auto &w) { f.dropAnswers = fraction(x, w); });

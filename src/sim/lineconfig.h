@@ -40,6 +40,10 @@ struct Faults {
     // Its boot program starts the firmware even after refusing the full
     // checksum, so a later flash check answers as if all went well.
     bool runsRefusedImage = false;
+    // Its answers name this controller number instead of its own (a board
+    // set to the wrong number); -1: its own.
+    int answerAs = -1;
+    int dropEraseAnswers = 0; // the first N erases are done, their answers never sent
 };
 
 struct ControllerConfig {
