@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -164,7 +165,8 @@ QString QtSerialPort::portName() const
 void QtSerialPort::setSettings(const QString &settingsText)
 {
     const LineSettings wanted = parseLineSettings(settingsText);
-    if (isOpen()) {
+    if (isOpen() && settingsText != settingsText_) {
+        drainOutput();
         const QString problem = applySettings(wanted);
         if (!problem.isEmpty()) {
             // Leave the line as it was rather than half changed.
@@ -245,6 +247,7 @@ void QtSerialPort::open()
 
 void QtSerialPort::close()
 {
+    drainOutput();
     // Whoever closes has given up the line; a loss not yet reported no longer matters.
     release();
     lost_ = false;
@@ -269,6 +272,10 @@ void QtSerialPort::write(const QByteArray &bytes)
                                    "start the operation again.")
                         .arg(name_, port.errorString()));
     }
+    // The line is busy with these after whatever it still carries.
+    const double seconds = lineSeconds(bytes.size(), settings_);
+    const qint64 busyNs = qMax<qint64>(lineFree_.remainingTimeNSecs(), 0);
+    lineFree_.setPreciseRemainingTime(0, busyNs + qint64(seconds * 1e9));
     // Qt only queues; callers often busy-wait next without events, so push now.
     const int boundMs = writeBoundMs(bytes.size(), settings_.baud);
     const QDeadlineTimer deadline(boundMs);
@@ -294,6 +301,27 @@ void QtSerialPort::write(const QByteArray &bytes)
                             .arg(name_, reason));
         }
     }
+}
+
+void QtSerialPort::drainOutput()
+{
+    if (!isOpen() || lost_)
+        return;
+    try {
+        // The driver's queue first, bounded by its own line time and a margin
+        // for an adapter that stalls: a drain must never hang a run.
+        const qint64 queued = bytesUnsent();
+        const QDeadlineTimer bound(int(1000 * lineSeconds(queued, settings_)) + 1000);
+        while (bytesUnsent() > 0 && !bound.hasExpired())
+            QThread::msleep(1);
+    } catch (const Fault &) {
+        return; // lost meanwhile: nothing more will leave
+    }
+    // Then the last bytes' own time on the wire (a UART's shift register, a
+    // pseudo-terminal that reports nothing queued).
+    const qint64 left = lineFree_.remainingTimeNSecs();
+    if (left > 0)
+        QThread::usleep(static_cast<unsigned long>(qMin<qint64>(left, 10'000'000'000) / 1000));
 }
 
 qint64 QtSerialPort::bytesUnsent()

@@ -2,6 +2,7 @@
 
 #include "platform/serialport.h"
 
+#include <QDeadlineTimer>
 #include <QSerialPort>
 
 #include <memory>
@@ -45,6 +46,10 @@ private:
     void release();
     void onError(QSerialPort::SerialPortError error);
     QString applySettings(const LineSettings &s);
+    // Waits, bounded, until what was written has left the line: a speed
+    // change or a close (which puts the old settings back) must not catch
+    // bytes still going out.
+    void drainOutput();
 
     // A fresh QSerialPort for every open: nothing Qt kept from a lost line
     // (queued output, error state) can leak into the next session.
@@ -54,6 +59,9 @@ private:
     LineSettings settings_;
     bool lost_ = false;
     QString lostReason_;
+    // When the last byte written will have left the line at its speed, by
+    // the line's own time (a pseudo-terminal's queue says 0 at once).
+    QDeadlineTimer lineFree_;
 };
 
 #ifdef Q_OS_UNIX
