@@ -178,18 +178,18 @@ private slots:
             {"to-p4", {R"(1, "startProtocol": 3)"}, {"--controllers", "1"}, 0, "ok", {1, 1, 0}, 0, {"1||||9600|ok"}},
             // All 32 are listed; the detection is ok when it ran to its end.
             {"auto", all, {"--controllers", "0"}, 0, "ok", {32, 31, 1}, 0, found},
-            {"flash-info", {R"(4, "faults": {"silent": true})"}, {"--controllers", "4", "--timeout", "10"}, 1, "failed",
+            {"flash-info", {R"(4, "faults": {"silent": true})"}, {"--controllers", "4", "--timeout", "20"}, 1, "failed",
              {1, 0, 1}, 0, {"4|||marked||failed: No Answer|No Answer"}},
             {"flash-info", {"1", R"(2, "faults": {"unplugAfterFrames": 0})"}, {"--controllers", "1,2"}, 3, "error", {2, 1, 1},
              8003, {"1|01/00/00|1E02||9600|ok", "2|||||failed/not reached"}},
             {"boot-info", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed/not reached"}},
             {"to-p3", {}, {"--controllers", "1"}, 3, "error", {1, 0, 1}, 8002, {"1|||||failed/not reached"}},
             {"auto", {}, {"--controllers", "0"}, 3, "error", {32, 0, 32}, 8002, unreached},
-            {"to-p4", {R"(1, "faults": {"silent": true})", "2"}, {"--controllers", "1", "--timeout", "10"}, 1, "failed", {1, 0, 1}, 0,
+            {"to-p4", {R"(1, "faults": {"silent": true})", "2"}, {"--controllers", "1", "--timeout", "20"}, 1, "failed", {1, 0, 1}, 0,
              {"1|||||failed: No Answer"}},
             // A silent controller ends a serial download; the one after it was never reached.
-            {"download-serial", {R"(1, "faults": {"silent": true})", "2"}, {"--file", sample, "--controllers", "1,2", "--timeout", "10"},
-             1, "failed", {2, 0, 2}, 0, {"1|||marked||failed: not found|No Answer", "2|||||failed/not reached"}},
+            {"download-serial", {R"(1, "faults": {"silent": true})", "2"}, {"--file", sample, "--controllers", "1,2", "--timeout", "20"},
+             1, "failed", {2, 0, 2}, 0, {"1|||marked||failed/erase-unconfirmed!: not found|No Answer", "2|||||failed/not reached"}},
             // Refused before the erase, naming the file and what it must hold.
             {"download-serial", {"1"}, {"--dir", framed, "--file", sample, "--controllers", "1"}, 2, "error", {1, 0, 1}, 5,
              {"1|||||failed/not reached"}, "Boot.ini in " + framed + "/ holds \"9600,E,7,1\": its first line must hold only the boot line speed"},
@@ -256,7 +256,9 @@ private slots:
             {{"--protocol", "3", "--speed", "57601", "--format", "json", "auto"}, "57601"},
             {{"--protocol", "3", "--results", noFolder + "/r.csv", "auto"}, noFolder},
             {{"--protocol", "3", "--log", noFolder + "/l.txt", "auto"}, noFolder}, {{"--controllers", "1", "flash-info"}, "--protocol"},
-            {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"}, {{"--timeout", "-5", "auto"}, "--timeout"}, {{"--port", "no-such-tty", "auto"}, "--port no-such-tty: there is no /dev/no-such-tty; give a device path"},
+            {{"--protocol", "", "--controllers", "1", "flash-info"}, "--protocol"}, {{"--timeout", "-5", "auto"}, "--timeout"},
+            // With fast answers a silent time-out of 0 would end every try before any controller could answer.
+            {{"--timeout", "0", "--fast", "auto"}, "(the Time Out box holds \"0\": with fast answers"}, {{"--port", "no-such-tty", "auto"}, "--port no-such-tty: there is no /dev/no-such-tty; give a device path"},
             // A fresh folder without --delay: the option is named, and no controller is called failed.
             {{"--protocol", "3", "--controllers", "1", "--file", sample, "download-parallel"}, "no waiting delay: give --delay MS"},
             {{"--file", edited, "--strict", "--controllers", "1", "download-parallel"}, "edited.hex): line 1: the record checksum is"},

@@ -48,7 +48,8 @@ HistoryFilter filterOf(const Options &o)
             f.since.setTimeSpec(Qt::UTC);
     }
     const QStringList outcomes = {outcomeName(Outcome::Ok), outcomeName(Outcome::Mismatch), outcomeName(Outcome::Failed),
-                                  outcomeName(Outcome::ErasedNotProgrammed), outcomeName(Outcome::Cancelled),
+                                  outcomeName(Outcome::ErasedNotProgrammed), outcomeName(Outcome::EraseUnconfirmed),
+                                  outcomeName(Outcome::Cancelled),
                                   outcomeName(Outcome::NotReached)};
     if (o.isSet(o.status) && !outcomes.contains(o.value(o.status)))
         throw Usage{QStringLiteral("--status takes one of: ") + outcomes.join(QStringLiteral(", "))};

@@ -143,7 +143,7 @@ QList<int> refuseMissingSettings(const Options &o, const Command &command, const
     const QString timeOut = o.isSet(o.timeout) ? o.value(o.timeout) : saved.Text1.text();
     if (timeOut.trimmed().isEmpty())
         throw Usage{QStringLiteral("no answer time-out: give --timeout MS, e.g. --timeout 1000 (or save one in Flash.cfg)")};
-    sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(timeOut); });
+    sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(timeOut, o.isSet(o.fast)); });
     if (command.operation == Session::Operation::DownloadParallel) {
         const QString delay = o.isSet(o.delay) ? o.value(o.delay) : saved.Text2.text();
         if (delay.trimmed().isEmpty())
@@ -250,7 +250,8 @@ Options::Options()
                                            "2026-12-01T08:00)."), "DATE"))
     , station(valued("station", QStringLiteral("history: of this station (host name) only."), "NAME"))
     , status(valued("status", QStringLiteral("history: controllers that came out so (ok, mismatch, failed, "
-                                             "erased-not-programmed, cancelled)."), "OUTCOME"))
+                                             "erased-not-programmed, erase-unconfirmed, cancelled)."),
+                            "OUTCOME"))
     , notImage(valued("not-image", QStringLiteral("history: each controller's latest flash record on each station "
                                                   "that does not show it holding this image."), "X"))
 {
@@ -377,7 +378,7 @@ RunSettings refuseBeforeStartUp(const Options &o, const Command &command)
     if (o.isSet(o.port))
         portFromOption(o.value(o.port));
     if (o.isSet(o.timeout))
-        sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(o.value(o.timeout)); });
+        sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(o.value(o.timeout), o.isSet(o.fast)); });
     if (o.isSet(o.delay))
         sameRule(QStringLiteral("--delay"), [&] { waitingDelayMs(o.value(o.delay)); });
     // Flash.cfg keeps no file name: a download always needs --file.

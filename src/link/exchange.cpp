@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace vantorel {
 
@@ -74,6 +75,22 @@ StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl
     return split;
 }
 
+int answersNaming(const QByteArray &answer, const QByteArray &frame, int ctrl, AnswerFlags flags)
+{
+    if (frame.size() < 2 || quint8(frame[1]) != ctrl)
+        return 0;
+    int count = 0;
+    QByteArray rest = answer;
+    while (rest.size() >= 6 && quint8(rest[1]) == ctrl) {
+        const QByteArray whole = rest.left(quint8(rest[2]) + 6);
+        if (!answerComplete(whole, QByteArray(), flags))
+            break;
+        ++count;
+        rest.remove(0, whole.size());
+    }
+    return count;
+}
+
 namespace {
 
 // How long the first-byte wait sleeps on the port between looks for Cancel.
@@ -81,18 +98,33 @@ constexpr int kLookMs = 2;
 // How long the settle wait sleeps on the port at most before it reads the clock again.
 constexpr int kSettleLookMs = 10;
 
+// How long fast answers keep looking after an answer is whole: bytes that
+// follow at once are a second controller on the same number (or noise), and
+// the try is then judged as the written timing would judge it.
+double guardSeconds(double byteSeconds) { return 0.002 + 3 * byteSeconds; }
+
 // The settle wait after the first byte, handling no events. Bytes are taken in
-// as they come; with fast answers the wait ends as soon as they form a
-// complete answer, else after the settle delay.
-QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flags, bool fast)
+// as they come; with fast answers the wait ends shortly after they form a
+// complete answer that nothing follows, else after the settle delay.
+QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flags, bool fast, double byteSeconds)
 {
     const double t1 = ctx.clock.seconds();
     QByteArray received = ctx.port.readAllWaiting();
     double lastLook = t1;
+    std::optional<double> wholeAt; // when the bytes first formed a whole answer
+    qsizetype wholeSize = 0;
     for (;;) {
-        if (fast && answerComplete(received, frame, flags))
-            return received;
         const double now = ctx.clock.seconds();
+        if (fast && !wholeAt && answerComplete(received, frame, flags)) {
+            wholeAt = now;
+            wholeSize = received.size();
+        }
+        if (wholeAt && received.size() > wholeSize) {
+            fast = false; // more came: the whole settle, as written
+            wholeAt.reset();
+        }
+        if (wholeAt && now - *wholeAt >= guardSeconds(byteSeconds))
+            return received;
         const double left = ctx.timings.settleDelay - (now - t1);
         if (left < 0)
             break;
@@ -114,12 +146,20 @@ void logStray(Context &ctx, const QByteArray &bytes, const QString &why)
 }
 
 // Whatever waits before an exchange starts is no answer to it: a late
-// answer to an earlier frame, or noise.
-void dropLeftovers(Context &ctx)
+// answer to an earlier frame, or noise. True when it held a whole answer
+// naming ctrl: its answers are late, so what comes next may be one too.
+bool dropLeftovers(Context &ctx, int ctrl)
 {
     const QByteArray left = ctx.port.readAllWaiting();
-    if (!left.isEmpty())
-        logStray(ctx, left, QStringLiteral("waiting before the frame was sent"));
+    if (left.isEmpty())
+        return false;
+    logStray(ctx, left, QStringLiteral("waiting before the frame was sent"));
+    for (qsizetype at = 0; at + 6 <= left.size(); ++at) {
+        const QByteArray whole = left.mid(at, quint8(left[at + 2]) + 6);
+        if (quint8(left[at + 1]) == ctrl && answerComplete(whole, QByteArray(), AnswerFlags{true, false}))
+            return true;
+    }
+    return false;
 }
 
 bool addressesOne(const Context &ctx, int ctrl) { return ctrl >= 0 && ctrl < int(ctx.outcomes.size()); }
@@ -131,15 +171,40 @@ void noteExchange(Context &ctx, int ctrl)
         ctx.outcomes[ctrl].exchanged(ctx.clock.seconds());
 }
 
-void noteSpeed(Context &ctx, int ctrl)
+// The speed of a frame is learnt only from an answer that came within the
+// waits of frames sent at that speed: not where late answers of this
+// controller were found waiting, as one of those may answer a frame sent at
+// another speed.
+void noteSpeed(Context &ctx, int ctrl, const LineSettings &line)
 {
     if (!addressesOne(ctx, ctrl))
         return;
+    ctx.outcomes[ctrl].speed = line.baud;
+    ++ctx.outcomes[ctrl].timelyAnswers;
+}
+
+void noteHeard(Context &ctx, int ctrl)
+{
+    if (addressesOne(ctx, ctrl))
+        ctx.outcomes[ctrl].heardFrom = true;
+}
+
+// The port's settings as the line carries them; the tool's default if they
+// cannot be read (they were accepted when set).
+LineSettings lineNow(Context &ctx)
+{
     try {
-        ctx.outcomes[ctrl].speed = parseLineSettings(ctx.port.settings()).baud;
+        return parseLineSettings(ctx.port.settings());
     } catch (const Fault &) {
-        // Settings the port took are readable; nothing to note if not.
+        return LineSettings{};
     }
+}
+
+void noteSharedNumber(Context &ctx, int ctrl)
+{
+    ctx.log.write(QStringLiteral("Warning : two controllers answer as ") + QString::number(ctrl));
+    if (addressesOne(ctx, ctrl))
+        ctx.outcomes[ctrl].sharesNumber = true;
 }
 
 } // namespace
@@ -150,18 +215,26 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
     const double timeOut = ctx.link.timeOut;
     const bool fast = ctx.link.fastAnswers;
     const AnswerFlags flags{ctx.link.prot4Plus, accept682F};
+    const LineSettings line = lineNow(ctx);
+    // The time-out is the controller's: it starts when the frame has left the
+    // line, not when the write returned (an adapter queues it).
+    const double frameSeconds = lineSeconds(frame.size(), line);
     int tries = 1;
     int result = ComOk;
+    // Once Cancel was pressed no frame goes out: it ends like a stop in the wait.
+    if (ctx.StopRequested)
+        return exchange;
 
     // Only before the first try: what waits before a repeat is most likely
     // the late answer to the try before, which names this controller.
-    dropLeftovers(ctx);
+    // Late bytes naming this controller were set aside: its answers are late.
+    const bool lateForUs = dropLeftovers(ctx, ctrl);
     noteExchange(ctx, ctrl);
     for (;;) {
         ctx.port.write(frame);
         QByteArray received;
         bool strayMet = false;
-        double t0 = ctx.clock.seconds();
+        double t0 = ctx.clock.seconds() + frameSeconds;
         for (;;) {
             // Wait for the first byte, seeing Cancel meanwhile.
             for (;;) {
@@ -183,7 +256,7 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
                 break;
             }
             ctx.desk.processEvents();
-            received = settle(ctx, frame, flags, fast);
+            received = settle(ctx, frame, flags, fast, lineSeconds(1, line));
             // Our own frame read back alone: the answer may still come.
             if (received == frame && ctx.clock.seconds() - t0 < timeOut) {
                 t0 = ctx.clock.seconds();
@@ -193,6 +266,7 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
                 splitStray(received.startsWith(frame) ? received.mid(frame.size()) : received, frame, ctrl, flags);
             if (split.stray.isEmpty())
                 break;
+            noteHeard(ctx, ctrl);
             logStray(ctx, split.stray, QStringLiteral("not controller ") + QString::number(ctrl) + QStringLiteral("'s answer"));
             received = split.rest;
             strayMet = true;
@@ -202,12 +276,17 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
         }
 
         const AnswerJudgement judged = judgeAnswer(received, frame, flags);
-        if (judged.verdict != AnswerVerdict::NoAnswer)
+        if (judged.verdict != AnswerVerdict::NoAnswer) {
+            noteHeard(ctx, ctrl);
             ctx.log.write(QStringLiteral("Recu en String : ") + StrToHex(judged.answer));
+            if (answersNaming(judged.answer, frame, ctrl, flags) > 1)
+                noteSharedNumber(ctx, ctrl);
+        }
         if (judged.verdict == AnswerVerdict::Accepted || judged.verdict == AnswerVerdict::Accepted682F) {
             if (judged.verdict == AnswerVerdict::Accepted)
                 exchange.answer = StrToHex(judged.answer);
-            noteSpeed(ctx, ctrl);
+            if (!lateForUs)
+                noteSpeed(ctx, ctrl, line);
             result = ComOk;
             break;
         }

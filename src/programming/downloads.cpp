@@ -92,7 +92,7 @@ EraseResult eraseInBootProgram(Context &ctx, int i, const QString &lastSpeedTrie
 // The erase attempts of one controller at the speeds of the search. One that
 // cannot be erased is marked with what happened: a controller that refused
 // is not shown as one that never answered.
-SearchResult erase(Context &ctx, int i)
+SearchResult erase(Context &ctx, int i, bool *refusedOut = nullptr)
 {
     bool refused = false;
     QString lastSpeed;
@@ -105,16 +105,28 @@ SearchResult erase(Context &ctx, int i)
     };
     search.beforeNextSpeed = [&ctx, i] { ResetCtrlStatus(ctx, i); };
     const SearchResult result = searchSpeeds(ctx, i, search);
+    ControllerOutcome &outcome = ctx.outcomes[i];
+    if (ctx.StopRequested && result != SearchResult::Found) {
+        // Cancel cut its search short: no verdict of its tries, but one that
+        // was sent an erase stays marked as maybe erased.
+        if (outcome.firstFrameAt)
+            outcome.cutShort();
+        return result;
+    }
     if (result != SearchResult::NotFound)
         return result;
     const EraseResult last = eraseInBootProgram(ctx, i, lastSpeed);
     if (last == EraseResult::Erased)
         return SearchResult::Found;
     if (refused || last == EraseResult::Refused) {
+        if (refusedOut)
+            *refusedOut = true;
         MarkCtrlStatus(ctx, i, 4);
-        ctx.outcomes[i].fail(QStringLiteral("refused erase"));
+        outcome.fail(QStringLiteral("refused erase"));
+    } else if (ctx.StopRequested) {
+        outcome.cutShort();
     } else {
-        ctx.outcomes[i].fail(QStringLiteral("not found"));
+        outcome.fail(QStringLiteral("not found"));
     }
     return result;
 }
@@ -236,23 +248,28 @@ void ComLoadClick(Context &ctx)
     runOperation(ctx, kFlashError, QString(), [&] {
         const DownloadImage image = prepare(ctx, true);
         planLine(ctx, image, true);
+        // Every controller an erase frame went out to, answered or not: each
+        // may hold no firmware, so each takes the image and is checked.
         QList<int> erased;
-        bool notErased = false;
         for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
             const int i = m.ControllerIndex;
             ctx.message.atController(i);
-            const SearchResult result = erase(ctx, i);
-            if (result == SearchResult::Found) {
+            bool refused = false;
+            const SearchResult result = erase(ctx, i, &refused);
+            if (result == SearchResult::Found)
                 ResetCtrlStatus(ctx, i);
+            const ControllerOutcome &o = ctx.outcomes[i];
+            // Bytes came back to its frames, but none it would own to: it
+            // heard an erase, and may have done it.
+            const bool mayHaveErased = o.heardFrom && !refused;
+            // One that cannot be erased while nobody else may be ends the run
+            // (a dead line costs one search, not one per controller).
+            if (result == SearchResult::NotFound && !mayHaveErased && erased.isEmpty())
+                return;
+            // One that refused said so itself: it keeps its firmware, and its mark.
+            if (o.erased && !refused)
                 erased << i;
-            }
-            notErased = notErased || result == SearchResult::NotFound;
         }
-        // One controller that cannot be erased does not end the run: those
-        // erased before it would be left without firmware. With none erased
-        // the run ends, having changed nothing.
-        if (notErased && erased.isEmpty())
-            return;
         if (discardAndStopped(ctx))
             return;
         ctx.port.setSettings(m.BootSettings);

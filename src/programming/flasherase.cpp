@@ -14,18 +14,18 @@ EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly)
     ProtocolCharacter character(ctx.link);
     EraseResult result = EraseResult::NotErased;
     bool again = true;
-    while (again) {
+    // Nothing goes out once Cancel was pressed: a controller it never reached stays untouched.
+    while (again && !ctx.StopRequested) {
         again = false;
         const QByteArray frame = eraseFrame(character.inUse(), ctrl, checkKindFor(ctx.link.prot4Plus && !crcOnly));
         ctx.log.write(QStringLiteral("Message : $74"));
         ctx.log.write(StrToHex(frame));
         int resends = 2;
+        // Whatever comes back, or does not, the controller may erase on
+        // hearing it: from here on it is never taken for one left as it was.
+        ctx.outcomes[ctrl].eraseSent();
         const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
         if (!e.ok()) {
-            // Cancel cut the wait, not the frame: the controller may have
-            // erased. Counted as erased, it is not taken for one left as it was.
-            if (ctx.StopRequested)
-                ctx.outcomes[ctrl].justErased();
             ShowCtrlStatus(ctx, ctrl, e.result);
             again = character.fallBackToAt(ctx.StopRequested);
         } else if (e.acknowledged()) {

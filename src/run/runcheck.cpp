@@ -53,17 +53,25 @@ QString waitingDelayProblem(const QString &text2, int &ms)
     return QString();
 }
 
-QString timeOutProblem(const QString &text1, double &seconds)
+QString timeOutProblem(const QString &text1, double &seconds, bool fastAnswers)
 {
     try {
         seconds = timeOutSeconds(text1);
     } catch (const Fault &fault) {
         return whatOf(fault);
     }
-    if (seconds >= 0)
-        return QString();
-    return QStringLiteral("the Time Out box holds \"") + text1
-        + QStringLiteral("\": type the answer time-out in milliseconds, 0 or more, for example 1000");
+    if (seconds < 0)
+        return QStringLiteral("the Time Out box holds \"") + text1
+            + QStringLiteral("\": type the answer time-out in milliseconds, 0 or more, for example 1000");
+    // Without fast answers the settle wait still hears a quick answer; with
+    // them a silent time-out ends the try before a controller could answer.
+    if (fastAnswers && seconds * 1000 < kFastAnswersLeastTimeOutMs)
+        return QStringLiteral("the Time Out box holds \"") + text1
+            + QStringLiteral("\": with fast answers a try ends as soon as the time-out has passed in silence, "
+                             "before a controller could answer; type %1 or more (--timeout %1 on the command "
+                             "line), or turn fast answers off")
+                  .arg(kFastAnswersLeastTimeOutMs);
+    return QString();
 }
 
 QString bootSpeedProblem(const MainState &m)
@@ -104,10 +112,10 @@ int waitingDelayMs(const QString &text2)
     return ms;
 }
 
-double checkTimeOut(const QString &text1)
+double checkTimeOut(const QString &text1, bool fastAnswers)
 {
     double seconds = 0;
-    if (const QString problem = timeOutProblem(text1, seconds); !problem.isEmpty())
+    if (const QString problem = timeOutProblem(text1, seconds, fastAnswers); !problem.isEmpty())
         refuse(problem);
     return seconds;
 }
@@ -121,7 +129,7 @@ LinkSettings checkSettings(const MainState &m, const RunNeeds &needs)
         if (!problem.isEmpty())
             problems << problem;
     };
-    note(timeOutProblem(m.Text1.text(), link.timeOut));
+    note(timeOutProblem(m.Text1.text(), link.timeOut, m.FastAnswers.ticked()));
     if (needs.waitingDelay)
         note(waitingDelayProblem(m.Text2.text(), link.waitingDelayMs));
     note(speedProblem(m.Vitesse.text()));

@@ -22,9 +22,14 @@ void checkSpeed(const QString &vitesse);
 // The same rule, without a refusal.
 bool speedAllowed(const QString &vitesse);
 
-// A Time Out text a run may start with: a number of milliseconds, 0 or more,
-// as seconds. Throws Fault(InvalidArgument) saying what to type.
-double checkTimeOut(const QString &text1);
+// The least Time Out that fast answers work with: a try that ends in silence
+// gives a controller no settle wait to answer in.
+inline constexpr int kFastAnswersLeastTimeOutMs = 20;
+
+// A Time Out text a run may start with: a number of milliseconds, 0 or more
+// (with fast answers kFastAnswersLeastTimeOutMs or more), as seconds. Throws
+// Fault(InvalidArgument) saying what to type.
+double checkTimeOut(const QString &text1, bool fastAnswers = false);
 
 // The Parallel Waiting Delay as a whole number of milliseconds, 0 to 32767.
 // Throws Fault(InvalidArgument) saying what to type.

@@ -68,6 +68,7 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
         if (search.atNewSpeed)
             search.atNewSpeed();
         Attempt outcome = Attempt::SameSpeedAgain;
+        const int timelyBefore = ctx.outcomes[ctrl].timelyAnswers;
         while (outcome == Attempt::SameSpeedAgain) {
             ctx.port.setSettings(m.Vitesse.text() + QStringLiteral(",N,8,2"));
             tickSpeedFlag(m);
@@ -76,7 +77,10 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
             outcome = search.attempt();
         }
         if (outcome == Attempt::Succeeded) {
-            ctx.user.rememberSpeed(ctx.port.portName(), ctrl, m.Vitesse.text().toInt());
+            // Learnt only from an answer that came in its frame's own wait.
+            const ControllerOutcome &o = ctx.outcomes[ctrl];
+            if (o.timelyAnswers > timelyBefore && o.speed == m.Vitesse.text().toInt())
+                ctx.user.rememberSpeed(ctx.port.portName(), ctrl, *o.speed);
             return SearchResult::Found;
         }
         if (!moveToUntriedSpeed(m))

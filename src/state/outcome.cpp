@@ -12,15 +12,24 @@ QString outcomeName(Outcome outcome)
     case Outcome::Failed: return QStringLiteral("failed");
     case Outcome::ErasedNotProgrammed: return QStringLiteral("erased-not-programmed");
     case Outcome::Cancelled: return QStringLiteral("cancelled");
+    case Outcome::EraseUnconfirmed: return QStringLiteral("erase-unconfirmed");
     case Outcome::NotReached: break;
     }
     return QStringLiteral("not reached");
 }
 
+namespace {
+// What a controller that may hold no firmware is left as.
+Outcome leftWithoutImage(const ControllerOutcome &o)
+{
+    return o.eraseConfirmed ? Outcome::ErasedNotProgrammed : Outcome::EraseUnconfirmed;
+}
+} // namespace
+
 void ControllerOutcome::fail(const QString &what)
 {
     failure = what;
-    outcome = erased && !programmed ? Outcome::ErasedNotProgrammed : Outcome::Failed;
+    outcome = mayHoldNoFirmware() ? leftWithoutImage(*this) : Outcome::Failed;
 }
 
 void ControllerOutcome::answered(const QString &ver, const QString &ckSum, bool mismatch)
@@ -40,18 +49,28 @@ void ControllerOutcome::succeeded()
 void ControllerOutcome::cutShort()
 {
     failure.clear();
-    outcome = Outcome::Cancelled;
+    outcome = mayHoldNoFirmware() ? leftWithoutImage(*this) : Outcome::Cancelled;
+}
+
+void ControllerOutcome::eraseSent()
+{
+    if (erased)
+        return;
+    erased = true;
+    if (!programmed && outcome != Outcome::ErasedNotProgrammed)
+        outcome = Outcome::EraseUnconfirmed;
 }
 
 void ControllerOutcome::justErased()
 {
-    ControllerOutcome fresh;
-    fresh.outcome = Outcome::ErasedNotProgrammed;
-    fresh.speed = speed;
-    fresh.erased = true;
-    fresh.firstFrameAt = firstFrameAt;
-    fresh.lastExchangeEnd = lastExchangeEnd;
-    *this = fresh;
+    // What it answered before the erase is gone with its firmware.
+    version.clear();
+    checksum.clear();
+    failure.clear();
+    programmed = false;
+    erased = true;
+    eraseConfirmed = true;
+    outcome = Outcome::ErasedNotProgrammed;
 }
 
 void ControllerOutcome::exchanged(double now)
@@ -80,7 +99,7 @@ QList<int> erasedNotProgrammed(const Outcomes &outcomes)
 {
     QList<int> left;
     for (int i = 0; i < int(outcomes.size()); ++i) {
-        if (outcomes[i].erased && !outcomes[i].programmed)
+        if (outcomes[i].mayHoldNoFirmware())
             left << i;
     }
     return left;

@@ -16,6 +16,9 @@ enum class Outcome {
     Failed,              // see ControllerOutcome::failure
     ErasedNotProgrammed, // its flash was erased and no image accepted: it holds no firmware
     Cancelled,           // ticked, but the run was cancelled before its turn (or cut its search short)
+    // An erase frame went out to it and no acknowledgement was accepted (lost,
+    // garbled, another's, late, refused): it may hold no firmware.
+    EraseUnconfirmed,
 };
 
 // The name the command line and the records give an outcome.
@@ -27,9 +30,15 @@ struct ControllerOutcome {
     Outcome outcome = Outcome::NotReached;
     QString version;          // as answered ("01/05/07"); empty when it did not answer
     QString checksum;         // as answered
-    std::optional<int> speed; // of its last accepted answer
+    std::optional<int> speed; // of its last answer that came within its frame's wait
+    int timelyAnswers = 0;    // answers that came within their frame's wait (see SendReceive)
+    bool heardFrom = false;   // bytes came back to a frame sent to it (its own or not)
     QString failure;          // what failed, in the result window's words
-    bool erased = false;      // this run erased its flash
+    // An erase frame of this run went out to it: from then on it may hold no
+    // firmware, and is never reported as left as it was.
+    bool erased = false;
+    bool eraseConfirmed = false; // it acknowledged the erase
+    bool sharesNumber = false;   // two controllers answered as its number
     bool programmed = false;  // this run's image was accepted (full checksum acknowledged)
     // When this run's first frame to it went out and its last exchange with it
     // ended, in seconds on the run's clock; unset until it is addressed.
@@ -49,8 +58,12 @@ struct ControllerOutcome {
     void succeeded();
     // Cancel came before it was heard out: no verdict, not even its last try's mark.
     void cutShort();
+    // An erase frame is about to go out to it.
+    void eraseSent();
     // Its flash was just erased: it holds no firmware until an image is accepted.
     void justErased();
+    // Erased (or maybe) and no image accepted: what it is left as, whatever failed.
+    bool mayHoldNoFirmware() const { return erased && !programmed; }
 };
 
 using Outcomes = std::array<ControllerOutcome, 32>;
@@ -59,8 +72,8 @@ using Outcomes = std::array<ControllerOutcome, 32>;
 // were left by the Cancel, not by the line.
 void markCancelled(Outcomes &outcomes, const QList<int> &ticked);
 
-// The controllers a stop now would leave without firmware: erased by this
-// run and not (yet) programmed.
+// The controllers a stop now would leave without firmware: erased (or sent
+// an erase) by this run and not (yet) programmed.
 QList<int> erasedNotProgrammed(const Outcomes &outcomes);
 
 } // namespace vantorel

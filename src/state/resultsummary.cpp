@@ -24,6 +24,8 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
     int good = 0;
     QList<int> differs;
     QList<int> erasedLeft;
+    QMap<QString, QList<int>> unconfirmed; // by what failed
+    QList<int> shared;      // numbers two controllers answered as
     QList<int> notReached;
     QList<int> cancelled;
     QMap<QString, QList<int>> failures; // by what failed
@@ -34,9 +36,12 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
         case Outcome::Mismatch: differs << i; break;
         case Outcome::NotReached: notReached << i; break;
         case Outcome::ErasedNotProgrammed: erasedLeft << i; break;
+        case Outcome::EraseUnconfirmed: unconfirmed[o.failure] << i; break;
         case Outcome::Failed: failures[o.failure] << i; break;
         case Outcome::Cancelled: cancelled << i; break;
         }
+        if (o.sharesNumber)
+            shared << i;
     }
     QString line = operation + QStringLiteral(": %1 of %2 controller%3 ")
                                    .arg(download ? good : good + differs.size())
@@ -47,6 +52,12 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
     // First: these hold no firmware now and need another download.
     if (!erasedLeft.isEmpty())
         details << QStringLiteral("erased, not programmed: ") + numbers(erasedLeft);
+    // An erase went out and was never acknowledged: they may hold none either.
+    for (auto it = unconfirmed.cbegin(); it != unconfirmed.cend(); ++it)
+        details << QStringLiteral("may be erased, not programmed: ") + numbers(it.value())
+                + (it.key().isEmpty() ? QString() : QStringLiteral(" (") + it.key() + QLatin1Char(')'));
+    for (const int i : shared)
+        details << QStringLiteral("two controllers answer as ") + QString::number(i);
     if (!differs.isEmpty())
         details << QStringLiteral("checksum differs from the file: ") + numbers(differs);
     for (auto it = failures.cbegin(); it != failures.cend(); ++it)

@@ -1,0 +1,264 @@
+// An erase that went out is never forgotten, and a time-out is the
+// controller's time: downloads on lines whose answers are lost, foreign,
+// garbled, late or doubled, end to end on the simulated line.
+#include "support/hexbuilder.h"
+#include "support/linebench.h"
+
+#include <QTest>
+
+using namespace vantorel;
+
+namespace {
+
+QByteArray code()
+{
+    QByteArray c(1024, '\0');
+    for (int i = 0; i < c.size(); ++i)
+        c[i] = char((i * 13 + 5) & 0xFF);
+    return c;
+}
+
+// 1 KiB in 16-byte records (8 batches of 128 bytes) and the configuration record.
+QByteArray image()
+{
+    return hexImage(0x0000, code(), 16, "\r\n", false) + hexRecord(0x2020, QByteArray::fromHex("70000402")) + "\r\n"
+        + hexEndRecord() + "\r\n";
+}
+
+QByteArray imageFlash()
+{
+    QByteArray want(0xDFFE, char(0xFF));
+    want.replace(0, 1024, code());
+    want.replace(0x2020, 4, QByteArray::fromHex("70000402"));
+    return want;
+}
+
+// Old firmware: anything but the image.
+sim::ControllerConfig withOldFirmware(sim::ControllerConfig c)
+{
+    c.flash = QByteArray(0xDFFE, char(0x5A));
+    return c;
+}
+
+// What no report may ever say: a controller whose flash the run changed, or
+// which waits in its boot program, reported as left as it was; one called ok
+// that does not run the image.
+void assertNothingHidden(LineBench &b, const QList<int> &controllers, const QMap<int, QByteArray> &before)
+{
+    b.settle();
+    const sim::LineSnapshot s = b.line->snapshot();
+    for (const int n : controllers) {
+        const ControllerOutcome &o = b.ctx().outcomes[n];
+        const bool touched = s.controller(n)->mode == sim::Mode::Boot || b.line->flash(n) != before.value(n);
+        if (o.outcome == Outcome::Ok) {
+            QVERIFY2(b.line->flash(n) == imageFlash() && s.controller(n)->mode == sim::Mode::Firmware, qPrintable(QString::number(n)));
+        } else if (touched) {
+            QVERIFY2(o.erased && o.mayHoldNoFirmware(), qPrintable(QString("%1: %2").arg(n).arg(outcomeName(o.outcome))));
+            QVERIFY(o.outcome == Outcome::EraseUnconfirmed || o.outcome == Outcome::ErasedNotProgrammed);
+        }
+    }
+}
+
+} // namespace
+
+class TestEraseRule : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Controller 1 is sound; controller 2's erase reaches it, but no answer the tool could take
+    // comes back. In a parallel run 2 takes the image and its verdict comes from its check.
+    void anEraseWithoutATakenAnswerIsNeverForgotten_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("parallel");
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<int>("outcome");
+        for (const bool parallel : {false, true}) {
+            for (const bool fast : {false, true}) {
+                const QString mode = QString(parallel ? "parallel" : "serial") + (fast ? ", fast" : ", written");
+                const int unconfirmed = int(Outcome::EraseUnconfirmed);
+                QTest::newRow(qPrintable("another's number, " + mode)) << "foreign" << parallel << fast << unconfirmed;
+                QTest::newRow(qPrintable("garbled, " + mode)) << "garbled" << parallel << fast << unconfirmed;
+                QTest::newRow(qPrintable("two boards as 2, " + mode)) << "twins" << parallel << fast << unconfirmed;
+                // Only the erase's answers are lost: the image lands, and the check says so.
+                QTest::newRow(qPrintable("answer lost, " + mode))
+                    << "lost" << parallel << fast << int(parallel ? Outcome::Ok : Outcome::EraseUnconfirmed);
+                if (fast) // the written settle makes each try cost a second of waiting here
+                    QTest::newRow(qPrintable("acknowledged 4 s late, " + mode)) << "late" << parallel << fast << unconfirmed;
+            }
+        }
+    }
+    void anEraseWithoutATakenAnswerIsNeverForgotten()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, parallel);
+        QFETCH(bool, fast);
+        QFETCH(int, outcome);
+        sim::ControllerConfig two = withOldFirmware(controller(2));
+        sim::LineConfig line = lineOf({controller(1), two});
+        if (fault == "foreign")
+            line.controllers[1].faults.answerAs = 9;
+        else if (fault == "garbled")
+            line.controllers[1].faults.corruptAnswers = 1.0;
+        else if (fault == "lost")
+            line.controllers[1].faults.dropEraseAnswers = 1000;
+        else if (fault == "late")
+            line.controllers[1].answerDelayMs = 4000;
+        else if (fault == "twins")
+            line.controllers.push_back(withOldFirmware(controller(2)));
+        LineBench b(line);
+        b.ctx().timings.settleDelay = 0.2; // not under test
+        b.useImage(image());
+        b.m().FastAnswers.setValue(fast ? 1 : 0);
+        b.m().Text1.setText(fault == "late" ? "100" : "300");
+        b.select({1, 2});
+        const QMap<int, QByteArray> before = {{1, b.line->flash(1)}, {2, b.line->flash(2)}};
+        b.session->run(parallel ? Session::Operation::DownloadParallel : Session::Operation::DownloadSerial);
+
+        const ControllerOutcome &o = b.ctx().outcomes[2];
+        QCOMPARE(int(b.ctx().outcomes[1].outcome), int(Outcome::Ok));
+        QCOMPARE(outcomeName(o.outcome), outcomeName(Outcome(outcome)));
+        QVERIFY(o.erased);
+        QVERIFY(!o.eraseConfirmed);
+        assertNothingHidden(b, {1}, before);
+        if (fault != "twins") // two boards share one number's snapshot
+            assertNothingHidden(b, {2}, before);
+        // Its row is never blank, and the summary names it with those left without firmware.
+        QVERIFY(!b.ctx().info.verView(2).text.isEmpty());
+        if (outcome == int(Outcome::EraseUnconfirmed))
+            QVERIFY2(b.ctx().info.summary().contains("may be erased, not programmed: 2"), qPrintable(b.ctx().info.summary()));
+        QCOMPARE(b.log().contains("Warning : two controllers answer as 2"), fault == "twins");
+        QCOMPARE(o.sharesNumber, fault == "twins");
+    }
+
+    // A parallel download on a dead line ends at the first controller, having erased nobody.
+    void aDeadLineEndsAtTheFirstController()
+    {
+        LineBench b(lineOf({}));
+        b.useImage(image());
+        b.m().Text1.setText("300");
+        b.select({1, 2, 3, 4});
+        b.session->run(Session::Operation::DownloadParallel);
+        for (const QByteArray &f : b.framesSent())
+            QCOMPARE(int(quint8(f[1])), 1);
+        QCOMPARE(b.ctx().outcomes[1].outcome, Outcome::EraseUnconfirmed);
+        for (const int n : {2, 3, 4})
+            QCOMPARE(b.ctx().outcomes[n].outcome, Outcome::NotReached);
+    }
+
+    // The time-out starts when the frame has left the line: at 9600 a 137-byte batch takes 157 ms,
+    // more than the whole Time Out of 100. And a Time Out no answer could beat is refused.
+    void theTimeOutIsTheControllersTime_data()
+    {
+        QTest::addColumn<QString>("timeOut");
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("100, fast") << "100" << true << false;
+        QTest::newRow("100, written") << "100" << false << false;
+        QTest::newRow("20, fast") << "20" << true << false;
+        QTest::newRow("0, fast") << "0" << true << true;
+        QTest::newRow("0, written") << "0" << false << false;
+    }
+    void theTimeOutIsTheControllersTime()
+    {
+        QFETCH(QString, timeOut);
+        QFETCH(bool, fast);
+        QFETCH(bool, refused);
+        sim::LineOptions paced;
+        paced.pace = true;
+        LineBench b(lineOf({controller(1), controller(2)}), paced);
+        b.clock.skipSilence = false;
+        b.ctx().timings.settleDelay = 0.2;
+        b.useImage(image());
+        b.m().FastAnswers.setValue(fast ? 1 : 0);
+        b.m().Text1.setText(timeOut);
+        b.select({1, 2});
+        b.session->run(Session::Operation::DownloadSerial);
+        if (refused) {
+            QVERIFY(b.bytesSent().isEmpty());
+            QCOMPARE(b.desk.boxes.size(), 1);
+            QVERIFY2(b.desk.boxes[0].text.contains("with fast answers") && b.desk.boxes[0].text.contains("--timeout 20"),
+                     qPrintable(b.desk.boxes[0].text));
+            return;
+        }
+        for (const int n : {1, 2}) {
+            QCOMPARE(b.ctx().outcomes[n].outcome, Outcome::Ok);
+            QCOMPARE(b.line->flash(n), imageFlash());
+        }
+        QVERIFY(!b.log().contains("No Answer"));
+    }
+
+    // Two boards numbered 2, one holding the image and one old firmware: the verdict does not hang on
+    // which answers first, and is the same in both timing modes.
+    void twoBoardsOnOneNumberAreToldInBothModes()
+    {
+        sim::ControllerConfig holding = controller(2);
+        holding.flash = imageFlash();
+        const auto [written, fast] = runInBothModes(lineOf({holding, withOldFirmware(controller(2))}), {},
+                                                    Session::Operation::FlashInfo, [](LineBench &b) {
+                                                        b.ctx().timings.settleDelay = 0.2;
+                                                        b.useImage(image());
+                                                        b.m().Text1.setText("300");
+                                                        b.select({2});
+                                                    });
+        QVERIFY(!written.allWell);
+        QVERIFY(!fast.allWell);
+        QVERIFY(written.log.contains("Warning : two controllers answer as 2"));
+        QCOMPARE(fast.log, written.log);
+        QCOMPARE(fast.table, written.table);
+    }
+
+    // A controller at 9600 that answers 0.35 s late, Time Out 100: its answers reach a tool that has
+    // moved on to 4800 as garbage, and no speed is learnt from them.
+    void aLateAnswerTeachesNoSpeed()
+    {
+        sim::LineOptions paced;
+        paced.pace = true;
+        sim::ControllerConfig late = controller(3, 9600, '@');
+        late.answerDelayMs = 350;
+        late.flash = imageFlash();
+        LineBench b(lineOf({late}), paced);
+        b.clock.skipSilence = false;
+        b.ctx().timings.settleDelay = 0.2;
+        b.useImage(image());
+        b.m().Protocol.setText("63"); // "@": no second round of tries at a speed
+        b.m().FastAnswers.setValue(1);
+        b.m().KnownSpeedsFirst.setValue(1);
+        b.m().Text1.setText("100");
+        b.select({3});
+        b.session->run(Session::Operation::FlashInfo);
+        const ControllerOutcome &o = b.ctx().outcomes[3];
+        QVERIFY2(o.speed.value_or(9600) == 9600, qPrintable(QString::number(o.speed.value_or(0))));
+        const int known = b.ctx().user.knownSpeed(b.port.portName(), 3);
+        QVERIFY2(known == 0 || known == 9600, qPrintable(QString::number(known)));
+    }
+
+    // Cancel in the middle of an erase search: untouched if no erase had gone out to it, else maybe erased.
+    void cancelInASearch_data()
+    {
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("before its first erase") << "Controller 2 : Erasing " << int(Outcome::Cancelled);
+        QTest::newRow("after its tries at 9600") << "Controller 2 : No Answer" << int(Outcome::EraseUnconfirmed);
+    }
+    void cancelInASearch()
+    {
+        QFETCH(QString, at);
+        QFETCH(int, outcome);
+        LineBench b(lineOf({controller(1), controller(2, 19200)}));
+        b.useImage(image());
+        b.m().Text1.setText("300");
+        b.select({1, 2});
+        b.desk.onProcessEvents = [&] {
+            if (!b.ctx().StopRequested && b.ctx().message.Label1.text().startsWith(at))
+                b.ctx().message.cancel();
+        };
+        b.session->run(Session::Operation::DownloadSerial);
+        QCOMPARE(outcomeName(b.ctx().outcomes[2].outcome), outcomeName(Outcome(outcome)));
+        QVERIFY(b.ctx().outcomes[2].failure.isEmpty());
+        QCOMPARE(b.line->snapshot().controller(2)->framesHeard, 0); // at 19200 it heard none of them
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEraseRule)
+#include "test_eraserule.moc"
