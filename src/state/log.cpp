@@ -1,5 +1,8 @@
 #include "state/log.h"
 
+#include "platform/fault.h"
+#include "platform/wholefile.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -18,9 +21,12 @@ bool Log::open(const QString &path, const QString &previous)
             onProblem(QStringLiteral("The log of the last start could not be kept as ") + QDir::toNativeSeparators(previous)
                       + QStringLiteral(" (") + last.errorString() + QStringLiteral("); it is replaced by this start's log."));
     }
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        problem(QStringLiteral("The log file ") + QDir::toNativeSeparators(path) + QStringLiteral(" cannot be created (")
-                + file_.errorString() + QStringLiteral("). The tool runs without a traffic log."));
+    try {
+        openRegularFile(file_, QIODevice::WriteOnly | QIODevice::Truncate,
+                        QStringLiteral("remove it, or make it a plain file the tool may write"));
+    } catch (const Fault &f) {
+        problem(QStringLiteral("The log file cannot be created: ") + f.description()
+                + QStringLiteral(". The tool runs without a traffic log."));
         return false;
     }
     return true;
