@@ -29,7 +29,8 @@ void checkWholeFile(const QString &path, qint64 limit, const QString &what, cons
 // be a regular file or not there yet (it is then created). A pipe would hold
 // the opening until someone reads it, and a device is not ours to write.
 // With 'limit' (not with Truncate), one holding more bytes is refused too.
-// Throws Fault(FileAccess) as readWholeFile does.
+// Throws Fault(FileAccess) as readWholeFile does. Opened by its handle, the
+// file no longer knows its name: keep it apart when needed.
 void openRegularFile(QFile &file, QIODevice::OpenMode mode, const QString &todo, qint64 limit = -1,
                      const QString &what = QString());
 

@@ -12,6 +12,7 @@ bool Log::open(const QString &path, const QString &previous)
 {
     file_.close();
     file_.setFileName(path);
+    path_ = path;
     reported_ = false;
     // The traffic of a failed run is often wanted only after the tool was started again.
     if (!previous.isEmpty() && QFileInfo(path).isFile()) {
@@ -42,7 +43,7 @@ void Log::write(const QString &line)
     if (file_.write(bytes) != bytes.size() || !file_.flush()) {
         const QString reason = file_.errorString();
         file_.close();
-        problem(QStringLiteral("Writing the log file ") + QDir::toNativeSeparators(file_.fileName())
+        problem(QStringLiteral("Writing the log file ") + QDir::toNativeSeparators(path_)
                 + QStringLiteral(" failed (") + reason + QStringLiteral("). No further traffic is logged in this run."));
     }
 }
