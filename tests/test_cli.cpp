@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -279,6 +280,80 @@ private slots:
                          && (args.contains("json") ? r.json["status"] == "error" && r.json["error"]["text"].toString().contains(saying)
                                                    : r.out.isEmpty()),
                      qPrintable(r.said()));
+        }
+    }
+
+    // A file of the program folder that is a pipe, a device or too big is named and refused at once; the run goes
+    // on, its verdict is its controllers', and records it could not keep make it an error. The file is left as it is.
+    void programFolderFilesThatNeverEnd()
+    {
+        const std::unique_ptr<sim::Line> sim = lineOf({"1"});
+        enum Kind { Pipe, Zero, Big };
+        const QString stored = files.filePath("Records.db"), unreachable = files.filePath("no-folder/Records.db");
+        QByteArray ini = "[KnownSpeeds]\n";
+        for (int d = 1; ini.size() <= 256 << 10; ++d)
+            for (int c = 0; c < 32; ++c)
+                ini += QByteArray::number(d) + "\\C" + QByteArray::number(c) + "=9600\n";
+        struct Row { const char *file; Kind kind; QStringList args; int exit; QStringList saying; };
+        const Row rows[] = {
+            // Not knowing the database Vantorel.ini names, the records wait for it rather than go elsewhere.
+            {"Vantorel.ini", Pipe, {"--save"}, 5, {"Vantorel.ini is a pipe, not a regular file: remove it, or make it a plain text file",
+                                                  "the results database is not known", "were not.", "wait in"}},
+            {"Vantorel.ini", Zero, {}, 5, {"Vantorel.ini is a device, not a regular file"}},
+            {"Vantorel.ini", Big, {"--results-db", stored, "--save"}, 5, {"more than Vantorel.ini can be (256 KiB at most)"}},
+            {"Log.txt", Pipe, {"--results-db", stored}, 0, {"Log.txt is a pipe, not a regular file", "without a traffic log"}},
+            {"Log.txt", Zero, {"--results-db", stored}, 0, {"Log.txt is a device, not a regular file"}},
+            {"Results-pending.jsonl", Pipe, {"--results-db", unreachable}, 5,
+             {"Results-pending.jsonl is a pipe, not a regular file: rename it", "This run's records were not kept"}},
+            {"Results-pending.jsonl", Zero, {"--results-db", unreachable}, 5, {"Results-pending.jsonl is a device"}},
+            {"Results-pending.jsonl", Big, {"--results-db", unreachable}, 5, {"more than the fallback file can be (64 MiB at most)"}},
+            // Read to replay what waits there once the run is stored: nothing waits in such a file.
+            {"Results-pending.jsonl", Pipe, {"--results-db", stored}, 0, {}},
+            {"Results-pending.jsonl", Zero, {"--results-db", stored}, 0, {}},
+        };
+        for (const Row &row : rows) {
+            QTemporaryDir home;
+            const QString path = home.filePath(row.file);
+            const QByteArray name = QFile::encodeName(path);
+            if (row.kind == Pipe)
+                QVERIFY(::mkfifo(name.constData(), 0600) == 0);
+            else if (row.kind == Zero)
+                QVERIFY(::symlink("/dev/zero", name.constData()) == 0);
+            else if (row.file == QLatin1String("Vantorel.ini"))
+                QVERIFY(writeFile(path, ini));
+            else
+                QVERIFY(writeFile(path, {}) && QFile::resize(path, (64 << 20) + 1)); // sparse: no disk spent
+            QProcess p;
+            // Should the file be read without end after all, the program fails soon instead of eating the machine.
+            p.setEnvironment(QProcess::systemEnvironment() << "VANTOREL_HOME=" + home.path()
+                                                           << "ASAN_OPTIONS=" + qEnvironmentVariable("ASAN_OPTIONS") + ":hard_rss_limit_mb=3000");
+#if !defined(__SANITIZE_ADDRESS__)
+            p.setChildProcessModifier([] {
+                const rlimit bound{rlim_t(4) << 30, rlim_t(4) << 30};
+                ::setrlimit(RLIMIT_AS, &bound);
+            });
+#endif
+            p.start(QStringLiteral(VANTOREL_CLI), base(home.path(), sim->slavePath()) + row.args
+                                                      + QStringList{"--controllers", "1", "flash-info"});
+            const bool ended = p.waitForFinished(60000); // a run takes a second or two; a wait for a pipe, for ever
+            if (!ended)
+                p.kill(), p.waitForFinished(Patience);
+            const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+            const QJsonObject json = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+            const QString said = QString("%1 (%2): exit %3\n%4").arg(row.file).arg(row.kind).arg(p.exitCode()).arg(err);
+            QVERIFY2(ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == row.exit
+                         && json["summary"]["ok"] == 1 && json["controllers"][0]["result"] == "ok",
+                     qPrintable(said));
+            for (const QString &saying : row.saying)
+                QVERIFY2(err.contains(saying), qPrintable(saying + " not in " + said));
+            // Left as it was: not replaced, not written into.
+            struct stat st {};
+            QVERIFY(::lstat(name.constData(), &st) == 0);
+            QVERIFY2(row.kind == Pipe ? S_ISFIFO(st.st_mode)
+                     : row.kind == Zero ? S_ISLNK(st.st_mode) && QFile::symLinkTarget(path) == "/dev/zero"
+                                        : S_ISREG(st.st_mode) && (row.file == QLatin1String("Vantorel.ini") ? readAll(path) == ini
+                                                                                                          : st.st_size == (64 << 20) + 1),
+                     qPrintable(said));
         }
     }
 

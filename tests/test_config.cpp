@@ -1,5 +1,6 @@
 #include "state/config.h"
 #include "state/mainstate.h"
+#include "state/usersettings.h"
 #include "platform/fault.h"
 #include "support/hexbuilder.h"
 
@@ -119,6 +120,51 @@ private slots:
         } catch (const Fault &f) {
             QCOMPARE(f.code(), FaultCode::FileAccess);
             QVERIFY(f.description().contains("Blocked.cfg"));
+        }
+    }
+
+    // Known speeds are kept for the devices that answered last, whatever the file held; a file too big is not read
+    // (no setting of it is) and never written over.
+    void knownSpeedsAreBounded()
+    {
+        const QString path = dir.filePath("Vantorel.ini");
+        struct Row { int devices; int padding; int kept; QString told; };
+        const Row rows[] = {{3, 0, 3, ""},
+                            {200, 0, kKnownSpeedDevices, "held the known speeds of 200 devices: only the 128 that answered last"},
+                            {3, 300 << 10, 0, "more than Vantorel.ini can be (256 KiB at most)"}};
+        for (const Row &row : rows) {
+            QByteArray ini = "[Line]\nFastAnswers=true\n[Notes]\nText=" + QByteArray(row.padding, 'x') + "\n[KnownSpeeds]\n";
+            for (int d = 1; d <= row.devices; ++d)
+                ini += QByteArray::number(d) + "\\Device=/dev/tty" + QByteArray::number(d) + "\n" + QByteArray::number(d) + "\\C5=9600\n";
+            ini += "size=" + QByteArray::number(row.devices) + "\n";
+            QVERIFY(writeFile(path, ini));
+            UserSettings u = UserSettings::read(path);
+            const QString told = u.problem + u.note;
+            QVERIFY2(row.told.isEmpty() ? told.isEmpty() : told.contains(row.told), qPrintable(told));
+            QCOMPARE(u.fastAnswers, row.kept > 0);
+            QCOMPARE(u.knownDevices.size(), row.kept);
+            QCOMPARE(u.knownSpeeds.size(), row.kept);
+            if (row.kept == 0) {
+                u.rememberSpeed("/dev/ttyNew", 1, 4800);
+                QVERIFY_THROWS_EXCEPTION(Fault, u.save(path));
+                QVERIFY_THROWS_EXCEPTION(Fault, u.saveKnownSpeeds(path));
+                QCOMPARE(readAll(path), ini);
+                continue;
+            }
+            const QString oldest = "/dev/tty" + QString::number(row.devices - row.kept + 1);
+            QCOMPARE(u.knownDevices.first(), oldest);
+            QCOMPARE(u.knownSpeed(oldest, 5), 9600);
+            // The oldest answers again: the next oldest gives way once the devices are too many.
+            u.rememberSpeed(oldest, 5, 19200);
+            u.rememberSpeed("/dev/ttyNew", 1, 4800);
+            u.saveKnownSpeeds(path);
+            const UserSettings back = UserSettings::read(path);
+            const bool full = row.kept == kKnownSpeedDevices;
+            QVERIFY(back.problem.isEmpty() && back.note.isEmpty() && back.fastAnswers);
+            QCOMPARE(back.knownDevices.size(), full ? kKnownSpeedDevices : row.kept + 1);
+            QCOMPARE(back.knownDevices.mid(back.knownDevices.size() - 2), QStringList({oldest, "/dev/ttyNew"}));
+            QCOMPARE(back.knownSpeed(oldest, 5), 19200);
+            QCOMPARE(back.knownDevices.contains("/dev/tty" + QString::number(row.devices - row.kept + 2)), !full);
         }
     }
 

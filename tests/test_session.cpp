@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vantorel;
 
@@ -53,6 +54,7 @@ private slots:
         b.session.context().log.write("4001017324 6904");
         // Flushed line by line: on disk before the log is closed.
         QCOMPARE(readAll(home.filePath("Log.txt")), QByteArray("Message : $73  - Checking Flash\r\n4001017324 6904\r\n"));
+        QCOMPARE(b.session.context().log.path(), home.path() + "/Log.txt"); // what the Log window follows
     }
 
     void pipesInPlaceOfFilesAreToldNeverWaitedOn()
@@ -124,15 +126,22 @@ private slots:
 
     void unwritableFolderStillStarts()
     {
-        QTemporaryDir home;
-        // A folder where the log file should be: it cannot be created, whatever the rights.
-        QVERIFY(QDir(home.path()).mkdir("Log.txt"));
-        Bench b(home.path());
-        QVERIFY(!b.session.context().log.kept());
-        b.session.context().log.write("nothing happens");
-        QCOMPARE(b.desk.boxes.size(), 1); // said once
-        QVERIFY(b.desk.boxes[0].text.contains("without a traffic log"));
-        QVERIFY(b.session.shutDown());
+        // Where the log file should be, something that is no file: it is not written, whatever the rights.
+        const QList<std::pair<QString, QString>> rows = {{"folder", "Log.txt is a folder, not a regular file"},
+                                                         {"/dev/zero", "Log.txt is a device, not a regular file"},
+                                                         {"/dev/null", "Log.txt is a device, not a regular file"}};
+        for (const auto &[what, saying] : rows) {
+            QTemporaryDir home;
+            const QByteArray log = QFile::encodeName(home.filePath("Log.txt"));
+            QVERIFY(what == "folder" ? QDir(home.path()).mkdir("Log.txt") : ::symlink(qPrintable(what), log.constData()) == 0);
+            Bench b(home.path());
+            QVERIFY(!b.session.context().log.kept());
+            b.session.context().log.write("nothing happens");
+            QCOMPARE(b.desk.boxes.size(), 1); // said once
+            QVERIFY2(b.desk.boxes[0].text.contains(saying) && b.desk.boxes[0].text.endsWith("without a traffic log."),
+                     qPrintable(b.desk.boxes[0].text));
+            QVERIFY(b.session.shutDown());
+        }
     }
 
     void oneRefusalNamesEverySettingToCorrect()

@@ -85,9 +85,13 @@ int printHistory(const Options &o)
 {
     const HistoryFilter filter = filterOf(o);
     const QString appDir = o.appDir();
-    const QString configured = o.isSet(o.resultsDb)
-                                   ? o.value(o.resultsDb)
-                                   : UserSettings::read(QDir(appDir).filePath(QStringLiteral("Vantorel.ini"))).resultsDatabase;
+    QString configured = o.value(o.resultsDb);
+    if (!o.isSet(o.resultsDb)) {
+        const UserSettings user = UserSettings::read(QDir(appDir).filePath(QStringLiteral("Vantorel.ini")));
+        if (!user.problem.isEmpty())
+            throw Usage{user.problem + QStringLiteral("; or give --results-db")};
+        configured = user.resultsDatabase;
+    }
     StoreTarget target;
     QString error;
     // A file given here is where the user stands; one from Vantorel.ini lies in the program folder.

@@ -204,7 +204,7 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
         // The box's lines after its "Error #" one: what failed and why.
         QString box = desk.boxes.isEmpty() ? QString() : desk.boxes.last().text;
         box = box.mid(box.indexOf(QLatin1Char('\r')) + 1).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        notKept(report, box + QStringLiteral("\nMake sure Flash.cfg can be written there (the folder's rights, disk "
+        notKept(report, box + QStringLiteral("\nMake sure Flash.cfg and Vantorel.ini can be written there (the folder's rights, disk "
                                              "space); the next run with --save saves the settings."));
     }
     // Last, with the verdict as it is reported.

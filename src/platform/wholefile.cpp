@@ -66,34 +66,86 @@ void refuseKind(const QString &path, mode_t mode, const QString &todo)
 
 } // namespace
 
-QByteArray readWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo)
+namespace {
+
+struct Closing {
+    int fd = -1;
+    ~Closing()
+    {
+        if (fd != -1)
+            ::close(fd);
+    }
+};
+
+// Opens 'path' with 'flags' (O_NONBLOCK added) once it is judged a regular
+// file, and judges the open file again: it may have been swapped since.
+// 'creating': a missing file is no fault. 'st' is the open file's.
+int openJudged(const QString &path, int flags, bool creating, const QString &todo, struct stat &st)
 {
     const QByteArray name = QFile::encodeName(path);
     // Judged before opening too: opening a serial device would toggle its lines.
-    struct stat st {};
     if (::stat(name.constData(), &st) == -1) {
-        if (errno == ENOENT || errno == ENOTDIR)
+        if (!creating && (errno == ENOENT || errno == ENOTDIR))
             notFound(path);
-        refuse(path, QStringLiteral("cannot be examined (") + lastError() + QLatin1Char(')'), todo);
+        if (errno != ENOENT)
+            refuse(path, QStringLiteral("cannot be examined (") + lastError() + QLatin1Char(')'), todo);
+    } else {
+        refuseKind(path, st.st_mode, todo);
     }
-    refuseKind(path, st.st_mode, todo);
-    // Not blocking, should it have become a FIFO since: opening one for
-    // reading otherwise waits for a writer.
+    // Not blocking, should it have become a FIFO since: opening one otherwise
+    // waits for the other end.
     int fd = -1;
-    while ((fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) == -1 && errno == EINTR) {
+    while ((fd = ::open(name.constData(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666)) == -1 && errno == EINTR) {
     }
     if (fd == -1) {
-        if (errno == ENOENT || errno == ENOTDIR)
+        if (!creating && (errno == ENOENT || errno == ENOTDIR))
             notFound(path);
         refuse(path, QStringLiteral("cannot be opened (") + lastError() + QLatin1Char(')'), todo);
     }
-    struct Close {
-        int fd;
-        ~Close() { ::close(fd); }
-    } closing{fd};
+    Closing closing{fd};
     if (::fstat(fd, &st) == -1)
         refuse(path, QStringLiteral("cannot be examined (") + lastError() + QLatin1Char(')'), todo);
     refuseKind(path, st.st_mode, todo);
+    closing.fd = -1;
+    return fd;
+}
+
+} // namespace
+
+void checkWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo)
+{
+    struct stat st {};
+    const Closing closing{openJudged(path, O_RDONLY, false, todo, st)};
+    if (st.st_size > limit)
+        refuseSize(path, st.st_size, limit, what, todo);
+}
+
+void openRegularFile(QFile &file, QIODevice::OpenMode mode, const QString &todo, qint64 limit, const QString &what)
+{
+    const QString path = file.fileName();
+    int flags = ((mode & QIODevice::ReadOnly) ? O_RDWR : O_WRONLY) | O_CREAT;
+    if (mode & QIODevice::Append)
+        flags |= O_APPEND;
+    if (mode & QIODevice::Truncate)
+        flags |= O_TRUNC;
+    struct stat st {};
+    Closing closing{openJudged(path, flags, true, todo, st)};
+    if (limit >= 0 && !(mode & QIODevice::Truncate) && st.st_size > limit)
+        refuseSize(path, st.st_size, limit, what, todo);
+    // A regular file never blocks; its writes are plain ones again.
+    const int status = ::fcntl(closing.fd, F_GETFL);
+    if (status == -1 || ::fcntl(closing.fd, F_SETFL, status & ~O_NONBLOCK) == -1)
+        refuse(path, QStringLiteral("cannot be opened (") + lastError() + QLatin1Char(')'), todo);
+    if (!file.open(closing.fd, mode & ~QIODevice::Truncate, QFileDevice::AutoCloseHandle))
+        refuse(path, QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')'), todo);
+    closing.fd = -1;
+}
+
+QByteArray readWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo)
+{
+    struct stat st {};
+    const Closing closing{openJudged(path, O_RDONLY, false, todo, st)};
+    const int fd = closing.fd;
     if (st.st_size > limit)
         refuseSize(path, st.st_size, limit, what, todo);
 
@@ -122,6 +174,37 @@ QByteArray readWholeFile(const QString &path, qint64 limit, const QString &what,
 }
 
 #else
+
+namespace {
+void judge(const QFileInfo &info, const QString &path, const QString &todo)
+{
+    if (!info.isFile())
+        refuse(path, info.isDir() ? QStringLiteral("is a folder, not a regular file")
+                                  : QStringLiteral("is not a regular file"), todo);
+}
+} // namespace
+
+void checkWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        notFound(path);
+    judge(info, path, todo);
+    if (info.size() > limit)
+        refuseSize(path, info.size(), limit, what, todo);
+}
+
+void openRegularFile(QFile &file, QIODevice::OpenMode mode, const QString &todo, qint64 limit, const QString &what)
+{
+    const QString path = file.fileName();
+    const QFileInfo info(path);
+    if (info.exists())
+        judge(info, path, todo);
+    if (limit >= 0 && !(mode & QIODevice::Truncate) && info.exists() && info.size() > limit)
+        refuseSize(path, info.size(), limit, what, todo);
+    if (!file.open(mode))
+        refuse(path, QStringLiteral("cannot be opened (") + file.errorString() + QLatin1Char(')'), todo);
+}
 
 QByteArray readWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo)
 {

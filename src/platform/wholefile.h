@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 namespace vantorel {
@@ -19,5 +20,18 @@ inline constexpr qint64 kSettingsFileLimit = 64 * 1024;
 // with 'todo' (what the user should do); 'what' names the file in the size
 // refusal ("a HEX file").
 QByteArray readWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo);
+
+// The same judgement without reading: for a file another reader (QSettings)
+// opens after, which would wait on a pipe or read a device for ever.
+void checkWholeFile(const QString &path, qint64 limit, const QString &what, const QString &todo);
+
+// Opens 'file' (its name set) in 'mode', which writes, never waiting: it must
+// be a regular file or not there yet (it is then created). A pipe would hold
+// the opening until someone reads it, and a device is not ours to write.
+// With 'limit' (not with Truncate), one holding more bytes is refused too.
+// Throws Fault(FileAccess) as readWholeFile does. Opened by its handle, the
+// file no longer knows its name: keep it apart when needed.
+void openRegularFile(QFile &file, QIODevice::OpenMode mode, const QString &todo, qint64 limit = -1,
+                     const QString &what = QString());
 
 } // namespace vantorel

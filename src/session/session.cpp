@@ -21,7 +21,8 @@ Session::Session(SerialPort &port, Desk &desk, const Clock &clock) : ctx_(port, 
 void Session::startUp(const QString &appDir)
 {
     vantorel::startUp(ctx_, appDir.isEmpty() ? findAppDir() : appDir);
-    keeper_.configure(ctx_.main.AppDir, ctx_.user.resultsDatabase);
+    keeper_.configure(ctx_.main.AppDir, ctx_.user.resultsDatabase,
+                      ctx_.user.problem.isEmpty() ? QString() : QStringLiteral("Vantorel.ini, which names it, was not read"));
 }
 
 void Session::setResultsDatabase(const QString &target) { keeper_.configure(ctx_.main.AppDir, target); }

@@ -51,6 +51,9 @@ void startUp(Context &ctx, const QString &appDir)
     if (!configProblem.isEmpty())
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), configProblem);
     ctx.user = UserSettings::read(m.AppDir + QStringLiteral("Vantorel.ini"));
+    for (const QString &told : {ctx.user.problem, ctx.user.note})
+        if (!told.isEmpty())
+            ctx.desk.message(QString::fromLatin1(kDefaultTitle), told);
     m.FastAnswers.setValue(ctx.user.fastAnswers ? 1 : 0);
     m.KnownSpeedsFirst.setValue(ctx.user.knownSpeedsFirst ? 1 : 0);
     m.SameProtocol = m.ChkProto.ticked();
@@ -90,10 +93,17 @@ bool shutDown(Context &ctx)
     }
     try {
         SaveConfig(ctx.main, ctx.main.AppDir + QStringLiteral("Flash.cfg"));
-        ctx.user.save(ctx.main.AppDir + QStringLiteral("Vantorel.ini"));
     } catch (const Fault &fault) {
         ctx.desk.message(QStringLiteral("Flash Error"),
                          faultBoxText(fault) + QStringLiteral("\rThe settings were not saved; the previous Flash.cfg is unchanged."));
+        return false;
+    }
+    try {
+        ctx.user.save(ctx.main.AppDir + QStringLiteral("Vantorel.ini"));
+    } catch (const Fault &fault) {
+        ctx.desk.message(QStringLiteral("Flash Error"),
+                         faultBoxText(fault) + QStringLiteral("\rFlash.cfg was saved; the settings kept in Vantorel.ini "
+                                                              "(fast answers, known speeds, window places) were not."));
         return false;
     }
     return true;

@@ -1,5 +1,8 @@
 #include "state/log.h"
 
+#include "platform/fault.h"
+#include "platform/wholefile.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -9,6 +12,7 @@ bool Log::open(const QString &path, const QString &previous)
 {
     file_.close();
     file_.setFileName(path);
+    path_ = path;
     reported_ = false;
     // The traffic of a failed run is often wanted only after the tool was started again.
     if (!previous.isEmpty() && QFileInfo(path).isFile()) {
@@ -18,9 +22,12 @@ bool Log::open(const QString &path, const QString &previous)
             onProblem(QStringLiteral("The log of the last start could not be kept as ") + QDir::toNativeSeparators(previous)
                       + QStringLiteral(" (") + last.errorString() + QStringLiteral("); it is replaced by this start's log."));
     }
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        problem(QStringLiteral("The log file ") + QDir::toNativeSeparators(path) + QStringLiteral(" cannot be created (")
-                + file_.errorString() + QStringLiteral("). The tool runs without a traffic log."));
+    try {
+        openRegularFile(file_, QIODevice::WriteOnly | QIODevice::Truncate,
+                        QStringLiteral("remove it, or make it a plain file the tool may write"));
+    } catch (const Fault &f) {
+        problem(QStringLiteral("The log file cannot be created: ") + f.description()
+                + QStringLiteral(". The tool runs without a traffic log."));
         return false;
     }
     return true;
@@ -36,7 +43,7 @@ void Log::write(const QString &line)
     if (file_.write(bytes) != bytes.size() || !file_.flush()) {
         const QString reason = file_.errorString();
         file_.close();
-        problem(QStringLiteral("Writing the log file ") + QDir::toNativeSeparators(file_.fileName())
+        problem(QStringLiteral("Writing the log file ") + QDir::toNativeSeparators(path_)
                 + QStringLiteral(" failed (") + reason + QStringLiteral("). No further traffic is logged in this run."));
     }
 }

@@ -19,7 +19,7 @@ public:
     void write(const QString &line);
     void close();
     bool kept() const { return file_.isOpen(); }
-    QString path() const { return file_.fileName(); }
+    QString path() const { return path_; }
 
     // Told once, with a sentence for the user, when no log is kept.
     std::function<void(const QString &)> onProblem;
@@ -30,6 +30,7 @@ public:
 private:
     void problem(const QString &what);
     QFile file_;
+    QString path_; // the file forgets it, opened by its handle
     bool reported_ = false;
 };
 

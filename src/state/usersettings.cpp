@@ -1,7 +1,9 @@
 #include "state/usersettings.h"
 
 #include "platform/fault.h"
+#include "platform/wholefile.h"
 
+#include <QDir>
 #include <QSettings>
 
 namespace vantorel {
@@ -9,29 +11,58 @@ namespace vantorel {
 namespace {
 const QString kKnownSpeeds = QStringLiteral("KnownSpeeds");
 const QString kDevice = QStringLiteral("Device");
+const QString kTodo = QStringLiteral("remove it, or make it a plain text file (its [KnownSpeeds] section may go); "
+                                     "until then the tool uses its default settings and leaves the file alone");
+
+// QSettings would wait for ever on a pipe and read a device or a huge file
+// without end: the file is judged before it touches it. False when there is none.
+bool judged(const QString &path)
+{
+    try {
+        checkWholeFile(path, kUserSettingsLimit, QStringLiteral("Vantorel.ini"), kTodo);
+    } catch (const Fault &f) {
+        if (f.code() == FaultCode::FileNotFound)
+            return false;
+        throw;
+    }
+    return true;
+}
+
+// Written only over a file that was read, and is still fit to be.
+void admit(const UserSettings &s, const QString &path)
+{
+    if (!s.problem.isEmpty())
+        throw Fault(FaultCode::FileAccess, s.problem);
+    judged(path);
+}
 
 // One entry a device: its path, then "C<number>=<speed>" for each controller.
 // A device path is no key: its slashes would become groups.
-void writeKnownSpeeds(QSettings &ini, const QMap<QString, QMap<int, int>> &known)
+// In the order they last answered, the latest last: the order they give way in.
+void writeKnownSpeeds(QSettings &ini, const UserSettings &s)
 {
+    QStringList order = s.knownDevices;
+    for (auto device = s.knownSpeeds.cbegin(); device != s.knownSpeeds.cend(); ++device)
+        if (!order.contains(device.key()))
+            order.prepend(device.key());
     ini.remove(kKnownSpeeds);
     ini.beginWriteArray(kKnownSpeeds);
     int index = 0;
-    for (auto device = known.cbegin(); device != known.cend(); ++device) {
-        if (device->isEmpty())
+    for (const QString &device : order) {
+        const QMap<int, int> speeds = s.knownSpeeds.value(device);
+        if (speeds.isEmpty())
             continue;
         ini.setArrayIndex(index++);
-        ini.setValue(kDevice, device.key());
-        for (auto c = device->cbegin(); c != device->cend(); ++c)
+        ini.setValue(kDevice, device);
+        for (auto c = speeds.cbegin(); c != speeds.cend(); ++c)
             ini.setValue(QStringLiteral("C") + QString::number(c.key()), c.value());
     }
     ini.endArray();
 }
 
 // A hand-edited entry that makes no sense is left out, not guessed at.
-QMap<QString, QMap<int, int>> readKnownSpeeds(QSettings &ini)
+void readKnownSpeeds(QSettings &ini, UserSettings &s)
 {
-    QMap<QString, QMap<int, int>> known;
     const int devices = ini.beginReadArray(kKnownSpeeds);
     for (int d = 0; d < devices; ++d) {
         ini.setArrayIndex(d);
@@ -41,26 +72,45 @@ QMap<QString, QMap<int, int>> readKnownSpeeds(QSettings &ini)
             const int n = key.mid(1).toInt(&numbered);
             const int speed = ini.value(key).toInt(&isSpeed);
             if (!device.isEmpty() && key.startsWith(QLatin1Char('C')) && numbered && n >= 0 && n < 32 && isSpeed && speed > 0)
-                known[device][n] = speed;
+                s.knownSpeeds[device][n] = speed;
+        }
+        if (s.knownSpeeds.contains(device)) {
+            s.knownDevices.removeOne(device);
+            s.knownDevices.append(device);
         }
     }
     ini.endArray();
-    return known;
+    const qsizetype held = s.knownDevices.size();
+    if (held > kKnownSpeedDevices) {
+        while (s.knownDevices.size() > kKnownSpeedDevices)
+            s.knownSpeeds.remove(s.knownDevices.takeFirst());
+        s.knownSpeedsChanged = true; // the shorter section is written back
+        s.note = QStringLiteral("Vantorel.ini held the known speeds of %1 devices: only the %2 that answered last are "
+                                "kept, the others are searched again.").arg(held).arg(kKnownSpeedDevices);
+    }
 }
 
 void written(QSettings &ini, const QString &path)
 {
     ini.sync();
     if (ini.status() != QSettings::NoError)
-        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + path
+        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (")
+                                               + QDir::toNativeSeparators(path)
                                                + QStringLiteral(": the settings could not be written)"));
 }
 } // namespace
 
 UserSettings UserSettings::read(const QString &path)
 {
-    QSettings ini(path, QSettings::IniFormat);
     UserSettings s;
+    try {
+        if (!judged(path))
+            return s;
+    } catch (const Fault &f) {
+        s.problem = f.description();
+        return s;
+    }
+    QSettings ini(path, QSettings::IniFormat);
     s.fastAnswers = ini.value(QStringLiteral("Line/FastAnswers"), false).toBool();
     s.knownSpeedsFirst = ini.value(QStringLiteral("Line/KnownSpeedsFirst"), false).toBool();
     s.lastHexFile = ini.value(QStringLiteral("Files/LastHexFile")).toString();
@@ -71,12 +121,13 @@ UserSettings UserSettings::read(const QString &path)
     for (const QString &key : ini.childKeys())
         s.windowGeometry.insert(key, ini.value(key).toByteArray());
     ini.endGroup();
-    s.knownSpeeds = readKnownSpeeds(ini);
+    readKnownSpeeds(ini, s);
     return s;
 }
 
 void UserSettings::save(const QString &path) const
 {
+    admit(*this, path);
     QSettings ini(path, QSettings::IniFormat);
     ini.clear();
     ini.setValue(QStringLiteral("Line/FastAnswers"), fastAnswers);
@@ -89,7 +140,7 @@ void UserSettings::save(const QString &path) const
         ini.setValue(QStringLiteral("Results/Station"), station);
     for (auto it = windowGeometry.cbegin(); it != windowGeometry.cend(); ++it)
         ini.setValue(QStringLiteral("Windows/") + it.key(), it.value());
-    writeKnownSpeeds(ini, knownSpeeds);
+    writeKnownSpeeds(ini, *this);
     written(ini, path);
 }
 
@@ -98,12 +149,20 @@ void UserSettings::rememberSpeed(const QString &device, int controller, int spee
     int &known = knownSpeeds[device][controller];
     knownSpeedsChanged = knownSpeedsChanged || known != speed;
     known = speed;
+    if (knownDevices.isEmpty() || knownDevices.last() != device) {
+        knownDevices.removeOne(device);
+        knownDevices.append(device);
+        knownSpeedsChanged = true; // the order they give way in
+    }
+    while (knownDevices.size() > kKnownSpeedDevices)
+        knownSpeeds.remove(knownDevices.takeFirst());
 }
 
 void UserSettings::saveKnownSpeeds(const QString &path) const
 {
+    admit(*this, path);
     QSettings ini(path, QSettings::IniFormat);
-    writeKnownSpeeds(ini, knownSpeeds);
+    writeKnownSpeeds(ini, *this);
     written(ini, path);
 }
 

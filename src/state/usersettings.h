@@ -3,8 +3,17 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 namespace vantorel {
+
+// Vantorel.ini holds a few short settings, window places and the known speeds
+// of at most kKnownSpeedDevices devices (a few hundred bytes each): 256 KiB is
+// far past any the tool writes, and still quick to read.
+inline constexpr qint64 kUserSettingsLimit = 256 * 1024;
+// A station has a few lines, but device paths come and go with adapters: the
+// speeds of the devices that answered last are kept, the oldest give way.
+inline constexpr int kKnownSpeedDevices = 128;
 
 // Settings that Flash.cfg has no line for. They live in Vantorel.ini beside
 // it, so Flash.cfg keeps its 40 lines for whatever else reads it.
@@ -21,16 +30,24 @@ struct UserSettings {
     // The speed each controller last answered at, by device path, then
     // controller number. Kept whether or not they are used.
     QMap<QString, QMap<int, int>> knownSpeeds;
+    QStringList knownDevices; // those of knownSpeeds, the one that answered last at the end
     bool knownSpeedsChanged = false; // since they were read
+    // Why Vantorel.ini was not read: the defaults are used and the file is
+    // never written over (it holds settings this start never saw). Empty when
+    // it was read or is not there.
+    QString problem;
+    // Said once after reading: known speeds of older devices were dropped.
+    QString note;
 
     // The speed a controller answered at on a device.
     void rememberSpeed(const QString &device, int controller, int speed);
     // 0 when none is known.
     int knownSpeed(const QString &device, int controller) const { return knownSpeeds.value(device).value(controller); }
 
-    // Missing file or keys give the defaults above.
+    // Missing file or keys give the defaults above; so does a file that is
+    // refused ('problem' then says why).
     static UserSettings read(const QString &path);
-    // Throws Fault(FileAccess) when the file cannot be written.
+    // Throws Fault(FileAccess) when the file cannot be written or was refused.
     void save(const QString &path) const;
     // Only the known speeds, the rest of the file as it is: they are what the
     // line told, kept even when the settings are not saved.

@@ -25,11 +25,16 @@ QString KeptRun::note() const
     return line;
 }
 
-void ResultsKeeper::configure(const QString &appDir, const QString &target)
+void ResultsKeeper::configure(const QString &appDir, const QString &target, const QString &unknown)
 {
     pending_.emplace(appDir);
     store_.reset();
     targetProblem_.clear();
+    // Not Results.db in its stead: the runs would be kept where nobody looks for them.
+    if (!unknown.isEmpty()) {
+        targetProblem_ = QStringLiteral("the results database is not known (%1)").arg(unknown);
+        return;
+    }
     StoreTarget t;
     if (StoreTarget::parse(target.isEmpty() ? QStringLiteral("Results.db") : target, appDir, t, targetProblem_))
         store_ = std::make_unique<ResultsStore>(t);

@@ -28,7 +28,8 @@ struct KeptRun {
 class ResultsKeeper {
 public:
     // 'target': a URL or a SQLite file (relative to 'appDir'); empty: Results.db in 'appDir'.
-    void configure(const QString &appDir, const QString &target);
+    // 'unknown': why the target could not be learnt; the runs then wait in the fallback file.
+    void configure(const QString &appDir, const QString &target, const QString &unknown = QString());
     // Connects now, so that a database lost during the run is that run's failure to tell.
     bool connect(QString &error);
     // Writes the run, or else keeps it in the fallback file. 'replay': then

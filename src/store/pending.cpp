@@ -2,6 +2,9 @@
 
 #include "store/resultsstore.h"
 
+#include "platform/fault.h"
+#include "platform/wholefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -15,14 +18,29 @@
 namespace vantorel {
 
 namespace {
-QList<QByteArray> linesOf(const QString &path)
+// Runs wait here only while the database is away. 64 MiB holds thousands of
+// whole-line runs and is what a replay reads in one go; appending stops there,
+// so a file the tool wrote can always be replayed.
+constexpr qint64 kPendingLimit = 64 << 20;
+const QString kWhat = QStringLiteral("the fallback file");
+const QString kTodo = QStringLiteral("rename it (its runs stay in it) or remove it; a new one is then begun");
+
+QString cannotUse(const Fault &f) { return QStringLiteral("the fallback file cannot be used (%1)").arg(f.description()); }
+
+// None when there is no file. False with 'error' set when it cannot be read whole.
+bool linesOf(const QString &path, QList<QByteArray> &lines, QString &error)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QList<QByteArray> lines = f.readAll().split('\n');
+    lines.clear();
+    try {
+        lines = readWholeFile(path, kPendingLimit, kWhat, kTodo).split('\n');
+    } catch (const Fault &f) {
+        if (f.code() == FaultCode::FileNotFound)
+            return true;
+        error = cannotUse(f);
+        return false;
+    }
     lines.removeAll(QByteArray());
-    return lines;
+    return true;
 }
 
 // Two stations sharing a program folder append and replay in turn.
@@ -41,7 +59,13 @@ PendingRecords::PendingRecords(const QString &appDir)
 {
 }
 
-int PendingRecords::count() const { return int(linesOf(path_).size()); }
+int PendingRecords::count() const
+{
+    QList<QByteArray> lines;
+    QString unread; // told by the append or the replay that needs the file
+    linesOf(path_, lines, unread);
+    return int(lines.size());
+}
 
 bool PendingRecords::append(const RunRecord &record, QString &error)
 {
@@ -50,8 +74,10 @@ bool PendingRecords::append(const RunRecord &record, QString &error)
         return false;
     QFile f(path_);
     const QByteArray line = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        error = QStringLiteral("the fallback file %1 cannot be opened (%2)").arg(QDir::toNativeSeparators(path_), f.errorString());
+    try {
+        openRegularFile(f, QIODevice::WriteOnly | QIODevice::Append, kTodo, kPendingLimit - line.size(), kWhat);
+    } catch (const Fault &fault) {
+        error = cannotUse(fault);
         return false;
     }
     const qint64 before = f.size();
@@ -73,7 +99,9 @@ bool PendingRecords::replay(ResultsStore &store, int &replayed, QString &error)
     QLockFile l(path_ + QStringLiteral(".lock"));
     if (!lock(l, path_, error))
         return false;
-    const QList<QByteArray> lines = linesOf(path_);
+    QList<QByteArray> lines;
+    if (!linesOf(path_, lines, error))
+        return false;
     QList<QByteArray> left;
     int damaged = 0;
     for (const QByteArray &line : lines) {
