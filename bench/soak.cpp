@@ -1,12 +1,14 @@
 // Soak: many downloads into four controllers on a simulated line with its
 // faults on (answers dropped and corrupted; now and then noise after one
 // controller's answers, one that answers after the time-out, one missing
-// from a parallel run, or a pulled plug), a new random seed per run, serial
-// and parallel, with and without fast answers. Each run starts the tool
+// from a parallel run, a pulled plug, erase answers lost, answers naming
+// another controller, every answer garbled, or two boards on one number), a
+// new random seed per run, serial and parallel, with and without fast answers. Each run starts the tool
 // afresh on the line as the last run left it, so a controller left erased is
 // met again. Prints what matters: controllers reported ok whose flash does
 // not hold the image (must be 0), controllers erased and left without a try
-// to program them (must be 0), erased ones not reported so (must be 0),
+// to program them (must be 0), ones the run erased or left in their boot
+// program reported as anything but (maybe) erased or ok (must be 0),
 // controllers left erased and recovered, hangs.
 //
 //   soak [runs] [seed]      (default 100 runs, seed from the clock)
@@ -93,6 +95,7 @@ int main(int argc, char **argv)
     const QByteArray wanted = flashOf(1);
     int reportedOkTotal = 0, falseOk = 0, leftErased = 0, recovered = 0, hangs = 0, internalFaults = 0;
     int unplugs = 0, noisyRuns = 0, runsWithFaultBox = 0, lateRuns = 0, missingRuns = 0;
+    int lostEraseRuns = 0, foreignRuns = 0, garbledRuns = 0, twinRuns = 0;
     int erasedUntried = 0, erasedHidden = 0, rowsDisagree = 0;
     std::vector<bool> erasedBefore(kControllers, false);
     QElapsedTimer total;
@@ -114,6 +117,17 @@ int main(int argc, char **argv)
         const bool fast = run % 4 >= 2;
         const bool missingThisRun = parallel && random() % 4 == 0;
         const int missing = int(random() % kControllers);
+        // The erase is taken and its answer never comes; or every answer of one
+        // controller names another one; or every answer of one is garbled; or a
+        // second board answers to one's number.
+        const bool lostEraseThisRun = random() % 4 == 0;
+        const int lostErase = int(random() % kControllers);
+        const bool foreignThisRun = random() % 6 == 0;
+        const int foreign = int(random() % kControllers);
+        const bool garbledThisRun = random() % 6 == 0;
+        const int garbled = int(random() % kControllers);
+        const bool twinThisRun = random() % 6 == 0;
+        const int twin = int(random() % kControllers);
         for (int k = 0; k < kControllers; ++k) {
             sim::ControllerConfig c = state[k];
             c.faults = {};
@@ -126,13 +140,33 @@ int main(int argc, char **argv)
                 c.faults.unplugAfterFrames = int(random() % 60);
             c.answerDelayMs = lateThisRun && k == late ? 250 + int(random() % 200) : 0;
             c.faults.silent = missingThisRun && k == missing;
+            if (lostEraseThisRun && k == lostErase)
+                c.faults.dropEraseAnswers = 1 + int(random() % 3);
+            if (foreignThisRun && k == foreign)
+                c.faults.answerAs = 1 + (k + 1) % kControllers; // the next one's number
+            if (garbledThisRun && k == garbled)
+                c.faults.corruptAnswers = 1.0;
+            line.controllers.push_back(c);
+        }
+        // The twin comes after the tracked board, which the line reports.
+        if (twinThisRun) {
+            sim::ControllerConfig c = controller(twin + 1);
+            c.flash = flashOf(99);
+            c.faults.seed = random();
             line.controllers.push_back(c);
         }
         unplugs += unplugThisRun;
         noisyRuns += noiseThisRun;
         lateRuns += lateThisRun;
         missingRuns += missingThisRun;
+        lostEraseRuns += lostEraseThisRun;
+        foreignRuns += foreignThisRun;
+        garbledRuns += garbledThisRun;
+        twinRuns += twinThisRun;
         LineBench b(line);
+        std::vector<QByteArray> flashBefore;
+        for (int n = 1; n <= kControllers; ++n)
+            flashBefore.push_back(b.line->flash(n));
         b.ctx().timings.settleDelay = 0.05;
         b.m().Text1.setText("200");
         b.m().Text2.setText("5");
@@ -170,9 +204,11 @@ int main(int argc, char **argv)
             rowsDisagree += rowSaysOk(b.ctx(), n) != (o.outcome == Outcome::Ok);
             const bool erased = c->mode == sim::Mode::Boot;
             leftErased += erased;
-            erasedUntried += ranToItsEnd && o.erased && erased && !programmingTriedAfterErase(b, n);
-            // Erased by this run and left so, yet reported as anything else.
-            erasedHidden += erased && o.erased && o.outcome != Outcome::ErasedNotProgrammed;
+            erasedUntried += ranToItsEnd && o.eraseConfirmed && erased && !programmingTriedAfterErase(b, n);
+            // Its flash changed, or it went into its boot program, in this run,
+            // yet it is reported as neither (maybe) erased nor ok with the image.
+            const bool changed = flash != flashBefore[k] || (erased && !state[k].startInBoot);
+            erasedHidden += changed && !(o.outcome == Outcome::Ok && holds) && !(o.erased && o.mayHoldNoFirmware());
             if (erasedBefore[k] && holds)
                 ++recovered;
             erasedBefore[k] = erased && !holds;
@@ -203,12 +239,15 @@ int main(int argc, char **argv)
     }
     std::printf("soak seed %u: %d downloads (serial and parallel, written timing and fast answers, alternating) into %d "
                 "controllers, %.0f s\n", seed, runs, kControllers, total.elapsed() / 1000.0);
-    std::printf("| runs | unplugs | noisy runs | late-answer runs | parallel runs with one missing | runs ended by a fault box | "
-                "controllers reported ok | reported ok without the image | erased, left without a try | erased, reported "
-                "otherwise | rows that disagree | left erased (run ends) | recovered by a later run | hangs | internal faults |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
-    std::printf("| %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n", runs, unplugs, noisyRuns,
-                lateRuns, missingRuns, runsWithFaultBox, reportedOkTotal, falseOk, erasedUntried, erasedHidden, rowsDisagree,
-                leftErased, recovered, hangs, internalFaults);
+    std::printf("| runs | unplugs | noisy runs | late-answer runs | parallel runs with one missing | lost erase answers | "
+                "foreign number | garbled | two on one number | runs ended by a fault box | "
+                "controllers reported ok | reported ok without the image | erased, left without a try | erased or stuck, "
+                "reported otherwise | rows that disagree | left erased (run ends) | recovered by a later run | hangs | "
+                "internal faults |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n", runs,
+                unplugs, noisyRuns, lateRuns, missingRuns, lostEraseRuns, foreignRuns, garbledRuns, twinRuns,
+                runsWithFaultBox, reportedOkTotal, falseOk, erasedUntried, erasedHidden, rowsDisagree, leftErased,
+                recovered, hangs, internalFaults);
     return falseOk == 0 && erasedUntried == 0 && erasedHidden == 0 && rowsDisagree == 0 && hangs == 0 ? 0 : 1;
 }
