@@ -26,6 +26,7 @@ double SilenceSkippingClock::seconds() const
 LineBench::LineBench(const sim::LineConfig &config, const sim::LineOptions &options)
     : line(std::make_unique<sim::Line>(config, options)), clock(*line, port)
 {
+    port.line = line.get();
     session = std::make_unique<Session>(port, desk, clock);
     session->startUp(home.path());
     Context &c = ctx();

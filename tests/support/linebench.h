@@ -16,7 +16,11 @@
 namespace vantorel {
 
 // The bench's port counts what the tool wrote, so the clock can tell when
-// the line has taken it all.
+// the line has taken it all. Before a speed change or a close it waits until
+// the line has taken what was written: a pseudo-terminal reports nothing
+// queued, and the simulator reads the speed when it takes the bytes, so a
+// close (which puts the old settings back) could otherwise catch a frame a
+// real UART would carry at the speed it was written at.
 class BenchPort : public QtSerialPort {
 public:
     void write(const QByteArray &bytes) override
@@ -24,7 +28,27 @@ public:
         QtSerialPort::write(bytes);
         written += bytes.size();
     }
+    void setSettings(const QString &settingsText) override
+    {
+        if (settingsText != settings())
+            drainToLine();
+        QtSerialPort::setSettings(settingsText);
+    }
+    void close() override
+    {
+        drainToLine();
+        QtSerialPort::close();
+    }
     qint64 written = 0;
+    const sim::Line *line = nullptr;
+
+private:
+    void drainToLine() const
+    {
+        // Taken in is enough: its speed is read then, whatever is still to be answered.
+        if (line && isOpen() && line->activity().first < written)
+            line->waitUntil([this](const sim::LineSnapshot &s) { return s.bytesIn >= written; }, 5000);
+    }
 };
 
 // A clock that lets known silence pass at once: when the line has taken all the
