@@ -184,10 +184,18 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
     QString problem;
     const KeptRun &kept = session.lastKept();
     if (!session.context().lastRefused) {
+        QJsonArray elsewhere;
+        for (auto it = kept.waitingElsewhere.cbegin(); it != kept.waitingElsewhere.cend(); ++it)
+            elsewhere.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
+        QString problem = kept.stored ? kept.replayProblem : kept.problem;
+        if (!kept.lostProblem.isEmpty())
+            problem += QStringLiteral("; and ") + kept.lostProblem;
         report.store = QJsonObject{{QStringLiteral("database"), kept.target}, {QStringLiteral("written"), kept.stored},
+                                   {QStringLiteral("kept"), kept.kept()},
                                    {QStringLiteral("pending_file"), kept.pending ? kept.pendingPath : QString()},
                                    {QStringLiteral("replayed"), kept.replayed},
-                                   {QStringLiteral("problem"), kept.stored ? kept.replayProblem : kept.problem}};
+                                   {QStringLiteral("waiting_elsewhere"), elsewhere},
+                                   {QStringLiteral("problem"), problem}};
     }
     if (!kept.note().isEmpty())
         progress.note(QStringLiteral("vantorel-cli: ") + kept.note());
@@ -247,12 +255,12 @@ int runOnLine(const Options &o, const Command &command)
         session.setResultsDatabase(db.contains(QLatin1String("://")) ? db : QFileInfo(db).absoluteFilePath());
     }
     session.replayAfterEachRun = true;
-    // Reached now, so that a database lost during the run is told as this run's loss.
-    QString unreached;
-    if (!session.results().connect(unreached))
-        progress.note(QStringLiteral("vantorel-cli: ") + unreached + QStringLiteral("; the run goes on and its records "
-                                                                                    "wait in ")
-                      + QDir::toNativeSeparators(session.results().pendingPath()) + QStringLiteral(" if it stays so"));
+    session.units = settings.units;
+    // The database itself is waited for only after the run, within its bound: nothing on the line waits for it.
+    if (const QString unusable = session.results().targetProblem(); !unusable.isEmpty())
+        progress.note(QStringLiteral("vantorel-cli: ") + unusable + QStringLiteral("; the run goes on and its records "
+                                                                                   "wait in ")
+                      + QDir::toNativeSeparators(session.results().pendingPath()));
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
