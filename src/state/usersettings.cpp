@@ -2,7 +2,9 @@
 
 #include "platform/fault.h"
 
+#include <QFile>
 #include <QSettings>
+#include <QUrl>
 
 namespace vantorel {
 
@@ -48,12 +50,23 @@ QMap<QString, QMap<int, int>> readKnownSpeeds(QSettings &ini)
     return known;
 }
 
-void written(QSettings &ini, const QString &path)
+// A database password in the file is for its owner's eyes only, however the file was made.
+void keepPrivate(const QString &path, const QString &database)
+{
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                                            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (database.contains(QLatin1String("://")) && !QUrl(database.trimmed()).password().isEmpty()
+        && QFile::exists(path) && (QFile::permissions(path) & others))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+void written(QSettings &ini, const QString &path, const QString &database)
 {
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (") + path
                                                + QStringLiteral(": the settings could not be written)"));
+    keepPrivate(path, database);
 }
 } // namespace
 
@@ -72,6 +85,7 @@ UserSettings UserSettings::read(const QString &path)
         s.windowGeometry.insert(key, ini.value(key).toByteArray());
     ini.endGroup();
     s.knownSpeeds = readKnownSpeeds(ini);
+    keepPrivate(path, s.resultsDatabase);
     return s;
 }
 
@@ -90,7 +104,7 @@ void UserSettings::save(const QString &path) const
     for (auto it = windowGeometry.cbegin(); it != windowGeometry.cend(); ++it)
         ini.setValue(QStringLiteral("Windows/") + it.key(), it.value());
     writeKnownSpeeds(ini, knownSpeeds);
-    written(ini, path);
+    written(ini, path, resultsDatabase);
 }
 
 void UserSettings::rememberSpeed(const QString &device, int controller, int speed)
@@ -104,7 +118,7 @@ void UserSettings::saveKnownSpeeds(const QString &path) const
 {
     QSettings ini(path, QSettings::IniFormat);
     writeKnownSpeeds(ini, knownSpeeds);
-    written(ini, path);
+    written(ini, path, ini.value(QStringLiteral("Results/Database")).toString());
 }
 
 } // namespace vantorel

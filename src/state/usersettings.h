@@ -28,7 +28,8 @@ struct UserSettings {
     // 0 when none is known.
     int knownSpeed(const QString &device, int controller) const { return knownSpeeds.value(device).value(controller); }
 
-    // Missing file or keys give the defaults above.
+    // Missing file or keys give the defaults above. A file holding a database password is
+    // made readable by its owner only, here as when it is saved.
     static UserSettings read(const QString &path);
     // Throws Fault(FileAccess) when the file cannot be written.
     void save(const QString &path) const;
