@@ -472,7 +472,7 @@ private slots:
         const std::unique_ptr<sim::Line> sim = lineOf(everyone);
         const QString device = sim->slavePath().mid(QString("/dev/").size());
         QStringList examples = QString(run({"--help"}, files.path()).out).section("Examples:\n", 1).remove("\\\n").split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(examples.size(), 4);
+        QCOMPARE(examples.size(), 5);
         // One after the other in one fresh folder, as a station would: history reads what the others recorded.
         QTemporaryDir fresh;
         QVERIFY(QFile::copy(sample, fresh.filePath("fw.hex")));
