@@ -304,7 +304,7 @@ private slots:
             {"Log.txt", Pipe, {"--results-db", stored}, 0, {"Log.txt is a pipe, not a regular file", "without a traffic log"}},
             {"Log.txt", Zero, {"--results-db", stored}, 0, {"Log.txt is a device, not a regular file"}},
             {"Results-pending.jsonl", Pipe, {"--results-db", unreachable}, 5,
-             {"Results-pending.jsonl is a pipe, not a regular file: rename it", "This run's records were not kept"}},
+             {"Results-pending.jsonl is a pipe, not a regular file: rename it", "This run's records are lost"}},
             {"Results-pending.jsonl", Zero, {"--results-db", unreachable}, 5, {"Results-pending.jsonl is a device"}},
             {"Results-pending.jsonl", Big, {"--results-db", unreachable}, 5, {"more than the fallback file can be (64 MiB at most)"}},
             // Read to replay what waits there once the run is stored: nothing waits in such a file.
@@ -549,7 +549,7 @@ private slots:
         const std::unique_ptr<sim::Line> sim = lineOf(everyone);
         const QString device = sim->slavePath().mid(QString("/dev/").size());
         QStringList examples = QString(run({"--help"}, files.path()).out).section("Examples:\n", 1).remove("\\\n").split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(examples.size(), 4);
+        QCOMPARE(examples.size(), 5);
         // One after the other in one fresh folder, as a station would: history reads what the others recorded.
         QTemporaryDir fresh;
         QVERIFY(QFile::copy(sample, fresh.filePath("fw.hex")));

@@ -3,7 +3,9 @@
 #include "cli/options.h"
 #include "cli/records.h"
 #include "cli/report.h"
+#include "state/log.h"
 #include "state/usersettings.h"
+#include "store/pending.h"
 #include "store/resultsstore.h"
 
 #include <QCryptographicHash>
@@ -12,6 +14,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -19,13 +22,26 @@ namespace vantorel {
 
 namespace {
 
-// A HEX file named instead of its SHA-256: the hash of its bytes, as a download records it.
-QString imageKey(const QString &text)
+// A HEX file named instead of its SHA-256: the hash of its bytes, as a download records it. A name that is
+// neither a file that can be read nor a SHA-256 or checksum is refused: taken as a key it would match
+// nothing, and --not-image would list every controller, those holding the image too.
+QString imageKey(const QString &option, const QString &text)
 {
     QFile f(text);
-    if (!QFileInfo(text).isFile() || !f.open(QIODevice::ReadOnly))
-        return text.trimmed();
-    return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+    const QFileInfo info(text);
+    if (info.exists() && (!info.isFile() || !f.open(QIODevice::ReadOnly)))
+        throw Usage{QStringLiteral("--%1 %2: the file cannot be read (%3); give a readable HEX file, its SHA-256 or its "
+                                   "checksum as shown").arg(option, text, info.isFile() ? f.errorString()
+                                                                                         : QStringLiteral("not a file"))};
+    if (f.isOpen())
+        return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+    static const QRegularExpression key(QStringLiteral("^([0-9A-Fa-f]{1,8}|[0-9A-Fa-f]{64})$"));
+    const QString t = text.trimmed();
+    if (!key.match(t).hasMatch())
+        throw Usage{QStringLiteral("--%1 %2: there is no such file, and it is no SHA-256 (64 hex digits) nor a checksum "
+                                   "as shown (hex digits, e.g. D249); give the HEX file, its SHA-256 or its checksum")
+                        .arg(option, text)};
+    return t;
 }
 
 HistoryFilter filterOf(const Options &o)
@@ -55,8 +71,13 @@ HistoryFilter filterOf(const Options &o)
         throw Usage{QStringLiteral("--status takes one of: ") + outcomes.join(QStringLiteral(", "))};
     f.outcome = o.value(o.status);
     f.station = o.value(o.station);
-    f.image = o.isSet(o.image) ? imageKey(o.value(o.image)) : QString();
-    f.notImage = o.isSet(o.notImage) ? imageKey(o.value(o.notImage)) : QString();
+    f.image = o.isSet(o.image) ? imageKey(QStringLiteral("image"), o.value(o.image)) : QString();
+    f.notImage = o.isSet(o.notImage) ? imageKey(QStringLiteral("not-image"), o.value(o.notImage)) : QString();
+    if (o.values(o.unit).size() > 1)
+        throw Usage{QStringLiteral("history takes one --unit ID: the unit or serial number of the board looked for")};
+    f.unit = o.value(o.unit).trimmed();
+    if (o.isSet(o.unit) && f.unit.isEmpty())
+        throw Usage{QStringLiteral("--unit takes the unit or serial number of the board looked for, e.g. --unit SN1234")};
     return f;
 }
 
@@ -75,9 +96,16 @@ QJsonObject rowJson(const HistoryRow &row)
     return o;
 }
 
+// New columns only ever go after the last: a spreadsheet's or script's columns stay where they were.
 const char *const kColumns[] = {"time_utc", "station", "operation", "port", "controller", "outcome", "version",
                                 "checksum", "speed", "failure", "file_checksum", "image_sha256", "image_path",
-                                "run_status", "program_version"};
+                                "run_status", "program_version", "unit"};
+
+// The runs waiting in the program folder's fallback file, by the database each is meant for.
+QMap<QString, int> waitingRuns(const PendingRecords &pending)
+{
+    return QFileInfo::exists(pending.path()) ? pending.waiting() : QMap<QString, int>();
+}
 
 } // namespace
 
@@ -85,15 +113,27 @@ int printHistory(const Options &o)
 {
     const HistoryFilter filter = filterOf(o);
     const QString appDir = o.appDir();
-    QString configured = o.value(o.resultsDb);
-    if (!o.isSet(o.resultsDb)) {
-        const UserSettings user = UserSettings::read(QDir(appDir).filePath(QStringLiteral("Vantorel.ini")));
-        if (!user.problem.isEmpty())
-            throw Usage{user.problem + QStringLiteral("; or give --results-db")};
-        configured = user.resultsDatabase;
-    }
-    StoreTarget target;
+    const UserSettings user = UserSettings::read(QDir(appDir).filePath(QStringLiteral("Vantorel.ini")));
+    if (!o.isSet(o.resultsDb) && !user.problem.isEmpty())
+        throw Usage{user.problem + QStringLiteral("; or give --results-db")};
+    const QString stationDefault = user.resultsDatabase;
+    const QString configured = o.isSet(o.resultsDb) ? o.value(o.resultsDb) : stationDefault;
+    StoreTarget target, own;
     QString error;
+    const bool ownRead = StoreTarget::parse(stationDefault.isEmpty() ? QStringLiteral("Results.db") : stationDefault,
+                                            appDir, own, error);
+    const PendingRecords pending(appDir, ownRead ? own.identity() : QStringLiteral("(the program folder's database)"));
+    const QMap<QString, int> waiting = waitingRuns(pending);
+    QJsonArray waitingJson;
+    QString waitingLines;
+    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
+        waitingJson.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
+        waitingLines += it.key().isEmpty()
+                            ? QStringLiteral("%1 damaged line(s) in %2\n").arg(it.value()).arg(QDir::toNativeSeparators(pending.path()))
+                            : QStringLiteral("%1 run(s) wait in %2 for %3\n")
+                                  .arg(it.value()).arg(QDir::toNativeSeparators(pending.path()), it.key());
+    }
+    error.clear();
     // A file given here is where the user stands; one from Vantorel.ini lies in the program folder.
     if (!StoreTarget::parse(configured.isEmpty() ? QStringLiteral("Results.db") : configured,
                             o.isSet(o.resultsDb) ? QDir::currentPath() : appDir, target, error))
@@ -118,7 +158,9 @@ int printHistory(const Options &o)
         const QJsonObject out{{QStringLiteral("operation"), QStringLiteral("history")},
                               {QStringLiteral("status"), QStringLiteral("ok")},
                               {QStringLiteral("database"), target.shown()},
-                              {QStringLiteral("records"), list}};
+                              {QStringLiteral("records"), list},
+                              {QStringLiteral("pending_file"), QDir::toNativeSeparators(pending.path())},
+                              {QStringLiteral("waiting"), waitingJson}};
         std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     } else if (format == QLatin1String("csv")) {
         QByteArrayList header;
@@ -130,29 +172,35 @@ int printHistory(const Options &o)
             QByteArrayList cells;
             for (const char *c : kColumns) {
                 const QJsonValue v = j.value(QLatin1String(c));
-                cells << csvField(v.isDouble() ? QString::number(v.toInteger()) : v.toString());
+                cells << (v.isDouble() ? QByteArray::number(v.toInteger()) : csvField(v.toString()));
             }
             out += cells.join(',') + kLineEnd;
         }
         std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+        if (!waitingLines.isEmpty()) // standard output is the spreadsheet's
+            std::fprintf(stderr, "%s", waitingLines.toLocal8Bit().constData());
     } else {
-        QString out = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8\n")
+        // Every name as written, but a line break or other control character visibly: one record, one line.
+        const auto cell = [](const QString &text) { return escapeControls(text); };
+        QString out = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
                           .arg(QStringLiteral("time (UTC)"), -24).arg(QStringLiteral("station"), -12)
                           .arg(QStringLiteral("operation"), -17).arg(QStringLiteral("ctrl"), 4)
+                          .arg(QStringLiteral("unit"), -10)
                           .arg(QStringLiteral("outcome"), -21).arg(QStringLiteral("version"), -9)
                           .arg(QStringLiteral("checksum"), -8).arg(QStringLiteral("file"));
         for (const HistoryRow &row : rows) {
             const ControllerRecord c = row.controller();
-            out += QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8\n")
-                       .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(row.run.station, -12)
-                       .arg(row.run.operation, -17).arg(c.number, 4)
-                       .arg(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure, -21)
-                       .arg(c.version, -9).arg(c.checksum, -8)
+            out += QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
+                       .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(cell(row.run.station), -12)
+                       .arg(cell(row.run.operation), -17).arg(c.number, 4)
+                       .arg(c.unit.isEmpty() ? QStringLiteral("-") : cell(c.unit), -10)
+                       .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure), -21)
+                       .arg(cell(c.version), -9).arg(cell(c.checksum), -8)
                        .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
-                                                        : QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
-                                                              + row.run.fileChecksum);
+                                                        : cell(QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
+                                                               + row.run.fileChecksum));
         }
-        out += QStringLiteral("%1 record(s) in %2\n").arg(rows.size()).arg(target.shown());
+        out += QStringLiteral("%1 record(s) in %2\n").arg(rows.size()).arg(target.shown()) + waitingLines;
         std::printf("%s", out.toUtf8().constData());
     }
     std::fflush(stdout);

@@ -20,9 +20,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <QUrl>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -49,6 +52,38 @@ QString oneLine(QString text)
     text.replace(QLatin1Char('\r'), QStringLiteral(" | "));
     text.replace(QLatin1Char('\n'), QStringLiteral(" | "));
     return text;
+}
+
+// A password in --results-db can be read by every user of this computer (ps, /proc/PID/cmdline) while the
+// program runs: told at once with the ways that keep it private, and blanked from the arguments the
+// system shows from now on.
+void hidePassword(const Options &o, int argc, char *argv[])
+{
+    const QString target = o.value(o.resultsDb).trimmed();
+    if (!o.isSet(o.resultsDb) || !target.contains(QLatin1String("://")) || QUrl(target).password().isEmpty())
+        return;
+    errorLine(QStringLiteral("vantorel-cli: warning: --results-db holds a password, which other users of this computer "
+                             "can read from the command line (ps, /proc). Give it instead in the PGPASSWORD "
+                             "environment variable, in a password file (~/.pgpass, or the one PGPASSFILE names), or "
+                             "in Vantorel.ini's [Results] Database (kept readable by its owner only)."));
+#ifdef Q_OS_UNIX
+    for (int i = 1; i < argc; ++i) {
+        char *scheme = std::strstr(argv[i], "://");
+        if (!scheme)
+            continue;
+        char *authority = scheme + 3;
+        char *const end = authority + std::strcspn(authority, "/?#");
+        char *at = nullptr;
+        for (char *p = authority; p < end; ++p)
+            at = *p == '@' ? p : at;
+        char *const colon = at ? static_cast<char *>(std::memchr(authority, ':', size_t(at - authority))) : nullptr;
+        if (colon)
+            std::memset(colon + 1, '*', size_t(at - colon - 1));
+    }
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+#endif
 }
 
 bool stderrIsTerminal()
@@ -184,10 +219,18 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
     QString problem;
     const KeptRun &kept = session.lastKept();
     if (!session.context().lastRefused) {
+        QJsonArray elsewhere;
+        for (auto it = kept.waitingElsewhere.cbegin(); it != kept.waitingElsewhere.cend(); ++it)
+            elsewhere.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
+        QString problem = kept.stored ? kept.replayProblem : kept.problem;
+        if (!kept.lostProblem.isEmpty())
+            problem += QStringLiteral("; and ") + kept.lostProblem;
         report.store = QJsonObject{{QStringLiteral("database"), kept.target}, {QStringLiteral("written"), kept.stored},
+                                   {QStringLiteral("kept"), kept.kept()},
                                    {QStringLiteral("pending_file"), kept.pending ? kept.pendingPath : QString()},
                                    {QStringLiteral("replayed"), kept.replayed},
-                                   {QStringLiteral("problem"), kept.stored ? kept.replayProblem : kept.problem}};
+                                   {QStringLiteral("waiting_elsewhere"), elsewhere},
+                                   {QStringLiteral("problem"), problem}};
     }
     if (!kept.note().isEmpty())
         progress.note(QStringLiteral("vantorel-cli: ") + kept.note());
@@ -247,12 +290,12 @@ int runOnLine(const Options &o, const Command &command)
         session.setResultsDatabase(db.contains(QLatin1String("://")) ? db : QFileInfo(db).absoluteFilePath());
     }
     session.replayAfterEachRun = true;
-    // Reached now, so that a database lost during the run is told as this run's loss.
-    QString unreached;
-    if (!session.results().connect(unreached))
-        progress.note(QStringLiteral("vantorel-cli: ") + unreached + QStringLiteral("; the run goes on and its records "
-                                                                                    "wait in ")
-                      + QDir::toNativeSeparators(session.results().pendingPath()) + QStringLiteral(" if it stays so"));
+    session.units = settings.units;
+    // The database itself is waited for only after the run, within its bound: nothing on the line waits for it.
+    if (const QString unusable = session.results().targetProblem(); !unusable.isEmpty())
+        progress.note(QStringLiteral("vantorel-cli: ") + unusable + QStringLiteral("; the run goes on and its records "
+                                                                                   "wait in ")
+                      + QDir::toNativeSeparators(session.results().pendingPath()));
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
@@ -294,6 +337,7 @@ int main(int argc, char *argv[])
         o.showVersion();
     if (o.isSet(o.listPorts))
         return listPorts(o);
+    hidePassword(o, argc, argv);
     try {
         const Command &command = chosenCommand(o);
         if (command.history)

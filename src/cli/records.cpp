@@ -4,6 +4,7 @@
 #include "platform/fault.h"
 #include "platform/portnames.h"
 #include "state/context.h"
+#include "state/log.h"
 
 #include <QDir>
 #include <QStringList>
@@ -156,9 +157,10 @@ bool TimedLogCopy::open(const QString &path, QString &error)
     return true;
 }
 
-void TimedLogCopy::write(const QString &line) { writeBytes(line.toLatin1()); }
+// A name with a line break must not start a line that reads as the tool's own.
+void TimedLogCopy::write(const QString &line) { writeBytes(escapeControls(line).toLatin1()); }
 
-void TimedLogCopy::writeOwn(const QString &line) { writeBytes(line.toUtf8()); }
+void TimedLogCopy::writeOwn(const QString &line) { writeBytes(escapeControls(line).toUtf8()); }
 
 void TimedLogCopy::writeBytes(const QByteArray &line)
 {
@@ -176,10 +178,10 @@ namespace {
 QString field(const QString &key, QString value)
 {
     if (value.isEmpty() || value.contains(QLatin1Char(' ')) || value.contains(QLatin1Char('"'))
-        || value.contains(QLatin1Char('\\'))) {
+        || value.contains(QLatin1Char('\\')) || escapeControls(value) != value) {
         value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
         value.replace(QLatin1Char('"'), QStringLiteral("\\\""));
-        value = QLatin1Char('"') + value + QLatin1Char('"');
+        value = QLatin1Char('"') + escapeControls(value) + QLatin1Char('"');
     }
     return key + QLatin1Char('=') + value;
 }

@@ -79,8 +79,9 @@ private:
 //       delay=... prot3=no prot4plus=no same_protocol=no fast=yes settle_ms=500
 //       hold_ms=200 version=...
 //   vantorel-cli end: status=failed cancelled=no c0=ok c1="failed: No Answer"
-// A value holding a blank, a quote or a backslash, or empty, is in double
-// quotes, with \" and \\ inside. A start line without its end line: the
+// A value holding a blank, a quote, a backslash or a control character, or
+// empty, is in double quotes, with \" and \\ inside and a control character
+// written visibly (\n, \t, \x1B ...), so a run's line is always one line. A start line without its end line: the
 // program was ended (a second Ctrl-C, a kill) before the run's end.
 QString logStartLine(const Context &ctx, const QString &operation, const QList<int> &listed,
                      const QMap<int, QString> &units);

@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/records.h"
 #include "state/context.h"
+#include "state/log.h"
 #include "link/exchange.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
@@ -46,6 +47,9 @@ QJsonValue errorJson(std::optional<int> number, const QString &text)
 QByteArray csvField(const QString &text)
 {
     QByteArray f = text.toUtf8();
+    // A spreadsheet would take the cell for a formula and run it: the usual apostrophe makes it text.
+    if (!f.isEmpty() && QByteArrayView("=+-@\t\r").contains(f.front()))
+        f.prepend('\'');
     if (f.contains(',') || f.contains('"') || f.contains('\r') || f.contains('\n')) {
         f.replace("\"", "\"\"");
         f = '"' + f + '"';
@@ -184,10 +188,10 @@ QString RunReport::toText() const
         out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
                    .arg(c.id, 4)
                    .arg(unit(c.unit))
-                   .arg(c.shownVer, -13)
-                   .arg(c.shownCksum, -8)
+                   .arg(escapeControls(c.shownVer), -13)
+                   .arg(escapeControls(c.shownCksum), -8)
                    .arg(c.marked ? QStringLiteral("yes") : QStringLiteral("no"), -6)
-                   .arg(c.outcomeText());
+                   .arg(escapeControls(c.outcomeText()));
     }
     QStringList sel;
     for (const int i : selected)

@@ -76,7 +76,9 @@ struct RunReport {
     QByteArray csvRows(bool unitColumn = true) const;
 };
 
-// RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled.
+// RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled. One beginning
+// with = + - @, a tab or a CR gets a leading apostrophe, so a spreadsheet shows it instead of
+// running it as a formula.
 QByteArray csvField(const QString &text);
 
 // The header row of csvRows(), ended as its rows are. New columns only ever go

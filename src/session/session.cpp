@@ -21,11 +21,14 @@ Session::Session(SerialPort &port, Desk &desk, const Clock &clock) : ctx_(port, 
 void Session::startUp(const QString &appDir)
 {
     vantorel::startUp(ctx_, appDir.isEmpty() ? findAppDir() : appDir);
-    keeper_.configure(ctx_.main.AppDir, ctx_.user.resultsDatabase,
+    keeper_.configure(ctx_.main.AppDir, ctx_.user.resultsDatabase, ctx_.user.resultsDatabase,
                       ctx_.user.problem.isEmpty() ? QString() : QStringLiteral("Vantorel.ini, which names it, was not read"));
 }
 
-void Session::setResultsDatabase(const QString &target) { keeper_.configure(ctx_.main.AppDir, target); }
+void Session::setResultsDatabase(const QString &target)
+{
+    keeper_.configure(ctx_.main.AppDir, target, ctx_.user.resultsDatabase);
+}
 
 bool Session::shutDown() { return vantorel::shutDown(ctx_); }
 
@@ -63,6 +66,8 @@ bool Session::run(Operation operation)
     case Operation::To3: Cmd4to3Click(ctx_); break;
     }
     lastRecord_ = recordRun(ctx_, operation, listed, started, settings);
+    for (ControllerRecord &c : lastRecord_.controllers)
+        c.unit = units.value(c.number);
     // A run refused before anything was sent did nothing to any controller: no record of it.
     if (ctx_.lastRefused)
         return true;
@@ -78,24 +83,31 @@ bool Session::run(Operation operation)
 
 void Session::offerReplay()
 {
-    const int waiting = keeper_.pendingCount();
-    if (waiting == 0)
-        return;
+    QMap<QString, int> byTarget = keeper_.waiting();
+    const int waiting = byTarget.take(keeper_.targetIdentity());
     const QString file = QDir::toNativeSeparators(keeper_.pendingPath());
+    // Runs meant for another database are never offered for this one; the window says they wait.
+    const QString elsewhere = byTarget.isEmpty() ? QString()
+                                                 : QStringLiteral("Waiting in %1 for another database: %2.")
+                                                       .arg(file, waitingText(byTarget));
+    if (waiting == 0) {
+        if (!elsewhere.isEmpty() && ctx_.main.ResultsNote.text().isEmpty())
+            ctx_.main.ResultsNote.setText(elsewhere);
+        return;
+    }
     if (!ctx_.desk.ask(QString::fromLatin1(kDefaultTitle),
                        QStringLiteral("%1 earlier run(s) wait in %2: the results database could not take them then.\r"
                                       "Write them to %3 now?").arg(waiting).arg(file, keeper_.shownTarget()))) {
         replayDeclined_ = true;
         return;
     }
-    int replayed = 0;
-    QString error;
-    const bool all = keeper_.replayPending(replayed, error);
-    QString note = QStringLiteral("%1 earlier run(s) that waited in %2 were written to %3.")
-                       .arg(replayed).arg(file, keeper_.shownTarget());
-    if (!all)
-        note += QStringLiteral(" Runs still waiting: ") + error + QLatin1Char('.');
-    ctx_.main.ResultsNote.setText(note);
+    KeptRun replay;
+    replay.pendingPath = keeper_.pendingPath();
+    replay.target = keeper_.shownTarget();
+    replay.stored = true;
+    if (!keeper_.replayPending(replay.replayed, replay.waitingElsewhere, replay.replayProblem) && replay.replayProblem.isEmpty())
+        replay.replayProblem = QStringLiteral("the fallback file could not be rewritten");
+    ctx_.main.ResultsNote.setText(replay.note());
 }
 
 // The image must not change under a running download: its batches, its full

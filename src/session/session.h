@@ -50,6 +50,8 @@ public:
     // Each run that reaches the database also writes the runs that waited in
     // the fallback file (the command line; the window asks first).
     bool replayAfterEachRun = false;
+    // The unit or serial number of each controller, kept in its record (the command line's --unit).
+    QMap<int, QString> units;
     // The last run as recorded, and what became of its record.
     const RunRecord &lastRecord() const { return lastRecord_; }
     const KeptRun &lastKept() const { return lastKept_; }

@@ -6,7 +6,38 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace vantorel {
+
+QString escapeControls(const QString &text)
+{
+    const auto hidden = [](QChar c) {
+        const char16_t u = c.unicode();
+        return c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line
+               || c.category() == QChar::Separator_Paragraph || (u >= 0x202A && u <= 0x202E)
+               || (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F;
+    };
+    if (std::none_of(text.begin(), text.end(), hidden))
+        return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (!hidden(c))
+            out += c;
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c.unicode() < 0x100)
+            out += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\u") + QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    }
+    return out;
+}
 
 bool Log::open(const QString &path, const QString &previous)
 {
@@ -33,8 +64,9 @@ bool Log::open(const QString &path, const QString &previous)
     return true;
 }
 
-void Log::write(const QString &line)
+void Log::write(const QString &text)
 {
+    const QString line = escapeControls(text); // one write, one line
     if (onLine)
         onLine(line);
     if (!file_.isOpen())

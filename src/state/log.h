@@ -7,6 +7,11 @@
 
 namespace vantorel {
 
+// 'text' with its control characters written visibly (\n, \r, \t, \x1B, \u2028 ...), the
+// bidirectional overrides too: a name with a line break can never start a line of its own in a log
+// or a table, nor make one read as something else. Text without them is returned as it is.
+QString escapeControls(const QString &text);
+
 // The traffic log of the last run: created empty at start-up, one line per
 // write ended by CR LF, flushed line by line. When it cannot be created or
 // written the tool goes on without it; the problem is reported once.

@@ -29,6 +29,7 @@ MainState::MainState()
     ChkProto.onChange([this] { SameProtocol = ChkProto.ticked(); });
     FileProblem.onChange([this] { FileProblem.setVisible(!FileProblem.text().isEmpty()); });
     FileWarning.onChange([this] { FileWarning.setVisible(!FileWarning.text().isEmpty()); });
+    ResultsNote.onChange([this] { ResultsNote.setVisible(!ResultsNote.text().isEmpty()); });
     Protocol.setToolTip(QStringLiteral("The number the protocol character of every frame is made of: the byte whose "
                                        "code is the number plus one, so -1 to 254 (3 gives 04, 63 gives \"@\")."));
     FastAnswers.onChange([this] { fastAnswersChanged(); });

@@ -4,7 +4,9 @@
 #include "platform/wholefile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
+#include <QUrl>
 
 namespace vantorel {
 
@@ -90,13 +92,24 @@ void readKnownSpeeds(QSettings &ini, UserSettings &s)
     }
 }
 
-void written(QSettings &ini, const QString &path)
+// A database password in the file is for its owner's eyes only, however the file was made.
+void keepPrivate(const QString &path, const QString &database)
+{
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                                            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (database.contains(QLatin1String("://")) && !QUrl(database.trimmed()).password().isEmpty()
+        && QFile::exists(path) && (QFile::permissions(path) & others))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+void written(QSettings &ini, const QString &path, const QString &database)
 {
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (")
                                                + QDir::toNativeSeparators(path)
                                                + QStringLiteral(": the settings could not be written)"));
+    keepPrivate(path, database);
 }
 } // namespace
 
@@ -122,6 +135,7 @@ UserSettings UserSettings::read(const QString &path)
         s.windowGeometry.insert(key, ini.value(key).toByteArray());
     ini.endGroup();
     readKnownSpeeds(ini, s);
+    keepPrivate(path, s.resultsDatabase);
     return s;
 }
 
@@ -141,7 +155,7 @@ void UserSettings::save(const QString &path) const
     for (auto it = windowGeometry.cbegin(); it != windowGeometry.cend(); ++it)
         ini.setValue(QStringLiteral("Windows/") + it.key(), it.value());
     writeKnownSpeeds(ini, *this);
-    written(ini, path);
+    written(ini, path, resultsDatabase);
 }
 
 void UserSettings::rememberSpeed(const QString &device, int controller, int speed)
@@ -163,7 +177,7 @@ void UserSettings::saveKnownSpeeds(const QString &path) const
     admit(*this, path);
     QSettings ini(path, QSettings::IniFormat);
     writeKnownSpeeds(ini, *this);
-    written(ini, path);
+    written(ini, path, ini.value(QStringLiteral("Results/Database")).toString());
 }
 
 } // namespace vantorel

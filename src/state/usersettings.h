@@ -45,7 +45,8 @@ struct UserSettings {
     int knownSpeed(const QString &device, int controller) const { return knownSpeeds.value(device).value(controller); }
 
     // Missing file or keys give the defaults above; so does a file that is
-    // refused ('problem' then says why).
+    // refused ('problem' then says why). A file holding a database password is
+    // made readable by its owner only, here as when it is saved.
     static UserSettings read(const QString &path);
     // Throws Fault(FileAccess) when the file cannot be written or was refused.
     void save(const QString &path) const;

@@ -1,6 +1,7 @@
 #include "store/keeper.h"
 
 #include <QDir>
+#include <QStringList>
 
 #include <chrono>
 #include <future>
@@ -8,26 +9,57 @@
 
 namespace vantorel {
 
-QString KeptRun::note() const
+namespace {
+// What the fallback file names a run's database by when the setting given could not be read.
+const QString kUnreadableTarget = QStringLiteral("(a results database setting that could not be read)");
+} // namespace
+
+QString waitingText(const QMap<QString, int> &byTarget)
 {
-    QString line;
-    if (pending)
-        line = QStringLiteral("Results database not reached: %1. This run's records wait in %2 and go to the database "
-                              "when it is reached again.").arg(problem, QDir::toNativeSeparators(pendingPath));
-    else if (!stored && !problem.isEmpty())
-        line = QStringLiteral("This run's records were not kept: %1.").arg(problem);
-    if (replayed > 0)
-        line += (line.isEmpty() ? QString() : QStringLiteral(" "))
-                + QStringLiteral("%1 earlier run(s) that waited in %2 were written to %3.")
-                      .arg(replayed).arg(QDir::toNativeSeparators(pendingPath), target);
-    if (!replayProblem.isEmpty())
-        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("Runs still waiting: ") + replayProblem + QLatin1Char('.');
-    return line;
+    QStringList parts;
+    for (auto it = byTarget.cbegin(); it != byTarget.cend(); ++it)
+        parts << (it.key().isEmpty() ? QStringLiteral("%1 damaged line(s)").arg(it.value())
+                                     : QStringLiteral("%1 run(s) for %2").arg(it.value()).arg(it.key()));
+    return parts.join(QStringLiteral(", "));
 }
 
-void ResultsKeeper::configure(const QString &appDir, const QString &target, const QString &unknown)
+QString KeptRun::kept() const
 {
-    pending_.emplace(appDir);
+    if (stored)
+        return QStringLiteral("database");
+    if (pending)
+        return QStringLiteral("pending-file");
+    return problem.isEmpty() && lostProblem.isEmpty() ? QString() : QStringLiteral("lost");
+}
+
+QString KeptRun::note() const
+{
+    QStringList lines;
+    const QString file = QDir::toNativeSeparators(pendingPath);
+    if (pending)
+        lines << QStringLiteral("Results database not reached: %1. This run's records wait in %2 and go to the database "
+                                "when it is reached again.").arg(problem, file);
+    else if (!stored && !lostProblem.isEmpty())
+        lines << QStringLiteral("Results database not reached: %1. This run's records are lost: %2.").arg(problem, lostProblem);
+    else if (!stored && !problem.isEmpty())
+        lines << QStringLiteral("This run's records were not kept: %1.").arg(problem);
+    if (replayed > 0)
+        lines << QStringLiteral("%1 earlier run(s) that waited in %2 were written to %3.").arg(replayed).arg(file, target);
+    if (!replayProblem.isEmpty())
+        lines << QStringLiteral("Runs still waiting: ") + replayProblem + QLatin1Char('.');
+    if (!waitingElsewhere.isEmpty())
+        lines << QStringLiteral("Left waiting in %1 for the database each was meant for: %2.").arg(file, waitingText(waitingElsewhere));
+    return lines.join(QLatin1Char(' '));
+}
+
+void ResultsKeeper::configure(const QString &appDir, const QString &target, const QString &stationDefault,
+                              const QString &unknown)
+{
+    StoreTarget own;
+    QString unused;
+    const bool ownRead = StoreTarget::parse(stationDefault.isEmpty() ? QStringLiteral("Results.db") : stationDefault,
+                                            appDir, own, unused);
+    pending_.emplace(appDir, ownRead ? own.identity() : kUnreadableTarget);
     store_.reset();
     targetProblem_.clear();
     // Not Results.db in its stead: the runs would be kept where nobody looks for them.
@@ -68,15 +100,6 @@ bool ResultsKeeper::offThread(const std::function<bool()> &work)
     return done.get();
 }
 
-bool ResultsKeeper::connect(QString &error)
-{
-    if (!store_) {
-        error = targetProblem_;
-        return false;
-    }
-    return offThread([&] { return store_->open(error); });
-}
-
 KeptRun ResultsKeeper::keep(const RunRecord &record, bool replay)
 {
     KeptRun k;
@@ -84,30 +107,37 @@ KeptRun ResultsKeeper::keep(const RunRecord &record, bool replay)
         return k; // never configured: a session without a program folder keeps nothing
     k.target = shownTarget();
     k.pendingPath = pendingPath();
-    k.stored = store_ ? offThread([&] { return store_->write(record, k.problem); }) : false;
-    if (!store_)
+    if (store_) {
+        store_->setDeadline(QDeadlineTimer(kBoundMs));
+        k.stored = offThread([&] { return store_->write(record, k.problem); });
+    } else {
         k.problem = targetProblem_;
+    }
     if (!k.stored) {
         QString problem;
-        k.pending = pending_ && pending_->append(record, problem);
+        k.pending = pending_->append(record, store_ ? targetIdentity() : kUnreadableTarget, problem);
         if (!k.pending)
-            k.problem += QStringLiteral("; and ") + problem;
-        return k;
+            k.lostProblem = problem;
+    } else if (k.problem.clear(); replay && pendingCount() > 0) {
+        offThread([&] { return pending_->replay(*store_, k.replayed, k.waitingElsewhere, k.replayProblem); });
     }
-    k.problem.clear();
-    if (replay && pendingCount() > 0)
-        replayPending(k.replayed, k.replayProblem);
+    if (store_)
+        store_->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
     return k;
 }
 
-bool ResultsKeeper::replayPending(int &replayed, QString &error)
+bool ResultsKeeper::replayPending(int &replayed, QMap<QString, int> &elsewhere, QString &error)
 {
     replayed = 0;
+    elsewhere.clear();
     if (!store_ || !pending_) {
         error = targetProblem_;
         return false;
     }
-    return offThread([&] { return pending_->replay(*store_, replayed, error); });
+    store_->setDeadline(QDeadlineTimer(kBoundMs));
+    const bool all = offThread([&] { return pending_->replay(*store_, replayed, elsewhere, error); });
+    store_->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+    return all;
 }
 
 } // namespace vantorel

@@ -24,6 +24,16 @@ QString StoreTarget::shown() const
     return QStringLiteral("postgresql://%1@%2/%3").arg(user, where, database);
 }
 
+QString StoreTarget::identity() const
+{
+    if (!postgres)
+        return QDir::cleanPath(QDir::fromNativeSeparators(path));
+    return QStringLiteral("postgresql://%1@%2:%3/%4")
+        .arg(user, host.isEmpty() ? QStringLiteral("localhost") : host)
+        .arg(port > 0 ? port : 5432)
+        .arg(database);
+}
+
 bool StoreTarget::parse(const QString &text, const QString &baseDir, StoreTarget &out, QString &error)
 {
     out = StoreTarget();
@@ -71,6 +81,9 @@ const QStringList kSchemaSteps[] = {
                     "PRIMARY KEY (run_uid, controller))"),
      QStringLiteral("CREATE INDEX runs_by_time ON runs (time_utc)"),
      QStringLiteral("CREATE INDEX controllers_by_number ON controllers (controller)")},
+    {// 2: the board's unit or serial number, to find a board by it
+     QStringLiteral("ALTER TABLE controllers ADD COLUMN unit TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("CREATE INDEX controllers_by_unit ON controllers (unit)")},
 };
 static_assert(std::size(kSchemaSteps) == ResultsStore::kSchemaVersion);
 
@@ -117,8 +130,26 @@ bool ResultsStore::exec(const QString &sql, QString &error)
     return false;
 }
 
+bool ResultsStore::withinDeadline(QString &error)
+{
+    if (deadline_.isForever())
+        return true;
+    const qint64 left = deadline_.remainingTime();
+    if (left <= 0) {
+        error = failure(QStringLiteral("did not answer in time"),
+                        QStringLiteral("the time a run's records may wait for it has passed"));
+        return false;
+    }
+    // A lock held by another program (SQLite) or a statement kept waiting on the server ends there.
+    return exec(target_.postgres ? QStringLiteral("SET statement_timeout = %1").arg(left)
+                                 : QStringLiteral("PRAGMA busy_timeout = %1").arg(left),
+                error);
+}
+
 bool ResultsStore::begin(QString &error)
 {
+    if (!withinDeadline(error))
+        return false;
     // SQLite: take the write lock at once, so two stations wait in turn instead of one failing.
     return exec(target_.postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), error);
 }
@@ -140,10 +171,18 @@ bool ResultsStore::open(QString &error)
         db.setUserName(target_.user);
         db.setPassword(target_.password);
         db.setDatabaseName(target_.database);
-        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        // Whole seconds, at least 2 (libpq's least): never more than what is left.
+        const qint64 left = deadline_.isForever() ? 10000 : deadline_.remainingTime();
+        if (left < 2000) {
+            error = failure(QStringLiteral("was not tried"), QStringLiteral("the time a run's records may wait for it "
+                                                                            "had passed"));
+            return false;
+        }
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(qMin<qint64>(10, left / 1000)));
     } else {
         db.setDatabaseName(target_.path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1")
+                                 .arg(deadline_.isForever() ? 30000 : qMax<qint64>(0, deadline_.remainingTime())));
     }
     if (!db.open()) {
         error = failure(QStringLiteral("cannot be reached"), db.lastError().text());
@@ -182,6 +221,8 @@ bool ResultsStore::open(QString &error)
             || !q.exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion))))
         return rollBack(failure(QStringLiteral("could not be upgraded"), q.lastError().text()));
     q.finish();
+    if (!withinDeadline(error))
+        return rollBack(error);
     return exec(QStringLiteral("COMMIT"), error);
 }
 
@@ -213,18 +254,19 @@ bool ResultsStore::write(const RunRecord &r, QString &error)
         return rollBack();
     if (q.numRowsAffected() == 1) { // else written before: a replay that had reached the store already
         q.prepare(QStringLiteral("INSERT INTO controllers (run_uid, controller, outcome, version, checksum, speed, "
-                                 "failure, erased, duration_ms) VALUES (?,?,?,?,?,?,?,?,?)"));
+                                 "failure, erased, duration_ms, unit) VALUES (?,?,?,?,?,?,?,?,?,?)"));
         for (const ControllerRecord &c : r.controllers) {
             for (const QVariant &v : {bound(r.uid), QVariant(c.number), bound(c.outcome), bound(c.version),
                                       bound(c.checksum), c.speed ? QVariant(*c.speed) : QVariant(),
-                                      bound(c.failure), QVariant(c.erased ? 1 : 0), orNull(c.durationMs)})
+                                      bound(c.failure), QVariant(c.erased ? 1 : 0), orNull(c.durationMs),
+                                      bound(c.unit)})
                 q.addBindValue(v);
             if (!q.exec())
                 return rollBack();
         }
     }
     q.finish();
-    if (exec(QStringLiteral("COMMIT"), error))
+    if (withinDeadline(error) && exec(QStringLiteral("COMMIT"), error))
         return true;
     QString ignored;
     exec(QStringLiteral("ROLLBACK"), ignored);
@@ -242,7 +284,7 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
     QString sql = QStringLiteral(
         "SELECT r.run_uid, r.time_utc, r.station, r.operation, r.port, r.image_path, r.image_sha256, r.file_checksum, "
         "r.settings, r.status, r.program_version, c.controller, c.outcome, c.version, c.checksum, c.speed, c.failure, "
-        "c.erased, c.duration_ms FROM controllers c JOIN runs r ON r.run_uid = c.run_uid WHERE 1 = 1");
+        "c.erased, c.duration_ms, c.unit FROM controllers c JOIN runs r ON r.run_uid = c.run_uid WHERE 1 = 1");
     QVariantList values;
     auto where = [&](const QString &condition, const QVariantList &bound) {
         sql += QStringLiteral(" AND ") + condition;
@@ -258,6 +300,8 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
         where(QStringLiteral("r.station = ?"), {f.station});
     if (!f.outcome.isEmpty())
         where(QStringLiteral("c.outcome = ?"), {f.outcome});
+    if (!f.unit.isEmpty())
+        where(QStringLiteral("c.unit = ?"), {f.unit});
     if (!f.notImage.isEmpty()) {
         where(QStringLiteral("r.operation") + tells + QStringLiteral(" AND c.outcome") + learnt
                   + QStringLiteral(" AND r.time_utc = (SELECT MAX(r2.time_utc) FROM controllers c2 JOIN runs r2 ON "
@@ -268,7 +312,9 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
                                    "= lower(?) AND file_checksum <> '')))"),
               {f.notImage, f.notImage});
     }
-    sql += QStringLiteral(" ORDER BY r.time_utc, r.station, c.controller");
+    // A board looked for by its unit: what it holds now comes first.
+    sql += f.unit.isEmpty() ? QStringLiteral(" ORDER BY r.time_utc, r.station, c.controller")
+                            : QStringLiteral(" ORDER BY r.time_utc DESC, r.station, c.controller");
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     q.setForwardOnly(true);
     q.prepare(sql);
@@ -303,6 +349,7 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
         c.erased = q.value(17).toInt() != 0;
         if (!q.value(18).isNull())
             c.durationMs = q.value(18).toLongLong();
+        c.unit = text(q.value(19));
         r.controllers << c;
         rows << row;
     }

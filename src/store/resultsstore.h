@@ -3,6 +3,7 @@
 #include "store/runrecord.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QString>
 
@@ -19,6 +20,9 @@ struct StoreTarget {
     int port = -1;
     // For messages: never the password.
     QString shown() const;
+    // Which database it is, without the password: two targets with the same
+    // identity are one database (the PostgreSQL port given or not).
+    QString identity() const;
     // A URL or a file path (a relative one under 'baseDir'); false with 'error' set when it is neither.
     static bool parse(const QString &text, const QString &baseDir, StoreTarget &out, QString &error);
 };
@@ -30,6 +34,8 @@ struct HistoryFilter {
     QDateTime since;  // UTC
     QString station;
     QString outcome;
+    // The records of this board (its unit or serial number), the latest run first.
+    QString unit;
     // The latest flash record of each controller on each station, where it
     // does not show the controller holding this image (SHA-256 or checksum).
     QString notImage;
@@ -44,7 +50,7 @@ struct HistoryRow {
 // transaction per run. One object per connection; not shared across threads.
 class ResultsStore {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     explicit ResultsStore(const StoreTarget &target);
     ~ResultsStore();
@@ -61,14 +67,21 @@ public:
     // (by its uid, e.g. replayed twice) is left as it is and counts as written.
     bool write(const RunRecord &record, QString &error);
     bool history(const HistoryFilter &filter, QList<HistoryRow> &rows, QString &error);
+    // How long what follows may wait for the database, in all: connecting, a
+    // SQLite file locked by another program, a server that does not answer.
+    // Forever: the drivers' own time-outs (10 s to connect, 30 s for a lock).
+    void setDeadline(const QDeadlineTimer &deadline) { deadline_ = deadline; }
 
 private:
+    // Sets what is left of the deadline as the wait of the statements to come; false once it has passed.
+    bool withinDeadline(QString &error);
     bool exec(const QString &sql, QString &error);
     bool begin(QString &error);
     QString failure(const QString &what, const QString &why) const;
 
     StoreTarget target_;
     QString connection_;
+    QDeadlineTimer deadline_{QDeadlineTimer::Forever};
 };
 
 } // namespace vantorel

@@ -86,7 +86,8 @@ QJsonObject ControllerRecord::toJson() const
     return QJsonObject{{QStringLiteral("controller"), number}, {QStringLiteral("outcome"), outcome},
                        {QStringLiteral("version"), version},   {QStringLiteral("checksum"), checksum},
                        {QStringLiteral("speed"), orNull(speed)}, {QStringLiteral("failure"), failure},
-                       {QStringLiteral("erased"), erased},     {QStringLiteral("duration_ms"), orNull(durationMs)}};
+                       {QStringLiteral("erased"), erased},     {QStringLiteral("duration_ms"), orNull(durationMs)},
+                       {QStringLiteral("unit"), unit}};
 }
 
 QJsonObject RunRecord::toJson() const
@@ -136,6 +137,7 @@ bool RunRecord::fromJson(const QJsonObject &o, RunRecord &out)
         c.failure = v[QStringLiteral("failure")].toString();
         c.erased = v[QStringLiteral("erased")].toBool();
         c.durationMs = optional(v[QStringLiteral("duration_ms")]);
+        c.unit = v[QStringLiteral("unit")].toString(); // absent from records made before units were kept
         if (c.number < 0 || c.outcome.isEmpty())
             return false;
         out.controllers << c;

@@ -45,6 +45,7 @@ struct ControllerRecord {
     QString failure;          // what failed; empty when nothing did
     bool erased = false;      // this run erased it
     std::optional<qint64> durationMs; // how long the run worked on it, when known
+    QString unit;             // the board's unit or serial number, as the station gave it; empty when none
     // Its fields as the run's JSON and the history rows name them.
     QJsonObject toJson() const;
 };

@@ -549,7 +549,11 @@ void MainWindow::syncInfoWindow()
         // Again once mapped: some window managers centre a new child window on
         // its parent when they map it, whatever position it asked for.
         if (placeInfo_)
-            QTimer::singleShot(300, info_, [this] { placeInfoWindow(); });
+            QTimer::singleShot(300, info_, [this] {
+                // Closed meanwhile: the window waits for its deletion, and nothing is to be placed.
+                if (info_)
+                    placeInfoWindow();
+            });
         placeInfo_ = false;
         info_->raise();
     } else if (info.preparations() != infoPreparations_) {
