@@ -581,7 +581,7 @@ private slots:
         const std::unique_ptr<sim::Line> cliLine = lineOf(description), windowLine = lineOf(description);
         QTemporaryDir cliHome, windowHome;
         const QString cfg = cliHome.filePath("Flash.cfg");
-        const Run r = run(QStringList{"--dir", cliHome.path(), "--port", cliLine->slavePath(), "--speed", "9600", "--timeout", "400",
+        const Run r = run(QStringList{"--dir", cliHome.path(), "--port", cliLine->slavePath(), "--speed", "9600", "--timeout", "1000",
                                       "--delay", "33", "--protocol", "3", "--controllers", "1-3", "--file", sample, "--format",
                                       "json", "--save", "--known-speeds", "flash-info"} + Quick,
                           cliHome.path());
@@ -591,12 +591,12 @@ private slots:
                                               "3|01/00/00|1E02|marked|4800|mismatch"}));
         // Saved as the run left them, with the speed last found; fast answers and the speed each controller answered at
         // go to Vantorel.ini, not into Flash.cfg's 40 lines.
-        const QByteArray saved = flashCfg(cliLine->slavePath(), "4800", "400", {1, 2, 3}, "33");
+        const QByteArray saved = flashCfg(cliLine->slavePath(), "4800", "1000", {1, 2, 3}, "33");
         const QByteArray ini = readAll(cliHome.filePath("Vantorel.ini"));
         QVERIFY2(readAll(cfg) == saved && ini.contains("FastAnswers=true") && ini.contains("KnownSpeedsFirst=true")
                      && ini.contains("1\\Device=" + cliLine->slavePath().toUtf8() + "\n") && ini.contains("1\\C3=4800"),
                  (readAll(cfg) + ini).constData());
-        QVERIFY(writeFile(windowHome.filePath("Flash.cfg"), flashCfg(windowLine->slavePath(), "9600", "400", {1, 2, 3}, "33")));
+        QVERIFY(writeFile(windowHome.filePath("Flash.cfg"), flashCfg(windowLine->slavePath(), "9600", "1000", {1, 2, 3}, "33")));
         {
             BenchPort port;
             RecordingDesk desk;
