@@ -13,31 +13,9 @@ using namespace vantorel;
 
 namespace {
 
-// 1 KiB of code in 16-byte records (8 batches of 128 bytes).
-QByteArray code()
-{
-    QByteArray c(1024, '\0');
-    for (int i = 0; i < c.size(); ++i)
-        c[i] = char((i * 13 + 5) & 0xFF);
-    return c;
-}
-
-// The code and a configuration record at 2020 (its own batch); the default
-// keeps the controller's speed, protocol byte 04. Flash sum DD1C7C.
-QByteArray image(const char *configuration = "70000402")
-{
-    return hexImage(0x0000, code(), 16, "\r\n", false) + hexRecord(0x2020, QByteArray::fromHex(configuration)) + "\r\n"
-        + hexEndRecord() + "\r\n";
-}
-
-// The image landed whole, and nothing else.
-bool holdsImage(const LineBench &b, int n)
-{
-    QByteArray want(0xDFFE, char(0xFF));
-    want.replace(0, 1024, code());
-    want.replace(0x2020, 4, QByteArray::fromHex("70000402"));
-    return b.line->flash(n) == want;
-}
+QByteArray code() { return sampleCode(); }
+QByteArray image(const char *configuration = "70000402") { return sampleImage(configuration); }
+bool holdsImage(const LineBench &b, int n) { return b.line->flash(n) == sampleFlash(); }
 
 QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 

@@ -10,28 +10,8 @@ using namespace vantorel;
 
 namespace {
 
-QByteArray code()
-{
-    QByteArray c(1024, '\0');
-    for (int i = 0; i < c.size(); ++i)
-        c[i] = char((i * 13 + 5) & 0xFF);
-    return c;
-}
-
-// 1 KiB in 16-byte records (8 batches of 128 bytes) and the configuration record.
-QByteArray image()
-{
-    return hexImage(0x0000, code(), 16, "\r\n", false) + hexRecord(0x2020, QByteArray::fromHex("70000402")) + "\r\n"
-        + hexEndRecord() + "\r\n";
-}
-
-QByteArray imageFlash()
-{
-    QByteArray want(0xDFFE, char(0xFF));
-    want.replace(0, 1024, code());
-    want.replace(0x2020, 4, QByteArray::fromHex("70000402"));
-    return want;
-}
+QByteArray image() { return sampleImage(); }
+QByteArray imageFlash() { return sampleFlash(); }
 
 // Old firmware: anything but the image.
 sim::ControllerConfig withOldFirmware(sim::ControllerConfig c)

@@ -49,4 +49,26 @@ QByteArray patternedImage(int kib)
     return hexImage(0x0000, code, 16);
 }
 
+QByteArray sampleCode()
+{
+    QByteArray c(1024, '\0');
+    for (int i = 0; i < c.size(); ++i)
+        c[i] = char((i * 13 + 5) & 0xFF);
+    return c;
+}
+
+QByteArray sampleImage(const char *configuration)
+{
+    return hexImage(0x0000, sampleCode(), 16, "\r\n", false) + hexRecord(0x2020, QByteArray::fromHex(configuration))
+        + "\r\n" + hexEndRecord() + "\r\n";
+}
+
+QByteArray sampleFlash()
+{
+    QByteArray want(0xDFFE, char(0xFF));
+    want.replace(0, 1024, sampleCode());
+    want.replace(0x2020, 4, QByteArray::fromHex("70000402"));
+    return want;
+}
+
 } // namespace vantorel
