@@ -30,9 +30,10 @@ void assertNothingHidden(LineBench &b, const QList<int> &controllers, const QMap
     for (const int n : controllers) {
         const ControllerOutcome &o = b.ctx().outcomes[n];
         const bool touched = s.controller(n)->mode == sim::Mode::Boot || b.line->flash(n) != before.value(n);
+        const bool runsImage = b.line->flash(n) == imageFlash() && s.controller(n)->mode == sim::Mode::Firmware;
         if (o.outcome == Outcome::Ok) {
-            QVERIFY2(b.line->flash(n) == imageFlash() && s.controller(n)->mode == sim::Mode::Firmware, qPrintable(QString::number(n)));
-        } else if (touched) {
+            QVERIFY2(runsImage, qPrintable(QString::number(n)));
+        } else if (touched && !runsImage) { // a report worse than the truth hides nothing
             QVERIFY2(o.erased && o.mayHoldNoFirmware(), qPrintable(QString("%1: %2").arg(n).arg(outcomeName(o.outcome))));
             QVERIFY(o.outcome == Outcome::EraseUnconfirmed || o.outcome == Outcome::ErasedNotProgrammed);
         }
@@ -63,8 +64,9 @@ private slots:
                 // Only the erase's answers are lost: the image lands, and the check says so.
                 QTest::newRow(qPrintable("answer lost, " + mode))
                     << "lost" << parallel << fast << int(parallel ? Outcome::Ok : Outcome::EraseUnconfirmed);
-                if (fast) // the written settle makes each try cost a second of waiting here
-                    QTest::newRow(qPrintable("acknowledged 4 s late, " + mode)) << "late" << parallel << fast << unconfirmed;
+                // With the written settle a late "61" may be taken for a later frame's: whatever it is
+                // taken for, the controller is not hidden (-1: no one outcome).
+                QTest::newRow(qPrintable("acknowledged 4 s late, " + mode)) << "late" << parallel << fast << (fast ? unconfirmed : -1);
             }
         }
     }
@@ -106,9 +108,11 @@ private slots:
             QCOMPARE(outcomeName(b.ctx().outcomes[1].outcome), outcomeName(Outcome::Ok));
             assertNothingHidden(b, {1}, before);
         }
-        QCOMPARE(outcomeName(o.outcome), outcomeName(Outcome(outcome)));
+        if (outcome >= 0) {
+            QCOMPARE(outcomeName(o.outcome), outcomeName(Outcome(outcome)));
+            QVERIFY(!o.eraseConfirmed);
+        }
         QVERIFY(o.erased);
-        QVERIFY(!o.eraseConfirmed);
         if (fault != "twins") // two boards share one number's snapshot
             assertNothingHidden(b, {2}, before);
         // Its row is never blank, and the summary names it with those left without firmware.
