@@ -100,6 +100,9 @@ void summarizeRun(Context &ctx, const QString &operation, bool download, const Q
     bool allWell = fault.isEmpty() && !ctx.StopRequested && !ticked.isEmpty();
     for (const int i : ticked)
         allWell = allWell && ctx.outcomes[i].outcome == Outcome::Ok;
+    // Each ticked row ends on this run's outcome, not on texts an earlier run left.
+    for (const int i : ticked)
+        ctx.info.endRow(i, ctx.outcomes[i]);
     ctx.info.setSummary(resultSummary(operation, download, ticked, ctx.outcomes, ctx.StopRequested, fault), allWell);
 }
 
