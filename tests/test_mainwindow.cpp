@@ -432,6 +432,43 @@ private slots:
             QVERIFY2(!w.shown(n).contains("grey") && !w.shown(n).contains("Erased"), qPrintable(w.shown(n)));
     }
 
+    void noAccidentalCancel()
+    {
+        WindowOnLine w(lineOf({controller(0), controller(3)}));
+        LineBench &b = w.bench;
+        // While 0 is erased and not programmed: Return, Esc and Space at the progress window, then a click on
+        // Cancel answered No. The run goes on to the end.
+        int keysSent = 0;
+        b.desk.onProcessEvents = [&] {
+            QWidget *progress = w.progressWindow();
+            if (keysSent || !progress || !b.ctx().message.Label1.text().startsWith("Controller 0 : Programming Batch 2"))
+                return;
+            for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Space}) {
+                QTest::keyClick(progress, key);
+                if (QWidget *focus = progress->focusWidget())
+                    QTest::keyClick(focus, key);
+                ++keysSent;
+            }
+            QVERIFY(b.desk.boxes.isEmpty() && !b.ctx().StopRequested);
+            QTest::mouseClick(progress->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        };
+        w.run({0, 3}, "ComLoad00");
+        QCOMPARE(keysSent, 4);
+        QVERIFY(!b.ctx().StopRequested && b.ctx().info.summaryAllWell());
+        QCOMPARE(b.desk.boxes.size(), 1);
+        QCOMPARE(b.desk.boxes[0].text, "Controller 0 is erased and not yet programmed: stopping now leaves it without "
+                                       "firmware until it is downloaded again.\r\rStop the operation?");
+        // Nothing erased yet: Cancel stops at once, without a question.
+        b.desk.boxes.clear();
+        b.desk.onProcessEvents = [&] {
+            if (!b.ctx().StopRequested && b.ctx().message.Label1.text().startsWith("Controller 0 : Erasing"))
+                QTest::mouseClick(w.progressWindow()->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        };
+        w.run({0, 3}, "ComLoad00");
+        QVERIFY(b.ctx().StopRequested && b.desk.boxes.isEmpty());
+        QCOMPARE(w.shown(0), QString("Cancelled[grey]/untouched[grey]"));
+    }
+
     void summaryLine_data()
     {
         // Per ticked controller its outcome: "ok", "mismatch", "erased", "" (not reached) or what failed.
