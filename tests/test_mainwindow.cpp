@@ -341,15 +341,15 @@ private slots:
         // (0.5 s of bytes, 0.5 s of settle), a broadcast batch its line time and then its delay of 2 s; never
         // from the time spent.
         const QList<std::tuple<QString, QStringList, QString>> runs = {
-            {"0,3,5,7", {"at 0", "at 3", "time 30", "at 5"}, "Controller 3 of 4 · 50 % · 0:30 elapsed"},
-            {"0,3", {"time 5", "at 0", "at 1"}, "Controller 1 of 2 · 0 % · 0:05 elapsed"}, // 1 is not in it
-            {"3,9 batches", {"at 3", "time 4"}, "Controller 1 of 2 · 0 % · 0:04 elapsed · about 0:25 left"},
+            {"0,3,5,7", {"at 0", "at 3", "time 30", "at 5"}, "Controller 5 (3 of 4) · 50 % · 0:30 elapsed"},
+            {"0,3", {"time 5", "at 0", "at 1"}, "Controller 0 (1 of 2) · 0 % · 0:05 elapsed"}, // 1 is not in it
+            {"3,9 batches", {"at 3", "time 4"}, "Controller 3 (1 of 2) · 0 % · 0:04 elapsed · about 0:25 left"},
             {"3,9 batches", {"at 3", "sent 10", "at 9", "time 60", "sent 5"},
-             "Controller 2 of 2 · 5 of 10 batches sent · 75 % · 1:00 elapsed · about 0:07 left"},
+             "Controller 9 (2 of 2) · 5 of 10 batches sent · 75 % · 1:00 elapsed · about 0:07 left"},
             {"3,9 broadcast", {"at 3", "at 9", "time 3720", "sent 4"},
              "All 2 controllers at once · 4 of 10 batches sent · 42 % · 1:02:00 elapsed · about 0:19 left"},
             {"3,9 broadcast", {"at 3", "at 9", "sent 10", "time 65", "at 9"}, // checking after the broadcast
-             "Controller 2 of 2 · 10 of 10 batches sent · 92 % · 1:05 elapsed · about 0:01 left"}};
+             "Controller 9 (2 of 2) · 10 of 10 batches sent · 92 % · 1:05 elapsed · about 0:01 left"}};
         LinePlan plan{{11000}, {11000}, QList<int>(10, 493), 7, 500, 500, 500, 0.5, 2.0}; // 8N2: 1 ms a byte
         SetClock fake;
         Bench b([&fake](Bench &b) { b.ctx.message.clock = &fake; b.ctx.message.show(); });
