@@ -216,9 +216,10 @@ void ProgressWindow::sync()
 
 void ProgressWindow::cancelAsked()
 {
-    // The question runs events: this window may be gone when it is answered.
+    // The question runs events: nothing of this window is used once it is answered.
     MessageState &state = state_;
-    if (!state.exists() || (!state.stopping() && mayCancel_ && !mayCancel_()))
+    const std::function<bool()> mayCancel = mayCancel_;
+    if (!state.exists() || (!state.stopping() && mayCancel && !mayCancel()))
         return;
     state.cancel();
 }
@@ -250,9 +251,8 @@ void ProgressWindow::moveEvent(QMoveEvent *event)
 
 void ProgressWindow::reject()
 {
-    // Esc: a stray key never stops a run; Cancel is clicked or the window closed.
-    if (!state_.exists())
-        QDialog::reject();
+    // Esc: a stray key never stops a run; Cancel is clicked or the window
+    // closed. The window comes and goes with its state, not with a key.
 }
 
 } // namespace vantorel
