@@ -60,7 +60,7 @@ private slots:
         QVERIFY(b.labels.contains("Controller 4 : Programming OK (Speed : 4800 Bds) ..."));
         QVERIFY(b.labels.contains("Controller 6 : Programming failure   (Speed : 19200 Bds) "));
         const qsizetype erasing4 = b.labels.indexOf("Controller 4 : Erasing  (Speed : 9600 Bds) ...");
-        QVERIFY(erasing4 >= 0 && b.runLines[erasing4].startsWith("Controller 2 of 3 \u00B7 "));
+        QVERIFY(erasing4 >= 0 && b.runLines[erasing4].startsWith("Controller 4 (2 of 3) \u00B7 "));
         // Eight batches are counted sent as the ninth goes, and all nine before the full checksum.
         const qsizetype batch9 = b.labels.indexOf(QRegularExpression("Controller 4 : Programming Batch 9 .*"));
         QVERIFY(batch9 >= 0 && b.runLines[batch9].contains(" \u00B7 8 of 9 batches sent \u00B7 "));
@@ -246,10 +246,10 @@ QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches s
         // Refused three times: reported, left in its boot program, no verdict.
         QVERIFY(b.labels.contains("Controller 8 : Communication Failure   (Speed : 9600 Bds) "));
         const qsizetype erasing8 = b.labels.indexOf("Controller 8 : Erasing  (Speed : 9600 Bds) ...");
-        QVERIFY(erasing8 >= 0 && b.runLines[erasing8].startsWith("Controller 3 of 5 \u00B7 "));
+        QVERIFY(erasing8 >= 0 && b.runLines[erasing8].startsWith("Controller 8 (3 of 5) \u00B7 "));
         // The check pass walks the controllers again from the first.
         const qsizetype checking0 = b.labels.lastIndexOf(QRegularExpression("Controller 0 : Checking Flash .*"));
-QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 1 of 5 \u00B7 "));
+QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5) \u00B7 "));
         QCOMPARE(b.line->snapshot().controller(8)->mode, sim::Mode::Boot);
         QCOMPARE(b.ctx().info.verView(8).text, QString("No"));
         const QStringList log = b.log();

@@ -5,6 +5,7 @@
 #include "session/session.h"
 #include "support/fakeports.h"
 #include "support/hexbuilder.h"
+#include "support/linebench.h"
 #include "support/nullport.h"
 #include "ui/mainwindow.h"
 
@@ -66,6 +67,41 @@ struct Bench {
                 + (box.bold ? " bold" : "") + (box.background == int(kRed) ? " on red" : "") + "]";
         };
         return ctx.info.exists() ? look(ctx.info.verView(n)) + "/" + look(ctx.info.ckSumView(n)) : QString();
+    }
+};
+// The main window over the tool on a simulated line, its queries and downloads run from its buttons.
+struct WindowOnLine {
+    LineBench bench;
+    std::unique_ptr<MainWindow> window;
+
+    explicit WindowOnLine(const sim::LineConfig &config) : bench(config)
+    {
+        bench.useImage(patternedImage(1));
+        window = std::make_unique<MainWindow>(*bench.session);
+        window->show();
+    }
+    void run(const QList<int> &ticked, const char *button)
+    {
+        bench.select(ticked);
+        QTest::mouseClick(window->findChild<QWidget *>(button), Qt::LeftButton);
+    }
+    QWidget *progressWindow() const
+    {
+        for (QWidget *w : window->findChildren<QWidget *>("Message"))
+            if (w->isVisible())
+                return w;
+        return nullptr;
+    }
+    // Controller n's two boxes as the result window paints them, e.g. "Erased[red bold]/No Firmware[red bold]".
+    QString shown(int n) const
+    {
+        auto look = [this](const QString &name) {
+            const auto *box = window->findChild<QWidget *>("Info")->findChild<QLineEdit *>(name);
+            const QRgb c = box->palette().color(QPalette::Text).rgb() & 0xFFFFFF;
+            return box->text() + "[" + (c == kRed ? "red" : c == kGrey ? "grey" : c == kBlack ? "black" : "other")
+                + (box->font().bold() ? " bold" : "") + "]";
+        };
+        return look(QString("Ver%1").arg(n)) + "/" + look(QString("CkSum%1").arg(n));
     }
 };
 } // namespace
@@ -305,15 +341,15 @@ private slots:
         // (0.5 s of bytes, 0.5 s of settle), a broadcast batch its line time and then its delay of 2 s; never
         // from the time spent.
         const QList<std::tuple<QString, QStringList, QString>> runs = {
-            {"0,3,5,7", {"at 0", "at 3", "time 30", "at 5"}, "Controller 3 of 4 · 50 % · 0:30 elapsed"},
-            {"0,3", {"time 5", "at 0", "at 1"}, "Controller 1 of 2 · 0 % · 0:05 elapsed"}, // 1 is not in it
-            {"3,9 batches", {"at 3", "time 4"}, "Controller 1 of 2 · 0 % · 0:04 elapsed · about 0:25 left"},
+            {"0,3,5,7", {"at 0", "at 3", "time 30", "at 5"}, "Controller 5 (3 of 4) · 50 % · 0:30 elapsed"},
+            {"0,3", {"time 5", "at 0", "at 1"}, "Controller 0 (1 of 2) · 0 % · 0:05 elapsed"}, // 1 is not in it
+            {"3,9 batches", {"at 3", "time 4"}, "Controller 3 (1 of 2) · 0 % · 0:04 elapsed · about 0:25 left"},
             {"3,9 batches", {"at 3", "sent 10", "at 9", "time 60", "sent 5"},
-             "Controller 2 of 2 · 5 of 10 batches sent · 75 % · 1:00 elapsed · about 0:07 left"},
+             "Controller 9 (2 of 2) · 5 of 10 batches sent · 75 % · 1:00 elapsed · about 0:07 left"},
             {"3,9 broadcast", {"at 3", "at 9", "time 3720", "sent 4"},
              "All 2 controllers at once · 4 of 10 batches sent · 42 % · 1:02:00 elapsed · about 0:19 left"},
             {"3,9 broadcast", {"at 3", "at 9", "sent 10", "time 65", "at 9"}, // checking after the broadcast
-             "Controller 2 of 2 · 10 of 10 batches sent · 92 % · 1:05 elapsed · about 0:01 left"}};
+             "Controller 9 (2 of 2) · 10 of 10 batches sent · 92 % · 1:05 elapsed · about 0:01 left"}};
         LinePlan plan{{11000}, {11000}, QList<int>(10, 493), 7, 500, 500, 500, 0.5, 2.0}; // 8N2: 1 ms a byte
         SetClock fake;
         Bench b([&fake](Bench &b) { b.ctx.message.clock = &fake; b.ctx.message.show(); });
@@ -332,6 +368,105 @@ private slots:
             }
             QCOMPARE(message.runLine(), line);
         }
+    }
+
+    void rowsAtTheRunsEnd_data()
+    {
+        // A Flash Info over 0, 3, 5, 7 first; then a download of 'ticked', cancelled by a click on Cancel
+        // (answered Yes) once the progress window's step starts with 'at' (empty: never). Then the rows of
+        // 0, 2, 3, 5 and 7 as painted: "ok" (this run's image), "before" (the Flash Info's texts, in the normal
+        // letters every run starts with), or the boxes.
+        QTest::addColumn<bool>("parallel");
+        QTest::addColumn<QList<int>>("ticked");
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QStringList>("rows");
+        const QString erased = "Erased[red bold]/No Firmware[red bold]", blank = "[black]/[black]";
+        QTest::newRow("serial, cancelled in 3's programming")
+            << false << QList<int>{0, 3, 5} << "Controller 3 : Programming Batch 2"
+            << QStringList{"ok", blank, erased, "Cancelled[grey]/untouched[grey]", "before"};
+        QTest::newRow("parallel, cancelled while programming all")
+            << true << QList<int>{3, 5} << " Programming Batch 2" << QStringList{"before", blank, erased, erased, "before"};
+        // Controller 2 is missing: the serial download ends at it (its erase went out unanswered) and
+        // never reaches 5.
+        QTest::newRow("serial, a missing controller ends it")
+            << false << QList<int>{0, 2, 5} << "" << QStringList{"ok", "May be[red bold]/erased[red bold]", "before",
+                                                                 "Not[grey]/reached[grey]", "before"};
+    }
+    void rowsAtTheRunsEnd()
+    {
+        QFETCH(bool, parallel);
+        QFETCH(QList<int>, ticked);
+        QFETCH(QString, at);
+        QFETCH(QStringList, rows);
+        WindowOnLine w(lineOf({controller(0), controller(3), controller(5), controller(7)}));
+        LineBench &b = w.bench;
+        const QList<int> shownRows = {0, 2, 3, 5, 7};
+        w.run({0, 3, 5, 7}, "ComInfo");
+        QMap<int, QString> before;
+        for (const int n : shownRows)
+            before[n] = w.shown(n);
+        b.desk.answers = {true};
+        b.desk.onProcessEvents = [&] {
+            if (!at.isEmpty() && !b.ctx().StopRequested && b.ctx().message.Label1.text().startsWith(at))
+                QTest::mouseClick(w.progressWindow()->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        };
+        w.run(ticked, parallel ? "ComLoad" : "ComLoad00");
+        QCOMPARE(b.ctx().StopRequested, !at.isEmpty());
+        QStringList painted, expected;
+        for (qsizetype k = 0; k < shownRows.size(); ++k) {
+            const int n = shownRows[k];
+            painted << w.shown(n);
+            expected << (rows[k] == "ok" ? b.ctx().outcomes[n].version + "[black]/" + b.ctx().info.FileCheksum() + "[black]"
+                                         : rows[k] == "before" ? QString(before[n]).replace(QRegularExpression("\\[[^]]*\\]"), "[black]")
+                                                               : rows[k]);
+            // What the run wrote stays as written (the command line reports it): a row Cancel or the
+            // run's end left alone keeps the earlier texts there.
+            if (rows[k].contains("grey"))
+                QCOMPARE(b.ctx().info.verView(n).text, before[n].section('[', 0, 0));
+        }
+        QCOMPARE(painted, expected);
+        QVERIFY(!before[5].startsWith('['));
+        // A new run shows what it writes: nothing of the last run's ending is left.
+        w.run({0, 3, 5, 7}, "ComInfo");
+        for (const int n : {0, 3, 5, 7})
+            QVERIFY2(!w.shown(n).contains("grey") && !w.shown(n).contains("Erased"), qPrintable(w.shown(n)));
+    }
+
+    void noAccidentalCancel()
+    {
+        WindowOnLine w(lineOf({controller(0), controller(3)}));
+        LineBench &b = w.bench;
+        // While 0 is erased and not programmed: Return, Esc and Space at the progress window, then a click on
+        // Cancel answered No. The run goes on to the end.
+        int keysSent = 0;
+        b.desk.onProcessEvents = [&] {
+            QWidget *progress = w.progressWindow();
+            if (keysSent || !progress || !b.ctx().message.Label1.text().startsWith("Controller 0 : Programming Batch 2"))
+                return;
+            for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Space}) {
+                QTest::keyClick(progress, key);
+                if (QWidget *focus = progress->focusWidget())
+                    QTest::keyClick(focus, key);
+                ++keysSent;
+            }
+            QVERIFY(b.desk.boxes.isEmpty() && !b.ctx().StopRequested);
+            QTest::mouseClick(progress->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        };
+        w.run({0, 3}, "ComLoad00");
+        QCOMPARE(keysSent, 4);
+        QVERIFY(!b.ctx().StopRequested && b.ctx().info.summaryAllWell());
+        QCOMPARE(b.desk.boxes.size(), 1);
+        QCOMPARE(b.desk.boxes[0].text, "Controller 0 is erased and not yet programmed: stopping now leaves it without "
+                                       "firmware until it is downloaded again.\r\rStop the operation?");
+        // Nothing erased yet: Cancel stops at once, without a question.
+        b.desk.boxes.clear();
+        b.desk.onProcessEvents = [&] {
+            if (!b.ctx().StopRequested && b.ctx().message.Label1.text().startsWith("Controller 0 : Erasing"))
+                QTest::mouseClick(w.progressWindow()->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        };
+        w.run({0, 3}, "ComLoad00");
+        QVERIFY(b.ctx().StopRequested && b.desk.boxes.isEmpty());
+        QCOMPARE(w.shown(0), QString("Cancelled[grey]/untouched[grey]"));
     }
 
     void summaryLine_data()

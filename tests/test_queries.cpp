@@ -169,7 +169,7 @@ private slots:
         QVERIFY(b.m().V19200.ticked() && b.m().V4800.ticked());
         QVERIFY(!b.m().V9600.ticked() && !b.m().V38400.ticked());
         QVERIFY(!b.port.isOpen() && !ctx.message.exists());
-        QVERIFY(b.runLines.value(b.labels.indexOf("Controller 31 : Checking Flash  (Speed : 4800 Bds) ...")).startsWith("Controller 3 of 3 \u00B7 "));
+        QVERIFY(b.runLines.value(b.labels.indexOf("Controller 31 : Checking Flash  (Speed : 4800 Bds) ...")).startsWith("Controller 31 (3 of 3) \u00B7 "));
         // Controller 31: 0x04 then "@" at 19200, then 0x04 at 4800.
         const auto sent = sentWithSpeed(b);
         QCOMPARE(sent.last(), qMakePair(4800, kCheck31));
@@ -269,7 +269,7 @@ private slots:
         QVERIFY(shown.contains("5000 off shown") && shown.filter("5000 on").isEmpty() && shown.filter("777 off").isEmpty());
         QCOMPARE(labels.value(1), QString("Auto Detection in Progress  ...")); // while the first controller is asked
         // The run line counts the whole line: controller 4 is the fifth of 32.
-        QVERIFY(!runLines.filter(QRegularExpression("^Controller 5 of 32 \u00B7 ")).isEmpty());
+        QVERIFY(!runLines.filter(QRegularExpression("^Controller 4 \\(5 of 32\\) \u00B7 ")).isEmpty());
         QCOMPARE(b.m().selectedControllers(), selected);
         QCOMPARE(b.m().Text1.text(), QString("777"));
         QCOMPARE(b.m().Vitesse.text(), QString("9600"));
@@ -322,7 +322,7 @@ private slots:
         QCOMPARE(ctx.info.verView(31).text + " " + ctx.info.ckSumView(31).text, QString("12/05/03 A1B2"));
         QCOMPARE(ctx.info.caption() + "|" + ctx.info.Titre(), QString("Boot Info|Boot Info"));
         QVERIFY(!ctx.info.label41Visible() && !ctx.message.exists());
-        QVERIFY(!b.runLines.isEmpty() && b.runLines.first().startsWith("Controller 1 of 1 \u00B7 "));
+        QVERIFY(!b.runLines.isEmpty() && b.runLines.first().startsWith("Controller 31 (1 of 1) \u00B7 "));
         QCOMPARE(b.m().Vitesse.text(), QString("19200"));
         QVERIFY(b.m().V4800.ticked() && b.m().V9600.ticked() && b.m().V19200.ticked());
         const QByteArray with04 = hex("041F0475AA5550B89504"), withAt = hex("401F0475AA5550A4BF04");

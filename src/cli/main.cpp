@@ -275,6 +275,7 @@ int runOnLine(const Options &o, const Command &command)
     const RunSettings settings = refuseBeforeStartUp(o, command);
     RunFiles files;
     openRunFiles(o, settings, files);
+    refuseWithoutPort(o, settings);
 
     QtSerialPort serial;
     RecordingDesk desk;

@@ -23,11 +23,11 @@ const char *const kHelpEnd = R"(
 Exit status, and "status" with --format json:
   0  ok         every selected controller ok (auto: the search ran to its end)
   1  failed     the operation ran and some controller did not pass
-  2  error      bad usage or setting (--speed, --timeout, --delay, --controllers,
-                Boot.ini ...), a HEX file that cannot be read or is not sound
-                (with --strict also one the image check warns about), a
-                --results or --log file that cannot be opened; refused before
-                anything is sent
+  2  error      bad usage or setting (no --port, --speed, --timeout, --delay,
+                --controllers, Boot.ini ...), a HEX file that cannot be read
+                or is not sound (with --strict also one the image check warns
+                about), a --results or --log file that cannot be opened;
+                refused before anything is sent
   3  error      the port cannot be opened, or the line was lost during the run
   4  cancelled  Ctrl-C
   5  error      another fault stopped the operation during the run; or the run
@@ -392,6 +392,18 @@ RunSettings refuseBeforeStartUp(const Options &o, const Command &command)
     s.appDir = o.appDir();
     s.units = units(o, refuseMissingSettings(o, command, s));
     return s;
+}
+
+void refuseWithoutPort(const Options &o, const RunSettings &s)
+{
+    if (o.isSet(o.port))
+        return;
+    MainState saved;
+    ReadConfig(saved, QDir(s.appDir).filePath(QStringLiteral("Flash.cfg")));
+    // Nothing can be sent: a setting to give, not a port that failed to open.
+    if (saved.ComPort.text().trimmed().isEmpty())
+        throw Usage{QStringLiteral("no port: give --port, e.g. --port /dev/ttyUSB0 or --port \"COM 3\" (or save one in "
+                                   "Flash.cfg)")};
 }
 
 void applyOptions(const Options &o, const RunSettings &settings, Session &session)

@@ -85,6 +85,8 @@ void refuseFileOnly(const Options &o, const Command &command);
 // empties Log.txt and long before a controller is erased. A warning about the
 // HEX file is told on standard error at once.
 RunSettings refuseBeforeStartUp(const Options &o, const Command &command);
+// Last of the refusals, once the run's files are open: neither --port nor a port saved in Flash.cfg.
+void refuseWithoutPort(const Options &o, const RunSettings &s);
 // The options put into the session's state after its start-up, as a user
 // would set them in the window; refused when the file or protocol left is unusable.
 void applyOptions(const Options &o, const RunSettings &settings, Session &session);

@@ -10,6 +10,7 @@ void InfoState::touch()
     shown_ = false;
     ver_.fill(ResultBox{});
     ckSum_.fill(ResultBox{});
+    ended_.fill(std::nullopt);
     caption_ = QStringLiteral("Flash Info");
     titre_ = QStringLiteral("Flash Info");
     label41Visible_ = true;
@@ -38,10 +39,50 @@ void InfoState::prepare(const QString &title, const QString &fileChecksum)
     label41Visible_ = title == QLatin1String("Flash Info");
     shown_ = true;
     summary_.clear();
+    ended_.fill(std::nullopt);
     ++preparations_;
     running_ = true;
     closedInRun_ = false;
     changed();
+}
+
+namespace {
+// The words of a row whose boxes do not tell how the run left it; none where
+// the run itself wrote its outcome into the boxes.
+std::optional<std::pair<ResultBox, ResultBox>> endWords(const ControllerOutcome &o, const ResultBox &ver, const ResultBox &ckSum)
+{
+    const auto grey = [](const char *text) { return ResultBox{QString::fromLatin1(text), kGrey, kDefaultBackground, false}; };
+    const auto red = [](const char *text) { return ResultBox{QString::fromLatin1(text), kRed, kDefaultBackground, true}; };
+    switch (o.outcome) {
+    case Outcome::ErasedNotProgrammed: return std::pair{red("Erased"), red("No Firmware")};
+    case Outcome::EraseUnconfirmed: return std::pair{red("May be"), red("erased")};
+    case Outcome::Cancelled: return std::pair{grey("Cancelled"), grey("untouched")};
+    case Outcome::NotReached: return std::pair{grey("Not"), grey("reached")};
+    case Outcome::Failed:
+        // Programmed, and Cancel came before its check: its erase emptied the boxes.
+        if (o.programmed && ver.text.isEmpty() && ckSum.text.isEmpty())
+            return std::pair{red("Not"), red("verified")};
+        break;
+    case Outcome::Ok:
+    case Outcome::Mismatch: break;
+    }
+    return std::nullopt;
+}
+} // namespace
+
+std::pair<ResultBox, ResultBox> InfoState::shownRow(int i) const
+{
+    const size_t k = static_cast<size_t>(i);
+    if (const auto &ended = ended_.at(k))
+        return *ended;
+    return {ver_.at(k), ckSum_.at(k)};
+}
+
+void InfoState::endRow(int i, const ControllerOutcome &outcome)
+{
+    touch();
+    const size_t k = static_cast<size_t>(i);
+    ended_.at(k) = endWords(outcome, ver_.at(k), ckSum_.at(k));
 }
 
 void InfoState::setSummary(const QString &line, bool allWell)

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "state/outcome.h"
+
 #include <QString>
 
 #include <array>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace vantorel {
@@ -12,6 +16,7 @@ namespace vantorel {
 inline constexpr unsigned kBlack = 0x000000;
 inline constexpr unsigned kRed = 0xFF0000;
 inline constexpr unsigned kWhite = 0xFFFFFF;
+inline constexpr unsigned kGrey = 0x808080;
 inline constexpr int kDefaultBackground = -1;
 
 // One result box of the Info window.
@@ -41,6 +46,15 @@ public:
     // Touching a box creates the window (hidden) if needed.
     ResultBox &Ver(int i);
     ResultBox &CkSum(int i);
+
+    // What the window shows in row i: the boxes as the run wrote them, or, once
+    // a run has ended, its outcome where those boxes would not tell it (left
+    // erased, cancelled, not reached), so an earlier run's texts are never
+    // read as this run's. The written boxes themselves stay as they are.
+    std::pair<ResultBox, ResultBox> shownRow(int i) const;
+    // At the end of a run, before its summary: controller i's outcome. Only
+    // what the boxes cannot show is kept; a new run clears it.
+    void endRow(int i, const ControllerOutcome &outcome);
 
     QString caption() const { return caption_; }
     QString Titre() const { return titre_; }
@@ -72,6 +86,7 @@ private:
     bool shown_ = false;
     std::array<ResultBox, kControllers> ver_{};
     std::array<ResultBox, kControllers> ckSum_{};
+    std::array<std::optional<std::pair<ResultBox, ResultBox>>, kControllers> ended_{};
     QString caption_;
     QString titre_;
     bool label41Visible_ = true;

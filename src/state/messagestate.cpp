@@ -206,7 +206,9 @@ QString MessageState::runLine() const
     if (run_.broadcast && run_.sent > 0 && run_.sent < run_.batches)
         parts << QStringLiteral("All %1 controllers at once").arg(n);
     else if (run_.position > 0)
-        parts << QStringLiteral("Controller %1 of %2").arg(run_.position).arg(n);
+        // The address first, as in the step above it; the place in the run after it, so
+        // neither is read as the other.
+        parts << QStringLiteral("Controller %1 (%2 of %3)").arg(run_.controllers[run_.position - 1]).arg(run_.position).arg(n);
     if (run_.batches > 0 && run_.sent > 0)
         parts << QStringLiteral("%1 of %2 batches sent").arg(qMin(run_.sent, run_.batches)).arg(run_.batches);
     parts << QStringLiteral("%1 %").arg(percent());

@@ -75,19 +75,33 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
     return line + QLatin1Char('.');
 }
 
+namespace {
+// Names the controllers a stop would leave without firmware, e.g. " Controller 4 is
+// erased and not yet programmed: closing now leaves it ..."; empty when there are none.
+QString leftWithoutFirmware(const QList<int> &left, const QString &doing)
+{
+    if (left.size() == 1)
+        return QStringLiteral(" Controller ") + numbers(left) + QStringLiteral(" is erased and not yet programmed: ") + doing
+            + QStringLiteral(" now leaves it without firmware until it is downloaded again.");
+    if (!left.isEmpty())
+        return QStringLiteral(" Controllers ") + numbers(left) + QStringLiteral(" are erased and not yet programmed: ") + doing
+            + QStringLiteral(" now leaves them without firmware until they are downloaded again.");
+    return QString();
+}
+} // namespace
+
 QString closingQuestion(const Outcomes &outcomes)
 {
+    return QStringLiteral("An operation is still running.") + leftWithoutFirmware(erasedNotProgrammed(outcomes), QStringLiteral("closing"))
+        + QStringLiteral("\r\rStop the operation and close?");
+}
+
+std::optional<QString> cancelQuestion(const Outcomes &outcomes)
+{
     const QList<int> left = erasedNotProgrammed(outcomes);
-    QString text = QStringLiteral("An operation is still running.");
-    if (left.size() == 1)
-        text += QStringLiteral(" Controller ") + numbers(left)
-            + QStringLiteral(" is erased and not yet programmed: closing now leaves it without firmware until it is "
-                             "downloaded again.");
-    else if (!left.isEmpty())
-        text += QStringLiteral(" Controllers ") + numbers(left)
-            + QStringLiteral(" are erased and not yet programmed: closing now leaves them without firmware until they "
-                             "are downloaded again.");
-    return text + QStringLiteral("\r\rStop the operation and close?");
+    if (left.isEmpty())
+        return std::nullopt;
+    return leftWithoutFirmware(left, QStringLiteral("stopping")).mid(1) + QStringLiteral("\r\rStop the operation?");
 }
 
 void summarizeRun(Context &ctx, const QString &operation, bool download, const QList<int> &ticked)
@@ -100,6 +114,9 @@ void summarizeRun(Context &ctx, const QString &operation, bool download, const Q
     bool allWell = fault.isEmpty() && !ctx.StopRequested && !ticked.isEmpty();
     for (const int i : ticked)
         allWell = allWell && ctx.outcomes[i].outcome == Outcome::Ok;
+    // Each ticked row ends on this run's outcome, not on texts an earlier run left.
+    for (const int i : ticked)
+        ctx.info.endRow(i, ctx.outcomes[i]);
     ctx.info.setSummary(resultSummary(operation, download, ticked, ctx.outcomes, ctx.StopRequested, fault), allWell);
 }
 

@@ -6,6 +6,8 @@
 #include <QMap>
 #include <QString>
 
+#include <optional>
+
 namespace vantorel {
 
 class Context;
@@ -20,6 +22,9 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
 // The question asked before the window closes under a running operation,
 // naming the controllers a stop would leave without firmware.
 QString closingQuestion(const Outcomes &outcomes);
+// The question a Cancel asks first while a stop would leave controllers
+// without firmware; none while it would not.
+std::optional<QString> cancelQuestion(const Outcomes &outcomes);
 
 // Puts that line into the result window at the end of an operation (when the
 // window is still there). After a Cancel the ticked controllers never reached

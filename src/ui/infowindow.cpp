@@ -168,8 +168,9 @@ void InfoWindow::sync()
     sp.setColor(QPalette::WindowText, state_.summaryAllWell() ? QColor(0, 110, 0) : QColor(170, 0, 0));
     summary_->setPalette(sp);
     for (int i = 0; i < InfoState::kControllers; ++i) {
-        draw(ver_[i], state_.verView(i));
-        draw(ckSum_[i], state_.ckSumView(i));
+        const auto [ver, ckSum] = state_.shownRow(i);
+        draw(ver_[i], ver);
+        draw(ckSum_[i], ckSum);
     }
 }
 

@@ -505,7 +505,7 @@ void MainWindow::syncProgressWindow()
 {
     MessageState &message = session_.context().message;
     if (message.exists() && !progress_) {
-        progress_ = new ProgressWindow(message, this);
+        progress_ = new ProgressWindow(message, [this] { return mayCancel(); }, this);
     } else if (!message.exists() && progress_) {
         // Hidden now: deletion waits for the main loop, which a running
         // operation does not return to, and each step opens a new window.
@@ -561,6 +561,14 @@ void MainWindow::syncInfoWindow()
         info_->raise();
     }
     infoPreparations_ = info.preparations();
+}
+
+// A Cancel that would leave controllers without firmware is asked first, as closing is.
+bool MainWindow::mayCancel()
+{
+    Context &ctx = session_.context();
+    const std::optional<QString> question = cancelQuestion(ctx.outcomes);
+    return !question || ctx.desk.ask(QString::fromLatin1(kDefaultTitle), *question);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -54,6 +54,7 @@ private:
     void lockWhileBusy(const Parts &parts);
     void orderTabStops(const Parts &parts);
     void syncProgressWindow();
+    bool mayCancel();
     void syncInfoWindow();
     void placeInfoWindow();
     void rememberGeometry(const QWidget *window);

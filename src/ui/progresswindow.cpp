@@ -94,7 +94,8 @@ QPixmap ProgressWindow::drawJumelle()
     return pixmap;
 }
 
-ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(parent), state_(state)
+ProgressWindow::ProgressWindow(MessageState &state, std::function<bool()> mayCancel, QWidget *parent)
+    : QDialog(parent), state_(state), mayCancel_(std::move(mayCancel))
 {
     setObjectName(QStringLiteral("Message"));
     setWindowTitle(QString::fromLatin1(kDefaultTitle));
@@ -147,7 +148,12 @@ ProgressWindow::ProgressWindow(MessageState &state, QWidget *parent) : QDialog(p
     auto *cancel = cancel_ = new QPushButton(this);
     cancel->setObjectName(QStringLiteral("Command1"));
     bindButton(state.Command1, cancel);
-    connect(cancel, &QPushButton::clicked, this, [this] { state_.cancel(); });
+    // A key pressed for another window must not stop a download: Cancel is
+    // never the default button and takes no focus (Return and Space pass it by).
+    cancel->setAutoDefault(false);
+    cancel->setDefault(false);
+    cancel->setFocusPolicy(Qt::NoFocus);
+    connect(cancel, &QPushButton::clicked, this, &ProgressWindow::cancelAsked);
     for (QWidget *picture : {inquiet, stop, jumelle}) {
         QSizePolicy keep = picture->sizePolicy();
         keep.setRetainSizeWhenHidden(true);
@@ -208,12 +214,22 @@ void ProgressWindow::sync()
     }
 }
 
+void ProgressWindow::cancelAsked()
+{
+    // The question runs events: nothing of this window is used once it is answered.
+    MessageState &state = state_;
+    const std::function<bool()> mayCancel = mayCancel_;
+    if (!state.exists() || (!state.stopping() && mayCancel && !mayCancel()))
+        return;
+    state.cancel();
+}
+
 void ProgressWindow::closeEvent(QCloseEvent *event)
 {
     // Closing the window by its frame is taken as Cancel: the user wants it to stop.
     if (state_.exists()) {
         event->ignore();
-        state_.cancel();
+        cancelAsked();
         return;
     }
     QDialog::closeEvent(event);
@@ -235,8 +251,8 @@ void ProgressWindow::moveEvent(QMoveEvent *event)
 
 void ProgressWindow::reject()
 {
-    if (state_.exists())
-        state_.cancel();
+    // Esc: a stray key never stops a run; Cancel is clicked or the window
+    // closed. The window comes and goes with its state, not with a key.
 }
 
 } // namespace vantorel

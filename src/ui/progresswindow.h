@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -18,7 +20,8 @@ class MessageState;
 class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    ProgressWindow(MessageState &state, QWidget *parent);
+    // 'mayCancel' is asked before a Cancel is passed on (it may ask the user).
+    ProgressWindow(MessageState &state, std::function<bool()> mayCancel, QWidget *parent);
     ~ProgressWindow() override;
 
     // The three drawings, also used by tests and the documentation.
@@ -34,7 +37,9 @@ protected:
 
 private:
     void sync();
+    void cancelAsked();
     MessageState &state_;
+    std::function<bool()> mayCancel_;
     QProgressBar *bar_;
     QLabel *runLine_;
     QPushButton *cancel_;

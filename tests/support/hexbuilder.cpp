@@ -42,11 +42,13 @@ QByteArray patternedImage(int kib)
     QByteArray code(kib * 1024 - 64, '\0');
     for (int i = 0; i < code.size(); ++i)
         code[i] = char((i * 31 + 7) & 0xFF);
-    code[0x2020] = char(0x70);
-    code[0x2021] = 0;
-    code[0x2022] = 0x04;
-    code[0x2023] = 0x02;
-    return hexImage(0x0000, code, 16);
+    const QByteArray configuration = QByteArray::fromHex("70000402");
+    if (code.size() >= 0x2020 + configuration.size()) {
+        code.replace(0x2020, configuration.size(), configuration);
+        return hexImage(0x0000, code, 16);
+    }
+    // Code that ends before the configuration's place: its record follows the code.
+    return hexImage(0x0000, code, 16, "\r\n", false) + hexRecord(0x2020, configuration) + "\r\n" + hexEndRecord() + "\r\n";
 }
 
 QByteArray sampleCode()
