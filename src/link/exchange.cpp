@@ -132,8 +132,10 @@ QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flag
         // millisecond, so a wait costs next to no processor time.
         if (now - lastLook < 0.001)
             QThread::usleep(static_cast<unsigned long>((0.001 - (now - lastLook)) * 1e6));
-        // Sleeps in slices: the time is the clock's, not the port's.
-        ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil(left * 1000)), 1, kSettleLookMs));
+        // Sleeps in slices: the time is the clock's, not the port's. A whole
+        // answer's look past it ends on time, not a slice later.
+        const double until = wholeAt ? std::min(left, guardSeconds(byteSeconds) - (now - *wholeAt)) : left;
+        ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil(until * 1000)), 1, kSettleLookMs));
         lastLook = ctx.clock.seconds();
         received += ctx.port.readAllWaiting();
     }
