@@ -16,19 +16,21 @@ namespace vantorel {
 
 namespace {
 // Each switch command as a result code: 0 taken, else what failed (4: refused),
-// for the controller's outcome.
-int p4(Context &ctx, int i)
+// for the controller's outcome. 'confirm': the switch to protocol 4 says so in a
+// box of its own (one controller switched alone, or a download's check); a run of
+// several says it once, in its closing line, instead of stopping at each.
+int p4(Context &ctx, int i, bool confirm)
 {
     const QByteArray frame = switchToP4Command(i);
     ctx.log.write(QStringLiteral("Message : p4 => QRV3"));
     ctx.log.write(StrToHex(frame));
     const int result = SendReceive(ctx, i, frame, true).result;
-    if (result == ComOk)
+    if (result == ComOk && confirm)
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("send p4 OK!!!"));
     return result;
 }
 
-int to3(Context &ctx, int i)
+int to3(Context &ctx, int i, bool)
 {
     const QByteArray frame = returnToP3Frame(i, checkKindFor(ctx.link.prot4Plus));
     ctx.log.write(QStringLiteral("Message : Cmd 55 to return to QRV3"));
@@ -55,7 +57,7 @@ int to3(Context &ctx, int i)
 }
 } // namespace
 
-bool SendP4(Context &ctx, int i) { return p4(ctx, i) == ComOk; }
+bool SendP4(Context &ctx, int i) { return p4(ctx, i, true) == ComOk; }
 
 namespace {
 // The shape both switch commands share: each ticked controller, searching the
@@ -66,7 +68,7 @@ struct Switch {
     QString name;    // the button
     QString doing;   // the step, after "Controller n : "
     QString outcome; // of a controller that took it
-    int (*send)(Context &, int);
+    int (*send)(Context &, int, bool confirm); // confirm: the only controller of the run
 };
 
 void switchAll(Context &ctx, const Switch &how)
@@ -88,7 +90,7 @@ void switchAll(Context &ctx, const Switch &how)
             int failed = ComOk;
             search.attempt = [&] {
                 ShowProgress(ctx, controllerLine(i, how.doing), false);
-                failed = how.send(ctx, i);
+                failed = how.send(ctx, i, ticked.size() == 1);
                 return failed == ComOk ? Attempt::Succeeded : Attempt::NextSpeed;
             };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
