@@ -261,7 +261,7 @@ private slots:
             // No port to send on: refused by the option's name, not tried as an empty Com Port box.
             {{"--protocol", "3", "--controllers", "1", "--format", "json", "flash-info"}, "no port: give --port"},
             // With fast answers a silent time-out of 0 would end every try before any controller could answer.
-            {{"--timeout", "0", "--fast", "auto"}, "(the Time Out box holds \"0\": with fast answers"}, {{"--port", "no-such-tty", "auto"}, "--port no-such-tty: there is no /dev/no-such-tty; give a device path"},
+            {{"--timeout", "0", "--fast", "auto"}, "the Time Out box holds \"0\": with fast answers"}, {{"--port", "no-such-tty", "auto"}, "--port no-such-tty: there is no /dev/no-such-tty; give a device path"},
             // A fresh folder without --delay: the option is named, and no controller is called failed.
             {{"--protocol", "3", "--controllers", "1", "--file", sample, "download-parallel"}, "no waiting delay: give --delay MS"},
             {{"--file", edited, "--strict", "--controllers", "1", "download-parallel"}, "edited.hex): line 1: the record checksum is"},

@@ -91,7 +91,7 @@ void sameRule(const QString &option, const std::function<void()> &check)
     try {
         check();
     } catch (const Fault &f) {
-        throw Usage{option + QStringLiteral(": ") + f.description(), f.number()};
+        throw Usage{option + QStringLiteral(": ") + f.phrase(), f.number()};
     }
 }
 

@@ -96,10 +96,9 @@ void HexRecord::bad(int position, int length) const
         what = QStringLiteral("the line is too short");
     else
         what = QStringLiteral("\"") + QString::fromLatin1(field) + QStringLiteral("\" is not an upper-case hex number");
-    throw Fault(FaultCode::InvalidArgument,
-                faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (line ") + QString::number(lineNumber_)
-                    + QStringLiteral(", position ") + QString::number(position) + QStringLiteral(": ") + what
-                    + QLatin1Char(')'));
+    throw Fault::because(FaultCode::InvalidArgument, QStringLiteral("line ") + QString::number(lineNumber_)
+                                                         + QStringLiteral(", position ") + QString::number(position)
+                                                         + QStringLiteral(": ") + what);
 }
 
 int HexRecord::byteAt(int position) const

@@ -8,9 +8,8 @@ namespace {
 
 [[noreturn]] void invalidHex(const QString &text)
 {
-    throw Fault(FaultCode::InvalidArgument,
-                faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (not a hex number: \"")
-                    + text.left(40) + QStringLiteral("\")"));
+    throw Fault::because(FaultCode::InvalidArgument,
+                         QStringLiteral("not a hex number: \"") + text.left(40) + QLatin1Char('"'));
 }
 
 const char *const kNibbles[16] = {"0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111",

@@ -7,6 +7,13 @@ Fault::Fault(FaultCode code, QString description)
 {
 }
 
+Fault Fault::because(FaultCode code, const QString &cause)
+{
+    Fault fault(code, cause.left(1).toUpper() + cause.mid(1));
+    fault.cause_ = cause;
+    return fault;
+}
+
 QString faultDescription(FaultCode code)
 {
     switch (code) {

@@ -23,8 +23,16 @@ enum class FaultCode : int {
 class Fault : public std::exception {
 public:
     Fault(FaultCode code, QString description);
+    // A fault whose cause is known says that cause, not the code's generic
+    // words: 'cause' reads as a phrase in a list ("the Time Out box holds ..."),
+    // the description is the same with a capital.
+    static Fault because(FaultCode code, const QString &cause);
 
     FaultCode code() const { return code_; }
+    // The known cause as given to because(); empty for other faults.
+    const QString &cause() const { return cause_; }
+    // The words to put after a colon or in a list: the cause when known.
+    const QString &phrase() const { return cause_.isEmpty() ? description_ : cause_; }
     int number() const { return static_cast<int>(code_); }
     const QString &description() const { return description_; }
     const char *what() const noexcept override { return what_.constData(); }
@@ -32,6 +40,7 @@ public:
 private:
     FaultCode code_;
     QString description_;
+    QString cause_;
     QByteArray what_;
 };
 

@@ -12,12 +12,7 @@ namespace vantorel {
 
 namespace {
 
-QString invalid(const QString &what)
-{
-    return faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (") + what + QLatin1Char(')');
-}
-
-[[noreturn]] void refuse(const QString &what) { throw Fault(FaultCode::InvalidArgument, invalid(what)); }
+[[noreturn]] void refuse(const QString &what) { throw Fault::because(FaultCode::InvalidArgument, what); }
 
 // What a refusal says of its box, without the fault's own words around it.
 QString whatOf(const QString &description, FaultCode code)
@@ -28,7 +23,10 @@ QString whatOf(const QString &description, FaultCode code)
     return description;
 }
 
-QString whatOf(const Fault &fault) { return whatOf(fault.description(), fault.code()); }
+QString whatOf(const Fault &fault)
+{
+    return fault.cause().isEmpty() ? whatOf(fault.description(), fault.code()) : fault.cause();
+}
 
 QString speedProblem(const QString &vitesse)
 {
