@@ -136,11 +136,15 @@ private slots:
                  QStringList({"100", "COM 1", "COM 99", "/dev/ttyACM0", "4800", "9600", "19200", "38400"}));
         QVERIFY(b.window->sizeHint().width() <= 1366 && b.window->sizeHint().height() <= 740); // a 1366x768 screen
 
+        // At first start the window says what the greyed buttons wait for, until the Protocol box is filled.
+        QVERIFY(b.find("ProtocolHint")->isVisible() && b.find<QLabel>("ProtocolHint")->text().contains("Protocol box"));
+        QCOMPARE(b.find<QLabel>("ComPortDevice")->text(), QString("no port chosen: pick one from the list"));
         auto *protocol = b.find<QLineEdit>("Protocol");
         QTest::keyClicks(protocol, "3");
         QCOMPARE(b.enabledOperations(), QString("Auto ComBoot ComInfo")); // no file yet
+        QVERIFY(b.find("ProtocolHint")->isHidden());
         QTest::keyClick(protocol, Qt::Key_Backspace);
-        QCOMPARE(b.enabledOperations(), QString());
+        QVERIFY(b.enabledOperations().isEmpty() && b.find("ProtocolHint")->isVisible());
         QTest::keyClicks(protocol, "3");
         // Browse fills the file name (read-only); its checksum and the protocol enable the downloads, also
         // with a record checksum edited by hand, which the amber line under the file box tells.

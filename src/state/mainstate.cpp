@@ -22,6 +22,7 @@ MainState::MainState()
     Vitesse.setItems(speedList());
 
     Protocol.onChange([this] { protocolChanged(); });
+    protocolChanged();
     QRV3.onChange([this] {
         Cmd3to4.setVisible(QRV3.ticked());
         Cmd4to3.setVisible(QRV3.ticked());
@@ -67,6 +68,10 @@ void MainState::protocolChanged()
     Auto.setEnabled(haveProtocol);
     ComInfo.setEnabled(haveProtocol);
     ComBoot.setEnabled(haveProtocol);
+    ProtocolHint.setText(haveProtocol ? QString()
+                                      : QStringLiteral("The operation buttons wait for a number in the Protocol box: "
+                                                       "type the controllers' protocol, for example 3."));
+    ProtocolHint.setVisible(!haveProtocol);
 }
 
 // A loop of their own: the operations' ControllerIndex must never be moved by a click.
@@ -105,9 +110,8 @@ QByteArray protocolCharFromText(const QString &protocolText)
     const double v = protocolText.trimmed().toDouble(&ok);
     const double code = std::round(v + 1);
     if (!ok || !std::isfinite(v) || code < 0 || code > 255)
-        throw Fault(FaultCode::InvalidArgument,
-                    faultDescription(FaultCode::InvalidArgument) + QStringLiteral(" (the Protocol box holds \"")
-                        + protocolText + QStringLiteral("\": type a number from -1 to 254)"));
+        throw Fault::because(FaultCode::InvalidArgument, QStringLiteral("the Protocol box holds \"") + protocolText
+                                 + QStringLiteral("\": type a number from -1 to 254"));
     return QByteArray(1, static_cast<char>(static_cast<int>(code)));
 }
 

@@ -25,6 +25,8 @@ public:
     Control FileWarning{QString(), true, false};
     // What became of the last run's record when it did not simply reach the results database.
     Control ResultsNote{QString(), true, false};
+    // Said while the Protocol box is empty: every operation button waits for it.
+    Control ProtocolHint{QString(), true, false};
     std::array<Control, kControllers> C;
     Control ALL{QStringLiteral("All")};
     Control NONE{QStringLiteral("None")};

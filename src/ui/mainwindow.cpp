@@ -106,7 +106,7 @@ QPushButton *operationButton(Control &control, const char *name, const QIcon &ic
 }
 
 // A bold line in its colour under the file box, selectable to be copied.
-QLabel *fileNote(Control &control, const char *name, const char *colour)
+QLabel *noteLabel(Control &control, const char *name, const char *colour)
 {
     auto *note = new QLabel;
     note->setObjectName(QLatin1String(name));
@@ -240,11 +240,11 @@ QGroupBox *MainWindow::buildFileGroup(Parts &parts)
     grid->addWidget(caption(m.FileCheksum.caption(), checksum), 1, 0);
     grid->addWidget(checksum, 1, 1, Qt::AlignLeft);
     // Why the chosen file cannot be downloaded, where the eye is when choosing it.
-    grid->addWidget(fileNote(m.FileProblem, "FileProblem", "#b00000"), 2, 0, 1, 3);
+    grid->addWidget(noteLabel(m.FileProblem, "FileProblem", "#b00000"), 2, 0, 1, 3);
     // What the user should know of a file that can still be downloaded.
-    grid->addWidget(fileNote(m.FileWarning, "FileWarning", "#a05a00"), 3, 0, 1, 3);
+    grid->addWidget(noteLabel(m.FileWarning, "FileWarning", "#a05a00"), 3, 0, 1, 3);
     // A run whose record did not reach the results database: said here, never in a box during a run.
-    grid->addWidget(fileNote(m.ResultsNote, "ResultsNote", "#a05a00"), 4, 0, 1, 3);
+    grid->addWidget(noteLabel(m.ResultsNote, "ResultsNote", "#a05a00"), 4, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     return parts.fileBox;
 }
@@ -345,7 +345,8 @@ QGroupBox *MainWindow::buildProtocolGroup(Parts &parts)
     switchRow->addWidget(parts.to3);
     switchRow->addStretch();
     grid->addLayout(switchRow, 4, 0, 1, 2);
-    grid->setRowStretch(5, 1);
+    grid->addWidget(noteLabel(m.ProtocolHint, "ProtocolHint", "#a05a00"), 5, 0, 1, 2);
+    grid->setRowStretch(6, 1);
     return parts.protoBox;
 }
 

@@ -91,7 +91,9 @@ void PortBox::showPopup()
 void PortBox::showDevice()
 {
     const PortItem item = comPortInHand(ctx_);
-    if (item.device.isEmpty())
+    if (ctx_.main.ComPort.text().trimmed().isEmpty())
+        device_->setText(QStringLiteral("no port chosen: pick one from the list"));
+    else if (item.device.isEmpty())
         device_->setText(QStringLiteral("names no port"));
     else if (item.present)
         device_->setText(item.deviceText());
