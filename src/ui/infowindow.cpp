@@ -108,12 +108,13 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     connect(close, &QToolButton::clicked, this, [this] { state_.close(); });
 
     for (int b = 0; b < 4; ++b) {
+        // Each ends just left of the first box, however wide the font makes it.
         auto *version = new QLabel(QStringLiteral("Version"), t);
-        version->move(16, 96 + 80 * b);
         version->adjustSize();
+        version->move(qMax(0, 62 - version->width()), 96 + 80 * b);
         auto *cheksum = new QLabel(QStringLiteral("Cheksum"), t);
-        cheksum->move(8, 120 + 80 * b);
         cheksum->adjustSize();
+        cheksum->move(qMax(0, 62 - cheksum->width()), 120 + 80 * b);
     }
     for (int i = 0; i < InfoState::kControllers; ++i) {
         const int b = i / 8;

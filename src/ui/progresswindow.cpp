@@ -19,6 +19,16 @@ namespace vantorel {
 namespace {
 constexpr int kPicture = 48;
 
+// The run line wraps between its parts only, never inside "0:25 elapsed".
+QString unbrokenParts(QString line)
+{
+    const QString dot = QStringLiteral(" \u00b7 ");
+    QStringList parts = line.split(dot);
+    for (QString &part : parts)
+        part.replace(QLatin1Char(' '), QChar(0x00a0));
+    return parts.join(dot);
+}
+
 QPixmap canvas()
 {
     QPixmap pixmap(kPicture, kPicture);
@@ -206,7 +216,7 @@ void ProgressWindow::sync()
     if (running) {
         bar_->setValue(state_.percent());
         if (!stopping)
-            runLine_->setText(state_.runLine());
+            runLine_->setText(unbrokenParts(state_.runLine()));
         if (!tick_->isActive())
             tick_->start();
     } else {
