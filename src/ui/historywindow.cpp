@@ -191,7 +191,13 @@ QWidget *HistoryWindow::buildFilters()
     grid->addLayout(notImage, 2, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     grid->setColumnStretch(5, 1);
+    connectFilters(refresh);
+    return box;
+}
 
+// A changed filter reads the list again, once the edits pause.
+void HistoryWindow::connectFilters(QPushButton *refresh)
+{
     for (QComboBox *combo : {controller_, status_})
         connect(combo, &QComboBox::currentIndexChanged, this, &HistoryWindow::readSoon);
     for (QLineEdit *edit : {unit_, image_, station_})
@@ -201,7 +207,6 @@ QWidget *HistoryWindow::buildFilters()
     connect(since_, &QDateEdit::dateChanged, this, &HistoryWindow::readSoon);
     connect(notImage_, &QCheckBox::toggled, this, &HistoryWindow::readSoon);
     connect(refresh, &QPushButton::clicked, this, &HistoryWindow::readNow);
-    return box;
 }
 
 QWidget *HistoryWindow::buildResults()

@@ -9,6 +9,7 @@ class QComboBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QStandardItemModel;
 class QTableView;
 class QTimer;
@@ -38,6 +39,7 @@ public:
 
 private:
     QWidget *buildFilters();
+    void connectFilters(QPushButton *refresh);
     QWidget *buildResults();
     // The filters as set; false with 'problem' set when one cannot be used.
     bool filterOf(HistoryFilter &filter, QString &problem) const;
