@@ -4,7 +4,8 @@
 # before a run), docs/progress-window.png (mid-download), docs/result-window.png
 # (after a serial download, with its summary line), docs/log-window.png and
 # docs/result-window-cancelled.png (a second download cancelled while it
-# programs controller 3). The line is the built-in one plus a silent
+# programs controller 3) and docs/history-window.png (the History window over
+# the results database those two runs wrote). The line is the built-in one plus a silent
 # controller 9, so the result shows a failure beside the good rows.
 # VANTOREL_BUILD_DIR names a build folder to take the programs from instead of
 # building. Needs: xvfb xauth openbox.
@@ -24,10 +25,12 @@ finish() {
     kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
   fi
-  rm -f "$work"/{sample.hex,line.json,Flash.cfg,Log.txt,Vantorel.ini,linesim.out,linesim.err}
+  rm -f "$work"/{sample.hex,line.json,Flash.cfg,Log.txt,Log.old.txt,Vantorel.ini,Results.db,Results-pending.jsonl,linesim.out,linesim.err}
   rmdir "$work" 2>/dev/null || true
 }
 trap finish EXIT
+# The History window shows this series' two runs only.
+rm -f "$work"/{Results.db,Results-pending.jsonl}
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
@@ -72,4 +75,4 @@ xvfb-run -a -s "-screen 0 1366x768x24" sh -c '
   status=$?
   kill $wm
   exit $status' sh "$bin/vantorel" "$port" "$work/sample.hex" "$docs"
-for f in main-window progress-window result-window log-window result-window-cancelled; do echo "docs/$f.png"; done
+for f in main-window progress-window result-window log-window result-window-cancelled history-window; do echo "docs/$f.png"; done

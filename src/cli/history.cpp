@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -35,9 +34,8 @@ QString imageKey(const QString &option, const QString &text)
                                                                                          : QStringLiteral("not a file"))};
     if (f.isOpen())
         return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
-    static const QRegularExpression key(QStringLiteral("^([0-9A-Fa-f]{1,8}|[0-9A-Fa-f]{64})$"));
     const QString t = text.trimmed();
-    if (!key.match(t).hasMatch())
+    if (!isImageKey(t))
         throw Usage{QStringLiteral("--%1 %2: there is no such file, and it is no SHA-256 (64 hex digits) nor a checksum "
                                    "as shown (hex digits, e.g. D249); give the HEX file, its SHA-256 or its checksum")
                         .arg(option, text)};

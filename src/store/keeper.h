@@ -54,6 +54,12 @@ public:
     // Writes the runs waiting for this database; false with 'error' set when some still wait.
     bool replayPending(int &replayed, QMap<QString, int> &elsewhere, QString &error);
     QString shownTarget() const { return store_ ? store_->target().shown() : QString(); }
+    // The database runs are kept in, for a reader of its own (a store object serves one thread);
+    // none while targetProblem() says why.
+    std::optional<StoreTarget> target() const
+    {
+        return store_ ? std::optional<StoreTarget>(store_->target()) : std::nullopt;
+    }
     // The database runs are kept for, as the fallback file names it.
     QString targetIdentity() const { return store_ ? store_->target().identity() : QString(); }
     // Called again and again while the database is waited for, e.g. so that a window stays drawn.

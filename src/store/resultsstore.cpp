@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
@@ -271,6 +272,12 @@ bool ResultsStore::write(const RunRecord &r, QString &error)
     QString ignored;
     exec(QStringLiteral("ROLLBACK"), ignored);
     return false;
+}
+
+bool isImageKey(const QString &text)
+{
+    static const QRegularExpression key(QStringLiteral("^([0-9A-Fa-f]{1,8}|[0-9A-Fa-f]{64})$"));
+    return key.match(text).hasMatch();
 }
 
 bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QString &error)

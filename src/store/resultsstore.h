@@ -41,6 +41,10 @@ struct HistoryFilter {
     QString notImage;
 };
 
+// What `image` and `notImage` take: a SHA-256 (64 hex digits) or a checksum as shown (1 to 8 hex digits).
+// Anything else would match nothing, and `notImage` would list every controller.
+bool isImageKey(const QString &text);
+
 struct HistoryRow {
     RunRecord run; // its controllers: the one this row is about
     ControllerRecord controller() const { return run.controllers.value(0); }

@@ -4,6 +4,7 @@
 #include "state/resultsummary.h"
 #include "platform/desk.h"
 #include "ui/binding.h"
+#include "ui/historywindow.h"
 #include "ui/infowindow.h"
 #include "ui/logwindow.h"
 #include "ui/portbox.h"
@@ -190,6 +191,7 @@ struct MainWindow::Parts {
     QPushButton *comLoad = nullptr;
     QWidget *operations = nullptr;
     QPushButton *logButton = nullptr;
+    QPushButton *historyButton = nullptr;
     QPushButton *comClose = nullptr;
 };
 
@@ -362,6 +364,11 @@ QLayout *MainWindow::buildOperationsRow(Parts &parts)
     parts.logButton->setObjectName(QStringLiteral("LogButton"));
     parts.logButton->setMinimumHeight(30);
     parts.logButton->setToolTip(QStringLiteral("Shows Log.txt, the traffic with the controllers, as it is written."));
+    parts.historyButton = new QPushButton(QStringLiteral("&History ..."));
+    parts.historyButton->setObjectName(QStringLiteral("HistoryButton"));
+    parts.historyButton->setMinimumHeight(30);
+    parts.historyButton->setToolTip(QStringLiteral("Shows the runs kept in the results database: each controller's "
+                                                   "outcome, filtered, and a chart per day."));
 
     // In a container of their own, which the run lock disables: each button
     // keeps the state its own rule gives it, and shows it again after the run.
@@ -376,6 +383,7 @@ QLayout *MainWindow::buildOperationsRow(Parts &parts)
     auto *row = new QHBoxLayout;
     row->addWidget(parts.operations);
     row->addStretch();
+    row->addWidget(parts.historyButton);
     row->addWidget(parts.logButton);
     row->addWidget(parts.comClose);
     return row;
@@ -408,6 +416,7 @@ void MainWindow::connectReactions(const Parts &parts)
     for (const auto &[button, operation] : operations)
         connect(button, &QPushButton::clicked, this, [this, run = operation] { session_.run(run); });
     connect(parts.logButton, &QPushButton::clicked, this, &MainWindow::showLog);
+    connect(parts.historyButton, &QPushButton::clicked, this, &MainWindow::showHistory);
     connect(parts.comClose, &QPushButton::clicked, this, &QWidget::close);
 }
 
@@ -437,8 +446,8 @@ void MainWindow::orderTabStops(const Parts &parts)
     QWidget *const order[] = {boxes_[31],      parts.all,       parts.none,      parts.comPort, parts.vitesse,
                               parts.autoButton, parts.text1,     parts.text2,     parts.protocol, parts.qrv3,
                               parts.protocol4Plus, parts.chkProto, parts.to4,     parts.to3,     parts.check1,
-                              parts.comBoot,   parts.comInfo,   parts.comLoad00, parts.comLoad, parts.logButton,
-                              parts.comClose};
+                              parts.comBoot,   parts.comInfo,   parts.comLoad00, parts.comLoad, parts.historyButton,
+                              parts.logButton, parts.comClose};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -464,6 +473,19 @@ void MainWindow::showLog()
     log_->show();
     log_->raise();
     log_->activateWindow();
+}
+
+void MainWindow::showHistory()
+{
+    if (!history_) {
+        history_ = new HistoryWindow(session_, this);
+        restoreGeometryOf(history_);
+        history_->installEventFilter(this);
+    }
+    history_->show();
+    history_->raise();
+    history_->activateWindow();
+    history_->readNow();
 }
 
 void MainWindow::rememberGeometry(const QWidget *window)
@@ -590,6 +612,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         rememberGeometry(info_);
     if (log_)
         rememberGeometry(log_);
+    if (history_ && history_->isVisible())
+        rememberGeometry(history_);
     session_.shutDown();
     if (progress_)
         progress_->close();
@@ -597,6 +621,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         info_->close();
     if (log_)
         log_->close();
+    if (history_)
+        history_->close();
     event->accept();
 }
 
@@ -645,8 +671,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         for (QCheckBox *box : boxes_)
             box->setFocusPolicy(box == watched ? Qt::StrongFocus : Qt::ClickFocus);
     }
-    if (watched == log_ && event->type() == QEvent::Close)
-        rememberGeometry(log_);
+    if ((watched == log_ || watched == history_) && event->type() == QEvent::Close)
+        rememberGeometry(static_cast<QWidget *>(watched));
     if (event->type() == QEvent::KeyRelease && isActiveWindow()) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_F12 && (key->modifiers() & Qt::ShiftModifier) && !key->isAutoRepeat())

@@ -16,6 +16,7 @@ class Session;
 class ProgressWindow;
 class InfoWindow;
 class LogWindow;
+class HistoryWindow;
 
 // The main window: draws the main state and passes the user's actions to it.
 // It holds no rules of its own.
@@ -33,6 +34,8 @@ public:
     void focusFirstControl();
     // The Log button: Log.txt as it grows.
     void showLog();
+    // The History button: the records of the results database, read anew.
+    void showHistory();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -70,6 +73,7 @@ private:
     bool placeInfo_ = false;
     bool closeAfterRun_ = false;
     LogWindow *log_ = nullptr;
+    HistoryWindow *history_ = nullptr; // kept when closed: a read in hand ends with it
     std::array<QCheckBox *, 32> boxes_{};
 };
 

@@ -1,6 +1,7 @@
 #include "ui/screenshots.h"
 
 #include "session/session.h"
+#include "ui/historywindow.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -17,13 +18,13 @@ namespace {
 const QString kWindowOption = QStringLiteral("screenshot");
 const QString kSeriesOption = QStringLiteral("shots");
 
-// The screen as the user sees it (window frames included), cut to the tool's windows.
-QPixmap screenPicture()
+// The screen as the user sees it (window frames included), cut to the tool's windows, or to 'only'.
+QPixmap screenPicture(const QWidget *only = nullptr)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
     QRect area;
     for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (w->isVisible())
+        if (w->isVisible() && (!only || w == only))
             area |= w->frameGeometry();
     }
     area = area.adjusted(-8, -8, 8, 8) & screen->geometry();
@@ -31,8 +32,8 @@ QPixmap screenPicture()
 }
 
 // Before, during and after a serial download, with the log open, then after a
-// second download cancelled while it programs controller 3; each step waits
-// for the screen to settle. A child of the window: gone with it.
+// second download cancelled while it programs controller 3, then the History
+// window over the two; each step waits for the screen to settle. A child of the window: gone with it.
 class Series : public QObject {
 public:
     Series(const QString &folder, Session &session, MainWindow &window)
@@ -105,9 +106,22 @@ private:
             ok_ = false;
         QTimer::singleShot(1000, this, [this] {
             shoot("result-window-cancelled.png");
-            window_.close();
-            QApplication::exit(ok_ ? 0 : 1);
+            window_.showHistory();
+            QTimer::singleShot(500, this, [this] { history(); });
         });
+    }
+    // The two runs as the results database keeps them, once the window has read them.
+    void history()
+    {
+        auto *h = window_.findChild<HistoryWindow *>(QStringLiteral("History"), Qt::FindDirectChildrenOnly);
+        if (h && h->reading() && ++waits_ < 60) {
+            QTimer::singleShot(500, this, [this] { history(); });
+            return;
+        }
+        if (!h || h->reading() || !screenPicture(h).save(folder_.filePath(QStringLiteral("history-window.png"))))
+            ok_ = false;
+        window_.close();
+        QApplication::exit(ok_ ? 0 : 1);
     }
 
     const QDir folder_;
@@ -140,8 +154,9 @@ void addScreenshotOptions(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         kSeriesOption,
         QStringLiteral("For the documentation: picture the screen before, during and after a serial download and "
-                       "with the log open, and after a cancelled download (main-window.png, progress-window.png, "
-                       "result-window.png, log-window.png, result-window-cancelled.png in the folder), and quit."),
+                       "with the log open, after a cancelled download, and the History window over both runs (main-window.png, "
+                       "progress-window.png, result-window.png, log-window.png, result-window-cancelled.png, "
+                       "history-window.png in the folder), and quit."),
         QStringLiteral("folder")));
 }
 
