@@ -127,7 +127,7 @@ class TestStore : public QObject {
     Q_OBJECT
 
     QTemporaryDir files;
-    QString sample, sampleSum, sampleSha;
+    QString sample, sampleLf, sampleSum, sampleSha;
     std::unique_ptr<PgServer> pg; // one cluster for the tests that only need a server
 
     PgServer *cluster()
@@ -182,7 +182,10 @@ private slots:
         sampleSum = run({"--format", "json", "--file", sample, "checksum"}, files.path()).json["file_checksum"].toString();
         QFile f(sample);
         QVERIFY(f.open(QIODevice::ReadOnly) && sampleSum.size() == 4);
-        sampleSha = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex();
+        const QByteArray bytes = f.readAll();
+        sampleSha = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+        sampleLf = files.filePath("sample-lf.hex");
+        QVERIFY(writeFile(sampleLf, QByteArray(bytes).replace("\r\n", "\n")));
     }
 
     // Every run in Results.db of the program folder; history answers from it in each format, filtered.
@@ -223,6 +226,8 @@ private slots:
             // Controller 1 holds the image by its latest answer; 2 did not answer; 3 holds another.
             {{"--not-image", sample}, {"flash-info:2:failed:", "flash-info:3:ok:1E02"}},
             {{"--not-image", sampleSum.toLower(), "--controller", "3"}, {"flash-info:3:ok:1E02"}},
+            // The same image written with other line ends: no run chose this file, its controllers hold it all the same.
+            {{"--not-image", sampleLf}, {"flash-info:2:failed:", "flash-info:3:ok:1E02"}},
             {{"--since", QDate::currentDate().addDays(2).toString(Qt::ISODate)}, {}},
             {{"--station", "another"}, {}},
         };

@@ -3,6 +3,8 @@
 #include "cli/options.h"
 #include "cli/records.h"
 #include "cli/report.h"
+#include "image/hexfile.h"
+#include "platform/fault.h"
 #include "state/log.h"
 #include "state/usersettings.h"
 #include "store/pending.h"
@@ -21,10 +23,12 @@ namespace vantorel {
 
 namespace {
 
-// A HEX file named instead of its SHA-256: the hash of its bytes, as a download records it. A name that is
-// neither a file that can be read nor a SHA-256 or checksum is refused: taken as a key it would match
-// nothing, and --not-image would list every controller, those holding the image too.
-QString imageKey(const QString &option, const QString &text)
+// A HEX file named instead of its SHA-256: the hash of its bytes, as a download records it. For
+// --not-image, its checksum as shown instead: controllers are known to hold an image by the checksum
+// they answered, also where no recorded run chose that very file. A name that is neither a file that
+// can be read nor a SHA-256 or checksum is refused: taken as a key it would match nothing, and
+// --not-image would list every controller, those holding the image too.
+QString imageKey(const QString &option, const QString &text, bool byChecksum = false)
 {
     QFile f(text);
     const QFileInfo info(text);
@@ -32,6 +36,14 @@ QString imageKey(const QString &option, const QString &text)
         throw Usage{QStringLiteral("--%1 %2: the file cannot be read (%3); give a readable HEX file, its SHA-256 or its "
                                    "checksum as shown").arg(option, text, info.isFile() ? f.errorString()
                                                                                          : QStringLiteral("not a file"))};
+    if (f.isOpen() && byChecksum) {
+        ImageDescription unused;
+        try {
+            return shownChecksum(readHexChecksum(text, unused));
+        } catch (const Fault &fault) {
+            throw Usage{QStringLiteral("--%1 %2: %3").arg(option, text, fault.phrase())};
+        }
+    }
     if (f.isOpen())
         return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
     const QString t = text.trimmed();
@@ -70,7 +82,7 @@ HistoryFilter filterOf(const Options &o)
     f.outcome = o.value(o.status);
     f.station = o.value(o.station);
     f.image = o.isSet(o.image) ? imageKey(QStringLiteral("image"), o.value(o.image)) : QString();
-    f.notImage = o.isSet(o.notImage) ? imageKey(QStringLiteral("not-image"), o.value(o.notImage)) : QString();
+    f.notImage = o.isSet(o.notImage) ? imageKey(QStringLiteral("not-image"), o.value(o.notImage), true) : QString();
     if (o.values(o.unit).size() > 1)
         throw Usage{QStringLiteral("history takes one --unit ID: the unit or serial number of the board looked for")};
     f.unit = o.value(o.unit).trimmed();
