@@ -307,12 +307,17 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
     return exchange;
 }
 
+double silentTrySeconds(const Context &ctx, int frameBytes, const LineSettings &line)
+{
+    // The frame on the line, the time-out, and with the written timing the
+    // settle wait, which silence gets too.
+    const double settle = ctx.link.fastAnswers ? 0.0 : ctx.timings.settleDelay;
+    return lineSeconds(frameBytes, line) + ctx.link.timeOut + settle;
+}
+
 double silentExchangeSeconds(const Context &ctx, int frameBytes, const LineSettings &line)
 {
-    // Each try: the frame on the line, the time-out, and with the written
-    // timing the settle wait, which silence gets too.
-    const double settle = ctx.link.fastAnswers ? 0.0 : ctx.timings.settleDelay;
-    return kTries * (lineSeconds(frameBytes, line) + ctx.link.timeOut + settle);
+    return kTries * silentTrySeconds(ctx, frameBytes, line);
 }
 
 Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends)

@@ -38,7 +38,8 @@ struct Exchange {
 Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F = false);
 
 // What SendReceive spends on a frame of frameBytes that nothing answers, at
-// the run's time-out and waits.
+// the run's time-out and waits: on one try, and on all of them.
+double silentTrySeconds(const Context &ctx, int frameBytes, const LineSettings &line);
 double silentExchangeSeconds(const Context &ctx, int frameBytes, const LineSettings &line);
 
 // A command the controller acknowledges with answer code 61 and refuses with

@@ -19,6 +19,8 @@
 #include "programming/flashprog.h"
 #include "protocolswitch/switching.h"
 
+#include <algorithm>
+
 namespace vantorel {
 
 namespace {
@@ -63,7 +65,10 @@ void planLine(Context &ctx, const DownloadImage &image, bool parallel)
     const int eraseFrameBytes = int(eraseFrame(ctx.link.protocolChar, 0, CheckKind::Crc).size());
     const int characters = ProtocolCharacter(ctx.link).charactersWhenSilent();
     plan.silentSpeed = characters * (silentExchangeSeconds(ctx, eraseFrameBytes, plan.line) + failureHoldSeconds(ctx));
-    plan.silenceSure = lineSeconds(eraseFrameBytes, plan.line) + ctx.link.timeOut;
+    // Silence is certain once a first try has had all a silent one gets, and
+    // more than an answered erase takes (its settle wait included).
+    plan.silenceSure = std::max(silentTrySeconds(ctx, eraseFrameBytes, plan.line),
+                                lineSeconds(plan.eraseBytes, plan.line) + plan.answerWait);
     // In a serial download each controller's check leaves the speed in hand
     // at the image's speed, when it fixes one. A broadcast's checks search
     // again, from where the last erase found its controller, unless the new

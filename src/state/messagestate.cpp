@@ -161,7 +161,7 @@ double MessageState::searchLeft(double found, bool checks, bool &runEnds) const
     const double spent = t - run_.speedAt;
     if (spent < p.silenceSure)
         return qMax(0.0, o.silentHere * p.silentSpeed + found - spent);
-    // No answer in its first try's time-out: this speed is spent in full,
+    // No answer in its first try: this speed is spent in full,
     // and after the last one the boot program's try as well.
     if (!o.last)
         return qMax(0.0, p.silentSpeed - spent) + o.silentAfter * p.silentSpeed + found;

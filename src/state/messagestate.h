@@ -31,7 +31,7 @@ struct LinePlan {
     double answerWait = 0;     // what an answered exchange waits beyond its bytes
     double broadcastDelay = 0; // the pause after the line has carried each broadcast batch
     // The erases' speed search: what a speed that does not answer costs, how
-    // long into a speed its silence is certain (its first try's time-out),
+    // long into a speed its silence is certain (its first try's whole wait),
     // and how many such speeds each controller of the run is expected to meet.
     double silentSpeed = 0;
     double silenceSure = 0;
