@@ -356,7 +356,7 @@ private slots:
              "All 2 controllers at once · 4 of 10 batches sent · 42 % · 1:02:00 elapsed · about 0:19 left"},
             {"3,9 broadcast", {"at 3", "at 9", "sent 10", "time 65", "at 9"}, // checking after the broadcast
              "Controller 9 (2 of 2) · 10 of 10 batches sent · 92 % · 1:05 elapsed · about 0:01 left"}};
-        LinePlan plan{{11000}, {11000}, QList<int>(10, 493), 7, 500, 500, 500, 0.5, 2.0}; // 8N2: 1 ms a byte
+        LinePlan plan{{11000}, {11000}, QList<int>(10, 493), 7, 500, 500, 500, 0.5, 2.0, 0, 0, {}, {}}; // 8N2: 1 ms a byte
         SetClock fake;
         Bench b([&fake](Bench &b) { b.ctx.message.clock = &fake; b.ctx.message.show(); });
         MessageState &message = b.ctx.message;
@@ -374,6 +374,69 @@ private slots:
             }
             QCOMPARE(message.runLine(), line);
         }
+    }
+
+    void timeLeftCountsTheSpeedSearch_data()
+    {
+        // Controllers 3 and 9, two batches each (or broadcast once). An erase, a batch, a full checksum and a
+        // check cost 1 s each (0.5 s of bytes, 0.5 s of settle), so a controller found at once costs 5 s; a
+        // speed without an answer costs 10 s, certain 1 s into it. Feeds: "time t", "at n" (taken in hand),
+        // "search n here after [last] [boot] [ends] [next0]" (its search starts a speed; next0: the next controller
+        // is then expected at once), "out n" (not erased), "sent b".
+        QTest::addColumn<bool>("broadcast");
+        QTest::addColumn<QList<double>>("planned"); // silent speeds expected of 3 and 9
+        QTest::addColumn<QStringList>("feeds");
+        QTest::addColumn<double>("left");
+        QTest::newRow("before the run: each planned search") << false << QList<double>{0, 1.5} << QStringList{}
+                                                             << 5 + 5 + 1.5 * 10;
+        QTest::newRow("the speed in hand may still answer") << false << QList<double>{0, 1.5}
+            << QStringList{"at 3", "search 3 2 1", "time 0.5"} << (2 * 10 + 1 - 0.5) + 4 + (5 + 15);
+        QTest::newRow("a silent speed: what it has had is subtracted") << false << QList<double>{0, 1.5}
+            << QStringList{"at 3", "time 1", "search 3 2 1", "time 4"} << (10 - 3) + 1 * 10 + 1 + 4 + (5 + 15.0);
+        QTest::newRow("the last speed silent: the boot try, and the serial run ends") << false << QList<double>{0, 1.5}
+            << QStringList{"at 3", "search 3 0 0 last boot ends", "time 4"} << (10 - 4) + 10.0;
+        QTest::newRow("parallel: one not found, the others go on") << true << QList<double>{0, 1.5}
+            << QStringList{"at 3", "search 3 0 0 last", "time 4"}
+            << (10 - 4) + (1 + 15) + 2 * (0.493 + 2) + 2 * 1 + (1 + 10) + (1 + 20);
+        QTest::newRow("parallel: the checks' searches, none for one left out") << true << QList<double>{0, 1.5}
+            << QStringList{"at 3", "out 3", "at 9", "sent 2"} << 1 * 1 + (1 + 2 * 10.0);
+        QTest::newRow("the search in hand tells where the next one starts") << false << QList<double>{0, 1.5}
+            << QStringList{"at 3", "search 3 0 0 next0", "time 0.5"} << (1 - 0.5) + 4 + 5.0;
+        QTest::newRow("another controller's search is not the one in hand") << false << QList<double>{0.5, 1.5}
+            << QStringList{"at 3", "search 7 3 3", "time 0.5"} << (0.5 * 10 + 1 - 0.5) + 4 + (5 + 15);
+    }
+    void timeLeftCountsTheSpeedSearch()
+    {
+        QFETCH(bool, broadcast);
+        QFETCH(QList<double>, planned);
+        QFETCH(QStringList, feeds);
+        QFETCH(double, left);
+        SetClock fake;
+        NullSerialPort port;
+        RecordingDesk desk;
+        Context ctx(port, desk, fake);
+        MessageState &message = ctx.message;
+        message.clock = &fake;
+        message.startRun({3, 9}, 2, broadcast);
+        // A broadcast's checks are expected to meet one silent speed for 3, two for 9.
+        const LinePlan plan{{11000}, {11000}, QList<int>(2, 493), 7, 500, 500, 500, 0.5, 2.0, 10, 1, planned, {1, 2}}; // 8N2: 1 ms a byte
+        message.planLine(plan);
+        for (const QString &feed : feeds) {
+            const QStringList f = feed.split(' ');
+            if (f[0] == "time")
+                fake.now = f[1].toDouble();
+            else if (f[0] == "at")
+                message.atController(f[1].toInt());
+            else if (f[0] == "out")
+                message.leaveOut(f[1].toInt());
+            else if (f[0] == "sent")
+                message.setProgress(f[1].toInt(), 2);
+            else
+                message.searching({f[1].toInt(), f[2].toDouble(), f[3].toDouble(), f.contains("last"), f.contains("boot"),
+                                   f.contains("ends"), false, f.contains("next0") ? QList<double>{0} : QList<double>{}});
+        }
+        QVERIFY(message.secondsLeft());
+        QVERIFY2(qAbs(*message.secondsLeft() - left) < 1e-9, qPrintable(QString::number(*message.secondsLeft())));
     }
 
     void rowsAtTheRunsEnd_data()

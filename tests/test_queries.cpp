@@ -4,6 +4,7 @@
 #include "platform/fault.h"
 #include "programming/flashcheck.h"
 #include "run/runcheck.h"
+#include "run/speedsearch.h"
 #include "support/fakeports.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
@@ -205,6 +206,8 @@ private slots:
         const qsizetype first = b.framesSent().size();
         if (movedTo)
             b.ctx().user.rememberSpeed(b.line->slavePath(), 30, movedTo);
+        b.ctx().link.knownSpeedsFirst = on; // as the run's check will take it
+        const QList<double> planned = expectedSearches(b.ctx(), {29, 30, 31}, b.m().Vitesse.text().toInt());
         b.session->run(Session::Operation::FlashInfo);
         QStringList second;
         int repeats = 1;
@@ -219,6 +222,13 @@ private slots:
                 second << one;
         }
         QTEST(second.join(' '), "second");
+        // The time left's plan meets the silent speeds the search met, where the known speeds still hold.
+        if (!movedTo) {
+            QList<double> met;
+            for (const int ctrl : {29, 30, 31})
+                met << second.filter(QRegularExpression(QString("^%1@\\d+x6$").arg(ctrl))).size();
+            QCOMPARE(planned, met);
+        }
         QStringList flags;
         for (const Control *f : {&b.m().V4800, &b.m().V9600, &b.m().V19200, &b.m().V38400})
             if (f->ticked())

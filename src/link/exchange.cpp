@@ -93,6 +93,9 @@ int answersNaming(const QByteArray &answer, const QByteArray &frame, int ctrl, A
 
 namespace {
 
+// Tries of one exchange before it fails.
+constexpr int kTries = 3;
+
 // How long the first-byte wait sleeps on the port between looks for Cancel.
 constexpr int kLookMs = 2;
 // How long the settle wait sleeps on the port at most before it reads the clock again.
@@ -292,7 +295,7 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
             result = ComOk;
             break;
         }
-        if (tries >= 3) {
+        if (tries >= kTries) {
             result = judged.verdict == AnswerVerdict::CheckFailed ? ComCheckFailed : ComNoAnswer;
             break;
         }
@@ -302,6 +305,19 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
     ctx.log.write(ComResultText(result));
     exchange.result = result;
     return exchange;
+}
+
+double silentTrySeconds(const Context &ctx, int frameBytes, const LineSettings &line)
+{
+    // The frame on the line, the time-out, and with the written timing the
+    // settle wait, which silence gets too.
+    const double settle = ctx.link.fastAnswers ? 0.0 : ctx.timings.settleDelay;
+    return lineSeconds(frameBytes, line) + ctx.link.timeOut + settle;
+}
+
+double silentExchangeSeconds(const Context &ctx, int frameBytes, const LineSettings &line)
+{
+    return kTries * silentTrySeconds(ctx, frameBytes, line);
 }
 
 Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends)

@@ -6,6 +6,7 @@
 namespace vantorel {
 
 class Context;
+struct LineSettings;
 
 // Result codes of an exchange.
 enum ComResult : int {
@@ -35,6 +36,11 @@ struct Exchange {
 // taken; so are bytes left waiting before the exchange's first send. Throws
 // Fault when the line is lost.
 Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F = false);
+
+// What SendReceive spends on a frame of frameBytes that nothing answers, at
+// the run's time-out and waits: on one try, and on all of them.
+double silentTrySeconds(const Context &ctx, int frameBytes, const LineSettings &line);
+double silentExchangeSeconds(const Context &ctx, int frameBytes, const LineSettings &line);
 
 // A command the controller acknowledges with answer code 61 and refuses with
 // any other: sent again after a refusal while 'resends' lasts (a budget the

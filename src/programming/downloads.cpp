@@ -4,7 +4,9 @@
 #include "state/resultsummary.h"
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
+#include "link/exchange.h"
 #include "link/frames.h"
+#include "link/protocolchar.h"
 #include "run/operation.h"
 #include "run/runcheck.h"
 #include "run/speedsearch.h"
@@ -16,6 +18,8 @@
 #include "programming/flashcheck.h"
 #include "programming/flashprog.h"
 #include "protocolswitch/switching.h"
+
+#include <algorithm>
 
 namespace vantorel {
 
@@ -56,7 +60,56 @@ void planLine(Context &ctx, const DownloadImage &image, bool parallel)
     // about 7 ms an exchange on the paced line, 1 ms beside a settle wait.
     plan.answerWait = ctx.link.fastAnswers ? 0.007 : ctx.timings.settleDelay + 0.001;
     plan.broadcastDelay = ctx.link.waitingDelayMs / 1000.0;
+    // A speed where no erase is answered: each protocol character's exchange
+    // goes silent and its failure is held.
+    const int eraseFrameBytes = int(eraseFrame(ctx.link.protocolChar, 0, CheckKind::Crc).size());
+    const int characters = ProtocolCharacter(ctx.link).charactersWhenSilent();
+    plan.silentSpeed = characters * (silentExchangeSeconds(ctx, eraseFrameBytes, plan.line) + failureHoldSeconds(ctx));
+    // Silence is certain once a first try has had all a silent one gets, and
+    // more than an answered erase takes (its settle wait included).
+    plan.silenceSure = std::max(silentTrySeconds(ctx, eraseFrameBytes, plan.line),
+                                lineSeconds(plan.eraseBytes, plan.line) + plan.answerWait);
+    // In a serial download each controller's check leaves the speed in hand
+    // at the image's speed, when it fixes one. A broadcast's checks search
+    // again, from where the last erase found its controller, unless the new
+    // firmware runs at the image's speed.
+    const QList<int> ticked = m.selectedControllers();
+    const int imageSpeed = image.description.HexBaudRate.toInt();
+    plan.silentSpeeds = expectedSearches(ctx, ticked, m.Vitesse.text().toInt(), parallel ? 0 : imageSpeed);
+    if (parallel && imageSpeed == 0 && !ticked.isEmpty())
+        plan.silentChecks = expectedSearches(ctx, ticked, knownSpeedOf(ctx, ticked.last()));
     ctx.message.planLine(plan);
+}
+
+// Whether an erase search that found nothing ends with a try in the boot
+// program: not when its last frames went at the boot speed already, in the
+// boot program's check code.
+bool bootTryFollows(const Context &ctx, const QString &lastSpeedTried)
+{
+    const QString bootSpeed = ctx.main.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
+    return ctx.link.prot4Plus || lastSpeedTried != bootSpeed;
+}
+
+// Where controller i's search stands, for the time left, at the start of
+// each speed: its erase's, or a broadcast's check's (no boot try, nothing
+// ends). The searches after it start where it is found, or where its last
+// speed leaves the speed in hand; in a serial download at the image's speed.
+void tellSearch(Context &ctx, int i, bool erasing, bool endsRun, int imageSpeed = 0)
+{
+    const QList<int> left = speedsLeft(ctx.main);
+    const int known = knownSpeedOf(ctx, i);
+    SearchOutlook o;
+    o.controller = i;
+    o.checking = !erasing;
+    const QList<int> ticked = ctx.main.selectedControllers();
+    const int nextStart = left.contains(known) ? known : left.size() == 1 ? left[0] : 0;
+    o.later = expectedSearches(ctx, ticked.mid(ticked.indexOf(i) + 1), nextStart, imageSpeed);
+    o.silentHere = expectedSilentSpeeds(left, known);
+    o.silentAfter = expectedSilentSpeeds(left.mid(1), known);
+    o.last = left.size() <= 1;
+    o.bootTry = erasing && !left.isEmpty() && bootTryFollows(ctx, QString::number(left.last()));
+    o.endsRun = endsRun;
+    ctx.message.searching(o);
 }
 
 EraseResult eraseAttempt(Context &ctx, int i, bool crcOnly = false)
@@ -77,8 +130,7 @@ EraseResult eraseInBootProgram(Context &ctx, int i, const QString &lastSpeedTrie
     const QString bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
     // Only the search's last frames, at that speed, were heard by a boot
     // program that every earlier frame might have started.
-    const bool alreadyAsked = !ctx.link.prot4Plus && lastSpeedTried == bootSpeed;
-    if (ctx.StopRequested || alreadyAsked)
+    if (ctx.StopRequested || !bootTryFollows(ctx, lastSpeedTried))
         return EraseResult::NotErased;
     const QString speed = m.Vitesse.text();
     m.Vitesse.setText(bootSpeed); // the speed its reports show
@@ -91,12 +143,13 @@ EraseResult eraseInBootProgram(Context &ctx, int i, const QString &lastSpeedTrie
 
 // The erase attempts of one controller at the speeds of the search. One that
 // cannot be erased is marked with what happened: a controller that refused
-// is not shown as one that never answered.
-SearchResult erase(Context &ctx, int i, bool *refusedOut = nullptr)
+// is not shown as one that never answered. 'endsRun': one not found ends the run.
+SearchResult erase(Context &ctx, int i, bool endsRun, int imageSpeed, bool *refusedOut = nullptr)
 {
     bool refused = false;
     QString lastSpeed;
     SpeedSearch search;
+    search.atNewSpeed = [&ctx, i, endsRun, imageSpeed] { tellSearch(ctx, i, true, endsRun, imageSpeed); };
     search.attempt = [&ctx, &refused, &lastSpeed, i] {
         lastSpeed = ctx.main.Vitesse.text();
         const EraseResult r = eraseAttempt(ctx, i);
@@ -166,6 +219,8 @@ bool check(Context &ctx, int i, bool parallel, const ImageDescription &image)
     };
     if (!parallel)
         search.beforeNextSpeed = [&ctx, i] { ResetCtrlStatus(ctx, i); };
+    else
+        search.atNewSpeed = [&ctx, i] { tellSearch(ctx, i, false, false); };
     return searchSpeeds(ctx, i, search) == SearchResult::Found;
 }
 
@@ -219,7 +274,7 @@ void ComLoad00Click(Context &ctx)
             if (!m.C[i].ticked())
                 continue;
             ctx.message.atController(i);
-            const SearchResult erased = erase(ctx, i);
+            const SearchResult erased = erase(ctx, i, true, image.description.HexBaudRate.toInt());
             if (erased == SearchResult::Skipped)
                 continue;
             if (erased == SearchResult::NotFound)
@@ -255,7 +310,8 @@ void ComLoadClick(Context &ctx)
             const int i = m.ControllerIndex;
             ctx.message.atController(i);
             bool refused = false;
-            const SearchResult result = erase(ctx, i, &refused);
+            // With nobody erased yet, one not found ends the run (unless it was heard).
+            const SearchResult result = erase(ctx, i, erased.isEmpty(), 0, &refused);
             if (result == SearchResult::Found)
                 ResetCtrlStatus(ctx, i);
             const ControllerOutcome &o = ctx.outcomes[i];
@@ -269,6 +325,8 @@ void ComLoadClick(Context &ctx)
             // One that refused said so itself: it keeps its firmware, and its mark.
             if (o.erased && !refused)
                 erased << i;
+            else
+                ctx.message.leaveOut(i);
         }
         if (discardAndStopped(ctx))
             return;

@@ -8,13 +8,25 @@ namespace vantorel {
 
 namespace {
 struct SpeedFlag {
-    const char *speed;
+    int speed;
+    const char *text;
     Control MainState::*flag;
 };
-const SpeedFlag kSpeeds[] = {{"4800", &MainState::V4800},
-                             {"9600", &MainState::V9600},
-                             {"19200", &MainState::V19200},
-                             {"38400", &MainState::V38400}};
+// In the order a search takes the speeds not yet tried.
+const SpeedFlag kSpeeds[] = {{4800, "4800", &MainState::V4800},
+                             {9600, "9600", &MainState::V9600},
+                             {19200, "19200", &MainState::V19200},
+                             {38400, "38400", &MainState::V38400}};
+
+// The speed a search takes after those of 'tried'; 0 when it has tried all.
+int nextUntriedSpeed(const QList<int> &tried)
+{
+    for (const auto &s : kSpeeds) {
+        if (!tried.contains(s.speed))
+            return s.speed;
+    }
+    return 0;
+}
 } // namespace
 
 void clearSpeedFlags(MainState &m)
@@ -26,33 +38,101 @@ void clearSpeedFlags(MainState &m)
 void tickSpeedFlag(MainState &m)
 {
     for (const auto &s : kSpeeds) {
-        if (m.Vitesse.text() == QLatin1String(s.speed))
+        if (m.Vitesse.text() == QLatin1String(s.text))
             (m.*s.flag).setValue(1);
     }
 }
 
 bool moveToUntriedSpeed(MainState &m)
 {
+    QList<int> tried;
     for (const auto &s : kSpeeds) {
-        if (!(m.*s.flag).ticked()) {
-            m.Vitesse.setText(QLatin1String(s.speed));
-            return true;
-        }
+        if ((m.*s.flag).ticked())
+            tried << s.speed;
     }
-    return false;
+    const int next = nextUntriedSpeed(tried);
+    if (next == 0)
+        return false;
+    m.Vitesse.setText(QString::number(next));
+    return true;
+}
+
+QList<int> searchOrder(int start, QList<int> tried)
+{
+    QList<int> order;
+    if (!tried.contains(start))
+        order << start;
+    tried << start;
+    while (const int next = nextUntriedSpeed(tried)) {
+        order << next;
+        tried << next;
+    }
+    return order;
+}
+
+QList<int> speedsLeft(const MainState &m)
+{
+    const int inHand = m.Vitesse.text().toInt();
+    QList<int> tried;
+    for (const auto &s : kSpeeds) {
+        if ((m.*s.flag).ticked() && s.speed != inHand)
+            tried << s.speed;
+    }
+    return searchOrder(inHand, tried);
+}
+
+int knownSpeedOf(const Context &ctx, int ctrl)
+{
+    // One no run may start at (an edited Vantorel.ini) is passed over.
+    const int known = ctx.user.knownSpeed(ctx.port.portName(), ctrl);
+    return known > 0 && speedAllowed(QString::number(known)) ? known : 0;
 }
 
 namespace {
-// Vitesse at the speed the controller last answered at on this port; a known
-// speed no run may start at (an edited Vantorel.ini) is passed over.
-void startAtKnownSpeed(Context &ctx, int ctrl)
+// The known speed a search starts at; 0 where it starts at the speed in hand.
+int knownStart(const Context &ctx, int ctrl, bool fromKnownSpeed)
 {
-    const int known = ctx.user.knownSpeed(ctx.port.portName(), ctrl);
-    const QString speed = QString::number(known);
-    if (known > 0 && speedAllowed(speed))
-        ctx.main.Vitesse.setText(speed);
+    return ctx.link.knownSpeedsFirst && fromKnownSpeed ? knownSpeedOf(ctx, ctrl) : 0;
 }
 } // namespace
+
+int searchStart(const Context &ctx, int ctrl, bool fromKnownSpeed)
+{
+    const int known = knownStart(ctx, ctrl, fromKnownSpeed);
+    return known > 0 ? known : ctx.main.Vitesse.text().toInt();
+}
+
+QList<double> expectedSearches(const Context &ctx, const QList<int> &controllers, int start, int afterEach)
+{
+    QList<double> expected;
+    int inHand = start; // 0: not known
+    for (const int ctrl : controllers) {
+        const int known = knownSpeedOf(ctx, ctrl);
+        const int knownFirst = knownStart(ctx, ctrl, true);
+        QList<int> starts{knownFirst > 0 ? knownFirst : inHand};
+        // Found where nothing said: the next one starts at any speed as likely.
+        if (starts[0] == 0) {
+            starts.clear();
+            for (const auto &s : kSpeeds)
+                starts << s.speed;
+        }
+        double sum = 0;
+        for (const int from : starts)
+            sum += expectedSilentSpeeds(searchOrder(from), known);
+        expected << sum / starts.size();
+        inHand = afterEach > 0 ? afterEach : known;
+    }
+    return expected;
+}
+
+double expectedSilentSpeeds(const QList<int> &order, int known)
+{
+    const qsizetype at = known > 0 ? order.indexOf(known) : -1;
+    if (at >= 0)
+        return double(at);
+    // Nothing says where it is: each speed still to try is as likely.
+    return order.isEmpty() ? 0.0 : (order.size() - 1) / 2.0;
+}
 
 SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
 {
@@ -62,8 +142,8 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
     };
     clearSpeedFlags(m);
     // A controller left out does not move the speed in hand.
-    if (ctx.link.knownSpeedsFirst && search.fromKnownSpeed && !skipped())
-        startAtKnownSpeed(ctx, ctrl);
+    if (const int start = searchStart(ctx, ctrl, search.fromKnownSpeed); !skipped() && start != m.Vitesse.text().toInt())
+        m.Vitesse.setText(QString::number(start));
     for (;;) {
         if (search.atNewSpeed)
             search.atNewSpeed();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -16,6 +17,28 @@ void tickSpeedFlag(MainState &m);
 // Sets Vitesse to the first untried speed of 4800, 9600, 19200, 38400;
 // false when all four were tried.
 bool moveToUntriedSpeed(MainState &m);
+
+// The speeds a search tries from 'start' on while none answers, in order:
+// 'start', then each of 4800, 9600, 19200 and 38400 not yet tried; speeds in
+// 'tried' are left out.
+QList<int> searchOrder(int start, QList<int> tried = {});
+// The speeds the search in hand still has to try, the one in Vitesse first.
+QList<int> speedsLeft(const MainState &m);
+// Where controller ctrl's search would start now: with "Known speeds first"
+// at the speed it last answered at on this port, else at the speed in hand.
+int searchStart(const Context &ctx, int ctrl, bool fromKnownSpeed = true);
+// The speed controller ctrl last answered at on this port; 0 when none is known.
+int knownSpeedOf(const Context &ctx, int ctrl);
+// How many speeds of 'order' are expected not to answer before the
+// controller does: those before its known speed (0: none); without one, each
+// speed is as likely as the others, half of the rest.
+double expectedSilentSpeeds(const QList<int> &order, int known);
+
+// The same for each of 'controllers', searched one after the other from
+// 'start' (0: any speed as likely): each search starts where the one before
+// found its controller, or at 'afterEach' (0: none) where the run puts the
+// speed there.
+QList<double> expectedSearches(const Context &ctx, const QList<int> &controllers, int start, int afterEach = 0);
 
 enum class Attempt {
     Succeeded,

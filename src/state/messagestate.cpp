@@ -120,6 +120,55 @@ void MessageState::planLine(const LinePlan &plan)
     updated();
 }
 
+void MessageState::searching(const SearchOutlook &outlook)
+{
+    if (!run_.active)
+        return;
+    run_.search = outlook;
+    run_.speedAt = now();
+    updated();
+}
+
+void MessageState::leaveOut(int number)
+{
+    const qsizetype at = run_.controllers.indexOf(number);
+    if (run_.active && at >= 0)
+        run_.leftOut.insert(at);
+}
+
+double MessageState::searchCost(qsizetype k, bool checks) const
+{
+    const LinePlan &p = *run_.plan;
+    const SearchOutlook &o = run_.search;
+    const qsizetype after = k - run_.position; // places after the one in hand
+    const bool current = run_.position > 0 && o.controller == run_.controllers[run_.position - 1] && run_.speedAt >= run_.stepAt;
+    if (current && o.checking == checks && after >= 0 && after < o.later.size())
+        return o.later[after] * p.silentSpeed;
+    const QList<double> &silent = checks ? p.silentChecks : p.silentSpeeds;
+    return (k < silent.size() ? silent[k] : 0.0) * p.silentSpeed;
+}
+
+double MessageState::searchLeft(double found, bool checks, bool &runEnds) const
+{
+    const LinePlan &p = *run_.plan;
+    const double t = now();
+    const int at = run_.position;
+    const SearchOutlook &o = run_.search;
+    runEnds = false;
+    // Before its search has told where it stands: the whole expected search.
+    if (o.controller != run_.controllers[at - 1] || run_.speedAt < run_.stepAt)
+        return qMax(0.0, searchCost(at - 1, checks) + found - (t - run_.stepAt));
+    const double spent = t - run_.speedAt;
+    if (spent < p.silenceSure)
+        return qMax(0.0, o.silentHere * p.silentSpeed + found - spent);
+    // No answer in its first try: this speed is spent in full,
+    // and after the last one the boot program's try as well.
+    if (!o.last)
+        return qMax(0.0, p.silentSpeed - spent) + o.silentAfter * p.silentSpeed + found;
+    runEnds = o.endsRun;
+    return qMax(0.0, (o.bootTry ? 2 : 1) * p.silentSpeed - spent);
+}
+
 std::optional<double> MessageState::secondsLeft() const
 {
     if (!run_.active || !run_.plan)
@@ -143,24 +192,47 @@ std::optional<double> MessageState::secondsLeft() const
     const int sent = qMin(run_.sent, static_cast<int>(p.batchBytes.size()));
     // The step in hand costs what it costs less the time it has had; the steps after it in full.
     auto stepLeft = [&](double cost) { return qMax(0.0, cost - (t - run_.stepAt)); };
+    // The erase searches from place 'first' (0-based) to the last.
+    auto searches = [&](qsizetype first) {
+        double sum = 0;
+        for (qsizetype k = first; k < n; ++k)
+            sum += searchCost(k, false);
+        return sum;
+    };
+    bool runEnds = false;
     if (!run_.broadcast) {
         const double whole = erase + batches(0) + checksum + check;
         if (at == 0)
-            return n * whole;
-        const double after = (n - at) * whole;
-        if (!run_.programming)
-            return stepLeft(erase) + batches(0) + checksum + check + after;
+            return n * whole + searches(0);
+        const double after = (n - at) * whole + searches(at);
+        if (!run_.programming) {
+            const double left = searchLeft(erase, false, runEnds);
+            return runEnds ? left : left + batches(0) + checksum + check + after;
+        }
         if (sent < p.batchBytes.size())
             return stepLeft(batches(sent) - batches(sent + 1)) + batches(sent + 1) + checksum + check + after;
         return stepLeft(checksum + check) + after;
     }
-    if (!run_.programming)
-        return (at == 0 ? n * erase : stepLeft(erase) + (n - at) * erase) + batches(0) + n * (checksum + check);
+    // After the broadcast each controller still in the run is checked, each
+    // check searching from where the one before found its controller.
+    const int kept = n - static_cast<int>(run_.leftOut.size());
+    auto checks = [&](qsizetype first) {
+        double sum = 0;
+        for (qsizetype k = first; k < n; ++k)
+            sum += run_.leftOut.contains(k) ? 0.0 : check + searchCost(k, true);
+        return sum;
+    };
+    if (!run_.programming) {
+        const double inHand = at == 0 ? 0.0 : searchLeft(erase, false, runEnds);
+        if (runEnds)
+            return inHand;
+        return inHand + (n - at) * erase + searches(at) + batches(0) + kept * checksum + checks(0);
+    }
     if (sent < p.batchBytes.size())
-        return stepLeft(batches(sent) - batches(sent + 1)) + batches(sent + 1) + n * (checksum + check);
+        return stepLeft(batches(sent) - batches(sent + 1)) + batches(sent + 1) + kept * checksum + checks(0);
     if (at == 0) // the full checksums
-        return stepLeft(n * checksum) + n * check;
-    return stepLeft(check) + (n - at) * check;
+        return stepLeft(kept * checksum) + checks(0);
+    return searchLeft(check, true, runEnds) + checks(at);
 }
 
 double MessageState::now() const { return clock ? clock->seconds() : 0.0; }

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QPoint>
+#include <QSet>
 
 #include <functional>
 #include <optional>
@@ -29,6 +30,25 @@ struct LinePlan {
     int checkBytes = 0;        // frame and answer of one flash check
     double answerWait = 0;     // what an answered exchange waits beyond its bytes
     double broadcastDelay = 0; // the pause after the line has carried each broadcast batch
+    // The erases' speed search: what a speed that does not answer costs, how
+    // long into a speed its silence is certain (its first try's whole wait),
+    // and how many such speeds each controller of the run is expected to meet.
+    double silentSpeed = 0;
+    double silenceSure = 0;
+    QList<double> silentSpeeds;
+    QList<double> silentChecks; // the same for a broadcast's checks
+};
+
+// Where the erase search of the controller in hand stands, at each speed it tries.
+struct SearchOutlook {
+    int controller = -1;
+    double silentHere = 0;  // speeds expected not to answer, the one in hand included
+    double silentAfter = 0; // the same once the one in hand has not answered
+    bool last = false;      // no speed is left after the one in hand
+    bool bootTry = false;   // when none answered: one more speed's try in the boot program
+    bool endsRun = false;   // a controller not found ends the run
+    bool checking = false;  // a broadcast's check, not an erase
+    QList<double> later;    // expected silent speeds of each controller after it, now where it starts is known
 };
 
 // The progress window: created on first touch, closed by Cancel or by the
@@ -75,6 +95,11 @@ public:
     void endRun();
     // The download's line and waits, once its check has taken them.
     void planLine(const LinePlan &plan);
+    // The search of the controller in hand (its erase, or a broadcast's
+    // check) starts a speed.
+    void searching(const SearchOutlook &outlook);
+    // Controller 'number' is left out of the rest of the run (not erased).
+    void leaveOut(int number);
     bool running() const { return run_.active; }
     // 0..100 of the run's work done.
     int percent() const;
@@ -101,7 +126,16 @@ private:
         bool programming = false; // the controller in hand has had its first batch announced
         double stepAt = 0;        // when the step in hand began
         std::optional<LinePlan> plan;
+        SearchOutlook search; // of the controller in hand, if it is its
+        double speedAt = 0;   // when the search's speed in hand began
+        QSet<qsizetype> leftOut; // places of controllers the run no longer works on
     };
+    // What the step in hand (its erase, or a broadcast's check) still costs,
+    // its search included: 'found' is the step's cost where it answers.
+    // 'runEnds' when no speed may answer and the run stops there.
+    double searchLeft(double found, bool checks, bool &runEnds) const;
+    // The expected search of the controller at 0-based place k.
+    double searchCost(qsizetype k, bool checks) const;
     // Work done and to do, in the units of the run's kind.
     std::pair<int, int> work() const;
     double now() const;
