@@ -241,7 +241,7 @@ QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches s
             QVERIFY(holdsImage(b, n));
             QCOMPARE(boxes(b, n), kOkBoxes);
             QCOMPARE(b.ctx().outcomes[n].outcome, Outcome::Ok);
-            QVERIFY(b.ctx().outcomes[n].failure.isEmpty()); // "programmed, not verified" no longer
+            QVERIFY(b.ctx().outcomes[n].failure == Failure::None); // "programmed, not verified" no longer
         }
         // Refused three times: reported, left in its boot program, no verdict.
         QVERIFY(b.labels.contains("Controller 8 : Communication Failure   (Speed : 9600 Bds) "));
@@ -561,7 +561,7 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         b.select({5});
         b.session->run(Session::Operation::To3);
         const ControllerOutcome &o = b.ctx().outcomes[5];
-        QCOMPARE(outcomeName(o.outcome) + " " + o.failure, QString("failed No Answer"));
+        QCOMPARE(outcomeName(o.outcome) + " " + failureWords(o.failure), QString("failed No Answer"));
         QCOMPARE(boxes(b, 5), QString("No Answer ff0000/-/1 ff0000/-/1"));
         QCOMPARE(b.labels.filter(QRegularExpression("^Controller 5 : No Answer ")).size(), 4);
     }
@@ -595,7 +595,7 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         QCOMPARE(b.log().contains("Answer : Failure Sending p4 "), !accepted);
         QCOMPARE(b.line->snapshot().controller(31)->protocol, accepted ? 3 : 4);
         const ControllerOutcome &o = b.ctx().outcomes[31]; // what the command line reports
-        QCOMPARE(outcomeName(o.outcome) + " " + o.failure, accepted ? QString("ok ") : QString("failed Erasing Failure"));
+        QCOMPARE(outcomeName(o.outcome) + " " + failureWords(o.failure), accepted ? QString("ok ") : QString("failed Erasing Failure"));
         QCOMPARE(boxes(b, 31), accepted ? QString("  0/-/0 0/-/0") : QString("Erasing Failure ff0000/-/1 ff0000/-/1"));
         QVERIFY(!b.ctx().info.shown() && !b.ctx().message.exists());
         QCOMPARE(b.desk.boxes.last().text, accepted ? QString("4 -> 3: 1 of 1 controller returned to protocol 3: 31.")

@@ -262,7 +262,7 @@ private slots:
         };
         b.session->run(Session::Operation::DownloadSerial);
         QCOMPARE(outcomeName(b.ctx().outcomes[2].outcome), outcomeName(Outcome(outcome)));
-        QVERIFY(b.ctx().outcomes[2].failure.isEmpty());
+        QVERIFY(b.ctx().outcomes[2].failure == Failure::None);
         QCOMPARE(b.line->snapshot().controller(2)->framesHeard, 0); // at 19200 it heard none of them
     }
 };

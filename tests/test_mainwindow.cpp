@@ -252,7 +252,7 @@ private slots:
         actions["move"] = [&] { shownWindow()->move(shownWindow()->pos() + QPoint(40, 30)); };
         QRect stood; // where and how big the window was at the last step that showed it
         for (const QString &step : steps) {
-            actions.contains(step) ? actions[step]() : ShowCtrlStatus(b.ctx, 7, step.toInt());
+            actions.contains(step) ? actions[step]() : ShowCtrlStatus(b.ctx, 7, Failure(step.toInt())); // 0 None .. 4 Erasing, 5 unmarked
             if (QWidget *w = shownWindow()) {
                 QVERIFY(stood.isNull() || (message.running() ? w->geometry() == stood : w->size() == stood.size()) || step == "move");
                 stood = w->geometry();
@@ -302,7 +302,7 @@ private slots:
         b.m.C[4].setValue(1);
         // Marks of an earlier run: the next operation resets every row's letters and keeps its texts.
         for (int n : {0, 31})
-            ShowCtrlStatus(b.ctx, n, 1);
+            ShowCtrlStatus(b.ctx, n, Failure::NoAnswer);
         // The settings the run took are locked; the controller boxes stay live, to leave one out.
         const QStringList locked = {"Text1", "Command1", "ComInfo", "ComBoot"}, live = {"C4", "ALL", "NONE"};
         int looks = 0, wrong = 0;
@@ -570,7 +570,7 @@ private slots:
                                                 {"erased", Outcome::ErasedNotProgrammed}, {"", Outcome::NotReached},
                                                 {"cancelled", Outcome::Cancelled}};
             outcomes[i].outcome = named.value(rows[i], Outcome::Failed);
-            outcomes[i].failure = named.contains(rows[i]) ? QString() : rows[i];
+            outcomes[i].failure = named.contains(rows[i]) ? Failure::None : *failureFromStored(rows[i]);
             ticked << i;
         }
         const bool cancelled = ending == "cancel";

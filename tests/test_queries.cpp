@@ -289,7 +289,7 @@ private slots:
         QTEST(b.desk.boxes[0].text, "summary");
         QStringList outcomes;
         for (int n : {0, 1, 2, 3, 4, 5, 31})
-            outcomes << (outcomeName(b.ctx().outcomes[n].outcome) + " " + b.ctx().outcomes[n].failure).trimmed();
+            outcomes << (outcomeName(b.ctx().outcomes[n].outcome) + " " + failureWords(b.ctx().outcomes[n].failure)).trimmed();
         QTEST(outcomes.join(','), "outcomes");
     }
 
@@ -312,7 +312,7 @@ private slots:
         b.session->run(Session::Operation(operation));
         QStringList outcomes;
         for (int n : {0, 1, 2})
-            outcomes << (outcomeName(b.ctx().outcomes[n].outcome) + " " + b.ctx().outcomes[n].failure).trimmed();
+            outcomes << (outcomeName(b.ctx().outcomes[n].outcome) + " " + failureWords(b.ctx().outcomes[n].failure)).trimmed();
         QCOMPARE(outcomes.join(','), QString("ok,cancelled,cancelled"));
         QVERIFY2(b.ctx().info.summary().endsWith("1 of 3 controllers answered; cancelled: 1, 2 (stopped by Cancel)."),
                  qPrintable(b.ctx().info.summary()));

@@ -93,8 +93,6 @@ int answersNaming(const QByteArray &answer, const QByteArray &frame, int ctrl, A
 
 namespace {
 
-// Tries of one exchange before it fails.
-constexpr int kTries = 3;
 
 // How long the first-byte wait sleeps on the port between looks for Cancel.
 constexpr int kLookMs = 2;

@@ -8,6 +8,13 @@ namespace vantorel {
 class Context;
 struct LineSettings;
 
+// Tries of one exchange before it fails.
+constexpr int kTries = 3;
+// Refusals a frame may meet and be sent again: each erase, switch or full
+// checksum on its own, and the batches of one image sharing one budget.
+constexpr int kFrameResends = 2;
+constexpr int kImageResends = 3;
+
 // Result codes of an exchange.
 enum ComResult : int {
     ComOk = 0,

@@ -174,12 +174,12 @@ SearchResult erase(Context &ctx, int i, bool endsRun, int imageSpeed, bool *refu
     if (refused || last == EraseResult::Refused) {
         if (refusedOut)
             *refusedOut = true;
-        MarkCtrlStatus(ctx, i, 4);
-        outcome.fail(QStringLiteral("refused erase"));
+        MarkCtrlStatus(ctx, i, Failure::ErasingFailure);
+        outcome.fail(Failure::RefusedErase);
     } else if (ctx.StopRequested) {
         outcome.cutShort();
     } else {
-        outcome.fail(QStringLiteral("not found"));
+        outcome.fail(Failure::NotFound);
     }
     return result;
 }
@@ -232,10 +232,8 @@ void verdict(Context &ctx, int i)
     ResultBox &ver = ctx.info.Ver(i);
     ResultBox &ckSum = ctx.info.CkSum(i);
     ControllerOutcome &outcome = ctx.outcomes[i];
-    // The same comparison as the check's mark: leading zeros do not make a
-    // difference. Without a file checksum nothing can be called programmed.
-    const QString fileSum = ctx.info.FileCheksum();
-    if (!outcome.programmed || fileSum.isEmpty() || ckSum.text != fileSum.rightJustified(4, QLatin1Char('0'))) {
+    // What it answered, not what its box shows; without a file checksum nothing can be called programmed.
+    if (!outcome.programmed || !isFileChecksum(outcome.checksum, ctx.info.FileCheksum())) {
         ver.foreground = kRed;
         ver.bold = true;
         ckSum.foreground = kWhite;
@@ -243,11 +241,11 @@ void verdict(Context &ctx, int i)
         ver.text = QStringLiteral("Programmation");
         ckSum.text = QStringLiteral("ERROR");
         ctx.info.changed();
-        outcome.fail(ver.text + QLatin1Char(' ') + ckSum.text);
+        outcome.fail(Failure::ProgrammingError);
         ShowFailure(ctx, controllerLine(i, QStringLiteral("Programming failure")));
     } else {
         outcome.outcome = Outcome::Ok;
-        outcome.failure.clear();
+        outcome.failure = Failure::None;
         ShowProgress(ctx, controllerLine(i, QStringLiteral("Programming OK")), false);
     }
 }

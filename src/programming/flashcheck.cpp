@@ -21,7 +21,7 @@ bool FlashCheck(Context &ctx, int ctrl)
         ctx.log.write(QStringLiteral("Message : $73  - Checking Flash"));
         ctx.log.write(StrToHex(frame));
         const Exchange e = SendReceive(ctx, ctrl, frame);
-        ShowCtrlStatus(ctx, ctrl, e.result);
+        ShowCtrlStatus(ctx, ctrl, failureOf(e.result));
         if (!e.ok()) {
             if (!character.fallBackToAt(ctx.StopRequested))
                 break;
@@ -34,11 +34,8 @@ bool FlashCheck(Context &ctx, int ctrl)
                 continue;
             break;
         }
-        // The file's figure is shown without leading zeros, the controller's
-        // always has four digits: "ABC" and "0ABC" are the same checksum.
         const QString fileSum = ctx.info.FileCheksum();
-        ShowVersion(ctx, ctrl, *answer,
-                    !fileSum.isEmpty() && fileSum.rightJustified(4, QLatin1Char('0')) != answer->checksum);
+        ShowVersion(ctx, ctrl, *answer, !fileSum.isEmpty() && !isFileChecksum(answer->checksum, fileSum));
         result = true;
         break;
     }

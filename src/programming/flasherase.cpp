@@ -20,13 +20,13 @@ EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly)
         const QByteArray frame = eraseFrame(character.inUse(), ctrl, checkKindFor(ctx.link.prot4Plus && !crcOnly));
         ctx.log.write(QStringLiteral("Message : $74"));
         ctx.log.write(StrToHex(frame));
-        int resends = 2;
+        int resends = kFrameResends;
         // Whatever comes back, or does not, the controller may erase on
         // hearing it: from here on it is never taken for one left as it was.
         ctx.outcomes[ctrl].eraseSent();
         const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
         if (!e.ok()) {
-            ShowCtrlStatus(ctx, ctrl, e.result);
+            ShowCtrlStatus(ctx, ctrl, failureOf(e.result));
             again = character.fallBackToAt(ctx.StopRequested);
         } else if (e.acknowledged()) {
             ctx.log.write(QStringLiteral("Answer : 61"));
@@ -39,7 +39,7 @@ EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly)
             ShowProgress(ctx, controllerLine(ctrl, QStringLiteral("Erasing OK")), false);
         } else {
             ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
-            ShowCtrlStatus(ctx, ctrl, 4);
+            ShowCtrlStatus(ctx, ctrl, Failure::ErasingFailure);
             result = EraseResult::Refused;
         }
     }

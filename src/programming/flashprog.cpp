@@ -25,17 +25,17 @@ void sendFullChecksum(Context &ctx, const DownloadImage &image, int ctrl, const 
     const QByteArray frame = fullChecksumFrame(ctrl, checksumBytes(image.checksum));
     ctx.log.write(messageLine);
     ctx.log.write(StrToHex(frame));
-    int resends = 2;
+    int resends = kFrameResends;
     const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
-    ShowCtrlStatus(ctx, ctrl, e.result);
+    ShowCtrlStatus(ctx, ctrl, failureOf(e.result));
     if (e.acknowledged()) {
         ctx.log.write(QStringLiteral("Answer : 61"));
         ControllerOutcome &outcome = ctx.outcomes[ctrl];
         outcome.programmed = true;
-        outcome.fail(QStringLiteral("programmed, not verified")); // until its check says otherwise
+        outcome.fail(Failure::NotVerified); // until its check says otherwise
     } else if (e.ok()) {
         ctx.log.write(thirdRefusalLine);
-        ShowCtrlStatus(ctx, ctrl, ComRefused);
+        ShowCtrlStatus(ctx, ctrl, failureOf(ComRefused));
     }
 }
 
@@ -116,7 +116,7 @@ void FlashProg00(Context &ctx, const DownloadImage &image, int ctrl)
     const QString name = QString::number(ctrl);
     ctx.log.write(QStringLiteral("******** PROGRAMMATION DU CTRL ") + name + QStringLiteral(" **********"));
     int number = 0;
-    int resends = 3; // one budget for the whole image
+    int resends = kImageResends;
     for (const Batch &batch : image.batches) {
         ++number;
         if (!announceBatch(ctx, image, controllerLine(ctrl, QStringLiteral("Programming Batch ") + QString::number(number) + QStringLiteral("   ")),
@@ -133,7 +133,7 @@ void FlashProg00(Context &ctx, const DownloadImage &image, int ctrl)
         if (!e.acknowledged()) {
             if (e.ok()) {
                 ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
-                ShowCtrlStatus(ctx, ctrl, ComRefused);
+                ShowCtrlStatus(ctx, ctrl, failureOf(ComRefused));
             }
             ctx.message.close();
             return;

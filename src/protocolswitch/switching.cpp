@@ -15,11 +15,11 @@
 namespace vantorel {
 
 namespace {
-// Each switch command as a result code: 0 taken, else what failed (4: refused),
-// for the controller's outcome. 'confirm': the switch to protocol 4 says so in a
+// Each switch command as what failed, None when it was taken, for the
+// controller's outcome. 'confirm': the switch to protocol 4 says so in a
 // box of its own (one controller switched alone, or a download's check); a run of
 // several says it once, in its closing line, instead of stopping at each.
-int p4(Context &ctx, int i, bool confirm)
+Failure p4(Context &ctx, int i, bool confirm)
 {
     const QByteArray frame = switchToP4Command(i);
     ctx.log.write(QStringLiteral("Message : p4 => QRV3"));
@@ -27,19 +27,19 @@ int p4(Context &ctx, int i, bool confirm)
     const int result = SendReceive(ctx, i, frame, true).result;
     if (result == ComOk && confirm)
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("send p4 OK!!!"));
-    return result;
+    return failureOf(result);
 }
 
-int to3(Context &ctx, int i, bool)
+Failure to3(Context &ctx, int i, bool)
 {
     const QByteArray frame = returnToP3Frame(i, checkKindFor(ctx.link.prot4Plus));
     ctx.log.write(QStringLiteral("Message : Cmd 55 to return to QRV3"));
     ctx.log.write(StrToHex(frame));
-    int resends = 2;
+    int resends = kFrameResends;
     const Exchange e = sendAcknowledged(ctx, i, frame, resends);
-    int result = e.result;
+    Failure result = failureOf(e.result);
     if (!e.ok()) {
-        ShowCtrlStatus(ctx, i, e.result);
+        ShowCtrlStatus(ctx, i, failureOf(e.result));
     } else if (e.acknowledged()) {
         ctx.log.write(QStringLiteral("Answer : Ok"));
         ResetCtrlStatus(ctx, i);
@@ -49,15 +49,15 @@ int to3(Context &ctx, int i, bool)
         ShowProgress(ctx, controllerLine(i, QStringLiteral("Sending p4 OK")), false);
     } else {
         ctx.log.write(QStringLiteral("Answer : Failure Sending p4 "));
-        ShowCtrlStatus(ctx, i, 4);
-        result = 4;
+        result = Failure::ErasingFailure;
+        ShowCtrlStatus(ctx, i, result);
     }
     ctx.message.close();
     return result;
 }
 } // namespace
 
-bool SendP4(Context &ctx, int i) { return p4(ctx, i, true) == ComOk; }
+bool SendP4(Context &ctx, int i) { return p4(ctx, i, true) == Failure::None; }
 
 namespace {
 // The shape both switch commands share: each ticked controller, searching the
@@ -68,7 +68,7 @@ struct Switch {
     QString name;    // the button
     QString doing;   // the step, after "Controller n : "
     QString outcome; // of a controller that took it
-    int (*send)(Context &, int, bool confirm); // confirm: the only controller of the run
+    Failure (*send)(Context &, int, bool confirm); // confirm: the only controller of the run
 };
 
 void switchAll(Context &ctx, const Switch &how)
@@ -87,15 +87,15 @@ void switchAll(Context &ctx, const Switch &how)
             const int i = m.ControllerIndex;
             ctx.message.atController(i);
             SpeedSearch search;
-            int failed = ComOk;
+            Failure failed = Failure::None;
             search.attempt = [&] {
                 ShowProgress(ctx, controllerLine(i, how.doing), false);
                 failed = how.send(ctx, i, ticked.size() == 1);
-                return failed == ComOk ? Attempt::Succeeded : Attempt::NextSpeed;
+                return failed == Failure::None ? Attempt::Succeeded : Attempt::NextSpeed;
             };
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
             const SearchResult result = searchSpeeds(ctx, i, search);
-            recordSearch(ctx, i, result, failureWords(failed));
+            recordSearch(ctx, i, result, failed);
             if (result != SearchResult::Skipped)
                 tried << i;
             if (result == SearchResult::Found)

@@ -50,7 +50,7 @@ void AutoClick(Context &ctx)
             };
             const SearchResult result = searchSpeeds(ctx, i, search);
             // Silence at every speed is an empty address; a garbled answer is worth naming.
-            recordSearch(ctx, i, result, failed == ComNoAnswer ? QStringLiteral("not found") : failureWords(failed));
+            recordSearch(ctx, i, result, failed == ComNoAnswer ? Failure::NotFound : failureOf(failed));
             switch (result) {
             case SearchResult::Found:
                 m.C[i].setValue(1);

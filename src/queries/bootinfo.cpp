@@ -38,7 +38,7 @@ void ComBootClick(Context &ctx)
                 ctx.log.write(QStringLiteral("Message Checking BOOT"));
                 ctx.log.write(StrToHex(frame));
                 const Exchange e = SendReceive(ctx, i, frame);
-                ShowCtrlStatus(ctx, i, e.result);
+                ShowCtrlStatus(ctx, i, failureOf(e.result));
                 if (!e.ok())
                     return character.fallBackToAt(ctx.StopRequested) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
                 // Only the full 13-byte answer carries version and checksum: ask again.

@@ -12,7 +12,7 @@ bool askAgain(Context &ctx, int ctrl, int &asked)
         return true;
     ctx.log.write(QStringLiteral("Answer : ") + QString::number(kMaxAsksAtOneSpeed)
                   + QStringLiteral(" answers without version and checksum, no more asking at this speed"));
-    ShowCtrlStatus(ctx, ctrl, ComCheckFailed);
+    ShowCtrlStatus(ctx, ctrl, failureOf(ComCheckFailed));
     return false;
 }
 

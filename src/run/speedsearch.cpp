@@ -170,7 +170,7 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
     }
 }
 
-void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &failure)
+void recordSearch(Context &ctx, int ctrl, SearchResult result, Failure failure)
 {
     ControllerOutcome &o = ctx.outcomes[ctrl];
     if (result == SearchResult::Found) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/outcome.h"
+
 #include <QList>
 #include <QString>
 
@@ -74,7 +76,7 @@ SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search);
 // For an operation whose search is its verdict (the switches, the detection):
 // what it came to, into controller ctrl's outcome. Found is ok; not found is
 // 'failure', unless Cancel cut it short; skipped leaves it as it was.
-void recordSearch(Context &ctx, int ctrl, SearchResult result, const QString &failure);
+void recordSearch(Context &ctx, int ctrl, SearchResult result, Failure failure);
 // A search Cancel cut short: its controller was not heard out, so the marks
 // of its tries are no verdict. A search that ended stays as its tries left it.
 void recordCutShort(Context &ctx, int ctrl, SearchResult result);

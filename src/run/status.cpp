@@ -1,6 +1,7 @@
 #include "run/status.h"
 
 #include "state/context.h"
+#include "link/exchange.h"
 #include "link/frames.h"
 #include "run/waits.h"
 #include "platform/desk.h"
@@ -49,49 +50,57 @@ struct StatusText {
     QString message, ver, ckSum;
 };
 
-// What a failure code shows; empty for 0, null for a code that shows nothing.
-std::optional<StatusText> statusText(int code)
+// What a mark shows; empty for None, null for a failure that has no mark.
+std::optional<StatusText> statusText(Failure mark)
 {
-    switch (code) {
-    case 0: return StatusText{};
-    case 1: return StatusText{QStringLiteral("No Answer"), QStringLiteral("No"), QStringLiteral("Answer")};
-    case 2: return StatusText{QStringLiteral("Communication Error"), QStringLiteral("Communication"), QStringLiteral("ERROR")};
-    case 3: return StatusText{QStringLiteral("Communication Failure"), QStringLiteral("communication"), QStringLiteral("Failure")};
-    case 4: return StatusText{QStringLiteral("Erasing Failure"), QStringLiteral("Erasing"), QStringLiteral("Failure")};
+    switch (mark) {
+    case Failure::None: return StatusText{};
+    case Failure::NoAnswer: return StatusText{QStringLiteral("No Answer"), QStringLiteral("No"), QStringLiteral("Answer")};
+    case Failure::CommunicationError:
+        return StatusText{QStringLiteral("Communication Error"), QStringLiteral("Communication"), QStringLiteral("ERROR")};
+    case Failure::CommunicationFailure:
+        return StatusText{QStringLiteral("Communication Failure"), QStringLiteral("communication"), QStringLiteral("Failure")};
+    case Failure::ErasingFailure:
+        return StatusText{QStringLiteral("Erasing Failure"), QStringLiteral("Erasing"), QStringLiteral("Failure")};
     default: return std::nullopt;
     }
 }
 
-void mark(Context &ctx, int n, int code, const StatusText &t)
+void mark(Context &ctx, int n, Failure code, const StatusText &t)
 {
-    const bool failed = code != 0;
+    const bool failed = code != Failure::None;
     paint(ctx.info.Ver(n), failed ? kRed : kBlack, failed);
     paint(ctx.info.CkSum(n), failed ? kRed : kBlack, failed);
     ctx.info.Ver(n).text = t.ver;
     ctx.info.CkSum(n).text = t.ckSum;
     ctx.info.changed();
     if (failed)
-        ctx.outcomes[n].fail(failureWords(code));
+        ctx.outcomes[n].fail(code);
 }
 } // namespace
 
-QString failureWords(int code)
+Failure failureOf(int code)
 {
-    const std::optional<StatusText> t = code != 0 ? statusText(code) : std::nullopt;
-    return t ? t->ver + QLatin1Char(' ') + t->ckSum : QString();
+    switch (code) {
+    case ComOk: return Failure::None;
+    case ComNoAnswer: return Failure::NoAnswer;
+    case ComCheckFailed: return Failure::CommunicationError;
+    case ComRefused: return Failure::CommunicationFailure;
+    default: return Failure::None;
+    }
 }
 
-void ShowCtrlStatus(Context &ctx, int n, int code)
+void ShowCtrlStatus(Context &ctx, int n, Failure code)
 {
     const std::optional<StatusText> t = statusText(code);
     if (!t)
         return;
-    if (code != 0)
+    if (code != Failure::None)
         ShowFailure(ctx, controllerLine(n, t->message));
     mark(ctx, n, code, *t);
 }
 
-void MarkCtrlStatus(Context &ctx, int n, int code)
+void MarkCtrlStatus(Context &ctx, int n, Failure code)
 {
     if (const std::optional<StatusText> t = statusText(code))
         mark(ctx, n, code, *t);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/outcome.h"
+
 #include <QString>
 
 namespace vantorel {
@@ -14,14 +16,14 @@ QString controllerLine(int n, const QString &what);
 void ShowProgress(Context &ctx, const QString &message, bool shortForm);
 // A failure message, held for the failure hold while events run.
 void ShowFailure(Context &ctx, const QString &message);
-// Marks controller n's result boxes with a result code (0 clears them; 1..4
-// mark them in red bold and show the failure; other codes do nothing).
-void ShowCtrlStatus(Context &ctx, int n, int code);
+// Marks controller n's result boxes with a failure (None clears them; the four
+// of an exchange or a switch back mark them in red bold, record the failure and
+// show it; other failures have no mark and do nothing).
+void ShowCtrlStatus(Context &ctx, int n, Failure code);
 // The same marks without the failure message.
-void MarkCtrlStatus(Context &ctx, int n, int code);
-// What a result code 1..4 records as the failure, in the words of the marks
-// ("No Answer"); empty for any other code.
-QString failureWords(int code);
+void MarkCtrlStatus(Context &ctx, int n, Failure code);
+// The failure an exchange's result code marks; None for ComOk.
+Failure failureOf(int comResult);
 // Back to normal letters; the texts stay.
 void ResetCtrlStatus(Context &ctx, int n);
 // Controller n's answered version and checksum in its row and its outcome; a

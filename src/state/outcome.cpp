@@ -19,6 +19,71 @@ QString outcomeName(Outcome outcome)
 }
 
 namespace {
+struct FailureName {
+    Failure failure;
+    const char *code;
+    const char *words;
+};
+// Words as the result window shows them; codes as records keep them, never renamed.
+constexpr FailureName kFailureNames[] = {
+    {Failure::NoAnswer, "no-answer", "No Answer"},
+    {Failure::CommunicationError, "communication-error", "Communication ERROR"},
+    {Failure::CommunicationFailure, "communication-failure", "communication Failure"},
+    {Failure::ErasingFailure, "erasing-failure", "Erasing Failure"},
+    {Failure::NotFound, "not-found", "not found"},
+    {Failure::RefusedErase, "refused-erase", "refused erase"},
+    {Failure::NotVerified, "not-verified", "programmed, not verified"},
+    {Failure::ProgrammingError, "programming-error", "Programmation ERROR"},
+};
+
+const FailureName *nameOf(Failure failure)
+{
+    for (const FailureName &n : kFailureNames) {
+        if (n.failure == failure)
+            return &n;
+    }
+    return nullptr;
+}
+} // namespace
+
+QString failureCode(Failure failure)
+{
+    const FailureName *n = nameOf(failure);
+    return n ? QLatin1String(n->code) : QString();
+}
+
+QString failureWords(Failure failure)
+{
+    const FailureName *n = nameOf(failure);
+    return n ? QLatin1String(n->words) : QString();
+}
+
+std::optional<Failure> failureFromStored(const QString &text)
+{
+    if (text.isEmpty())
+        return Failure::None;
+    for (const FailureName &n : kFailureNames) {
+        if (text == QLatin1String(n.code) || text == QLatin1String(n.words))
+            return n.failure;
+    }
+    return std::nullopt;
+}
+
+QString failureWordsOf(const QString &stored)
+{
+    const std::optional<Failure> f = failureFromStored(stored);
+    return f ? failureWords(*f) : stored;
+}
+
+QList<std::pair<QString, QString>> failureNames()
+{
+    QList<std::pair<QString, QString>> names;
+    for (const FailureName &n : kFailureNames)
+        names.append({QLatin1String(n.code), QLatin1String(n.words)});
+    return names;
+}
+
+namespace {
 // What a controller that may hold no firmware is left as.
 Outcome leftWithoutImage(const ControllerOutcome &o)
 {
@@ -26,7 +91,7 @@ Outcome leftWithoutImage(const ControllerOutcome &o)
 }
 } // namespace
 
-void ControllerOutcome::fail(const QString &what)
+void ControllerOutcome::fail(Failure what)
 {
     failure = what;
     outcome = mayHoldNoFirmware() ? leftWithoutImage(*this) : Outcome::Failed;
@@ -36,19 +101,19 @@ void ControllerOutcome::answered(const QString &ver, const QString &ckSum, bool 
 {
     version = ver;
     checksum = ckSum;
-    failure.clear();
+    failure = Failure::None;
     outcome = mismatch ? Outcome::Mismatch : Outcome::Ok;
 }
 
 void ControllerOutcome::succeeded()
 {
-    failure.clear();
+    failure = Failure::None;
     outcome = Outcome::Ok;
 }
 
 void ControllerOutcome::cutShort()
 {
-    failure.clear();
+    failure = Failure::None;
     outcome = mayHoldNoFirmware() ? leftWithoutImage(*this) : Outcome::Cancelled;
 }
 
@@ -66,7 +131,7 @@ void ControllerOutcome::justErased()
     // What it answered before the erase is gone with its firmware.
     version.clear();
     checksum.clear();
-    failure.clear();
+    failure = Failure::None;
     programmed = false;
     erased = true;
     eraseConfirmed = true;

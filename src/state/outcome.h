@@ -24,6 +24,32 @@ enum class Outcome {
 // The name the command line and the records give an outcome.
 QString outcomeName(Outcome outcome);
 
+// What failed, as data: the result window's words, the JSON, the CSV and the
+// database are views of it through one table (failureCode, failureWords).
+enum class Failure {
+    None,
+    NoAnswer,             // silence at every speed and try
+    CommunicationError,   // answers, but none sound
+    CommunicationFailure, // answers, none with the right code
+    ErasingFailure,       // a switch back refused
+    NotFound,             // an address the search found silent (an erase's or the detection's)
+    RefusedErase,         // it answered every erase with a refusal
+    NotVerified,          // programmed; its check has not yet said so
+    ProgrammingError,     // programmed or not, it does not answer with the file's checksum
+};
+
+// The stable name kept in records and the JSON ("no-answer"); empty for None.
+QString failureCode(Failure failure);
+// The result window's words ("No Answer"); empty for None.
+QString failureWords(Failure failure);
+// The failure a stored name stands for: a code, or the words records held
+// before codes were kept. Nothing for a text no table row has.
+std::optional<Failure> failureFromStored(const QString &text);
+// The words of a stored name; a text no table row has, as it is.
+QString failureWordsOf(const QString &stored);
+// The names of every failure, for the database's upgrade: {code, words}.
+QList<std::pair<QString, QString>> failureNames();
+
 // One controller's result, written by the procedures at the moment they
 // decide it. Front-ends read this; nothing judges the painted rows.
 struct ControllerOutcome {
@@ -33,7 +59,7 @@ struct ControllerOutcome {
     std::optional<int> speed; // of its last answer that came within its frame's wait
     int timelyAnswers = 0;    // answers that came within their frame's wait (see SendReceive)
     bool heardFrom = false;   // bytes came back to a frame sent to it (its own or not)
-    QString failure;          // what failed, in the result window's words
+    Failure failure = Failure::None; // what failed
     // An erase frame of this run went out to it: from then on it may hold no
     // firmware, and is never reported as left as it was.
     bool erased = false;
@@ -51,7 +77,7 @@ struct ControllerOutcome {
     void exchanged(double now);
 
     // A failure; an erased controller that never took the image stays marked as such.
-    void fail(const QString &what);
+    void fail(Failure what);
     // It answered with its version and checksum.
     void answered(const QString &ver, const QString &ckSum, bool mismatch);
     // It did what it was asked (took a switch, answered the detection): no version to show.
@@ -67,6 +93,13 @@ struct ControllerOutcome {
 };
 
 using Outcomes = std::array<ControllerOutcome, 32>;
+
+// A controller's answered checksum is the file's: the file's figure is shown
+// without leading zeros, a controller's always has four digits ("ABC" is "0ABC").
+inline bool isFileChecksum(const QString &answered, const QString &fileSum)
+{
+    return !fileSum.isEmpty() && answered == fileSum.rightJustified(4, QLatin1Char('0'));
+}
 
 // At the end of a cancelled run: the ticked controllers it never reached
 // were left by the Cancel, not by the line.

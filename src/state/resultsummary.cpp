@@ -36,8 +36,8 @@ QString resultSummary(const QString &operation, bool download, const QList<int> 
         case Outcome::Mismatch: differs << i; break;
         case Outcome::NotReached: notReached << i; break;
         case Outcome::ErasedNotProgrammed: erasedLeft << i; break;
-        case Outcome::EraseUnconfirmed: unconfirmed[o.failure] << i; break;
-        case Outcome::Failed: failures[o.failure] << i; break;
+        case Outcome::EraseUnconfirmed: unconfirmed[failureWords(o.failure)] << i; break;
+        case Outcome::Failed: failures[failureWords(o.failure)] << i; break;
         case Outcome::Cancelled: cancelled << i; break;
         }
         if (o.sharesNumber)

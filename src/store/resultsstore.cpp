@@ -69,6 +69,16 @@ bool StoreTarget::parse(const QString &text, const QString &baseDir, StoreTarget
 namespace {
 std::atomic<int> connections{0};
 
+// 3: failures kept by their stable code ("no-answer"), not the window's words.
+QString failureCodesStep()
+{
+    QString cases;
+    for (const auto &[code, words] : failureNames())
+        cases += QStringLiteral(" WHEN '%1' THEN '%2'").arg(words, code);
+    return QStringLiteral("UPDATE controllers SET failure = CASE failure") + cases
+        + QStringLiteral(" ELSE failure END");
+}
+
 // Each step takes the schema from the version before it to its own.
 const QStringList kSchemaSteps[] = {
     {// 1: one row per run, one per controller taking part
@@ -85,6 +95,7 @@ const QStringList kSchemaSteps[] = {
     {// 2: the board's unit or serial number, to find a board by it
      QStringLiteral("ALTER TABLE controllers ADD COLUMN unit TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("CREATE INDEX controllers_by_unit ON controllers (unit)")},
+    {failureCodesStep()},
 };
 static_assert(std::size(kSchemaSteps) == ResultsStore::kSchemaVersion);
 
@@ -342,7 +353,7 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
         r.imagePath = text(q.value(5));
         r.imageSha256 = text(q.value(6));
         r.fileChecksum = text(q.value(7));
-        r.settings = QJsonDocument::fromJson(text(q.value(8)).toUtf8()).object();
+        r.settings = settingsJson(QJsonDocument::fromJson(text(q.value(8)).toUtf8()).object());
         r.status = text(q.value(9));
         r.programVersion = text(q.value(10));
         ControllerRecord c;

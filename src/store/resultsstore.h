@@ -54,7 +54,7 @@ struct HistoryRow {
 // transaction per run. One object per connection; not shared across threads.
 class ResultsStore {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     explicit ResultsStore(const StoreTarget &target);
     ~ResultsStore();

@@ -87,7 +87,7 @@ QList<QStandardItem *> rowCells(const HistoryRow &row)
                                               : QDir::toNativeSeparators(r.imagePath) + QStringLiteral("\nSHA-256 ")
                                                     + r.imageSha256),
             outcome,
-            cell(c.failure),
+            cell(failureWordsOf(c.failure)),
             cell(c.version),
             cell(c.checksum)};
 }
