@@ -5,6 +5,7 @@
 #include "cli/report.h"
 #include "link/textcodec.h"
 #include "sim/pty.h"
+#include "support/schemacheck.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
 #include "support/nullport.h"
@@ -60,7 +61,7 @@ Run run(const QStringList &args, const QString &home, const std::function<void(Q
     const bool ended = p.state() == QProcess::NotRunning && p.error() != QProcess::FailedToStart;
     const QByteArray out = p.readAllStandardOutput();
     return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, out,
-            QString::fromLocal8Bit(p.readAllStandardError()), QJsonDocument::fromJson(out).object()};
+            QString::fromLocal8Bit(p.readAllStandardError()), schemaChecked(out)};
 }
 
 // "id|ver|cksum|marked|speed|result" per controller, the result followed by "/outcome" where that tells more,
@@ -68,17 +69,19 @@ Run run(const QStringList &args, const QString &home, const std::function<void(Q
 QStringList rowsOf(const QJsonObject &report)
 {
     QStringList rows;
+    const QJsonArray shown = report.value("shown").toArray();
     for (const QJsonValue &c : report.value("controllers").toArray()) {
-        const QJsonArray display = c["display"].toArray();
-        const QString outcome = c["outcome"].toString(), failure = c["failure"].toString();
+        const QJsonValue window = shown.at(rows.size());
+        const QJsonArray display = window["display"].toArray();
+        const QString outcome = c["outcome"].toString(), failure = c["failure_text"].toString();
         rows << QString("%1|%2|%3|%4|%5|%6")
-                    .arg(c["id"].toInt())
-                    .arg(c["ver"].toString(), c["cksum"].toString(), c["marked"].toBool() ? "marked" : "",
+                    .arg(c["controller"].toInt())
+                    .arg(c["version"].toString(), c["checksum"].toString(), window["marked"].toBool() ? "marked" : "",
                          c["speed"].isNull() ? "" : QString::number(c["speed"].toInt()),
                          c["result"].toString() + (outcome == c["result"].toString() ? "" : "/" + outcome)
                              + (c["erased"].toBool() ? "!" : "") + (failure.isEmpty() ? "" : ": " + failure)
                              + (c["unit"].toString().isEmpty() ? "" : " #" + c["unit"].toString()))
-                + (display == QJsonArray{c["ver"], c["cksum"]} ? "" : "|" + display[0].toString() + " " + display[1].toString());
+                + (display == QJsonArray{c["version"], c["checksum"]} ? "" : "|" + display[0].toString() + " " + display[1].toString());
     }
     return rows;
 }
@@ -209,8 +212,8 @@ private slots:
             if (row.args.contains("--no-fast"))
                 args.removeAll("--fast");
             const Run r = run(args + QStringList{row.command}, home.path());
-            QVERIFY2(r.exit == row.exit && r.json["status"] == row.status && r.json["operation"] == row.command && r.json["protocol"] == 3
-                         && r.json["speed"].isDouble() && !r.json["program_version"].toString().isEmpty(), qPrintable(r.said()));
+            QVERIFY2(r.exit == row.exit && r.json["status"] == row.status && r.json["operation"] == row.command && r.json["after"]["protocol"] == 3
+                         && r.json["after"]["speed"].isDouble() && r.json["settings"]["start_speed"].isDouble() && !r.json["program_version"].toString().isEmpty(), qPrintable(r.said()));
             const QJsonValue sum = r.json.value("summary"), fault = r.json.value("error");
             QCOMPARE((QList<int>{sum["selected"].toInt(-1), sum["ok"].toInt(-1), sum["failed"].toInt(-1)}), row.summary);
             QCOMPARE(rowsOf(r.json), row.rows);
@@ -614,8 +617,8 @@ private slots:
             QVERIFY(comInfo && comInfo->isEnabled());
             QTest::mouseClick(comInfo, Qt::LeftButton);
             const InfoState &info = session.context().info; // the words the command line reports are the window's
-            for (const QJsonValue &row : r.json.value("controllers").toArray())
-                QCOMPARE(QJsonArray({info.verView(row["id"].toInt()).text, info.ckSumView(row["id"].toInt()).text}), row["display"].toArray());
+            for (const QJsonValue &row : r.json.value("shown").toArray())
+                QCOMPARE(QJsonArray({info.verView(row["controller"].toInt()).text, info.ckSumView(row["controller"].toInt()).text}), row["display"].toArray());
             session.main().Check1.setValue(0);
             session.shutDown();
         }

@@ -4,6 +4,7 @@
 #include "state/log.h"
 #include "store/keeper.h"
 #include "store/resultsstore.h"
+#include "support/schemacheck.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
 #include "support/pgserver.h"
@@ -57,7 +58,7 @@ Run finish(QProcess &p)
     p.waitForFinished(Patience);
     const QByteArray out = p.readAllStandardOutput();
     const bool ended = p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit;
-    return {ended ? p.exitCode() : -1, out, QString::fromLocal8Bit(p.readAllStandardError()), QJsonDocument::fromJson(out).object()};
+    return {ended ? p.exitCode() : -1, out, QString::fromLocal8Bit(p.readAllStandardError()), schemaChecked(out)};
 }
 
 Run run(const QStringList &args, const QString &home, const QStringList &env = {}) { return finish(*start(args, home, env)); }
@@ -107,7 +108,8 @@ bool makeSchemaOne(QSqlDatabase db)
                             "erased INTEGER NOT NULL, duration_ms BIGINT, PRIMARY KEY (run_uid, controller))",
                             "INSERT INTO runs VALUES ('old-run', '2020-01-01T00:00:00.000Z', 'old-station', 'flash-info', 'COM 1', '', '', '', "
                             "'{}', 'ok', '0.9')",
-                            "INSERT INTO controllers VALUES ('old-run', 1, 'ok', '01/00/01', '1111', 9600, '', 0, NULL)"})
+                            "INSERT INTO controllers VALUES ('old-run', 1, 'ok', '01/00/01', '1111', 9600, '', 0, NULL)",
+                            "INSERT INTO controllers VALUES ('old-run', 3, 'failed', '', '', NULL, 'No Answer', 0, NULL)"})
         if (!q.exec(sql))
             return qWarning("%s", qPrintable(q.lastError().text())), false;
     return true;
@@ -159,7 +161,10 @@ class TestStore : public QObject {
         QStringList units;
         for (const QJsonValue &r : all.json["records"].toArray())
             units << r["controller"].toVariant().toString() + "=" + r["unit"].toString();
-        QCOMPARE(units, QStringList({"1=", "1=SN1234", "2=SN9", "1=SN1234"})); // the run of the first schema has none
+        QCOMPARE(units, QStringList({"1=", "3=", "1=SN1234", "2=SN9", "1=SN1234"})); // the run of the first schema has none
+        // Its failure, kept in the window's words then, is upgraded to its code; the text still says the words.
+        const Run old = run(history + QStringList{"--controller", "3"}, home), oldText = run({"--results-db", db, "--controller", "3", "history"}, home);
+        QVERIFY2(old.json["records"][0]["failure"] == "no-answer" && oldText.out.contains("failed: No Answer"), qPrintable(old.said() + oldText.said()));
         const Run csv = run({"--results-db", db, "--format", "csv", "--unit", "SN9", "history"}, home);
         const Run text = run({"--results-db", db, "--unit", "SN9", "history"}, home);
         QVERIFY2(csv.exit == 0 && csv.out.startsWith("time_utc,") && csv.out.count('\n') == 2 && csv.out.contains(",program_version,unit\n")
@@ -201,6 +206,21 @@ private slots:
         QVERIFY2(download.exit == 0 && download.json["store"]["written"] == true && info.exit == 1 && info.json["store"]["written"] == true,
                  qPrintable(download.said() + info.said()));
 
+        // Both documents passed the schema (run() checks every one); it is no rubber stamp: each break is refused.
+        const auto broken = [&](const QString &key, const QJsonValue &value, bool inController) {
+            QJsonObject r = info.json;
+            QJsonArray rows = r["controllers"].toArray();
+            QJsonObject c = rows[1].toObject();
+            QJsonObject &changed = inController ? c : r;
+            value.isUndefined() ? void(changed.remove(key)) : void(changed[key] = value);
+            rows[1] = c;
+            r["controllers"] = rows;
+            return !JsonSchema::project().problems(r, "runReport").isEmpty();
+        };
+        QVERIFY(!broken("failure", "no-answer", true)); // as written: sound
+        QVERIFY(broken("failure", "No Answer", true) && broken("ver", "", true) && broken("speed", "9600", true)
+                && broken("speed", 9601, true) && broken("erased", 0, true) && broken("shown", QJsonValue(), false));
+
         const QStringList history = {"--dir", home.path(), "--format", "json", "history"};
         const Run all = run(history, home.path());
         QVERIFY2(all.exit == 0, qPrintable(all.said()));
@@ -208,8 +228,8 @@ private slots:
                                               "flash-info:2:failed:", "flash-info:3:ok:1E02"}));
         const QJsonValue first = all.json["records"][0], failed = all.json["records"][2];
         QVERIFY2(first["image_sha256"] == sampleSha && first["file_checksum"] == sampleSum && first["station"] == QSysInfo::machineHostName() && first["run_status"] == "ok"
-                     && first["settings"]["timeout_ms"] == "1500" && first["port"] == line->slavePath() && first["speed"] == 9600
-                     && failed["failure"] == "No Answer" && failed["run_status"] == "failed" && failed["image_sha256"] == ""
+                     && first["settings"]["timeout_ms"] == 1500 && first["settings"]["start_speed"] == 9600 && first["port"] == line->slavePath() && first["speed"] == 9600
+                     && failed["failure"] == "no-answer" && failed["run_status"] == "failed" && failed["image_sha256"] == ""
                      // Working time: the whole download is spent on its one controller; a silent one costs three
                      // time-outs at each speed at least.
                      && first["duration_ms"].toInteger() > 0 && first["duration_ms"].toInteger() <= downloadMs
@@ -238,7 +258,7 @@ private slots:
         }
         const Run csv = run(history + QStringList{"--format", "csv", "--status", "failed"}, home.path());
         QVERIFY2(csv.exit == 0 && csv.out.startsWith("time_utc,station,operation,port,controller,outcome,") && csv.out.count('\n') == 2
-                     && csv.out.contains(",2,failed,,,,No Answer,"), csv.out.constData());
+                     && csv.out.contains(",2,failed,,,,no-answer,"), csv.out.constData());
         const Run text = run(history + QStringList{"--format", "text"}, home.path());
         QVERIFY2(text.exit == 0 && text.out.endsWith("4 record(s) in " + home.filePath("Results.db").toUtf8() + "\n"), text.out.constData());
 
@@ -247,12 +267,12 @@ private slots:
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "check");
             db.setDatabaseName(home.filePath("Results.db"));
             QSqlQuery q(db);
-            QVERIFY(db.open() && q.exec("SELECT version FROM schema_version") && q.next() && q.value(0).toInt() == 2 && !q.next()
-                    && q.exec("UPDATE schema_version SET version = 3"));
+            QVERIFY(db.open() && q.exec("SELECT version FROM schema_version") && q.next() && q.value(0).toInt() == 3 && !q.next()
+                    && q.exec("UPDATE schema_version SET version = 4"));
         }
         QSqlDatabase::removeDatabase("check");
         const Run newer = run(history, home.path());
-        QVERIFY2(newer.exit == 5 && newer.err.contains("schema version 3; this program knows up to 2"), qPrintable(newer.said()));
+        QVERIFY2(newer.exit == 5 && newer.err.contains("schema version 4; this program knows up to 3"), qPrintable(newer.said()));
     }
 
     // A database that cannot be reached: exit 5, the run waits in the fallback file, and the next run that reaches
@@ -441,9 +461,13 @@ private slots:
         }
         // A line as an earlier version kept it: no database named.
         QJsonObject legacy = QJsonDocument::fromJson(readAll(pending).split('\n').first().toUtf8()).object();
-        QVERIFY(legacy.value("database") == later);
+        QVERIFY(legacy.value("database") == later && JsonSchema::project().problems(legacy, "pendingRun").isEmpty());
         legacy.remove("database");
         legacy["uid"] = "legacy-run";
+        // ... with the keys of then: the start speed as "speed", boxes' texts, a failure in the window's words.
+        legacy["settings"] = QJsonObject{{"speed", "9600"}, {"timeout_ms", "1500"}, {"protocol", "3"}};
+        legacy["controllers"] = QJsonArray{QJsonObject{{"controller", 1}, {"outcome", "failed"}, {"failure", "No Answer"},
+                                                       {"version", ""}, {"checksum", ""}, {"speed", QJsonValue()}, {"erased", false}}};
         QVERIFY(writeFile(pending, readAll(pending).toUtf8() + QJsonDocument(legacy).toJson(QJsonDocument::Compact) + "\n"));
         QVERIFY(!readAll(pending).contains("pw-ghost"));
 
@@ -466,6 +490,11 @@ private slots:
         QStringList waiting;
         for (const QJsonValue &w : json.json["waiting"].toArray())
             waiting << QString("%1=%2").arg(w["database"].toString()).arg(w["runs"].toInt());
+        QJsonValue replayed;
+        for (const QJsonValue &r : json.json["records"].toArray())
+            replayed = r["run_uid"] == "legacy-run" ? r : replayed;
+        QVERIFY2(replayed["failure"] == "no-answer" && replayed["failure_text"] == "No Answer" && replayed["settings"]["start_speed"] == 9600
+                     && replayed["settings"]["timeout_ms"] == 1500 && replayed["settings"]["protocol"] == 3, qPrintable(json.said()));
         QVERIFY2(recordsOf(json).size() == 2 && waiting == both && json.json["pending_file"] == pending
                      && text.out.contains("1 run(s) wait in " + pending.toUtf8() + " for " + later.toUtf8() + "\n"),
                  qPrintable(json.said() + text.said()));

@@ -97,7 +97,7 @@ QJsonObject rowJson(const HistoryRow &row)
     const RunRecord &r = row.run;
     QJsonObject o = row.controller().toJson();
     const std::pair<const char *, QJsonValue> runFields[] = {
-        {"time_utc", r.timeUtc.toString(Qt::ISODateWithMs)}, {"station", r.station}, {"operation", r.operation},
+        {"run_uid", r.uid}, {"time_utc", r.timeUtc.toString(Qt::ISODateWithMs)}, {"station", r.station}, {"operation", r.operation},
         {"port", r.port}, {"file_checksum", r.fileChecksum}, {"image_sha256", r.imageSha256},
         {"image_path", r.imagePath}, {"settings", r.settings}, {"run_status", r.status},
         {"program_version", r.programVersion}};
@@ -204,7 +204,7 @@ int printHistory(const Options &o)
                        .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(cell(row.run.station), -12)
                        .arg(cell(row.run.operation), -17).arg(c.number, 4)
                        .arg(c.unit.isEmpty() ? QStringLiteral("-") : cell(c.unit), -10)
-                       .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + c.failure), -21)
+                       .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + failureWordsOf(c.failure)), -21)
                        .arg(cell(c.version), -9).arg(cell(c.checksum), -8)
                        .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
                                                         : cell(QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")

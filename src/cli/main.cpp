@@ -139,13 +139,13 @@ int printChecksum(const Options &o, const Command &command)
     } catch (const Fault &f) {
         throw cannotRead(o.value(o.file), f);
     }
-    const QString shown = sum.right(4);
+    const QString shown = shownChecksum(sum);
     if (jsonAsked(o)) {
         printJson(QJsonObject{{QStringLiteral("program_version"), QStringLiteral(VANTOREL_VERSION)},
                               {QStringLiteral("operation"), command.text()}, {QStringLiteral("status"), QStringLiteral("ok")},
                               {QStringLiteral("checksum"), sum},
                               {QStringLiteral("file_checksum"), shown}, {QStringLiteral("ctrl_type"), d.HexCtrlType},
-                              {QStringLiteral("baud_text"), d.HexBaudText}, {QStringLiteral("baud_rate"), d.HexBaudRate},
+                              {QStringLiteral("baud_text"), d.HexBaudText}, {QStringLiteral("baud_rate"), d.HexBaudRate.isEmpty() ? QJsonValue() : QJsonValue(d.HexBaudRate.toInt())},
                               {QStringLiteral("protocol_byte"), d.HexProtocolByte}, {QStringLiteral("prot4plus"), d.HexProt4Plus},
                               {QStringLiteral("description"), imageToolTip(d)}});
     } else {

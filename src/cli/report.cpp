@@ -82,7 +82,7 @@ bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
 QString ControllerReport::outcomeText() const
 {
-    return failure.isEmpty() ? outcome : outcome + QStringLiteral(": ") + failure;
+    return failure.isEmpty() ? outcome : outcome + QStringLiteral(": ") + failureWordsOf(failure);
 }
 
 RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started, const QMap<int, QString> &units)
@@ -98,6 +98,7 @@ RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTim
     r.protocol = m.Protocol.text();
     r.prot4Plus = m.Protocol4Plus.ticked();
     r.selected = m.selectedControllers();
+    r.settings = record.settings;
     for (const ControllerRecord &o : record.controllers) {
         ControllerReport c;
         c.id = o.number;
@@ -115,8 +116,10 @@ RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTim
         c.erased = o.erased;
         c.unit = units.value(c.id);
         c.outcome = o.outcome;
-        c.result = c.outcome == QLatin1String("ok") || c.outcome == QLatin1String("mismatch") ? c.outcome
-                                                                                            : QStringLiteral("failed");
+        c.result = resultOf(c.outcome);
+        ControllerRecord named = o;
+        named.unit = c.unit;
+        c.json = named.toJson();
         r.controllers << c;
     }
     r.errorNumber = ctx.lastFaultNumber;
@@ -130,19 +133,13 @@ QJsonObject RunReport::toJson() const
     QJsonArray sel;
     for (const int i : selected)
         sel.append(i);
-    QJsonArray rows;
+    QJsonArray rows, shown;
     for (const ControllerReport &c : controllers) {
-        rows.append(QJsonObject{{QStringLiteral("id"), c.id},
-                                {QStringLiteral("ver"), c.ver},
-                                {QStringLiteral("cksum"), c.cksum},
-                                {QStringLiteral("display"), QJsonArray{c.shownVer, c.shownCksum}},
-                                {QStringLiteral("marked"), c.marked},
-                                {QStringLiteral("speed"), numberOrNull(c.speed)},
-                                {QStringLiteral("result"), c.result},
-                                {QStringLiteral("outcome"), c.outcome},
-                                {QStringLiteral("failure"), c.failure},
-                                {QStringLiteral("erased"), c.erased},
-                                {QStringLiteral("unit"), c.unit}});
+        rows.append(c.json);
+        // The result window's boxes: the window's view, not the controller's record.
+        shown.append(QJsonObject{{QStringLiteral("controller"), c.id},
+                                 {QStringLiteral("display"), QJsonArray{c.shownVer, c.shownCksum}},
+                                 {QStringLiteral("marked"), c.marked}});
     }
     const qsizetype ok = okCount();
     QJsonObject out{{QStringLiteral("program_version"), programVersion()},
@@ -153,12 +150,16 @@ QJsonObject RunReport::toJson() const
                        {QStringLiteral("summary"), QJsonObject{{QStringLiteral("selected"), controllers.size()},
                                                                {QStringLiteral("ok"), ok},
                                                                {QStringLiteral("failed"), controllers.size() - ok}}},
+                       {QStringLiteral("port"), port},
+                       {QStringLiteral("file"), file},
                        {QStringLiteral("file_checksum"), fileChecksum},
-                       {QStringLiteral("speed"), numberOrNull(speed)},
-                       {QStringLiteral("protocol"), numberOrNull(protocol)},
-                       {QStringLiteral("prot4plus"), prot4Plus},
+                       {QStringLiteral("settings"), settings},
+                       {QStringLiteral("after"), QJsonObject{{QStringLiteral("speed"), numberOrNull(speed)},
+                                                             {QStringLiteral("protocol"), numberOrNull(protocol)},
+                                                             {QStringLiteral("prot4plus"), prot4Plus}}},
                        {QStringLiteral("selected"), sel},
-                       {QStringLiteral("controllers"), rows}};
+                       {QStringLiteral("controllers"), rows},
+                       {QStringLiteral("shown"), shown}};
     if (!store.isEmpty())
         out.insert(QStringLiteral("store"), store);
     return out;
@@ -188,8 +189,8 @@ QString RunReport::toText() const
         out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
                    .arg(c.id, 4)
                    .arg(unit(c.unit))
-                   .arg(escapeControls(c.shownVer), -13)
-                   .arg(escapeControls(c.shownCksum), -8)
+                   .arg(escapeControls(c.ver), -13)
+                   .arg(escapeControls(c.cksum), -8)
                    .arg(c.marked ? QStringLiteral("yes") : QStringLiteral("no"), -6)
                    .arg(escapeControls(c.outcomeText()));
     }

@@ -45,6 +45,7 @@ struct ControllerReport {
     QString failure; // what failed; empty when nothing did
     bool erased = false; // this run erased it
     QString unit;    // the unit or serial number given with --unit; empty when none
+    QJsonObject json; // the controller as every JSON names it (its record's)
 
     // "failed: No Answer", as the CSV's outcome column and the text table say it.
     QString outcomeText() const;
@@ -56,7 +57,8 @@ struct RunReport {
     QString port;
     QString file;
     QString fileChecksum;
-    QString speed;
+    QJsonObject settings; // as the run took them at its start
+    QString speed;        // the boxes after the run (a download takes on its image's)
     QString protocol;
     bool prot4Plus = false;
     QList<int> selected;

@@ -26,17 +26,50 @@ bool allPassed(const RunRecord &record)
                           [](const ControllerRecord &c) { return c.outcome == outcomeName(Outcome::Ok); });
 }
 
+namespace {
+// A box's number, or null when it holds none.
+QJsonValue numberIn(const QJsonValue &v)
+{
+    if (v.isDouble())
+        return v;
+    bool ok = false;
+    const int n = v.toString().trimmed().toInt(&ok);
+    return ok ? QJsonValue(n) : QJsonValue();
+}
+} // namespace
+
+QString resultOf(const QString &outcome)
+{
+    return outcome == outcomeName(Outcome::Ok) || outcome == outcomeName(Outcome::Mismatch) ? outcome
+                                                                                          : QStringLiteral("failed");
+}
+
 QJsonObject runSettings(const Context &ctx)
 {
     const MainState &m = ctx.main;
-    return QJsonObject{{QStringLiteral("speed"), m.Vitesse.text()},
-                       {QStringLiteral("protocol"), m.Protocol.text()},
-                       {QStringLiteral("prot3"), m.QRV3.ticked()},
-                       {QStringLiteral("prot4plus"), m.Protocol4Plus.ticked()},
-                       {QStringLiteral("same_protocol"), m.ChkProto.ticked()},
-                       {QStringLiteral("timeout_ms"), m.Text1.text()},
-                       {QStringLiteral("delay_ms"), m.Text2.text()},
-                       {QStringLiteral("fast_answers"), m.FastAnswers.ticked()}};
+    return settingsJson(QJsonObject{{QStringLiteral("start_speed"), m.Vitesse.text()},
+                                    {QStringLiteral("protocol"), m.Protocol.text()},
+                                    {QStringLiteral("prot3"), m.QRV3.ticked()},
+                                    {QStringLiteral("prot4plus"), m.Protocol4Plus.ticked()},
+                                    {QStringLiteral("same_protocol"), m.ChkProto.ticked()},
+                                    {QStringLiteral("timeout_ms"), m.Text1.text()},
+                                    {QStringLiteral("delay_ms"), m.Text2.text()},
+                                    {QStringLiteral("fast_answers"), m.FastAnswers.ticked()}});
+}
+
+QJsonObject settingsJson(const QJsonObject &s)
+{
+    // Records made before speeds were numbers named the start speed "speed" and kept the boxes' texts.
+    const QJsonValue start = s.contains(QStringLiteral("start_speed")) ? s.value(QStringLiteral("start_speed"))
+                                                                      : s.value(QStringLiteral("speed"));
+    return QJsonObject{{QStringLiteral("start_speed"), numberIn(start)},
+                       {QStringLiteral("protocol"), numberIn(s.value(QStringLiteral("protocol")))},
+                       {QStringLiteral("prot3"), s.value(QStringLiteral("prot3")).toBool()},
+                       {QStringLiteral("prot4plus"), s.value(QStringLiteral("prot4plus")).toBool()},
+                       {QStringLiteral("same_protocol"), s.value(QStringLiteral("same_protocol")).toBool()},
+                       {QStringLiteral("timeout_ms"), numberIn(s.value(QStringLiteral("timeout_ms")))},
+                       {QStringLiteral("delay_ms"), numberIn(s.value(QStringLiteral("delay_ms")))},
+                       {QStringLiteral("fast_answers"), s.value(QStringLiteral("fast_answers")).toBool()}};
 }
 
 RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, const QDateTime &startedUtc,
@@ -61,7 +94,7 @@ RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, 
         c.version = o.version;
         c.checksum = o.checksum;
         c.speed = o.speed;
-        c.failure = o.failure;
+        c.failure = failureCode(o.failure);
         c.erased = o.erased;
         c.durationMs = o.durationMs();
         c.outcome = outcomeName(o.outcome);
@@ -83,11 +116,17 @@ std::optional<qint64> optional(const QJsonValue &v)
 
 QJsonObject ControllerRecord::toJson() const
 {
-    return QJsonObject{{QStringLiteral("controller"), number}, {QStringLiteral("outcome"), outcome},
-                       {QStringLiteral("version"), version},   {QStringLiteral("checksum"), checksum},
-                       {QStringLiteral("speed"), orNull(speed)}, {QStringLiteral("failure"), failure},
-                       {QStringLiteral("erased"), erased},     {QStringLiteral("duration_ms"), orNull(durationMs)},
-                       {QStringLiteral("unit"), unit}};
+    return QJsonObject{{QStringLiteral("controller"), number},
+                       {QStringLiteral("unit"), unit},
+                       {QStringLiteral("result"), resultOf(outcome)},
+                       {QStringLiteral("outcome"), outcome},
+                       {QStringLiteral("failure"), failure},
+                       {QStringLiteral("failure_text"), failureWordsOf(failure)},
+                       {QStringLiteral("version"), version},
+                       {QStringLiteral("checksum"), checksum},
+                       {QStringLiteral("speed"), orNull(speed)},
+                       {QStringLiteral("erased"), erased},
+                       {QStringLiteral("duration_ms"), orNull(durationMs)}};
 }
 
 QJsonObject RunRecord::toJson() const
@@ -123,7 +162,7 @@ bool RunRecord::fromJson(const QJsonObject &o, RunRecord &out)
     out.imagePath = o.value(QStringLiteral("image_path")).toString();
     out.imageSha256 = o.value(QStringLiteral("image_sha256")).toString();
     out.fileChecksum = o.value(QStringLiteral("file_checksum")).toString();
-    out.settings = o.value(QStringLiteral("settings")).toObject();
+    out.settings = settingsJson(o.value(QStringLiteral("settings")).toObject());
     out.status = o.value(QStringLiteral("status")).toString();
     out.programVersion = o.value(QStringLiteral("program_version")).toString();
     for (const QJsonValue &v : o.value(QStringLiteral("controllers")).toArray()) {
@@ -134,7 +173,10 @@ bool RunRecord::fromJson(const QJsonObject &o, RunRecord &out)
         c.checksum = v[QStringLiteral("checksum")].toString();
         if (const auto s = optional(v[QStringLiteral("speed")]))
             c.speed = int(*s);
-        c.failure = v[QStringLiteral("failure")].toString();
+        // Records written before failures had codes kept the window's words.
+        const QString failure = v[QStringLiteral("failure")].toString();
+        const std::optional<Failure> known = failureFromStored(failure);
+        c.failure = known ? failureCode(*known) : failure;
         c.erased = v[QStringLiteral("erased")].toBool();
         c.durationMs = optional(v[QStringLiteral("duration_ms")]);
         c.unit = v[QStringLiteral("unit")].toString(); // absent from records made before units were kept

@@ -42,7 +42,7 @@ struct ControllerRecord {
     QString version;          // as answered; empty when it did not answer
     QString checksum;         // as answered
     std::optional<int> speed; // of its last accepted answer
-    QString failure;          // what failed; empty when nothing did
+    QString failure;          // failureCode() of what failed; empty when nothing did
     bool erased = false;      // this run erased it
     std::optional<qint64> durationMs; // how long the run worked on it, when known
     QString unit;             // the board's unit or serial number, as the station gave it; empty when none
@@ -73,8 +73,14 @@ struct RunRecord {
 // Every listed controller passed (the detection: it ran; a controller not found is an answer).
 bool allPassed(const RunRecord &record);
 
-// The settings a run starts with, as the main window holds them.
+// The settings a run starts with, as the main window holds them: numbers
+// (null where a box holds none), the line's speed at the start as start_speed.
 QJsonObject runSettings(const Context &ctx);
+// The same keys and types from settings as any record kept them, older ones
+// (the start speed as "speed", the boxes' texts) included.
+QJsonObject settingsJson(const QJsonObject &settings);
+// "ok", "mismatch" or "failed": an outcome as the result column says it.
+QString resultOf(const QString &outcome);
 
 // Each listed controller's result as the run left it in ctx.outcomes.
 // 'listed': the controllers ticked at the start (every address for the
