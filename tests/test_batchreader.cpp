@@ -71,7 +71,7 @@ private slots:
             QCOMPARE(BatchReader::countBatches(path), cut.size());
         } catch (const Fault &f) {
             cut = QStringList{QString("error %1: ").arg(f.number())
-                              + QRegularExpression("line \\d+, position \\d+").match(f.description()).captured()};
+                              + QRegularExpression("line \\d+, position \\d+").match(f.phrase()).captured()};
         }
         QTEST(cut.join(' '), "cut");
         QCOMPARE(gathered, data);
