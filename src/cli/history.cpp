@@ -117,6 +117,87 @@ QMap<QString, int> waitingRuns(const PendingRecords &pending)
     return QFileInfo::exists(pending.path()) ? pending.waiting() : QMap<QString, int>();
 }
 
+// What waits in the fallback file: as the JSON lists it, and as lines for a person.
+struct Waiting {
+    QJsonArray json;
+    QString lines;
+};
+
+Waiting describeWaiting(const PendingRecords &pending)
+{
+    const QMap<QString, int> waiting = waitingRuns(pending);
+    Waiting w;
+    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
+        w.json.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
+        w.lines += it.key().isEmpty()
+                       ? QStringLiteral("%1 damaged line(s) in %2\n").arg(it.value()).arg(QDir::toNativeSeparators(pending.path()))
+                       : QStringLiteral("%1 run(s) wait in %2 for %3\n")
+                             .arg(it.value()).arg(QDir::toNativeSeparators(pending.path()), it.key());
+    }
+    return w;
+}
+
+void printJson(const QList<HistoryRow> &rows, const QString &database, const PendingRecords &pending,
+               const Waiting &waiting)
+{
+    QJsonArray list;
+    for (const HistoryRow &row : rows)
+        list.append(rowJson(row));
+    const QJsonObject out{{QStringLiteral("operation"), QStringLiteral("history")},
+                          {QStringLiteral("status"), QStringLiteral("ok")},
+                          {QStringLiteral("database"), database},
+                          {QStringLiteral("records"), list},
+                          {QStringLiteral("pending_file"), QDir::toNativeSeparators(pending.path())},
+                          {QStringLiteral("waiting"), waiting.json}};
+    std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+}
+
+void printCsv(const QList<HistoryRow> &rows, const Waiting &waiting)
+{
+    QByteArrayList header;
+    for (const char *c : kColumns)
+        header << c;
+    QByteArray out = header.join(',') + kLineEnd;
+    for (const HistoryRow &row : rows) {
+        const QJsonObject j = rowJson(row);
+        QByteArrayList cells;
+        for (const char *c : kColumns) {
+            const QJsonValue v = j.value(QLatin1String(c));
+            cells << (v.isDouble() ? QByteArray::number(v.toInteger()) : csvField(v.toString()));
+        }
+        out += cells.join(',') + kLineEnd;
+    }
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    if (!waiting.lines.isEmpty()) // standard output is the spreadsheet's
+        std::fprintf(stderr, "%s", waiting.lines.toLocal8Bit().constData());
+}
+
+void printText(const QList<HistoryRow> &rows, const QString &database, const Waiting &waiting)
+{
+    // Every name as written, but a line break or other control character visibly: one record, one line.
+    const auto cell = [](const QString &text) { return escapeControls(text); };
+    QString out = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
+                      .arg(QStringLiteral("time (UTC)"), -24).arg(QStringLiteral("station"), -12)
+                      .arg(QStringLiteral("operation"), -17).arg(QStringLiteral("ctrl"), 4)
+                      .arg(QStringLiteral("unit"), -10)
+                      .arg(QStringLiteral("outcome"), -21).arg(QStringLiteral("version"), -9)
+                      .arg(QStringLiteral("checksum"), -8).arg(QStringLiteral("file"));
+    for (const HistoryRow &row : rows) {
+        const ControllerRecord c = row.controller();
+        out += QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
+                   .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(cell(row.run.station), -12)
+                   .arg(cell(row.run.operation), -17).arg(c.number, 4)
+                   .arg(c.unit.isEmpty() ? QStringLiteral("-") : cell(c.unit), -10)
+                   .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + failureWordsOf(c.failure)), -21)
+                   .arg(cell(c.version), -9).arg(cell(c.checksum), -8)
+                   .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
+                                                    : cell(QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
+                                                           + row.run.fileChecksum));
+    }
+    out += QStringLiteral("%1 record(s) in %2\n").arg(rows.size()).arg(database) + waiting.lines;
+    std::printf("%s", out.toUtf8().constData());
+}
+
 } // namespace
 
 int printHistory(const Options &o)
@@ -133,16 +214,7 @@ int printHistory(const Options &o)
     const bool ownRead = StoreTarget::parse(stationDefault.isEmpty() ? QStringLiteral("Results.db") : stationDefault,
                                             appDir, own, error);
     const PendingRecords pending(appDir, ownRead ? own.identity() : QStringLiteral("(the program folder's database)"));
-    const QMap<QString, int> waiting = waitingRuns(pending);
-    QJsonArray waitingJson;
-    QString waitingLines;
-    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
-        waitingJson.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
-        waitingLines += it.key().isEmpty()
-                            ? QStringLiteral("%1 damaged line(s) in %2\n").arg(it.value()).arg(QDir::toNativeSeparators(pending.path()))
-                            : QStringLiteral("%1 run(s) wait in %2 for %3\n")
-                                  .arg(it.value()).arg(QDir::toNativeSeparators(pending.path()), it.key());
-    }
+    const Waiting waiting = describeWaiting(pending);
     error.clear();
     // A file given here is where the user stands; one from Vantorel.ini lies in the program folder.
     if (!StoreTarget::parse(configured.isEmpty() ? QStringLiteral("Results.db") : configured,
@@ -161,58 +233,12 @@ int printHistory(const Options &o)
         return ExitFault;
     }
     const QString format = o.value(o.format);
-    if (format == QLatin1String("json")) {
-        QJsonArray list;
-        for (const HistoryRow &row : rows)
-            list.append(rowJson(row));
-        const QJsonObject out{{QStringLiteral("operation"), QStringLiteral("history")},
-                              {QStringLiteral("status"), QStringLiteral("ok")},
-                              {QStringLiteral("database"), target.shown()},
-                              {QStringLiteral("records"), list},
-                              {QStringLiteral("pending_file"), QDir::toNativeSeparators(pending.path())},
-                              {QStringLiteral("waiting"), waitingJson}};
-        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
-    } else if (format == QLatin1String("csv")) {
-        QByteArrayList header;
-        for (const char *c : kColumns)
-            header << c;
-        QByteArray out = header.join(',') + kLineEnd;
-        for (const HistoryRow &row : rows) {
-            const QJsonObject j = rowJson(row);
-            QByteArrayList cells;
-            for (const char *c : kColumns) {
-                const QJsonValue v = j.value(QLatin1String(c));
-                cells << (v.isDouble() ? QByteArray::number(v.toInteger()) : csvField(v.toString()));
-            }
-            out += cells.join(',') + kLineEnd;
-        }
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-        if (!waitingLines.isEmpty()) // standard output is the spreadsheet's
-            std::fprintf(stderr, "%s", waitingLines.toLocal8Bit().constData());
-    } else {
-        // Every name as written, but a line break or other control character visibly: one record, one line.
-        const auto cell = [](const QString &text) { return escapeControls(text); };
-        QString out = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
-                          .arg(QStringLiteral("time (UTC)"), -24).arg(QStringLiteral("station"), -12)
-                          .arg(QStringLiteral("operation"), -17).arg(QStringLiteral("ctrl"), 4)
-                          .arg(QStringLiteral("unit"), -10)
-                          .arg(QStringLiteral("outcome"), -21).arg(QStringLiteral("version"), -9)
-                          .arg(QStringLiteral("checksum"), -8).arg(QStringLiteral("file"));
-        for (const HistoryRow &row : rows) {
-            const ControllerRecord c = row.controller();
-            out += QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
-                       .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(cell(row.run.station), -12)
-                       .arg(cell(row.run.operation), -17).arg(c.number, 4)
-                       .arg(c.unit.isEmpty() ? QStringLiteral("-") : cell(c.unit), -10)
-                       .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + failureWordsOf(c.failure)), -21)
-                       .arg(cell(c.version), -9).arg(cell(c.checksum), -8)
-                       .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
-                                                        : cell(QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
-                                                               + row.run.fileChecksum));
-        }
-        out += QStringLiteral("%1 record(s) in %2\n").arg(rows.size()).arg(target.shown()) + waitingLines;
-        std::printf("%s", out.toUtf8().constData());
-    }
+    if (format == QLatin1String("json"))
+        printJson(rows, target.shown(), pending, waiting);
+    else if (format == QLatin1String("csv"))
+        printCsv(rows, waiting);
+    else
+        printText(rows, target.shown(), waiting);
     std::fflush(stdout);
     return ExitOk;
 }

@@ -7,6 +7,7 @@
 #include "cli/records.h"
 #include "cli/report.h"
 #include "image/hexfile.h"
+#include "state/imagedescription.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "platform/fault.h"

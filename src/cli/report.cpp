@@ -1,12 +1,9 @@
 #include "cli/report.h"
 
-#include "cli/commands.h"
 #include "cli/records.h"
 #include "state/context.h"
 #include "state/log.h"
-#include "link/exchange.h"
 #include "platform/fault.h"
-#include "platform/serialport.h"
 #include "store/runrecord.h"
 
 #include <QJsonArray>

@@ -188,6 +188,12 @@ DownloadImage readDownloadImage(const QString &path, ImageDescription &descripti
     return image;
 }
 
+ChosenFile readChosenFile(const QString &path, ImageDescription &description)
+{
+    const DownloadImage image = readDownloadImage(path, description);
+    return ChosenFile{image.checksum, image.contentHash, int(image.batches.size()), image.problem, image.warning};
+}
+
 DownloadImage downloadImageFrom(const QByteArray &content, ImageDescription &description)
 {
     DownloadImage image;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "state/fileselection.h"
 #include "state/imagedescription.h"
 #include "image/batchreader.h"
 
@@ -34,6 +35,10 @@ struct DownloadImage {
 DownloadImage readDownloadImage(const QString &path, ImageDescription &description);
 // The same for bytes already read.
 DownloadImage downloadImageFrom(const QByteArray &content, ImageDescription &description);
+
+// The file read for the main window, which shows what a reading made of it.
+// Throws the reading faults as readDownloadImage does.
+ChosenFile readChosenFile(const QString &path, ImageDescription &description);
 
 // The image of a download, taken at its check: throws Fault(ImageUnsound) for
 // an image that is not sound, and when the file on disk is no longer the one

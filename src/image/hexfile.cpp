@@ -98,12 +98,6 @@ QString readHexChecksum(const QByteArray &content, ImageDescription &d)
     return readChecksum(lines, d);
 }
 
-QString imageToolTip(const ImageDescription &d)
-{
-    return d.HexCtrlType + QLatin1Char(' ') + d.HexBaudText + QStringLiteral("  [") + d.HexProtocolByte
-        + QLatin1Char(' ') + (d.HexProt4Plus ? QLatin1Char('1') : QLatin1Char('0')) + QLatin1Char(']');
-}
-
 QByteArray checksumBytes(const QString &checksumText)
 {
     // Six digits, so that a figure below 0x100000 keeps its value: padded to

@@ -22,9 +22,6 @@ inline QString shownChecksum(const QString &full) { return full.right(4); }
 // Applies one configuration record's data bytes D0, D2, D3 to a description.
 void applyConfigurationRecord(ImageDescription &description, int d0, const QString &d2Hex, const QString &d3Hex);
 
-// "QRVB Baud Rate Fix 9600  [40 1]"
-QString imageToolTip(const ImageDescription &description);
-
 // The checksum text as the three bytes of the full-checksum frame: "0" put in
 // front until six digits, then bytes from digits 1-2, 3-4, 5-6.
 QByteArray checksumBytes(const QString &checksumText);

@@ -2,7 +2,8 @@
 
 #include "state/config.h"
 #include "platform/desk.h"
-#include "image/fileselection.h"
+#include "state/fileselection.h"
+#include "image/downloadimage.h"
 #include "programming/downloads.h"
 #include "protocolswitch/switching.h"
 #include "queries/queries.h"
@@ -13,7 +14,7 @@ namespace vantorel {
 
 Session::Session(SerialPort &port, Desk &desk, const Clock &clock) : ctx_(port, desk, clock)
 {
-    attachFileSelection(ctx_);
+    attachFileSelection(ctx_, readChosenFile);
     // A window stays drawn while a database server keeps it waiting.
     keeper_.whileWaiting = [this] { ctx_.desk.processEvents(); };
 }

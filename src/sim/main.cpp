@@ -4,6 +4,7 @@
 #include "sim/line.h"
 #include "sim/lineconfig.h"
 
+#include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -67,49 +69,50 @@ QString describe(const LineConfig &config)
     return QStringLiteral("controllers ") + parts.join(QStringLiteral(", "));
 }
 
-} // namespace
+// The options of the command line, each declared once for the parser and the reading.
+struct Options {
+    const QCommandLineOption config{QStringLiteral("config"),
+                                    QStringLiteral("Line description (JSON); without it, the built-in line."),
+                                    QStringLiteral("file")};
+    const QCommandLineOption link{QStringLiteral("link"),
+                                  QStringLiteral("Also make a symbolic link to the device at this path."),
+                                  QStringLiteral("path")};
+    const QCommandLineOption echo{QStringLiteral("echo"), QStringLiteral("Every byte the tool sends comes back first.")};
+    const QCommandLineOption pace{QStringLiteral("pace"),
+                                  QStringLiteral("Bytes take their real time on the line, both ways.")};
+    const QCommandLineOption state{QStringLiteral("state"),
+                                   QStringLiteral("Write the state as JSON here after every frame and at "
+                                                  "the end."),
+                                   QStringLiteral("file")};
+    const QCommandLineOption sample{QStringLiteral("write-sample-image"),
+                                    QStringLiteral("Write a small HEX image that the built-in line's "
+                                                   "controllers take, then quit without starting a line."),
+                                    QStringLiteral("file")};
+};
 
-int main(int argc, char **argv)
+// Taken by sigwait at the end; blocked before any thread starts, so that none
+// is picked to receive them.
+sigset_t blockStopSignals()
 {
-    // Taken by sigwait below; blocked before any thread starts, so that none
-    // is picked to receive them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN); // a reader gone from stdout must not cut the final state short
+    return stopSignals;
+}
 
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vantorel-linesim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VANTOREL_VERSION));
-
-    QCommandLineParser parser;
+// An exit status when the program ends here: bad use (--help and --version end the process).
+std::optional<int> parseArguments(QCommandLineParser &parser, const Options &o)
+{
     parser.setApplicationDescription(QStringLiteral(
         "A line of simulated controllers on a pseudo-terminal. Prints the device path to open as its first "
         "line, runs until SIGINT or SIGTERM, then writes the final state as JSON (to --state FILE, else to "
         "stdout)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption configOption(QStringLiteral("config"),
-                                          QStringLiteral("Line description (JSON); without it, the built-in line."),
-                                          QStringLiteral("file"));
-    const QCommandLineOption linkOption(QStringLiteral("link"),
-                                        QStringLiteral("Also make a symbolic link to the device at this path."),
-                                        QStringLiteral("path"));
-    const QCommandLineOption echoOption(QStringLiteral("echo"),
-                                        QStringLiteral("Every byte the tool sends comes back first."));
-    const QCommandLineOption paceOption(QStringLiteral("pace"),
-                                        QStringLiteral("Bytes take their real time on the line, both ways."));
-    const QCommandLineOption stateOption(QStringLiteral("state"),
-                                         QStringLiteral("Write the state as JSON here after every frame and at "
-                                                        "the end."),
-                                         QStringLiteral("file"));
-    const QCommandLineOption sampleOption(QStringLiteral("write-sample-image"),
-                                          QStringLiteral("Write a small HEX image that the built-in line's "
-                                                         "controllers take, then quit without starting a line."),
-                                          QStringLiteral("file"));
-    parser.addOptions({configOption, linkOption, echoOption, paceOption, stateOption, sampleOption});
+    parser.addOptions({o.config, o.link, o.echo, o.pace, o.state, o.sample});
     if (!parser.parse(QCoreApplication::arguments())) {
         QString error = parser.errorText();
         if (error.endsWith(QLatin1Char('.')))
@@ -123,29 +126,32 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument \"%1\"; see --help").arg(parser.positionalArguments().first()),
                     kBadUse);
+    return std::nullopt;
+}
 
-    if (parser.isSet(sampleOption)) {
-        const QString path = parser.value(sampleOption);
-        QSaveFile file(path);
-        const QByteArray image = sampleImage();
-        if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit())
-            return fail(QStringLiteral("--write-sample-image %1: cannot be written (%2); choose a file in a "
-                                       "writable folder")
-                            .arg(path, file.errorString()));
-        return 0;
-    }
+int writeSampleImage(const QString &path)
+{
+    QSaveFile file(path);
+    const QByteArray image = sampleImage();
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit())
+        return fail(QStringLiteral("--write-sample-image %1: cannot be written (%2); choose a file in a "
+                                   "writable folder")
+                        .arg(path, file.errorString()));
+    return 0;
+}
 
-    LineConfig config;
+// The line described by the options; an exit status when they cannot be used.
+std::optional<int> readLine(const QCommandLineParser &parser, const Options &o, LineConfig &config,
+                            LineOptions &options)
+{
     try {
-        config = parser.isSet(configOption) ? readLineConfig(parser.value(configOption)) : defaultLine();
+        config = parser.isSet(o.config) ? readLineConfig(parser.value(o.config)) : defaultLine();
     } catch (const ConfigError &e) {
         return fail(e.message(), kBadUse);
     }
-
-    LineOptions options;
-    options.echo = parser.isSet(echoOption);
-    options.pace = parser.isSet(paceOption);
-    options.stateFile = parser.value(stateOption);
+    options.echo = parser.isSet(o.echo);
+    options.pace = parser.isSet(o.pace);
+    options.stateFile = parser.value(o.state);
     if (!options.stateFile.isEmpty()) {
         // Said now rather than after every frame.
         const QFileInfo state(options.stateFile);
@@ -154,14 +160,18 @@ int main(int argc, char **argv)
                             .arg(options.stateFile),
                         kBadUse);
     }
+    return std::nullopt;
+}
 
+// Opens the line, says where it is, and runs it until a stop signal; then the final state.
+int runLine(const LineConfig &config, const LineOptions &options, const QString &link, const sigset_t &stopSignals)
+{
     std::unique_ptr<Line> line;
     try {
         line = std::make_unique<Line>(config, options);
     } catch (const std::exception &e) {
         return fail(QString::fromLocal8Bit(e.what()));
     }
-    const QString link = parser.value(linkOption);
     if (!link.isEmpty()) {
         const QString error = makeLink(link, line->slavePath());
         if (!error.isEmpty())
@@ -185,4 +195,27 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const sigset_t stopSignals = blockStopSignals();
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantorel-linesim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTOREL_VERSION));
+
+    QCommandLineParser parser;
+    const Options options;
+    if (const std::optional<int> exit = parseArguments(parser, options))
+        return *exit;
+    if (parser.isSet(options.sample))
+        return writeSampleImage(parser.value(options.sample));
+    LineConfig config;
+    LineOptions lineOptions;
+    if (const std::optional<int> exit = readLine(parser, options, config, lineOptions))
+        return *exit;
+    return runLine(config, lineOptions, parser.value(options.link), stopSignals);
 }

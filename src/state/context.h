@@ -1,5 +1,6 @@
 #pragma once
 
+#include "state/fileselection.h"
 #include "state/imagedescription.h"
 #include "state/infostate.h"
 #include "state/linksettings.h"
@@ -48,6 +49,8 @@ public:
     // Hash of the chosen file's bytes as the user was shown them; a download
     // refuses a file that changed since.
     QByteArray chosenFileHash;
+    // How FileName's reaction reads the file it names (attachFileSelection).
+    ChosenFileReader readChosenFile;
     Timings timings;
     // The settings of the run in hand, taken by its check before the first byte.
     LinkSettings link;

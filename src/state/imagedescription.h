@@ -14,4 +14,11 @@ struct ImageDescription {
     QString HexBaudRate; // not cleared between files
 };
 
+// "QRVB Baud Rate Fix 9600  [40 1]"
+inline QString imageToolTip(const ImageDescription &d)
+{
+    return d.HexCtrlType + QLatin1Char(' ') + d.HexBaudText + QStringLiteral("  [") + d.HexProtocolByte
+        + QLatin1Char(' ') + (d.HexProt4Plus ? QLatin1Char('1') : QLatin1Char('0')) + QLatin1Char(']');
+}
+
 } // namespace vantorel

@@ -1,8 +1,7 @@
-#include "image/fileselection.h"
+#include "state/fileselection.h"
 
 #include "state/context.h"
-#include "image/downloadimage.h"
-#include "image/hexfile.h"
+#include "state/imagedescription.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
 
@@ -10,6 +9,7 @@
 #include <QFileInfo>
 
 #include <optional>
+#include <utility>
 
 namespace vantorel {
 
@@ -17,10 +17,10 @@ namespace {
 
 // The file named in FileName, read once; nothing after telling the user why
 // it could not be read.
-std::optional<DownloadImage> readChosenFile(Context &ctx)
+std::optional<ChosenFile> readChosenFile(Context &ctx)
 {
     try {
-        return readDownloadImage(ctx.main.FileName.text(), ctx.image);
+        return ctx.readChosenFile(ctx.main.FileName.text(), ctx.image);
     } catch (const Fault &fault) {
         if (fault.code() == FaultCode::FileNotFound) {
             ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("File not Found!"));
@@ -33,12 +33,6 @@ std::optional<DownloadImage> readChosenFile(Context &ctx)
 }
 
 } // namespace
-
-QString ReadHexFile(Context &ctx)
-{
-    const std::optional<DownloadImage> image = readChosenFile(ctx);
-    return image ? image->checksum : QString();
-}
 
 void FileNameChanged(Context &ctx)
 {
@@ -56,12 +50,12 @@ void FileNameChanged(Context &ctx)
     }
     ctx.desk.setBusy(true);
     ctx.desk.processEvents();
-    const std::optional<DownloadImage> image = readChosenFile(ctx);
+    const std::optional<ChosenFile> image = readChosenFile(ctx);
     QString checksum;
     if (image) {
         checksum = image->checksum;
         ctx.chosenFileHash = image->contentHash;
-        ctx.imageBatches = int(image->batches.size());
+        ctx.imageBatches = image->batches;
         if (!image->sound())
             m.FileProblem.setText(QStringLiteral("Cannot be downloaded: ") + image->problem);
         else if (!image->warning.isEmpty())
@@ -106,8 +100,9 @@ void Command1Click(Context &ctx)
         chooseFile(ctx, chosen);
 }
 
-void attachFileSelection(Context &ctx)
+void attachFileSelection(Context &ctx, ChosenFileReader read)
 {
+    ctx.readChosenFile = std::move(read);
     ctx.main.FileName.onChange([&ctx] { FileNameChanged(ctx); });
 }
 

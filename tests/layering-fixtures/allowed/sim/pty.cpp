@@ -1,0 +1,2 @@
+#include "platform/wholefile.h"
+#include <sys/ioctl.h>

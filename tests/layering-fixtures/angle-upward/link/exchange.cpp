@@ -1,0 +1,1 @@
+#include <session/session.h>

@@ -1,0 +1,1 @@
+#include "programming/flashcheck.h"

@@ -1,0 +1,1 @@
+#include "protocolswitch/switching.h"

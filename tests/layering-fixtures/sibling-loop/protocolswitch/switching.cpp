@@ -1,0 +1,1 @@
+#include "queries/queries.h"
