@@ -227,7 +227,7 @@ DownloadImage takeDownloadImage(const QString &path, const QByteArray &chosenHas
         throw Fault(FaultCode::ImageUnsound,
                     faultDescription(FaultCode::ImageUnsound) + QStringLiteral(" (") + path
                         + QStringLiteral("): the file changed on disk since it was chosen (its checksum is now ")
-                        + image.checksum.right(4) + QStringLiteral("); choose it again to see and download the new file"));
+                        + shownChecksum(image.checksum) + QStringLiteral("); choose it again to see and download the new file"));
     return image;
 }
 

@@ -16,8 +16,6 @@ constexpr int kFlashSize = 0xDFFE; // 57342 bytes
 QString readHexChecksum(const QString &path, ImageDescription &description);
 // The same reading over bytes already taken from a file.
 QString readHexChecksum(const QByteArray &content, ImageDescription &description);
-// The checksum as the window shows it and controllers answer it: its last four digits.
-inline QString shownChecksum(const QString &full) { return full.right(4); }
 
 // Applies one configuration record's data bytes D0, D2, D3 to a description.
 void applyConfigurationRecord(ImageDescription &description, int d0, const QString &d2Hex, const QString &d3Hex);

@@ -61,8 +61,7 @@ void FileNameChanged(Context &ctx)
         else if (!image->warning.isEmpty())
             m.FileWarning.setText(QStringLiteral("Warning: ") + image->warning + QStringLiteral(" It can be downloaded."));
     }
-    if (checksum.size() > 4)
-        checksum = checksum.right(4);
+    checksum = shownChecksum(checksum);
     m.FileCheksum.setText(checksum);
     if (!checksum.isEmpty() && !m.Protocol.text().isEmpty() && image->sound()) {
         m.ComLoad.setEnabled(true);

@@ -14,6 +14,9 @@ struct ImageDescription {
     QString HexBaudRate; // not cleared between files
 };
 
+// The checksum as the window shows it and controllers answer it: its last four digits.
+inline QString shownChecksum(const QString &full) { return full.right(4); }
+
 // "QRVB Baud Rate Fix 9600  [40 1]"
 inline QString imageToolTip(const ImageDescription &d)
 {
