@@ -518,7 +518,10 @@ private slots:
         MessageState &m = ctx.message;
         m.clock = &clock;
         m.startRun({1, 2}, 9);
-        m.planLine({.line = {}, .bootLine = {}, .batchBytes = QList<int>(9, 140), .answerWait = 0.1}); // 9600 N 8 2
+        LinePlan plan; // 9600 N 8 2
+        plan.batchBytes = QList<int>(9, 140);
+        plan.answerWait = 0.1;
+        m.planLine(plan);
         m.atController(2);
         m.setProgress(4, 9);
         m.Label1.setText("Controller 2 : Programming Batch 5    ...");

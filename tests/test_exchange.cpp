@@ -1,6 +1,7 @@
 // One exchange, end to end: the real serial layer
 // against the simulated line. Frames and answers are literal bytes.
 #include "link/exchange.h"
+#include "run/line.h"
 #include "run/runcheck.h"
 #include "run/waits.h"
 #include "support/linebench.h"
@@ -235,7 +236,9 @@ private slots:
         Timings &t = b.ctx().timings;
         t.failureHold = 2.0;
         QCOMPARE(failureHoldSeconds(b.ctx()), 2.0);
-        b.m().FastAnswers.setValue(1);
+        b.m().FastAnswers.setValue(1); // the box alone is no run's setting: a run takes it at its start
+        QCOMPARE(failureHoldSeconds(b.ctx()), 2.0);
+        b.ctx().link.fastAnswers = true;
         QCOMPARE(failureHoldSeconds(b.ctx()), 0.2);
         t.failureHold = 0.05; // a shorter hold set for tests or scripts stays
         QCOMPARE(failureHoldSeconds(b.ctx()), 0.05);

@@ -218,7 +218,7 @@ QString logStartLine(const Context &ctx, const QString &operation, const QList<i
            << field(QStringLiteral("same_protocol"), yesNo(m.ChkProto.ticked()))
            << field(QStringLiteral("fast"), yesNo(m.FastAnswers.ticked()))
            << field(QStringLiteral("settle_ms"), milliseconds(ctx.timings.settleDelay))
-           << field(QStringLiteral("hold_ms"), milliseconds(failureHoldSeconds(ctx)))
+           << field(QStringLiteral("hold_ms"), milliseconds(failureHoldSeconds(ctx.timings, m.FastAnswers.ticked())))
            << field(QStringLiteral("version"), programVersion());
     return QStringLiteral("vantorel-cli start: ") + fields.join(QLatin1Char(' '));
 }

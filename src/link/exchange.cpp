@@ -1,10 +1,8 @@
 #include "link/exchange.h"
 
-#include "state/context.h"
 #include "link/checkcode.h"
 #include "link/textcodec.h"
 #include "platform/clock.h"
-#include "platform/desk.h"
 #include "platform/fault.h"
 #include "platform/serialport.h"
 
@@ -107,15 +105,15 @@ double guardSeconds(double byteSeconds) { return 0.002 + 3 * byteSeconds; }
 // The settle wait after the first byte, handling no events. Bytes are taken in
 // as they come; with fast answers the wait ends shortly after they form a
 // complete answer that nothing follows, else after the settle delay.
-QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flags, bool fast, double byteSeconds)
+QByteArray settle(LineHandle &wire, const QByteArray &frame, const AnswerFlags &flags, bool fast, double byteSeconds)
 {
-    const double t1 = ctx.clock.seconds();
-    QByteArray received = ctx.port.readAllWaiting();
+    const double t1 = wire.clock.seconds();
+    QByteArray received = wire.port.readAllWaiting();
     double lastLook = t1;
     std::optional<double> wholeAt; // when the bytes first formed a whole answer
     qsizetype wholeSize = 0;
     for (;;) {
-        const double now = ctx.clock.seconds();
+        const double now = wire.clock.seconds();
         if (fast && !wholeAt && answerComplete(received, frame, flags)) {
             wholeAt = now;
             wholeSize = received.size();
@@ -126,7 +124,7 @@ QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flag
         }
         if (wholeAt && now - *wholeAt >= guardSeconds(byteSeconds))
             return received;
-        const double left = ctx.timings.settleDelay - (now - t1);
+        const double left = wire.settleDelay - (now - t1);
         if (left < 0)
             break;
         // Bytes trickle in one by one on a fast line: look at most once a
@@ -136,27 +134,27 @@ QByteArray settle(Context &ctx, const QByteArray &frame, const AnswerFlags &flag
         // Sleeps in slices: the time is the clock's, not the port's. A whole
         // answer's look past it ends on time, not a slice later.
         const double until = wholeAt ? std::min(left, guardSeconds(byteSeconds) - (now - *wholeAt)) : left;
-        ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil(until * 1000)), 1, kSettleLookMs));
-        lastLook = ctx.clock.seconds();
-        received += ctx.port.readAllWaiting();
+        wire.port.waitForInput(std::clamp(static_cast<int>(std::ceil(until * 1000)), 1, kSettleLookMs));
+        lastLook = wire.clock.seconds();
+        received += wire.port.readAllWaiting();
     }
-    return received + ctx.port.readAllWaiting();
+    return received + wire.port.readAllWaiting();
 }
 
-void logStray(Context &ctx, const QByteArray &bytes, const QString &why)
+void logStray(LineHandle &wire, const QByteArray &bytes, const QString &why)
 {
-    ctx.log.write(QStringLiteral("Stray bytes : ") + StrToHex(bytes) + QStringLiteral(" (") + why + QLatin1Char(')'));
+    wire.log(QStringLiteral("Stray bytes : ") + StrToHex(bytes) + QStringLiteral(" (") + why + QLatin1Char(')'));
 }
 
 // Whatever waits before an exchange starts is no answer to it: a late
 // answer to an earlier frame, or noise. True when it held a whole answer
 // naming ctrl: its answers are late, so what comes next may be one too.
-bool dropLeftovers(Context &ctx, int ctrl)
+bool dropLeftovers(LineHandle &wire, int ctrl)
 {
-    const QByteArray left = ctx.port.readAllWaiting();
+    const QByteArray left = wire.port.readAllWaiting();
     if (left.isEmpty())
         return false;
-    logStray(ctx, left, QStringLiteral("waiting before the frame was sent"));
+    logStray(wire, left, QStringLiteral("waiting before the frame was sent"));
     for (qsizetype at = 0; at + 6 <= left.size(); ++at) {
         const QByteArray whole = left.mid(at, quint8(left[at + 2]) + 6);
         if (quint8(left[at + 1]) == ctrl && answerComplete(whole, QByteArray(), AnswerFlags{true, false}))
@@ -165,131 +163,131 @@ bool dropLeftovers(Context &ctx, int ctrl)
     return false;
 }
 
-bool addressesOne(const Context &ctx, int ctrl) { return ctrl >= 0 && ctrl < int(ctx.outcomes.size()); }
+bool addressesOne(const LineHandle &wire, int ctrl) { return ctrl >= 0 && ctrl < int(wire.outcomes.size()); }
 
 // Its record's working time runs from the first frame to it to the end of the last exchange.
-void noteExchange(Context &ctx, int ctrl)
+void noteExchange(LineHandle &wire, int ctrl)
 {
-    if (addressesOne(ctx, ctrl))
-        ctx.outcomes[ctrl].exchanged(ctx.clock.seconds());
+    if (addressesOne(wire, ctrl))
+        wire.outcomes[ctrl].exchanged(wire.clock.seconds());
 }
 
 // The speed of a frame is learnt only from an answer that came within the
 // waits of frames sent at that speed: not where late answers of this
 // controller were found waiting, as one of those may answer a frame sent at
 // another speed.
-void noteSpeed(Context &ctx, int ctrl, const LineSettings &line)
+void noteSpeed(LineHandle &wire, int ctrl, const LineSettings &line)
 {
-    if (!addressesOne(ctx, ctrl))
+    if (!addressesOne(wire, ctrl))
         return;
-    ctx.outcomes[ctrl].speed = line.baud;
-    ++ctx.outcomes[ctrl].timelyAnswers;
+    wire.outcomes[ctrl].speed = line.baud;
+    ++wire.outcomes[ctrl].timelyAnswers;
 }
 
-void noteHeard(Context &ctx, int ctrl)
+void noteHeard(LineHandle &wire, int ctrl)
 {
-    if (addressesOne(ctx, ctrl))
-        ctx.outcomes[ctrl].heardFrom = true;
+    if (addressesOne(wire, ctrl))
+        wire.outcomes[ctrl].heardFrom = true;
 }
 
 // The port's settings as the line carries them; the tool's default if they
 // cannot be read (they were accepted when set).
-LineSettings lineNow(Context &ctx)
+LineSettings lineNow(LineHandle &wire)
 {
     try {
-        return parseLineSettings(ctx.port.settings());
+        return parseLineSettings(wire.port.settings());
     } catch (const Fault &) {
         return LineSettings{};
     }
 }
 
-void noteSharedNumber(Context &ctx, int ctrl)
+void noteSharedNumber(LineHandle &wire, int ctrl)
 {
-    ctx.log.write(QStringLiteral("Warning : two controllers answer as ") + QString::number(ctrl));
-    if (addressesOne(ctx, ctrl))
-        ctx.outcomes[ctrl].sharesNumber = true;
+    wire.log(QStringLiteral("Warning : two controllers answer as ") + QString::number(ctrl));
+    if (addressesOne(wire, ctrl))
+        wire.outcomes[ctrl].sharesNumber = true;
 }
 
 } // namespace
 
-Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F)
+Exchange SendReceive(LineHandle &wire, int ctrl, const QByteArray &frame, bool accept682F)
 {
     Exchange exchange;
-    const double timeOut = ctx.link.timeOut;
-    const bool fast = ctx.link.fastAnswers;
-    const AnswerFlags flags{ctx.link.prot4Plus, accept682F};
-    const LineSettings line = lineNow(ctx);
+    const double timeOut = wire.settings.timeOut;
+    const bool fast = wire.settings.fastAnswers;
+    const AnswerFlags flags{wire.settings.prot4Plus, accept682F};
+    const LineSettings line = lineNow(wire);
     // The time-out is the controller's: it starts when the frame has left the
     // line, not when the write returned (an adapter queues it).
     const double frameSeconds = lineSeconds(frame.size(), line);
     int tries = 1;
     int result = ComOk;
     // Once Cancel was pressed no frame goes out: it ends like a stop in the wait.
-    if (ctx.StopRequested)
+    if (wire.stopRequested)
         return exchange;
 
     // Only before the first try: what waits before a repeat is most likely
     // the late answer to the try before, which names this controller.
     // Late bytes naming this controller were set aside: its answers are late.
-    const bool lateForUs = dropLeftovers(ctx, ctrl);
-    noteExchange(ctx, ctrl);
+    const bool lateForUs = dropLeftovers(wire, ctrl);
+    noteExchange(wire, ctrl);
     for (;;) {
-        ctx.port.write(frame);
+        wire.port.write(frame);
         QByteArray received;
         bool strayMet = false;
-        double t0 = ctx.clock.seconds() + frameSeconds;
+        double t0 = wire.clock.seconds() + frameSeconds;
         for (;;) {
             // Wait for the first byte, seeing Cancel meanwhile.
             for (;;) {
-                ctx.desk.processEvents();
-                if (ctx.StopRequested) {
-                    noteExchange(ctx, ctrl);
+                wire.pumpEvents();
+                if (wire.stopRequested) {
+                    noteExchange(wire, ctrl);
                     return exchange;
                 }
-                const double waited = ctx.clock.seconds() - t0;
-                if (ctx.port.bytesWaiting() > 0 || waited > timeOut)
+                const double waited = wire.clock.seconds() - t0;
+                if (wire.port.bytesWaiting() > 0 || waited > timeOut)
                     break;
                 // Not past the time-out by more than a moment: a silent try costs just that.
-                ctx.port.waitForInput(std::clamp(static_cast<int>(std::ceil((timeOut - waited) * 1000)), 1, kLookMs));
+                wire.port.waitForInput(std::clamp(static_cast<int>(std::ceil((timeOut - waited) * 1000)), 1, kLookMs));
             }
             // Fast answers: silence has nothing to let settle. After a stray
             // answer the settle wait is over already.
-            if ((fast || strayMet) && ctx.port.bytesWaiting() == 0) {
+            if ((fast || strayMet) && wire.port.bytesWaiting() == 0) {
                 received.clear(); // an echo that came alone before is no answer either
                 break;
             }
-            ctx.desk.processEvents();
-            received = settle(ctx, frame, flags, fast, lineSeconds(1, line));
+            wire.pumpEvents();
+            received = settle(wire, frame, flags, fast, lineSeconds(1, line));
             // Our own frame read back alone: the answer may still come.
-            if (received == frame && ctx.clock.seconds() - t0 < timeOut) {
-                t0 = ctx.clock.seconds();
+            if (received == frame && wire.clock.seconds() - t0 < timeOut) {
+                t0 = wire.clock.seconds();
                 continue;
             }
             const StraySplit split =
                 splitStray(received.startsWith(frame) ? received.mid(frame.size()) : received, frame, ctrl, flags);
             if (split.stray.isEmpty())
                 break;
-            noteHeard(ctx, ctrl);
-            logStray(ctx, split.stray, QStringLiteral("not controller ") + QString::number(ctrl) + QStringLiteral("'s answer"));
+            noteHeard(wire, ctrl);
+            logStray(wire, split.stray, QStringLiteral("not controller ") + QString::number(ctrl) + QStringLiteral("'s answer"));
             received = split.rest;
             strayMet = true;
             // Its own answer may still come within the time-out.
-            if (!received.isEmpty() || ctx.clock.seconds() - t0 >= timeOut)
+            if (!received.isEmpty() || wire.clock.seconds() - t0 >= timeOut)
                 break;
         }
 
         const AnswerJudgement judged = judgeAnswer(received, frame, flags);
         if (judged.verdict != AnswerVerdict::NoAnswer) {
-            noteHeard(ctx, ctrl);
-            ctx.log.write(QStringLiteral("Recu en String : ") + StrToHex(judged.answer));
+            noteHeard(wire, ctrl);
+            wire.log(QStringLiteral("Recu en String : ") + StrToHex(judged.answer));
             if (answersNaming(judged.answer, frame, ctrl, flags) > 1)
-                noteSharedNumber(ctx, ctrl);
+                noteSharedNumber(wire, ctrl);
         }
         if (judged.verdict == AnswerVerdict::Accepted || judged.verdict == AnswerVerdict::Accepted682F) {
             if (judged.verdict == AnswerVerdict::Accepted)
                 exchange.answer = StrToHex(judged.answer);
             if (!lateForUs)
-                noteSpeed(ctx, ctrl, line);
+                noteSpeed(wire, ctrl, line);
             result = ComOk;
             break;
         }
@@ -299,29 +297,29 @@ Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accep
         }
         ++tries;
     }
-    noteExchange(ctx, ctrl);
-    ctx.log.write(ComResultText(result));
+    noteExchange(wire, ctrl);
+    wire.log(ComResultText(result));
     exchange.result = result;
     return exchange;
 }
 
-double silentTrySeconds(const Context &ctx, int frameBytes, const LineSettings &line)
+double silentTrySeconds(const LinkSettings &settings, double settleDelay, int frameBytes, const LineSettings &line)
 {
     // The frame on the line, the time-out, and with the written timing the
     // settle wait, which silence gets too.
-    const double settle = ctx.link.fastAnswers ? 0.0 : ctx.timings.settleDelay;
-    return lineSeconds(frameBytes, line) + ctx.link.timeOut + settle;
+    const double settle = settings.fastAnswers ? 0.0 : settleDelay;
+    return lineSeconds(frameBytes, line) + settings.timeOut + settle;
 }
 
-double silentExchangeSeconds(const Context &ctx, int frameBytes, const LineSettings &line)
+double silentExchangeSeconds(const LinkSettings &settings, double settleDelay, int frameBytes, const LineSettings &line)
 {
-    return kTries * silentTrySeconds(ctx, frameBytes, line);
+    return kTries * silentTrySeconds(settings, settleDelay, frameBytes, line);
 }
 
-Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends)
+Exchange sendAcknowledged(LineHandle &wire, int ctrl, const QByteArray &frame, int &resends)
 {
     for (;;) {
-        Exchange e = SendReceive(ctx, ctrl, frame);
+        Exchange e = SendReceive(wire, ctrl, frame);
         if (!e.ok() || e.acknowledged() || resends <= 0)
             return e;
         --resends;

@@ -1,12 +1,32 @@
 #pragma once
 
+#include "state/linksettings.h"
+#include "state/outcome.h"
+
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace vantorel {
 
-class Context;
+class Clock;
+class SerialPort;
 struct LineSettings;
+
+// What an exchange works with, and nothing of the program around it: the line,
+// the run's clock and settings, where its log lines go, the Cancel it obeys and
+// the record its controllers' answers are noted in.
+struct LineHandle {
+    SerialPort &port;
+    const Clock &clock;
+    std::function<void(const QString &)> log;
+    std::function<void()> pumpEvents; // lets the program's events run during a wait
+    const bool &stopRequested;
+    const LinkSettings &settings;
+    double settleDelay; // seconds after an answer's first byte (the written timing)
+    Outcomes &outcomes;
+};
 
 // Tries of one exchange before it fails.
 constexpr int kTries = 3;
@@ -42,18 +62,18 @@ struct Exchange {
 // answer that names another controller than ctrl is logged as stray and not
 // taken; so are bytes left waiting before the exchange's first send. Throws
 // Fault when the line is lost.
-Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F = false);
+Exchange SendReceive(LineHandle &wire, int ctrl, const QByteArray &frame, bool accept682F = false);
 
 // What SendReceive spends on a frame of frameBytes that nothing answers, at
 // the run's time-out and waits: on one try, and on all of them.
-double silentTrySeconds(const Context &ctx, int frameBytes, const LineSettings &line);
-double silentExchangeSeconds(const Context &ctx, int frameBytes, const LineSettings &line);
+double silentTrySeconds(const LinkSettings &settings, double settleDelay, int frameBytes, const LineSettings &line);
+double silentExchangeSeconds(const LinkSettings &settings, double settleDelay, int frameBytes, const LineSettings &line);
 
 // A command the controller acknowledges with answer code 61 and refuses with
 // any other: sent again after a refusal while 'resends' lasts (a budget the
 // caller may share across several commands). Ends at the first exchange that
 // fails, the first acknowledgement, or the refusal the budget cannot cover.
-Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends);
+Exchange sendAcknowledged(LineHandle &wire, int ctrl, const QByteArray &frame, int &resends);
 
 
 // What the received bytes of one try say, judged without the line: the

@@ -5,6 +5,7 @@
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
 #include "link/exchange.h"
+#include "run/line.h"
 #include "link/frames.h"
 #include "link/protocolchar.h"
 #include "run/operation.h"
@@ -64,10 +65,10 @@ void planLine(Context &ctx, const DownloadImage &image, bool parallel)
     // goes silent and its failure is held.
     const int eraseFrameBytes = int(eraseFrame(ctx.link.protocolChar, 0, CheckKind::Crc).size());
     const int characters = ProtocolCharacter(ctx.link).charactersWhenSilent();
-    plan.silentSpeed = characters * (silentExchangeSeconds(ctx, eraseFrameBytes, plan.line) + failureHoldSeconds(ctx));
+    plan.silentSpeed = characters * (silentExchangeSeconds(ctx.link, ctx.timings.settleDelay, eraseFrameBytes, plan.line) + failureHoldSeconds(ctx));
     // Silence is certain once a first try has had all a silent one gets, and
     // more than an answered erase takes (its settle wait included).
-    plan.silenceSure = std::max(silentTrySeconds(ctx, eraseFrameBytes, plan.line),
+    plan.silenceSure = std::max(silentTrySeconds(ctx.link, ctx.timings.settleDelay, eraseFrameBytes, plan.line),
                                 lineSeconds(plan.eraseBytes, plan.line) + plan.answerWait);
     // In a serial download each controller's check leaves the speed in hand
     // at the image's speed, when it fixes one. A broadcast's checks search

@@ -2,6 +2,7 @@
 
 #include "state/context.h"
 #include "link/exchange.h"
+#include "run/line.h"
 #include "link/frames.h"
 #include "link/protocolchar.h"
 #include "link/textcodec.h"

@@ -4,6 +4,7 @@
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
 #include "link/exchange.h"
+#include "run/line.h"
 #include "link/frames.h"
 #include "run/status.h"
 #include "link/textcodec.h"

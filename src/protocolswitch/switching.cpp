@@ -3,6 +3,7 @@
 #include "state/context.h"
 #include "state/resultsummary.h"
 #include "link/exchange.h"
+#include "run/line.h"
 #include "link/frames.h"
 #include "run/operation.h"
 #include "run/runcheck.h"

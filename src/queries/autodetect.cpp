@@ -2,6 +2,7 @@
 #include "state/resultsummary.h"
 #include "link/frames.h"
 #include "link/exchange.h"
+#include "run/line.h"
 #include "run/operation.h"
 #include "run/runcheck.h"
 #include "run/speedsearch.h"

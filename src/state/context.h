@@ -79,6 +79,8 @@ public:
 
 // How long a failure message is held now.
 double failureHoldSeconds(const Context &ctx);
+// The same for a run that will take 'fastAnswers'.
+double failureHoldSeconds(const Timings &timings, bool fastAnswers);
 
 // The tool's own version as the title shows it.
 QString programVersion();

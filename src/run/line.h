@@ -1,0 +1,17 @@
+#pragma once
+
+#include "link/exchange.h"
+
+namespace vantorel {
+
+class Context;
+
+// The run's line as an exchange sees it: the port, clock, settings, log,
+// Cancel and outcomes of the run in hand, and nothing else of the program.
+LineHandle lineOf(Context &ctx);
+
+// The exchanges of link/ over the run's line.
+Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F = false);
+Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends);
+
+} // namespace vantorel
