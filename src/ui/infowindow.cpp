@@ -71,8 +71,20 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     // window may be made larger to read it on fewer lines.
     table_ = new QWidget(this);
     table_->setFixedSize(630, 400);
-    QWidget *const t = table_;
 
+    buildHeading();
+    buildCloseButton();
+    buildBands();
+    buildSummary();
+    resize(630, 425);
+
+    viewKey_ = state_.onUpdate([this] { sync(); });
+    sync();
+}
+
+void InfoWindow::buildHeading()
+{
+    QWidget *const t = table_;
     titre_ = new QLabel(t);
     titre_->setObjectName(QStringLiteral("Titre"));
     QFont tf(QStringLiteral("Arial"));
@@ -97,8 +109,11 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     QFont ff = fileCheksum_->font();
     ff.setBold(true);
     fileCheksum_->setFont(ff);
+}
 
-    auto *close = new QToolButton(t);
+void InfoWindow::buildCloseButton()
+{
+    auto *close = new QToolButton(table_);
     close->setObjectName(QStringLiteral("ComClose"));
     close->setText(QStringLiteral("&Close"));
     close->setIcon(QIcon(doorPicture()));
@@ -106,7 +121,13 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     close->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     close->setGeometry(552, 16, 65, 57);
     connect(close, &QToolButton::clicked, this, [this] { state_.close(); });
+}
 
+// Four bands of eight controllers: the row names, then each column's two
+// boxes over its number.
+void InfoWindow::buildBands()
+{
+    QWidget *const t = table_;
     for (int b = 0; b < 4; ++b) {
         // Each ends just left of the first box, however wide the font makes it.
         auto *version = new QLabel(QStringLiteral("Version"), t);
@@ -127,7 +148,11 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
         number->setAlignment(Qt::AlignCenter);
         number->setGeometry(x, 144 + 80 * b, 57, 13);
     }
-    // Below the last band: how the run ended, whole, on as many lines as it takes.
+}
+
+// Below the last band: how the run ended, whole, on as many lines as it takes.
+void InfoWindow::buildSummary()
+{
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("Summary"));
     summary_->setWordWrap(true);
@@ -145,10 +170,6 @@ InfoWindow::InfoWindow(InfoState &state, QWidget *parent) : QWidget(parent, Qt::
     below->addWidget(summary_);
     below->addStretch();
     layout->addLayout(below, 1);
-    resize(630, 425);
-
-    viewKey_ = state_.onUpdate([this] { sync(); });
-    sync();
 }
 
 InfoWindow::~InfoWindow() { state_.removeView(viewKey_); }

@@ -24,6 +24,10 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void buildHeading();
+    void buildCloseButton();
+    void buildBands();
+    void buildSummary();
     void sync();
     void fitSummary();
     InfoState &state_;

@@ -35,6 +35,14 @@ QPixmap canvas()
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
+
+// The window keeps one size, whichever of its parts are shown.
+void keepPlaceWhenHidden(QWidget *w)
+{
+    QSizePolicy keep = w->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    w->setSizePolicy(keep);
+}
 } // namespace
 
 QPixmap ProgressWindow::drawInquiet()
@@ -111,6 +119,35 @@ ProgressWindow::ProgressWindow(MessageState &state, std::function<bool()> mayCan
     setWindowTitle(QString::fromLatin1(kDefaultTitle));
     setModal(false);
 
+    const Pictures pictures = buildPictures();
+
+    // Room for the longest step ("Controller 31 : Communication Failure ...")
+    // and the run line on two lines each: nothing the texts do changes the size.
+    const QFontMetrics metrics(font());
+    const int textWidth = metrics.horizontalAdvance(QStringLiteral("Controller 31 : Communication Failure   (Speed : 115200 Bds) "));
+    const int twoLines = 2 * metrics.lineSpacing() + 4;
+    QLabel *label1 = buildTexts(textWidth, twoLines);
+
+    // The elapsed time moves on while the operation waits for an answer.
+    tick_ = new QTimer(this);
+    tick_->setInterval(1000);
+    connect(tick_, &QTimer::timeout, this, [this] { sync(); });
+
+    buildCancel();
+    for (QWidget *picture : pictures)
+        keepPlaceWhenHidden(picture);
+    arrange(pictures, label1);
+
+    viewKey_ = state_.onUpdate([this] { sync(); });
+    sync();
+    ensurePolished();
+    setFixedSize(sizeHint());
+    if (state_.running() && state_.place)
+        move(*state_.place);
+}
+
+ProgressWindow::Pictures ProgressWindow::buildPictures()
+{
     auto makePicture = [this](Control &control, const char *name, const QPixmap &pixmap) {
         auto *label = new QLabel(this);
         label->setObjectName(QLatin1String(name));
@@ -119,21 +156,20 @@ ProgressWindow::ProgressWindow(MessageState &state, std::function<bool()> mayCan
         bindCommon(control, label);
         return label;
     };
-    auto *inquiet = makePicture(state.Inquiet, "Inquiet", drawInquiet());
-    auto *stop = makePicture(state.Stop, "Stop", drawStop());
-    auto *jumelle = makePicture(state.Jumelle, "Jumelle", drawJumelle());
+    auto *inquiet = makePicture(state_.Inquiet, "Inquiet", drawInquiet());
+    auto *stop = makePicture(state_.Stop, "Stop", drawStop());
+    auto *jumelle = makePicture(state_.Jumelle, "Jumelle", drawJumelle());
+    return {inquiet, stop, jumelle};
+}
 
-    // Room for the longest step ("Controller 31 : Communication Failure ...")
-    // and the run line on two lines each: nothing the texts do changes the size.
-    const QFontMetrics metrics(font());
-    const int textWidth = metrics.horizontalAdvance(QStringLiteral("Controller 31 : Communication Failure   (Speed : 115200 Bds) "));
-    const int twoLines = 2 * metrics.lineSpacing() + 4;
+QLabel *ProgressWindow::buildTexts(int textWidth, int twoLines)
+{
     auto *label1 = new QLabel(this);
     label1->setObjectName(QStringLiteral("Label1"));
     label1->setWordWrap(true);
     label1->setFixedSize(textWidth, twoLines);
     label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    bindLabel(state.Label1, label1);
+    bindLabel(state_.Label1, label1);
 
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("Progress"));
@@ -145,60 +181,47 @@ ProgressWindow::ProgressWindow(MessageState &state, std::function<bool()> mayCan
     runLine_->setWordWrap(true);
     runLine_->setFixedSize(textWidth, twoLines);
     runLine_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    for (QWidget *w : {static_cast<QWidget *>(bar_), static_cast<QWidget *>(runLine_)}) {
-        QSizePolicy keep = w->sizePolicy();
-        keep.setRetainSizeWhenHidden(true);
-        w->setSizePolicy(keep);
-    }
-    // The elapsed time moves on while the operation waits for an answer.
-    tick_ = new QTimer(this);
-    tick_->setInterval(1000);
-    connect(tick_, &QTimer::timeout, this, [this] { sync(); });
+    keepPlaceWhenHidden(bar_);
+    keepPlaceWhenHidden(runLine_);
+    return label1;
+}
 
+void ProgressWindow::buildCancel()
+{
     auto *cancel = cancel_ = new QPushButton(this);
     cancel->setObjectName(QStringLiteral("Command1"));
-    bindButton(state.Command1, cancel);
+    bindButton(state_.Command1, cancel);
     // A key pressed for another window must not stop a download: Cancel is
     // never the default button and takes no focus (Return and Space pass it by).
     cancel->setAutoDefault(false);
     cancel->setDefault(false);
     cancel->setFocusPolicy(Qt::NoFocus);
     connect(cancel, &QPushButton::clicked, this, &ProgressWindow::cancelAsked);
-    for (QWidget *picture : {inquiet, stop, jumelle}) {
-        QSizePolicy keep = picture->sizePolicy();
-        keep.setRetainSizeWhenHidden(true);
-        picture->setSizePolicy(keep);
-    }
+}
 
-    auto *pictures = new QVBoxLayout;
+void ProgressWindow::arrange(const Pictures &pictures, QLabel *label1)
+{
+    auto *column = new QVBoxLayout;
     // The three pictures share one place.
     auto *picture = new QGridLayout;
-    picture->addWidget(inquiet, 0, 0);
-    picture->addWidget(stop, 0, 0);
-    picture->addWidget(jumelle, 0, 0);
-    pictures->addLayout(picture);
-    pictures->addStretch();
+    for (QLabel *one : pictures)
+        picture->addWidget(one, 0, 0);
+    column->addLayout(picture);
+    column->addStretch();
     auto *text = new QVBoxLayout;
     text->addWidget(label1);
     text->addWidget(bar_);
     text->addWidget(runLine_);
     text->addStretch();
     auto *top = new QHBoxLayout;
-    top->addLayout(pictures);
+    top->addLayout(column);
     top->addLayout(text, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(cancel);
+    buttons->addWidget(cancel_);
     auto *root = new QVBoxLayout(this);
     root->addLayout(top);
     root->addLayout(buttons);
-
-    viewKey_ = state_.onUpdate([this] { sync(); });
-    sync();
-    ensurePolished();
-    setFixedSize(sizeHint());
-    if (state_.running() && state_.place)
-        move(*state_.place);
 }
 
 ProgressWindow::~ProgressWindow() { state_.removeView(viewKey_); }

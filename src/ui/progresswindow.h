@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include <array>
 #include <functional>
 
 class QLabel;
@@ -36,6 +37,12 @@ protected:
     void reject() override;
 
 private:
+    // Inquiet, Stop and Jumelle, in that order.
+    using Pictures = std::array<QLabel *, 3>;
+    Pictures buildPictures();
+    QLabel *buildTexts(int textWidth, int twoLines);
+    void buildCancel();
+    void arrange(const Pictures &pictures, QLabel *label1);
     void sync();
     void cancelAsked();
     MessageState &state_;
