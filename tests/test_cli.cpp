@@ -5,6 +5,7 @@
 #include "cli/report.h"
 #include "link/textcodec.h"
 #include "sim/pty.h"
+#include "support/shardmain.h"
 #include "support/schemacheck.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
@@ -640,5 +641,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCli)
+VANTOREL_TEST_MAIN(TestCli, QApplication)
 #include "test_cli.moc"

@@ -3,6 +3,7 @@
 // flash, the result table, the progress texts and the log.
 #include "link/frames.h"
 #include "link/textcodec.h"
+#include "support/shardmain.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
 
@@ -603,5 +604,5 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
     }
 };
 
-QTEST_GUILESS_MAIN(TestDownloads)
+VANTOREL_TEST_MAIN(TestDownloads, QCoreApplication)
 #include "test_downloads.moc"

@@ -1,6 +1,7 @@
 // An erase that went out is never forgotten, and a time-out is the
 // controller's time: downloads on lines whose answers are lost, foreign,
 // garbled, late or doubled, end to end on the simulated line.
+#include "support/shardmain.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
 
@@ -48,29 +49,36 @@ class TestEraseRule : public QObject {
 private slots:
     // Controller 1 is sound; controller 2's erase reaches it, but no answer the tool could take
     // comes back. In a parallel run 2 takes the image and its verdict comes from its check.
-    void anEraseWithoutATakenAnswerIsNeverForgotten_data()
+    // The fault table of one download kind in one timing: each quarter runs on its own.
+    static void faultRows(bool parallel, bool fast)
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<bool>("parallel");
         QTest::addColumn<bool>("fast");
         QTest::addColumn<int>("outcome");
-        for (const bool parallel : {false, true}) {
-            for (const bool fast : {false, true}) {
-                const QString mode = QString(parallel ? "parallel" : "serial") + (fast ? ", fast" : ", written");
-                const int unconfirmed = int(Outcome::EraseUnconfirmed);
-                QTest::newRow(qPrintable("another's number, " + mode)) << "foreign" << parallel << fast << unconfirmed;
-                QTest::newRow(qPrintable("garbled, " + mode)) << "garbled" << parallel << fast << unconfirmed;
-                QTest::newRow(qPrintable("two boards as 2, " + mode)) << "twins" << parallel << fast << unconfirmed;
-                // Only the erase's answers are lost: the image lands, and the check says so.
-                QTest::newRow(qPrintable("answer lost, " + mode))
-                    << "lost" << parallel << fast << int(parallel ? Outcome::Ok : Outcome::EraseUnconfirmed);
-                // With the written settle a late "61" may be taken for a later frame's: whatever it is
-                // taken for, the controller is not hidden (-1: no one outcome).
-                QTest::newRow(qPrintable("acknowledged 4 s late, " + mode)) << "late" << parallel << fast << (fast ? unconfirmed : -1);
-            }
-        }
+        const QString mode = QString(parallel ? "parallel" : "serial") + (fast ? ", fast" : ", written");
+        const int unconfirmed = int(Outcome::EraseUnconfirmed);
+        QTest::newRow(qPrintable("another's number, " + mode)) << "foreign" << parallel << fast << unconfirmed;
+        QTest::newRow(qPrintable("garbled, " + mode)) << "garbled" << parallel << fast << unconfirmed;
+        QTest::newRow(qPrintable("two boards as 2, " + mode)) << "twins" << parallel << fast << unconfirmed;
+        // Only the erase's answers are lost: the image lands, and the check says so.
+        QTest::newRow(qPrintable("answer lost, " + mode))
+            << "lost" << parallel << fast << int(parallel ? Outcome::Ok : Outcome::EraseUnconfirmed);
+        // With the written settle a late "61" may be taken for a later frame's: whatever it is
+        // taken for, the controller is not hidden (-1: no one outcome).
+        QTest::newRow(qPrintable("acknowledged 4 s late, " + mode)) << "late" << parallel << fast << (fast ? unconfirmed : -1);
     }
-    void anEraseWithoutATakenAnswerIsNeverForgotten()
+    void anEraseWithoutATakenAnswerIsNeverForgotten_data() { faultRows(false, false); }
+    void anEraseWithoutATakenAnswerIsNeverForgotten() { eraseFaultRow(); }
+    void anEraseWithoutATakenAnswerIsNeverForgottenFast_data() { faultRows(false, true); }
+    void anEraseWithoutATakenAnswerIsNeverForgottenFast() { eraseFaultRow(); }
+    void anEraseWithoutATakenAnswerIsNeverForgottenInParallel_data() { faultRows(true, false); }
+    void anEraseWithoutATakenAnswerIsNeverForgottenInParallel() { eraseFaultRow(); }
+    void anEraseWithoutATakenAnswerIsNeverForgottenInParallelFast_data() { faultRows(true, true); }
+    void anEraseWithoutATakenAnswerIsNeverForgottenInParallelFast() { eraseFaultRow(); }
+
+private:
+    void eraseFaultRow()
     {
         QFETCH(QString, fault);
         QFETCH(bool, parallel);
@@ -127,6 +135,7 @@ private slots:
         }
     }
 
+private slots:
     // A parallel download on a dead line ends at the first controller, having erased nobody.
     void aDeadLineEndsAtTheFirstController()
     {
@@ -167,6 +176,7 @@ private slots:
             x.bootSpeed = 4800;
         LineBench b(lineOf({c[0], c[1]}), paced);
         b.clock.skipSilence = false;
+        b.ctx().timings.settleDelay = 0.25; // five answers' line time at 4800: what the written timing needs here
         b.m().Vitesse.setText("4800");
         b.m().BootSettings = "4800,N,8,2";
         b.useImage(image());
@@ -267,5 +277,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEraseRule)
+VANTOREL_TEST_MAIN(TestEraseRule, QCoreApplication)
 #include "test_eraserule.moc"

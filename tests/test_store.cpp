@@ -4,6 +4,7 @@
 #include "state/log.h"
 #include "store/keeper.h"
 #include "store/resultsstore.h"
+#include "support/shardmain.h"
 #include "support/schemacheck.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
@@ -692,5 +693,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStore)
+VANTOREL_TEST_MAIN(TestStore, QApplication)
 #include "test_store.moc"
