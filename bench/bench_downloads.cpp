@@ -24,20 +24,10 @@ struct Figures {
 
 Figures run(const char *name, bool fast, int speed, int controllers, Session::Operation op, int delayMs)
 {
-    sim::LineConfig line;
-    for (int n = 0; n < controllers; ++n) {
-        sim::ControllerConfig c = controller(n, speed);
-        c.bootSpeed = speed;
-        line.controllers.push_back(c);
-    }
     sim::LineOptions options;
     options.pace = true;
-    LineBench b(line, options);
-    b.clock.skipSilence = false; // real time: the waits are part of what is measured
-    // Programming runs at the boot speed of Boot.ini.
-    writeFile(b.home.filePath("Boot.ini"), QByteArray::number(speed) + "\r\n");
-    b.m().BootSettings = QString::number(speed) + ",N,8,2";
-    b.ctx().timings = Timings{};
+    LineBench b(lineAtOneSpeed(controllers, speed), options);
+    programAtSpeed(b, speed); // real time: the waits are part of what is measured
     b.m().FastAnswers.setValue(fast ? 1 : 0);
     b.m().Text1.setText("1000");
     b.m().Text2.setText(QString::number(delayMs));

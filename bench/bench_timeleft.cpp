@@ -103,19 +103,10 @@ void measure(const QString &name, bool fast, LineBench &b, Session::Operation op
 
 void run(const char *name, bool fast, int speed, int controllers, Session::Operation op, int kib, int delayMs)
 {
-    sim::LineConfig line;
-    for (int n = 0; n < controllers; ++n) {
-        sim::ControllerConfig c = controller(n, speed);
-        c.bootSpeed = speed;
-        line.controllers.push_back(c);
-    }
     sim::LineOptions options;
     options.pace = true;
-    LineBench b(line, options);
-    b.clock.skipSilence = false; // real time: the time left is what is measured
-    writeFile(b.home.filePath("Boot.ini"), QByteArray::number(speed) + "\r\n");
-    b.m().BootSettings = QString::number(speed) + ",N,8,2";
-    b.ctx().timings = Timings{};
+    LineBench b(lineAtOneSpeed(controllers, speed), options);
+    programAtSpeed(b, speed); // real time: the time left is what is measured
     b.m().FastAnswers.setValue(fast ? 1 : 0);
     b.m().Text1.setText("1000");
     b.m().Text2.setText(QString::number(delayMs));

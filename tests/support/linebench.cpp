@@ -143,6 +143,25 @@ sim::ControllerConfig controller(int number, int speed, std::uint8_t protocolCha
 
 sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers) { return {controllers}; }
 
+sim::LineConfig lineAtOneSpeed(int count, int speed)
+{
+    sim::LineConfig line;
+    for (int n = 0; n < count; ++n) {
+        sim::ControllerConfig c = controller(n, speed);
+        c.bootSpeed = speed;
+        line.controllers.push_back(c);
+    }
+    return line;
+}
+
+void programAtSpeed(LineBench &b, int speed)
+{
+    b.clock.skipSilence = false;
+    writeFile(b.home.filePath("Boot.ini"), QByteArray::number(speed) + "\r\n");
+    b.m().BootSettings = QString::number(speed) + ",N,8,2";
+    b.ctx().timings = Timings{};
+}
+
 std::unique_ptr<sim::Line> jsonLineOf(const QByteArrayList &controllers, const QString &folder)
 {
     QByteArrayList json;

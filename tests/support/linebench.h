@@ -120,6 +120,10 @@ std::array<ModeRun, 2> runInBothModes(const sim::LineConfig &config, const sim::
 sim::ControllerConfig controller(int number, int speed = 9600, std::uint8_t protocolChar = 0x04);
 
 sim::LineConfig lineOf(std::initializer_list<sim::ControllerConfig> controllers);
+// The benches' line: controllers 0 to count-1, all at 'speed', their boot programs too.
+sim::LineConfig lineAtOneSpeed(int count, int speed);
+// Programs at 'speed' (Boot.ini and the boot settings) with the tool's own timings, in real time.
+void programAtSpeed(LineBench &b, int speed);
 // A line described as the simulator's JSON: each controller as "n" or "n, more fields",
 // at protocol character 0x04; flash files named there are found in 'folder'.
 std::unique_ptr<sim::Line> jsonLineOf(const QByteArrayList &controllers, const QString &folder);
