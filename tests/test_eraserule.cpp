@@ -196,6 +196,12 @@ private slots:
             QCOMPARE(b.line->flash(n), imageFlash());
         }
         QVERIFY(!b.log().contains("No Answer"));
+        // Every frame went out once: no try ran out while its frame was still on the wire.
+        QByteArray last;
+        for (const sim::FrameRecord &f : b.line->frames()) {
+            QVERIFY2(f.bytes != last, qPrintable("sent again: " + f.bytes.toHex(' ')));
+            last = f.bytes;
+        }
     }
 
     // Two boards numbered 2, one holding the image and one old firmware: the verdict does not hang on
