@@ -122,7 +122,7 @@ void ControllerOutcome::eraseSent()
     if (erased)
         return;
     erased = true;
-    if (!programmed && outcome != Outcome::ErasedNotProgrammed)
+    if (!programmed)
         outcome = Outcome::EraseUnconfirmed;
 }
 
