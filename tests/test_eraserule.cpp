@@ -154,17 +154,25 @@ private slots:
     // The time-out starts when the frame has left the line: at 4800 a 137-byte batch takes 314 ms,
     // more than the whole Time Out of 300 (which leaves a loaded machine's line room to answer). And
     // a Time Out no answer could beat is refused.
-    void theTimeOutIsTheControllersTime_data()
+    // Its rows as three functions: the written ones wait out the full settle and run on their own.
+    void theTimeOutIsTheControllersTime_data() { timeOutRows({{"300", true, false}, {"0", true, true}}); }
+    void theTimeOutIsTheControllersTime() { timeOutRow(); }
+    void theTimeOutIsTheControllersTimeWritten_data() { timeOutRows({{"300", false, false}}); }
+    void theTimeOutIsTheControllersTimeWritten() { timeOutRow(); }
+    void theTimeOutOfZeroWritten_data() { timeOutRows({{"0", false, false}}); }
+    void theTimeOutOfZeroWritten() { timeOutRow(); }
+
+private:
+    struct TimeOutRow { const char *timeOut; bool fast, refused; };
+    static void timeOutRows(std::initializer_list<TimeOutRow> rows)
     {
         QTest::addColumn<QString>("timeOut");
         QTest::addColumn<bool>("fast");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("300, fast") << "300" << true << false;
-        QTest::newRow("300, written") << "300" << false << false;
-        QTest::newRow("0, fast") << "0" << true << true;
-        QTest::newRow("0, written") << "0" << false << false;
+        for (const TimeOutRow &r : rows)
+            QTest::newRow(qPrintable(QString("%1, %2").arg(r.timeOut, r.fast ? "fast" : "written"))) << QString(r.timeOut) << r.fast << r.refused;
     }
-    void theTimeOutIsTheControllersTime()
+    void timeOutRow()
     {
         QFETCH(QString, timeOut);
         QFETCH(bool, fast);
@@ -206,6 +214,7 @@ private slots:
         }
     }
 
+private slots:
     // Two boards numbered 2, one holding the image and one old firmware: the verdict does not hang on
     // which answers first, and is the same in both timing modes.
     void twoBoardsOnOneNumberAreToldInBothModes()
