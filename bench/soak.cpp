@@ -27,7 +27,7 @@ using namespace vantorel;
 
 namespace {
 
-constexpr int kControllers = 4;
+constexpr int kSoakControllers = 4;
 constexpr double kHangBound = 300.0; // seconds; a run this long counts as hung
 
 QByteArray code(int seed)
@@ -87,7 +87,7 @@ int main(int argc, char **argv)
 
     // The line starts with every controller holding an older firmware.
     std::vector<sim::ControllerConfig> state;
-    for (int n = 1; n <= kControllers; ++n) {
+    for (int n = 1; n <= kSoakControllers; ++n) {
         sim::ControllerConfig c = controller(n);
         c.flash = flashOf(99);
         state.push_back(c);
@@ -97,38 +97,38 @@ int main(int argc, char **argv)
     int unplugs = 0, noisyRuns = 0, runsWithFaultBox = 0, lateRuns = 0, missingRuns = 0;
     int lostEraseRuns = 0, foreignRuns = 0, garbledRuns = 0, twinRuns = 0;
     int erasedUntried = 0, erasedHidden = 0, rowsDisagree = 0;
-    std::vector<bool> erasedBefore(kControllers, false);
+    std::vector<bool> erasedBefore(kSoakControllers, false);
     QElapsedTimer total;
     total.start();
 
     for (int run = 0; run < runs; ++run) {
         sim::LineConfig line;
         const bool unplugThisRun = random() % 8 == 0;
-        const int unplugWho = int(random() % kControllers);
+        const int unplugWho = int(random() % kSoakControllers);
         // Noise after every answer makes one controller unreachable for a
         // whole run: most often after its erase, which is what is to be seen.
         const bool noiseThisRun = random() % 4 == 0;
-        const int noisy = int(random() % kControllers);
+        const int noisy = int(random() % kSoakControllers);
         // Its answers come after the time-out: they reach the line while
         // the next try, or the next controller, is waiting.
         const bool lateThisRun = random() % 4 == 0;
-        const int late = int(random() % kControllers);
+        const int late = int(random() % kSoakControllers);
         const bool parallel = run % 2 == 1;
         const bool fast = run % 4 >= 2;
         const bool missingThisRun = parallel && random() % 4 == 0;
-        const int missing = int(random() % kControllers);
+        const int missing = int(random() % kSoakControllers);
         // The erase is taken and its answer never comes; or every answer of one
         // controller names another one; or every answer of one is garbled; or a
         // second board answers to one's number.
         const bool lostEraseThisRun = random() % 4 == 0;
-        const int lostErase = int(random() % kControllers);
+        const int lostErase = int(random() % kSoakControllers);
         const bool foreignThisRun = random() % 6 == 0;
-        const int foreign = int(random() % kControllers);
+        const int foreign = int(random() % kSoakControllers);
         const bool garbledThisRun = random() % 6 == 0;
-        const int garbled = int(random() % kControllers);
+        const int garbled = int(random() % kSoakControllers);
         const bool twinThisRun = random() % 6 == 0;
-        const int twin = int(random() % kControllers);
-        for (int k = 0; k < kControllers; ++k) {
+        const int twin = int(random() % kSoakControllers);
+        for (int k = 0; k < kSoakControllers; ++k) {
             sim::ControllerConfig c = state[k];
             c.faults = {};
             c.faults.seed = random();
@@ -143,7 +143,7 @@ int main(int argc, char **argv)
             if (lostEraseThisRun && k == lostErase)
                 c.faults.dropEraseAnswers = 1 + int(random() % 3);
             if (foreignThisRun && k == foreign)
-                c.faults.answerAs = 1 + (k + 1) % kControllers; // the next one's number
+                c.faults.answerAs = 1 + (k + 1) % kSoakControllers; // the next one's number
             if (garbledThisRun && k == garbled)
                 c.faults.corruptAnswers = 1.0;
             line.controllers.push_back(c);
@@ -165,7 +165,7 @@ int main(int argc, char **argv)
         twinRuns += twinThisRun;
         LineBench b(line);
         std::vector<QByteArray> flashBefore;
-        for (int n = 1; n <= kControllers; ++n)
+        for (int n = 1; n <= kSoakControllers; ++n)
             flashBefore.push_back(b.line->flash(n));
         b.ctx().timings.settleDelay = 0.05;
         b.m().Text1.setText("200");
@@ -186,12 +186,12 @@ int main(int argc, char **argv)
         hangs += hung;
         // A run that ended early by itself (a pulled plug, a fault) or was
         // stopped cannot be held to programming what it erased.
-        const bool ranToItsEnd = !hung && !b.ctx().lastFaultNumber && !b.ctx().StopRequested;
-        runsWithFaultBox += b.ctx().lastFaultNumber.has_value();
-        internalFaults += b.ctx().lastFaultNumber == int(FaultCode::Internal);
+        const bool ranToItsEnd = !hung && !b.ctx().lastRun.faultNumber && !b.ctx().StopRequested;
+        runsWithFaultBox += b.ctx().lastRun.faultNumber.has_value();
+        internalFaults += b.ctx().lastRun.faultNumber == int(FaultCode::Internal);
 
         const sim::LineSnapshot s = b.line->snapshot();
-        for (int k = 0; k < kControllers; ++k) {
+        for (int k = 0; k < kSoakControllers; ++k) {
             const int n = k + 1;
             const sim::ControllerState *c = s.controller(n);
             const QByteArray flash = b.line->flash(n);
@@ -220,7 +220,7 @@ int main(int argc, char **argv)
             state[k].prot4Plus = c->prot4Plus;
         }
         if (qEnvironmentVariableIsSet("SOAK_VERBOSE")) {
-            for (int n = 1; n <= kControllers; ++n)
+            for (int n = 1; n <= kSoakControllers; ++n)
                 std::fprintf(stderr, "  %d: %s / %s mode %d\n", n, qPrintable(b.ctx().info.verView(n).text),
                              qPrintable(b.ctx().info.ckSumView(n).text), int(s.controller(n)->mode));
             for (const QString &l : b.log())
@@ -228,7 +228,7 @@ int main(int argc, char **argv)
         }
         std::fprintf(stderr, "run %3d %-8s %-7s %5.1f s  box %s\n", run + 1, parallel ? "parallel" : "serial",
                      fast ? "fast" : "written", t.elapsed() / 1000.0,
-                     b.ctx().lastFaultNumber ? qPrintable(QString::number(*b.ctx().lastFaultNumber)) : "-");
+                     b.ctx().lastRun.faultNumber ? qPrintable(QString::number(*b.ctx().lastRun.faultNumber)) : "-");
         // Back to an older image now and then, so most runs really change the flash.
         if (run % 4 == 3) {
             for (auto &c : state) {
@@ -238,7 +238,7 @@ int main(int argc, char **argv)
         }
     }
     std::printf("soak seed %u: %d downloads (serial and parallel, written timing and fast answers, alternating) into %d "
-                "controllers, %.0f s\n", seed, runs, kControllers, total.elapsed() / 1000.0);
+                "controllers, %.0f s\n", seed, runs, kSoakControllers, total.elapsed() / 1000.0);
     std::printf("| runs | unplugs | noisy runs | late-answer runs | parallel runs with one missing | lost erase answers | "
                 "foreign number | garbled | two on one number | runs ended by a fault box | "
                 "controllers reported ok | reported ok without the image | erased, left without a try | erased or stuck, "

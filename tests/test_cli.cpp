@@ -41,14 +41,14 @@ constexpr int Patience = 180000; // a bound for the programs, never reached when
 // try still costs the whole --timeout: short where nobody answers, generous where an answer is expected.
 const QStringList Quick = {"--fast", "--hold-ms", "0"};
 
-struct Run { // exit -1: crashed or never ended
+struct CliRun { // exit -1: crashed or never ended
     int exit = -1; QByteArray out; QString err; QJsonObject json;
     QString said() const { return QString("exit %1\nstdout: %2\nstderr: %3").arg(exit).arg(QString(out), err); }
 };
 
 // Runs vantorel-cli to its end with VANTOREL_HOME at 'home', so a run without --dir never touches the build
 // folder. 'stderrFd': where standard error goes instead of a pipe, or -1.
-Run run(const QStringList &args, const QString &home, const std::function<void(QProcess &)> &whileRunning = {},
+CliRun run(const QStringList &args, const QString &home, const std::function<void(QProcess &)> &whileRunning = {},
         int stderrFd = -1)
 {
     QProcess p;
@@ -137,7 +137,7 @@ private slots:
     {
         sample = files.filePath("sample.hex");
         QCOMPARE(QProcess::execute(QStringLiteral(VANTOREL_LINESIM), {"--write-sample-image", sample}), 0);
-        const Run r = run({"--format", "json", "--file", sample, "checksum"}, files.path());
+        const CliRun r = run({"--format", "json", "--file", sample, "checksum"}, files.path());
         sampleSum = r.json["file_checksum"].toString();
         QVERIFY2(r.exit == 0 && sampleSum.size() == 4 && r.json["checksum"].toString().endsWith(sampleSum) && r.json["ctrl_type"] == "QRVB"
                      && r.json["protocol_byte"] == "04" && r.json["baud_text"] == "Baud Rate Programmable" && r.json["prot4plus"] == false,
@@ -212,7 +212,7 @@ private slots:
             QStringList args = base(home.path(), sim ? sim->slavePath() : home.filePath("no-such-device")) + row.args;
             if (row.args.contains("--no-fast"))
                 args.removeAll("--fast");
-            const Run r = run(args + QStringList{row.command}, home.path());
+            const CliRun r = run(args + QStringList{row.command}, home.path());
             QVERIFY2(r.exit == row.exit && r.json["status"] == row.status && r.json["operation"] == row.command && r.json["after"]["protocol"] == 3
                          && r.json["after"]["speed"].isDouble() && r.json["settings"]["start_speed"].isDouble() && !r.json["program_version"].toString().isEmpty(), qPrintable(r.said()));
             const QJsonValue sum = r.json.value("summary"), fault = r.json.value("error");
@@ -280,7 +280,7 @@ private slots:
         for (const auto &[args, saying] : rows) {
             QTemporaryDir home;
             QVERIFY(writeFile(home.filePath("Log.txt"), "the last run's traffic\r\n"));
-            const Run r = run(QStringList{"--speed", "9600", "--timeout", "2000"} + Quick + args, home.path());
+            const CliRun r = run(QStringList{"--speed", "9600", "--timeout", "2000"} + Quick + args, home.path());
             // Nothing to report but the refusal, and the log of the last run is kept.
             QVERIFY2(r.exit == 2 && r.err.contains(saying) && readAll(home.filePath("Log.txt")) == "the last run's traffic\r\n"
                          && (args.contains("json") ? r.json["status"] == "error" && r.json["error"]["text"].toString().contains(saying)
@@ -374,7 +374,7 @@ private slots:
             + QStringList{"--settle-ms", "100", "--controllers", "0,1", "--file", image, "--log", copy, "download-serial"};
         args.removeAll("--fast");
         bool signalled = false;
-        const Run r = run(args, home.path(), [&](QProcess &p) {
+        const CliRun r = run(args, home.path(), [&](QProcess &p) {
             signalled = sim->waitUntil([](const sim::LineSnapshot &s) { return s.controller(0)->framesHeard >= 4; }, Patience)
                 && ::kill(pid_t(p.processId()), SIGINT) == 0; // after the erase and three batches
         });
@@ -428,8 +428,8 @@ private slots:
         struct stat st {};
         QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0 && ::fstat(held, &st) == 0);
         bool bothWaited = false;
-        Run b;
-        const Run a = run(args(homeA.path(), *lineA), homeA.path(), [&](QProcess &) {
+        CliRun b;
+        const CliRun a = run(args(homeA.path(), *lineA), homeA.path(), [&](QProcess &) {
             b = run(args(homeB.path(), *lineB), homeB.path(), [&](QProcess &) {
                 for (QDeadlineTimer bound(Patience);
                      !(bothWaited = QString(readAll("/proc/locks")).count(QRegularExpression(QString("-> FLOCK .*:%1 ").arg(st.st_ino))) == 2)
@@ -453,13 +453,13 @@ private slots:
 
         // A row cut short by a crash elsewhere keeps its own line; the next rows are whole.
         QVERIFY(writeFile(records, together + "2026-01-01T00:00:00Z,boot-info,/dev/pts/99"));
-        const Run again = run(args(homeA.path(), *lineA), homeA.path());
+        const CliRun again = run(args(homeA.path(), *lineA), homeA.path());
         QVERIFY2(again.exit == 0, qPrintable(again.said()));
         QCOMPARE(readAll(records), together + "2026-01-01T00:00:00Z,boot-info,/dev/pts/99\n" + again.out.mid(header.size()));
 
         // A file begun before the unit column gets rows of its eleven columns.
         QVERIFY(writeFile(records, header.left(header.indexOf(",unit")) + "\n"));
-        const Run older = run(args(homeA.path(), *lineA), homeA.path());
+        const CliRun older = run(args(homeA.path(), *lineA), homeA.path());
         QVERIFY2(older.exit == 0 && readAll(records).count(',') == 3 * 10, readAll(records).constData());
     }
 
@@ -475,7 +475,7 @@ private slots:
         QVERIFY(fd >= 0 && ::ioctl(terminal.masterFd(), TIOCSWINSZ, &size) == 0);
         QByteArray shown;
         qputenv("COLUMNS", "40"); // the terminal's own width wins
-        const Run r = run(base(home.path(), sim->slavePath())
+        const CliRun r = run(base(home.path(), sim->slavePath())
                               + QStringList{"--timeout", "400", "--controllers", "1,2", "--file", home.filePath("image.hex"),
                                             "download-serial"},
                           home.path(), [&](QProcess &p) { // drained while it runs: a full terminal would stop it
@@ -590,7 +590,7 @@ private slots:
         const std::unique_ptr<sim::Line> cliLine = lineOf(description), windowLine = lineOf(description);
         QTemporaryDir cliHome, windowHome;
         const QString cfg = cliHome.filePath("Flash.cfg");
-        const Run r = run(QStringList{"--dir", cliHome.path(), "--port", cliLine->slavePath(), "--speed", "9600", "--timeout", "1000",
+        const CliRun r = run(QStringList{"--dir", cliHome.path(), "--port", cliLine->slavePath(), "--speed", "9600", "--timeout", "1000",
                                       "--delay", "33", "--protocol", "3", "--controllers", "1-3", "--file", sample, "--format",
                                       "json", "--save", "--known-speeds", "flash-info"} + Quick,
                           cliHome.path());
@@ -632,7 +632,7 @@ private slots:
 
         // Nothing but the folder and a controller: port, speed and time-out come from Flash.cfg, which stays as it
         // was without --save. The text report has its columns under their headings.
-        const Run next = run({"--dir", cliHome.path(), "--controllers", "3", "boot-info"}, cliHome.path());
+        const CliRun next = run({"--dir", cliHome.path(), "--controllers", "3", "boot-info"}, cliHome.path());
         QVERIFY2(next.exit == 0 && readAll(cfg) == saved, qPrintable(next.said()));
         QCOMPARE(QString(next.out), QString("boot-info  file checksum -  speed 4800  protocol 3  prot4+ no\n"
                                             "ctrl  version        checksum  marked  result\n"

@@ -18,11 +18,11 @@ const QByteArray kCheck1 = QByteArray::fromHex("40010173246904");
 
 Exchange exchange(LineBench &b, const QByteArray &frame, bool accept682F = false)
 {
-    b.ctx().link = checkSettings(b.m(), {});
+    b.ctx().link = checkSettings(settingsForm(b.ctx()), {});
     b.ctx().port.selectPort(b.line->slavePath());
     b.ctx().port.setSettings("9600,N,8,2");
     b.ctx().port.open();
-    const Exchange e = SendReceive(b.ctx(), 1, frame, accept682F);
+    const Exchange e = SendReceive(b.run(), 1, frame, accept682F);
     b.ctx().port.close();
     return e;
 }

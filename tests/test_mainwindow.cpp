@@ -1,5 +1,6 @@
 #include "state/resultsummary.h"
 #include "run/status.h"
+#include "state/windowview.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "session/session.h"
@@ -200,31 +201,31 @@ private slots:
         QTest::newRow("running") << QStringList{"progress"} << running << "Inquiet" << "";
         QTest::newRow("running, short") << QStringList{"short"} << "Controller 7 : Checking Flash  ..." << "Inquiet" << "";
         QTest::newRow("detection") << QStringList{"progress", "detection"} << running << "Jumelle" << "";
-        QTest::newRow("code 1") << QStringList{"progress", "prepare", "1"} << noAnswer << "Stop" << failed;
-        QTest::newRow("code 2") << QStringList{"prepare", "2"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
-        QTest::newRow("code 3") << QStringList{"prepare", "3"} << "Controller 7 : Communication Failure   (Speed : 9600 Bds) " << "Stop"
+        QTest::newRow("code 1") << QStringList{"progress", "prepare", "no-answer"} << noAnswer << "Stop" << failed;
+        QTest::newRow("code 2") << QStringList{"prepare", "communication-error"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
+        QTest::newRow("code 3") << QStringList{"prepare", "communication-failure"} << "Controller 7 : Communication Failure   (Speed : 9600 Bds) " << "Stop"
                                 << "communication[red bold]/Failure[red bold]";
-        QTest::newRow("code 4") << QStringList{"4"} << "Controller 7 : Erasing Failure   (Speed : 9600 Bds) " << "Stop"
+        QTest::newRow("code 4") << QStringList{"erasing-failure"} << "Controller 7 : Erasing Failure   (Speed : 9600 Bds) " << "Stop"
                                 << "Erasing[red bold]/Failure[red bold]";
-        QTest::newRow("code 5 does nothing") << QStringList{"progress", "5"} << running << "Inquiet" << "";
-        QTest::newRow("code 0 clears") << QStringList{"1", "0"} << noAnswer << "Stop" << "[black]/[black]";
-        QTest::newRow("reset keeps the texts") << QStringList{"2", "mismatch", "reset"} << commError << "Stop" << "Communication[black]/0000[black]";
+        QTest::newRow("code 5 does nothing") << QStringList{"progress", "not-found"} << running << "Inquiet" << "";
+        QTest::newRow("code 0 clears") << QStringList{"no-answer", "none"} << noAnswer << "Stop" << "[black]/[black]";
+        QTest::newRow("reset keeps the texts") << QStringList{"communication-error", "mismatch", "reset"} << commError << "Stop" << "Communication[black]/0000[black]";
         // Cancel asks the operation to stop and closes the window; shown again, it comes back empty.
         QTest::newRow("cancel") << QStringList{"progress", "cancel"} << "(no window)" << "" << "";
-        QTest::newRow("shown after cancel") << QStringList{"1", "cancel", "show"} << "" << "" << failed;
+        QTest::newRow("shown after cancel") << QStringList{"no-answer", "cancel", "show"} << "" << "" << failed;
         // After a run its Close button destroys the result table; a later mark brings it back empty and hidden.
-        QTest::newRow("result table closed") << QStringList{"prepare", "summary", "2", "closeInfo"} << commError << "Stop" << "";
-        QTest::newRow("marked after closing") << QStringList{"prepare", "summary", "2", "closeInfo", "reset"} << commError << "Stop" << "[black]/[black]";
+        QTest::newRow("result table closed") << QStringList{"prepare", "summary", "communication-error", "closeInfo"} << commError << "Stop" << "";
+        QTest::newRow("marked after closing") << QStringList{"prepare", "summary", "communication-error", "closeInfo", "reset"} << commError << "Stop" << "[black]/[black]";
         // Closed during a run it keeps its rows, and comes back with the verdict.
-        QTest::newRow("closed in a run") << QStringList{"prepare", "2", "closeInfo"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
-        QTest::newRow("back at the run's end") << QStringList{"prepare", "2", "closeInfo", "summary"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
+        QTest::newRow("closed in a run") << QStringList{"prepare", "communication-error", "closeInfo"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
+        QTest::newRow("back at the run's end") << QStringList{"prepare", "communication-error", "closeInfo", "summary"} << commError << "Stop" << "Communication[red bold]/ERROR[red bold]";
         // Closed and shown again within one step, with no return to the main loop: one window, not a pile.
         QTest::newRow("closed and shown") << QStringList{"progress", "close", "show"} << "" << "" << "";
         QTest::newRow("closed and shown after detection") << QStringList{"progress", "detection", "close", "show"} << "" << "" << "";
         // In a run it comes back where it stood, moved or not, at one size whatever its text; Cancel says "Stopping…".
-        QTest::newRow("back in place") << QStringList{"run", "short", "move", "close", "4", "close", "progress"} << running << "Inquiet"
+        QTest::newRow("back in place") << QStringList{"run", "short", "move", "close", "erasing-failure", "close", "progress"} << running << "Inquiet"
                                        << "Erasing[red bold]/Failure[red bold]";
-        QTest::newRow("stopping") << QStringList{"run", "progress", "cancel", "1"} << noAnswer << "Stop" << failed;
+        QTest::newRow("stopping") << QStringList{"run", "progress", "cancel", "no-answer"} << noAnswer << "Stop" << failed;
     }
     void progressWindowShowsTheStatus()
     {
@@ -233,13 +234,15 @@ private slots:
         QFETCH(QString, picture);
         Bench b;
         b.m.Vitesse.setText("9600");
+        WindowView view(b.ctx);
+        const std::unique_ptr<Run> run = runFromWindow(b.ctx, view);
         MessageState &message = b.ctx.message;
         QHash<QString, std::function<void()>> actions = {
-            {"progress", [&] { ShowProgress(b.ctx, "Controller 7 : Checking Flash ", false); }},
-            {"short", [&] { ShowProgress(b.ctx, "Controller 7 : Checking Flash ", true); }},
+            {"progress", [&] { ShowProgress(*run, "Controller 7 : Checking Flash ", false); }},
+            {"short", [&] { ShowProgress(*run, "Controller 7 : Checking Flash ", true); }},
             {"detection", [&] { message.showOnly(message.Jumelle); }},
             {"mismatch", [&] { b.ctx.info.CkSum(7) = ResultBox{"0000", kWhite, int(kRed), false}; }},
-            {"reset", [&] { ResetCtrlStatus(b.ctx, 7); }}, {"cancel", [&] { b.click("Command1", "Message"); }},
+            {"reset", [&] { ResetCtrlStatus(*run, 7); }}, {"cancel", [&] { b.click("Command1", "Message"); }},
             {"close", [&] { message.close(); }}, {"show", [&] { message.show(); }},
             {"prepare", [&] { b.ctx.info.prepare("Flash Info", "1C7F"); }}, {"closeInfo", [&] { b.click("ComClose", "Info"); }},
             {"summary", [&] { b.ctx.info.setSummary(kLongSummary, false); }}};
@@ -252,7 +255,7 @@ private slots:
         actions["move"] = [&] { shownWindow()->move(shownWindow()->pos() + QPoint(40, 30)); };
         QRect stood; // where and how big the window was at the last step that showed it
         for (const QString &step : steps) {
-            actions.contains(step) ? actions[step]() : ShowCtrlStatus(b.ctx, 7, Failure(step.toInt())); // 0 None .. 4 Erasing, 5 unmarked
+            actions.contains(step) ? actions[step]() : ShowCtrlStatus(*run, 7, failureFromStored(step).value_or(Failure::None));
             if (QWidget *w = shownWindow()) {
                 QVERIFY(stood.isNull() || (message.running() ? w->geometry() == stood : w->size() == stood.size()) || step == "move");
                 stood = w->geometry();
@@ -301,8 +304,9 @@ private slots:
             control->setText(text);
         b.m.C[4].setValue(1);
         // Marks of an earlier run: the next operation resets every row's letters and keeps its texts.
+        WindowView view(b.ctx);
         for (int n : {0, 31})
-            ShowCtrlStatus(b.ctx, n, Failure::NoAnswer);
+            ShowCtrlStatus(*runFromWindow(b.ctx, view), n, Failure::NoAnswer);
         // The settings the run took are locked; the controller boxes stay live, to leave one out.
         const QStringList locked = {"Text1", "Command1", "ComInfo", "ComBoot"}, live = {"C4", "ALL", "NONE"};
         int looks = 0, wrong = 0;

@@ -31,7 +31,7 @@ QList<QByteArray> framesOf(const QByteArray &bytes, int size)
 
 void openOn(LineBench &b)
 {
-    b.ctx().link = checkSettings(b.m(), {});
+    b.ctx().link = checkSettings(settingsForm(b.ctx()), {});
     b.ctx().port.selectPort(b.line->slavePath());
     b.ctx().port.setSettings("9600,N,8,2");
     b.ctx().port.open();
@@ -63,8 +63,9 @@ private slots:
         c.version = {std::uint8_t(version[0]), std::uint8_t(version[1]), std::uint8_t(version[2])};
         LineBench b(lineOf({c}));
         openOn(b);
+        b.m().FileCheksum.setText(fileChecksum);
         b.ctx().info.prepare("Flash Info", fileChecksum);
-        QVERIFY(FlashCheck(b.ctx(), 1));
+        QVERIFY(FlashCheck(b.run(), 1));
         b.ctx().port.close();
         const ResultBox &v = b.ctx().info.verView(1), &k = b.ctx().info.ckSumView(1);
         const auto style = [](const ResultBox &x) {
@@ -106,8 +107,8 @@ private slots:
         b.m().Protocol.setText(protocol);
         b.m().ChkProto.setValue(same ? 1 : 0);
         openOn(b);
-        QVERIFY(FlashCheck(b.ctx(), 1));
-        QVERIFY(FlashCheck(b.ctx(), 2));
+        QVERIFY(FlashCheck(b.run(), 1));
+        QVERIFY(FlashCheck(b.run(), 2));
         b.ctx().port.close();
         QCOMPARE(framesOf(b.bytesSent(), 7), frames);
         QCOMPARE(b.ctx().link.runChar, same ? QByteArray("@") : QByteArray(1, protocol == "3" ? 0x04 : '@'));
@@ -207,7 +208,7 @@ private slots:
         if (movedTo)
             b.ctx().user.rememberSpeed(b.line->slavePath(), 30, movedTo);
         b.ctx().link.knownSpeedsFirst = on; // as the run's check will take it
-        const QList<double> planned = expectedSearches(b.ctx(), {29, 30, 31}, b.m().Vitesse.text().toInt());
+        const QList<double> planned = expectedSearches(b.run(), {29, 30, 31}, b.m().Vitesse.text().toInt());
         b.session->run(Session::Operation::FlashInfo);
         QStringList second;
         int repeats = 1;
@@ -355,7 +356,7 @@ private slots:
         QCOMPARE(b.desk.boxes[0].title, QString("Flash Error"));
         QVERIFY2(b.desk.boxes[0].text.contains("lost"), qPrintable(b.desk.boxes[0].text));
         QVERIFY(!b.port.isOpen());
-        QCOMPARE(b.ctx().lastFaultNumber.value_or(0), int(FaultCode::PortLost));
+        QCOMPARE(b.ctx().lastRun.faultNumber.value_or(0), int(FaultCode::PortLost));
         QCOMPARE(b.line->snapshot().controller(1)->framesHeard, 0);
 
         // A COM item names its device and where that came from, and the box lists what exists.

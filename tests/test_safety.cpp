@@ -136,7 +136,7 @@ private slots:
                 }
                 b.desk.boxes.clear();
                 b.session->run(operation);
-                QVERIFY2(b.ctx().lastRefused, what);
+                QVERIFY2(b.ctx().lastRun.refused, what);
                 QCOMPARE(b.desk.boxes.size(), 1);
                 QVERIFY2(b.desk.boxes[0].text.contains(row.says), qPrintable(what + ": " + b.desk.boxes[0].text));
                 QVERIFY2(!b.port.isOpen() && !b.ctx().message.exists(), what);
@@ -167,7 +167,7 @@ private slots:
         // Changed between choice and run: refused, the user has not seen the new file.
         writeFile(path, goodImage(2));
         b.session->run(Session::Operation::DownloadSerial);
-        QVERIFY(b.ctx().lastRefused);
+        QVERIFY(b.ctx().lastRun.refused);
         QVERIFY(b.desk.boxes.last().text.contains("changed on disk since it was chosen"));
         QVERIFY(b.line->frames().empty());
 
@@ -223,7 +223,7 @@ private slots:
         b.select({1});
         // No file chosen: no checksum to judge by, so nothing may be erased.
         b.session->run(Session::Operation::DownloadSerial);
-        QVERIFY(b.ctx().lastRefused);
+        QVERIFY(b.ctx().lastRun.refused);
         QVERIFY(b.desk.boxes.last().text.contains("no HEX file is chosen"));
         QVERIFY(b.line->frames().empty());
 
@@ -234,11 +234,11 @@ private slots:
         QCOMPARE(b.desk.boxes.size(), 1);
         QVERIFY(b.desk.boxes[0].text.startsWith("Error #  51\rInternal error (row 32)"));
         QVERIFY(!b.port.isOpen() && !b.ctx().message.exists() && !b.session->busy());
-        QCOMPARE(b.ctx().lastFaultNumber.value_or(0), 51);
+        QCOMPARE(b.ctx().lastRun.faultNumber.value_or(0), 51);
         // The next run starts clean.
         b.desk.onProcessEvents = {};
         b.session->run(Session::Operation::FlashInfo);
-        QVERIFY(!b.ctx().lastFaultNumber && b.ctx().info.verView(1).text == "01/00/00");
+        QVERIFY(!b.ctx().lastRun.faultNumber && b.ctx().info.verView(1).text == "01/00/00");
     }
 
     void aControllerLeftInItsBootProgramIsFoundAgain_data()

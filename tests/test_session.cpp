@@ -1,3 +1,4 @@
+#include "state/windowview.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
@@ -165,7 +166,7 @@ private slots:
         for (const Row &r : rows) {
             b.m.Text1.setText(r.timeOut), b.m.Text2.setText(r.delay), b.m.Vitesse.setText(r.speed), b.m.Protocol.setText(r.protocol), b.m.ComPort.setText(r.port);
             QString said;
-            try { checkSettings(b.m, RunNeeds{true, true}); } catch (const Fault &f) { said = f.number() == 5 ? f.description() : "wrong number"; }
+            try { checkSettings(settingsForm(b.session.context()), RunNeeds{true, true}); } catch (const Fault &f) { said = f.number() == 5 ? f.description() : "wrong number"; }
             QStringList named;
             for (auto it = QRegularExpression("[Tt]he ([\\w ]+?) box (holds|is empty)").globalMatch(said); it.hasNext();)
                 named << it.next().captured(1);

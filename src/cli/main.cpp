@@ -219,7 +219,7 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
 {
     QString problem;
     const KeptRun &kept = session.lastKept();
-    if (!session.context().lastRefused) {
+    if (!session.context().lastRun.refused) {
         QJsonArray elsewhere;
         for (auto it = kept.waitingElsewhere.cbegin(); it != kept.waitingElsewhere.cend(); ++it)
             elsewhere.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
@@ -235,10 +235,10 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
     }
     if (!kept.note().isEmpty())
         progress.note(QStringLiteral("vantorel-cli: ") + kept.note());
-    if (!session.context().lastRefused && !kept.stored)
+    if (!session.context().lastRun.refused && !kept.stored)
         notKept(report, kept.note());
     // A run refused before anything was sent did nothing to any controller: no record of it.
-    if (o.isSet(o.results) && !session.context().lastRefused
+    if (o.isSet(o.results) && !session.context().lastRun.refused
         && !files.records.append(csvHeader(files.unitColumn), report.csvRows(files.unitColumn), problem)) {
         progress.note(QStringLiteral("vantorel-cli: ") + problem);
         notKept(report, problem + QStringLiteral(": this run's rows are only in this report; make the file writable "

@@ -119,9 +119,9 @@ RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTim
         c.json = named.toJson();
         r.controllers << c;
     }
-    r.errorNumber = ctx.lastFaultNumber;
-    r.errorText = ctx.lastFaultNumber || !ctx.lastFaultText.isEmpty() ? faultDetail(ctx.lastFaultText) : QString();
-    r.verdict = judgeRun(ctx.lastRefused, ctx.lastFaultNumber, ctx.StopRequested, allPassed(record));
+    r.errorNumber = ctx.lastRun.faultNumber;
+    r.errorText = ctx.lastRun.faultNumber || !ctx.lastRun.faultText.isEmpty() ? faultDetail(ctx.lastRun.faultText) : QString();
+    r.verdict = judgeRun(ctx.lastRun.refused, ctx.lastRun.faultNumber, ctx.StopRequested, allPassed(record));
     return r;
 }
 

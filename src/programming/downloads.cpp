@@ -1,6 +1,6 @@
 #include "programming/downloads.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "state/resultsummary.h"
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
@@ -30,137 +30,134 @@ const QString kFlashError = QStringLiteral("Flash Error");
 
 // Everything the run will read is checked, and the image taken, before the
 // first erase: a run refused here has touched no controller.
-DownloadImage prepare(Context &ctx, bool parallel)
+DownloadImage prepare(Run &run, bool parallel)
 {
-    MainState &m = ctx.main;
     DownloadImage image;
-    refuseOnFault(ctx, [&] {
-        ctx.link = checkSettings(m, RunNeeds{parallel, true});
-        image = takeDownloadImage(m.FileName.text(), ctx.chosenFileHash);
-        openPort(ctx);
+    refuseOnFault(run, [&] {
+        run.link = checkSettings(run.form, RunNeeds{parallel, true});
+        image = takeDownloadImage(run.form.fileName, run.form.chosenFileHash);
+        openPort(run);
     });
-    prepareResultOperation(ctx, QStringLiteral("Flash Info"));
+    prepareResultOperation(run, QStringLiteral("Flash Info"));
     return image;
 }
 
 // This run's frames at its speeds and waits, for the progress window's time
 // left. Answers: 7 bytes for a 61, 13 for a version.
-void planLine(Context &ctx, const DownloadImage &image, bool parallel)
+void planLine(Run &run, const DownloadImage &image, bool parallel)
 {
-    const MainState &m = ctx.main;
     LinePlan plan;
-    plan.line.baud = m.Vitesse.text().toInt(); // the speed search's format, 8N2
-    plan.bootLine = parseLineSettings(m.BootSettings);
+    plan.line.baud = run.speed(); // the speed search's format, 8N2
+    plan.bootLine = parseLineSettings(run.form.bootSettings);
     for (const Batch &batch : image.batches)
         plan.batchBytes << int(programmingFrame(parallel ? kBroadcast : 0, batch.addressBytes, batch.data).size());
-    plan.eraseBytes = int(eraseFrame(ctx.link.protocolChar, 0, CheckKind::Crc).size()) + 7;
+    plan.eraseBytes = int(eraseFrame(run.link.protocolChar, 0, CheckKind::Crc).size()) + 7;
     plan.checksumBytes = int(fullChecksumFrame(0, checksumBytes(image.checksum)).size()) + 7;
-    plan.checkBytes = int(flashCheckFrame(ctx.link.protocolChar, 0, CheckKind::Crc).size()) + 13;
+    plan.checkBytes = int(flashCheckFrame(run.link.protocolChar, 0, CheckKind::Crc).size()) + 13;
     // With fast answers an exchange ends with its answer's last byte; the
     // tool's own turn (writing, the waits' looks, the window) was measured at
     // about 7 ms an exchange on the paced line, 1 ms beside a settle wait.
-    plan.answerWait = ctx.link.fastAnswers ? 0.007 : ctx.timings.settleDelay + 0.001;
-    plan.broadcastDelay = ctx.link.waitingDelayMs / 1000.0;
+    plan.answerWait = run.link.fastAnswers ? 0.007 : run.timings.settleDelay + 0.001;
+    plan.broadcastDelay = run.link.waitingDelayMs / 1000.0;
     // A speed where no erase is answered: each protocol character's exchange
     // goes silent and its failure is held.
-    const int eraseFrameBytes = int(eraseFrame(ctx.link.protocolChar, 0, CheckKind::Crc).size());
-    const int characters = ProtocolCharacter(ctx.link).charactersWhenSilent();
-    plan.silentSpeed = characters * (silentExchangeSeconds(ctx.link, ctx.timings.settleDelay, eraseFrameBytes, plan.line) + failureHoldSeconds(ctx));
+    const int eraseFrameBytes = int(eraseFrame(run.link.protocolChar, 0, CheckKind::Crc).size());
+    const int characters = ProtocolCharacter(run.link).charactersWhenSilent();
+    plan.silentSpeed = characters * (silentExchangeSeconds(run.link, run.timings.settleDelay, eraseFrameBytes, plan.line) + failureHoldSeconds(run));
     // Silence is certain once a first try has had all a silent one gets, and
     // more than an answered erase takes (its settle wait included).
-    plan.silenceSure = std::max(silentTrySeconds(ctx.link, ctx.timings.settleDelay, eraseFrameBytes, plan.line),
+    plan.silenceSure = std::max(silentTrySeconds(run.link, run.timings.settleDelay, eraseFrameBytes, plan.line),
                                 lineSeconds(plan.eraseBytes, plan.line) + plan.answerWait);
     // In a serial download each controller's check leaves the speed in hand
     // at the image's speed, when it fixes one. A broadcast's checks search
     // again, from where the last erase found its controller, unless the new
     // firmware runs at the image's speed.
-    const QList<int> ticked = m.selectedControllers();
+    const QList<int> ticked = run.form.ticked;
     const int imageSpeed = image.description.HexBaudRate.toInt();
-    plan.silentSpeeds = expectedSearches(ctx, ticked, m.Vitesse.text().toInt(), parallel ? 0 : imageSpeed);
+    plan.silentSpeeds = expectedSearches(run, ticked, run.speed(), parallel ? 0 : imageSpeed);
     if (parallel && imageSpeed == 0 && !ticked.isEmpty())
-        plan.silentChecks = expectedSearches(ctx, ticked, knownSpeedOf(ctx, ticked.last()));
-    ctx.message.planLine(plan);
+        plan.silentChecks = expectedSearches(run, ticked, knownSpeedOf(run, ticked.last()));
+    run.view.planLine(plan);
 }
 
 // Whether an erase search that found nothing ends with a try in the boot
 // program: not when its last frames went at the boot speed already, in the
 // boot program's check code.
-bool bootTryFollows(const Context &ctx, const QString &lastSpeedTried)
+bool bootTryFollows(const Run &run, const QString &lastSpeedTried)
 {
-    const QString bootSpeed = ctx.main.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
-    return ctx.link.prot4Plus || lastSpeedTried != bootSpeed;
+    const QString bootSpeed = run.form.bootSettings.section(QLatin1Char(','), 0, 0).trimmed();
+    return run.link.prot4Plus || lastSpeedTried != bootSpeed;
 }
 
 // Where controller i's search stands, for the time left, at the start of
 // each speed: its erase's, or a broadcast's check's (no boot try, nothing
 // ends). The searches after it start where it is found, or where its last
 // speed leaves the speed in hand; in a serial download at the image's speed.
-void tellSearch(Context &ctx, int i, bool erasing, bool endsRun, int imageSpeed = 0)
+void tellSearch(Run &run, int i, bool erasing, bool endsRun, int imageSpeed = 0)
 {
-    const QList<int> left = speedsLeft(ctx.main);
-    const int known = knownSpeedOf(ctx, i);
+    const QList<int> left = speedsLeft(run);
+    const int known = knownSpeedOf(run, i);
     SearchOutlook o;
     o.controller = i;
     o.checking = !erasing;
-    const QList<int> ticked = ctx.main.selectedControllers();
+    const QList<int> ticked = run.form.ticked;
     const int nextStart = left.contains(known) ? known : left.size() == 1 ? left[0] : 0;
-    o.later = expectedSearches(ctx, ticked.mid(ticked.indexOf(i) + 1), nextStart, imageSpeed);
+    o.later = expectedSearches(run, ticked.mid(ticked.indexOf(i) + 1), nextStart, imageSpeed);
     o.silentHere = expectedSilentSpeeds(left, known);
     o.silentAfter = expectedSilentSpeeds(left.mid(1), known);
     o.last = left.size() <= 1;
-    o.bootTry = erasing && !left.isEmpty() && bootTryFollows(ctx, QString::number(left.last()));
+    o.bootTry = erasing && !left.isEmpty() && bootTryFollows(run, QString::number(left.last()));
     o.endsRun = endsRun;
-    ctx.message.searching(o);
+    run.view.searching(o);
 }
 
-EraseResult eraseAttempt(Context &ctx, int i, bool crcOnly = false)
+EraseResult eraseAttempt(Run &run, int i, bool crcOnly = false)
 {
-    ShowProgress(ctx, controllerLine(i, QStringLiteral("Erasing ")), false);
-    ctx.desk.processEvents();
-    ctx.port.discardInput();
-    return FlashErase(ctx, i, crcOnly);
+    ShowProgress(run, controllerLine(i, QStringLiteral("Erasing ")), false);
+    run.desk.processEvents();
+    run.port.discardInput();
+    return FlashErase(run, i, crcOnly);
 }
 
 // A controller erased by an earlier run that did not finish (its
 // acknowledgement lost, or the run cancelled), or by one of this search's
 // frames whose answer could not be read, waits in its boot program at the
 // Boot.ini speed, which knows only the CRC: one more try there finds it.
-EraseResult eraseInBootProgram(Context &ctx, int i, const QString &lastSpeedTried)
+EraseResult eraseInBootProgram(Run &run, int i, const QString &lastSpeedTried)
 {
-    MainState &m = ctx.main;
-    const QString bootSpeed = m.BootSettings.section(QLatin1Char(','), 0, 0).trimmed();
+    const QString bootSpeed = run.form.bootSettings.section(QLatin1Char(','), 0, 0).trimmed();
     // Only the search's last frames, at that speed, were heard by a boot
     // program that every earlier frame might have started.
-    if (ctx.StopRequested || !bootTryFollows(ctx, lastSpeedTried))
+    if (run.stopRequested || !bootTryFollows(run, lastSpeedTried))
         return EraseResult::NotErased;
-    const QString speed = m.Vitesse.text();
-    m.Vitesse.setText(bootSpeed); // the speed its reports show
-    ResetCtrlStatus(ctx, i);
-    ctx.port.setSettings(m.BootSettings);
-    const EraseResult erased = eraseAttempt(ctx, i, true);
-    m.Vitesse.setText(speed);
+    const int speed = run.speed();
+    run.setSpeed(bootSpeed.toInt()); // the speed its reports show
+    ResetCtrlStatus(run, i);
+    run.port.setSettings(run.form.bootSettings);
+    const EraseResult erased = eraseAttempt(run, i, true);
+    run.setSpeed(speed);
     return erased;
 }
 
 // The erase attempts of one controller at the speeds of the search. One that
 // cannot be erased is marked with what happened: a controller that refused
 // is not shown as one that never answered. 'endsRun': one not found ends the run.
-SearchResult erase(Context &ctx, int i, bool endsRun, int imageSpeed, bool *refusedOut = nullptr)
+SearchResult erase(Run &run, int i, bool endsRun, int imageSpeed, bool *refusedOut = nullptr)
 {
     bool refused = false;
     QString lastSpeed;
     SpeedSearch search;
-    search.atNewSpeed = [&ctx, i, endsRun, imageSpeed] { tellSearch(ctx, i, true, endsRun, imageSpeed); };
-    search.attempt = [&ctx, &refused, &lastSpeed, i] {
-        lastSpeed = ctx.main.Vitesse.text();
-        const EraseResult r = eraseAttempt(ctx, i);
+    search.atNewSpeed = [&run, i, endsRun, imageSpeed] { tellSearch(run, i, true, endsRun, imageSpeed); };
+    search.attempt = [&run, &refused, &lastSpeed, i] {
+        lastSpeed = QString::number(run.speed());
+        const EraseResult r = eraseAttempt(run, i);
         refused = refused || r == EraseResult::Refused;
         return r == EraseResult::Erased ? Attempt::Succeeded : Attempt::NextSpeed;
     };
-    search.beforeNextSpeed = [&ctx, i] { ResetCtrlStatus(ctx, i); };
-    const SearchResult result = searchSpeeds(ctx, i, search);
-    ControllerOutcome &outcome = ctx.outcomes[i];
-    if (ctx.StopRequested && result != SearchResult::Found) {
+    search.beforeNextSpeed = [&run, i] { ResetCtrlStatus(run, i); };
+    const SearchResult result = searchSpeeds(run, i, search);
+    ControllerOutcome &outcome = run.outcomes[i];
+    if (run.stopRequested && result != SearchResult::Found) {
         // Cancel cut its search short: no verdict of its tries, but one that
         // was sent an erase stays marked as maybe erased.
         if (outcome.firstFrameAt)
@@ -169,15 +166,15 @@ SearchResult erase(Context &ctx, int i, bool endsRun, int imageSpeed, bool *refu
     }
     if (result != SearchResult::NotFound)
         return result;
-    const EraseResult last = eraseInBootProgram(ctx, i, lastSpeed);
+    const EraseResult last = eraseInBootProgram(run, i, lastSpeed);
     if (last == EraseResult::Erased)
         return SearchResult::Found;
     if (refused || last == EraseResult::Refused) {
         if (refusedOut)
             *refusedOut = true;
-        MarkCtrlStatus(ctx, i, Failure::ErasingFailure);
+        MarkCtrlStatus(run, i, Failure::ErasingFailure);
         outcome.fail(Failure::RefusedErase);
-    } else if (ctx.StopRequested) {
+    } else if (run.stopRequested) {
         outcome.cutShort();
     } else {
         outcome.fail(Failure::NotFound);
@@ -189,131 +186,128 @@ SearchResult erase(Context &ctx, int i, bool endsRun, int imageSpeed, bool *refu
 // through the controls so their reactions run as for an edit, and into the
 // run's link settings. Each setting is a step of its own: an image without a
 // configuration record still gets the ones it can.
-void takeOnImageSettings(Context &ctx, const ImageDescription &image)
+void takeOnImageSettings(Run &run, const ImageDescription &image)
 {
-    MainState &m = ctx.main;
-    carryOn(ctx, kFlashError, [&] {
-        m.Protocol4Plus.setValue(image.HexProt4Plus ? 1 : 0);
-        ctx.link.prot4Plus = image.HexProt4Plus;
+    carryOn(run, kFlashError, [&] {
+        run.view.prot4PlusTakenOn(image.HexProt4Plus);
+        run.link.prot4Plus = image.HexProt4Plus;
     });
-    carryOn(ctx, kFlashError, [&] { m.Protocol.setText(QString::number(HexToVal(image.HexProtocolByte) - 1)); });
-    carryOn(ctx, kFlashError, [&] {
+    // The Protocol box's text as the image sets it (kept as it was when the image has none readable).
+    QString protocol = run.form.protocol;
+    carryOn(run, kFlashError, [&] {
+        protocol = QString::number(HexToVal(image.HexProtocolByte) - 1);
+        run.view.protocolTakenOn(protocol);
+    });
+    carryOn(run, kFlashError, [&] {
         if (!image.HexBaudRate.isEmpty())
-            m.Vitesse.setText(image.HexBaudRate);
+            run.setSpeed(image.HexBaudRate.toInt());
     });
-    carryOn(ctx, kFlashError, [&] { ctx.link.protocolChar = ctx.link.runChar = protocolCharFromText(m.Protocol.text()); });
+    carryOn(run, kFlashError, [&] { run.link.protocolChar = run.link.runChar = protocolCharFromText(protocol); });
 }
 
 // The check attempts of one controller; a failing check at every speed leaves
 // it without a verdict. The new firmware runs at the speed its image fixes,
 // whatever the old one answered at.
-bool check(Context &ctx, int i, bool parallel, const ImageDescription &image)
+bool check(Run &run, int i, bool parallel, const ImageDescription &image)
 {
     SpeedSearch search;
     search.onlyTicked = parallel;
     search.stopSkips = parallel;
     search.fromKnownSpeed = image.HexBaudRate.isEmpty();
-    search.attempt = [&ctx, i] {
-        if (ctx.main.QRV3.ticked())
-            SendP4(ctx, i);
-        return FlashCheck(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed;
+    search.attempt = [&run, i] {
+        if (run.form.sendP4First)
+            SendP4(run, i);
+        return FlashCheck(run, i) ? Attempt::Succeeded : Attempt::NextSpeed;
     };
     if (!parallel)
-        search.beforeNextSpeed = [&ctx, i] { ResetCtrlStatus(ctx, i); };
+        search.beforeNextSpeed = [&run, i] { ResetCtrlStatus(run, i); };
     else
-        search.atNewSpeed = [&ctx, i] { tellSearch(ctx, i, false, false); };
-    return searchSpeeds(ctx, i, search) == SearchResult::Found;
+        search.atNewSpeed = [&run, i] { tellSearch(run, i, false, false); };
+    return searchSpeeds(run, i, search) == SearchResult::Found;
 }
 
 // A controller is programmed when it accepted the image and answers with the
 // file's checksum; whatever a check answers after a refused image, the
 // controller holds no firmware it vouched for.
-void verdict(Context &ctx, int i)
+void verdict(Run &run, int i)
 {
-    ResultBox &ver = ctx.info.Ver(i);
-    ResultBox &ckSum = ctx.info.CkSum(i);
-    ControllerOutcome &outcome = ctx.outcomes[i];
+    ControllerOutcome &outcome = run.outcomes[i];
     // What it answered, not what its box shows; without a file checksum nothing can be called programmed.
-    if (!outcome.programmed || !isFileChecksum(outcome.checksum, ctx.info.FileCheksum())) {
-        ver.foreground = kRed;
-        ver.bold = true;
-        ckSum.foreground = kWhite;
-        ckSum.bold = true;
-        ver.text = QStringLiteral("Programmation");
-        ckSum.text = QStringLiteral("ERROR");
-        ctx.info.changed();
+    if (!outcome.programmed || !isFileChecksum(outcome.checksum, run.form.fileChecksum)) {
+        RowPaint row;
+        row.ver = BoxPaint{QStringLiteral("Programmation"), kRed, std::nullopt, true};
+        row.ckSum = BoxPaint{QStringLiteral("ERROR"), kWhite, std::nullopt, true};
+        run.view.paintRow(i, row);
         outcome.fail(Failure::ProgrammingError);
-        ShowFailure(ctx, controllerLine(i, QStringLiteral("Programming failure")));
+        ShowFailure(run, controllerLine(i, QStringLiteral("Programming failure")));
     } else {
         outcome.outcome = Outcome::Ok;
         outcome.failure = Failure::None;
-        ShowProgress(ctx, controllerLine(i, QStringLiteral("Programming OK")), false);
+        ShowProgress(run, controllerLine(i, QStringLiteral("Programming OK")), false);
     }
 }
 
 // Input left from programming must not be read as the start of an answer.
-bool discardAndStopped(Context &ctx)
+bool discardAndStopped(Run &run)
 {
-    ctx.port.discardInput();
-    return ctx.StopRequested;
+    run.port.discardInput();
+    return run.stopRequested;
 }
 
 } // namespace
 
-void ComLoad00Click(Context &ctx)
+void ComLoad00Click(Run &run)
 {
-    MainState &m = ctx.main;
-    const QList<int> ticked = m.selectedControllers();
-    ctx.message.startRun(ticked, ctx.imageBatches);
-    runOperation(ctx, kFlashError, QString(), [&] {
-        const DownloadImage image = prepare(ctx, false);
-        planLine(ctx, image, false);
-        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
-            const int i = m.ControllerIndex;
-            if (!m.C[i].ticked())
+    const QList<int> ticked = run.form.ticked;
+    run.view.startRun(ticked, run.form.imageBatches, false);
+    runOperation(run, kFlashError, QString(), [&] {
+        const DownloadImage image = prepare(run, false);
+        planLine(run, image, false);
+        for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
+            const int i = run.controller();
+            if (!run.view.ticked(i))
                 continue;
-            ctx.message.atController(i);
-            const SearchResult erased = erase(ctx, i, true, image.description.HexBaudRate.toInt());
+            run.view.atController(i);
+            const SearchResult erased = erase(run, i, true, image.description.HexBaudRate.toInt());
             if (erased == SearchResult::Skipped)
                 continue;
             if (erased == SearchResult::NotFound)
                 return; // erase exhausted: later controllers are not touched
-            ResetCtrlStatus(ctx, i);
-            if (discardAndStopped(ctx))
+            ResetCtrlStatus(run, i);
+            if (discardAndStopped(run))
                 return;
-            ctx.port.setSettings(m.BootSettings);
-            FlashProg00(ctx, image, i);
-            if (discardAndStopped(ctx))
+            run.port.setSettings(run.form.bootSettings);
+            FlashProg00(run, image, i);
+            if (discardAndStopped(run))
                 return;
-            takeOnImageSettings(ctx, image.description);
-            if (check(ctx, i, false, image.description))
-                verdict(ctx, i);
+            takeOnImageSettings(run, image.description);
+            if (check(run, i, false, image.description))
+                verdict(run, i);
         }
-        ctx.message.close();
+        run.view.closeProgress();
     });
-    summarizeRun(ctx, QStringLiteral("Download (Serial)"), true, ticked);
+    run.view.summarize(QStringLiteral("Download (Serial)"), true, ticked);
 }
 
-void ComLoadClick(Context &ctx)
+void ComLoadClick(Run &run)
 {
-    MainState &m = ctx.main;
-    const QList<int> ticked = m.selectedControllers();
-    ctx.message.startRun(ticked, ctx.imageBatches, true);
-    runOperation(ctx, kFlashError, QString(), [&] {
-        const DownloadImage image = prepare(ctx, true);
-        planLine(ctx, image, true);
+    const QList<int> ticked = run.form.ticked;
+    run.view.startRun(ticked, run.form.imageBatches, true);
+    runOperation(run, kFlashError, QString(), [&] {
+        const DownloadImage image = prepare(run, true);
+        planLine(run, image, true);
         // Every controller an erase frame went out to, answered or not: each
         // may hold no firmware, so each takes the image and is checked.
         QList<int> erased;
-        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
-            const int i = m.ControllerIndex;
-            ctx.message.atController(i);
+        for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
+            const int i = run.controller();
+            run.view.atController(i);
             bool refused = false;
             // With nobody erased yet, one not found ends the run (unless it was heard).
-            const SearchResult result = erase(ctx, i, erased.isEmpty(), 0, &refused);
+            const SearchResult result = erase(run, i, erased.isEmpty(), 0, &refused);
             if (result == SearchResult::Found)
-                ResetCtrlStatus(ctx, i);
-            const ControllerOutcome &o = ctx.outcomes[i];
+                ResetCtrlStatus(run, i);
+            const ControllerOutcome &o = run.outcomes[i];
             // Bytes came back to its frames, but none it would own to: it
             // heard an erase, and may have done it.
             const bool mayHaveErased = o.heardFrom && !refused;
@@ -325,27 +319,27 @@ void ComLoadClick(Context &ctx)
             if (o.erased && !refused)
                 erased << i;
             else
-                ctx.message.leaveOut(i);
+                run.view.leaveOut(i);
         }
-        if (discardAndStopped(ctx))
+        if (discardAndStopped(run))
             return;
-        ctx.port.setSettings(m.BootSettings);
-        FlashProg(ctx, image, erased);
-        if (discardAndStopped(ctx))
+        run.port.setSettings(run.form.bootSettings);
+        FlashProg(run, image, erased);
+        if (discardAndStopped(run))
             return;
-        takeOnImageSettings(ctx, image.description);
-        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
-            const int i = m.ControllerIndex;
+        takeOnImageSettings(run, image.description);
+        for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
+            const int i = run.controller();
             // Not erased: it keeps the mark of why, and its old firmware.
-            if (m.C[i].ticked() && !erased.contains(i))
+            if (run.view.ticked(i) && !erased.contains(i))
                 continue;
-            ctx.message.atController(i);
-            if (check(ctx, i, true, image.description))
-                verdict(ctx, i);
+            run.view.atController(i);
+            if (check(run, i, true, image.description))
+                verdict(run, i);
         }
-        ctx.message.close();
+        run.view.closeProgress();
     });
-    summarizeRun(ctx, QStringLiteral("Download (Parallel)"), true, ticked);
+    run.view.summarize(QStringLiteral("Download (Parallel)"), true, ticked);
 }
 
 } // namespace vantorel

@@ -2,11 +2,11 @@
 
 namespace vantorel {
 
-class Context;
+class Run;
 
 // "Download (Serial)": erase, program and check each ticked controller in turn.
-void ComLoad00Click(Context &ctx);
+void ComLoad00Click(Run &run);
 // "&Download (Parallel)": erase all, program all by broadcast, check all.
-void ComLoadClick(Context &ctx);
+void ComLoadClick(Run &run);
 
 } // namespace vantorel

@@ -1,6 +1,6 @@
 #include "programming/flashcheck.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "link/exchange.h"
 #include "run/line.h"
 #include "link/frames.h"
@@ -11,36 +11,36 @@
 
 namespace vantorel {
 
-bool FlashCheck(Context &ctx, int ctrl)
+bool FlashCheck(Run &run, int ctrl)
 {
-    ProtocolCharacter character(ctx.link);
+    ProtocolCharacter character(run.link);
     bool result = false;
     int asked = 0;
     for (;;) {
-        const QByteArray frame = flashCheckFrame(character.inUse(), ctrl, checkKindFor(ctx.link.prot4Plus));
-        ShowProgress(ctx, controllerLine(ctrl, QStringLiteral("Checking Flash ")), false);
-        ctx.log.write(QStringLiteral("Message : $73  - Checking Flash"));
-        ctx.log.write(StrToHex(frame));
-        const Exchange e = SendReceive(ctx, ctrl, frame);
-        ShowCtrlStatus(ctx, ctrl, failureOf(e.result));
+        const QByteArray frame = flashCheckFrame(character.inUse(), ctrl, checkKindFor(run.link.prot4Plus));
+        ShowProgress(run, controllerLine(ctrl, QStringLiteral("Checking Flash ")), false);
+        run.log.write(QStringLiteral("Message : $73  - Checking Flash"));
+        run.log.write(StrToHex(frame));
+        const Exchange e = SendReceive(run, ctrl, frame);
+        ShowCtrlStatus(run, ctrl, failureOf(e.result));
         if (!e.ok()) {
-            if (!character.fallBackToAt(ctx.StopRequested))
+            if (!character.fallBackToAt(run.stopRequested))
                 break;
             continue;
         }
         // Only the full 13-byte answer carries version and checksum: ask again.
         const std::optional<VersionAnswer> answer = decodeVersionAnswer(e.answer);
         if (!answer) {
-            if (askAgain(ctx, ctrl, asked))
+            if (askAgain(run, ctrl, asked))
                 continue;
             break;
         }
-        const QString fileSum = ctx.info.FileCheksum();
-        ShowVersion(ctx, ctrl, *answer, !fileSum.isEmpty() && !isFileChecksum(answer->checksum, fileSum));
+        const QString fileSum = run.form.fileChecksum;
+        ShowVersion(run, ctrl, *answer, !fileSum.isEmpty() && !isFileChecksum(answer->checksum, fileSum));
         result = true;
         break;
     }
-    ctx.message.close();
+    run.view.closeProgress();
     return result;
 }
 

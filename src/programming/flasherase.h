@@ -2,7 +2,7 @@
 
 namespace vantorel {
 
-class Context;
+class Run;
 
 enum class EraseResult {
     Erased,
@@ -13,6 +13,6 @@ enum class EraseResult {
 // Erases controller ctrl's flash ("t" 55 AA F0) and waits for "61", with the
 // "@" rule and at most three refusals in a row. The check code follows
 // "Prot 4+" unless 'crcOnly' (a boot program knows only the CRC).
-EraseResult FlashErase(Context &ctx, int ctrl, bool crcOnly = false);
+EraseResult FlashErase(Run &run, int ctrl, bool crcOnly = false);
 
 } // namespace vantorel

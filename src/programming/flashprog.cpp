@@ -1,6 +1,6 @@
 #include "programming/flashprog.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "image/downloadimage.h"
 #include "image/hexfile.h"
 #include "link/exchange.h"
@@ -19,42 +19,42 @@ namespace {
 
 // The full checksum to one controller, repeated on up to two refusals. Its
 // "61" is the boot program's word that the image it holds is whole.
-void sendFullChecksum(Context &ctx, const DownloadImage &image, int ctrl, const QString &messageLine,
+void sendFullChecksum(Run &run, const DownloadImage &image, int ctrl, const QString &messageLine,
                       const QString &thirdRefusalLine)
 {
-    ShowProgress(ctx, controllerLine(ctrl, QStringLiteral("Sending full CheckSum ")), true);
+    ShowProgress(run, controllerLine(ctrl, QStringLiteral("Sending full CheckSum ")), true);
     const QByteArray frame = fullChecksumFrame(ctrl, checksumBytes(image.checksum));
-    ctx.log.write(messageLine);
-    ctx.log.write(StrToHex(frame));
+    run.log.write(messageLine);
+    run.log.write(StrToHex(frame));
     int resends = kFrameResends;
-    const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
-    ShowCtrlStatus(ctx, ctrl, failureOf(e.result));
+    const Exchange e = sendAcknowledged(run, ctrl, frame, resends);
+    ShowCtrlStatus(run, ctrl, failureOf(e.result));
     if (e.acknowledged()) {
-        ctx.log.write(QStringLiteral("Answer : 61"));
-        ControllerOutcome &outcome = ctx.outcomes[ctrl];
+        run.log.write(QStringLiteral("Answer : 61"));
+        ControllerOutcome &outcome = run.outcomes[ctrl];
         outcome.programmed = true;
         outcome.fail(Failure::NotVerified); // until its check says otherwise
     } else if (e.ok()) {
-        ctx.log.write(thirdRefusalLine);
-        ShowCtrlStatus(ctx, ctrl, failureOf(ComRefused));
+        run.log.write(thirdRefusalLine);
+        ShowCtrlStatus(run, ctrl, failureOf(ComRefused));
     }
 }
 
-void showProgressBar(Context &ctx, const DownloadImage &image, int sent)
+void showProgressBar(Run &run, const DownloadImage &image, int sent)
 {
     if (!image.batches.isEmpty())
-        ctx.message.setProgress(sent, int(image.batches.size()));
+        run.view.batchesSent(sent, int(image.batches.size()));
 }
 
 // Shows the batch about to go and lets Cancel be seen; false on a stop request
 // (the file is then closed and the progress window stays).
-bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text, int number)
+bool announceBatch(Run &run, const DownloadImage &image, const QString &text, int number)
 {
     // The bar first: the line under the label then counts the batches already sent.
-    showProgressBar(ctx, image, number - 1);
-    ShowProgress(ctx, text, true);
-    ctx.desk.processEvents();
-    return !ctx.StopRequested;
+    showProgressBar(run, image, number - 1);
+    ShowProgress(run, text, true);
+    run.desk.processEvents();
+    return !run.stopRequested;
 }
 
 // Nothing answers a broadcast batch: the controllers program it once the line
@@ -64,14 +64,14 @@ bool announceBatch(Context &ctx, const DownloadImage &image, const QString &text
 // real port, the line busy with more than this batch) the wait follows it too.
 // A pseudo-terminal tells nothing: the reckoning alone holds there. Cancel is
 // seen throughout; false when it was pressed.
-bool programmingPause(Context &ctx, const LineSettings &line, double carriedAt, double delay)
+bool programmingPause(Run &run, const LineSettings &line, double carriedAt, double delay)
 {
     for (;;) {
-        ctx.desk.processEvents();
-        if (ctx.StopRequested)
+        run.desk.processEvents();
+        if (run.stopRequested)
             return false;
-        const double now = ctx.clock.seconds();
-        if (const qint64 unsent = ctx.port.bytesUnsent(); unsent > 0)
+        const double now = run.clock.seconds();
+        if (const qint64 unsent = run.port.bytesUnsent(); unsent > 0)
             carriedAt = qMax(carriedAt, now + lineSeconds(unsent, line));
         else if (now - carriedAt > delay)
             return true;
@@ -81,46 +81,46 @@ bool programmingPause(Context &ctx, const LineSettings &line, double carriedAt, 
 
 } // namespace
 
-void FlashProg(Context &ctx, const DownloadImage &image, const QList<int> &erased)
+void FlashProg(Run &run, const DownloadImage &image, const QList<int> &erased)
 {
-    ctx.log.write(QStringLiteral("Programming 5F without answer"));
-    const int delay = ctx.link.waitingDelayMs;
-    const LineSettings line = parseLineSettings(ctx.port.settings());
+    run.log.write(QStringLiteral("Programming 5F without answer"));
+    const int delay = run.link.waitingDelayMs;
+    const LineSettings line = parseLineSettings(run.port.settings());
     int number = 0;
     for (const Batch &batch : image.batches) {
         ++number;
-        if (!announceBatch(ctx, image, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "),
+        if (!announceBatch(run, image, QStringLiteral(" Programming Batch ") + QString::number(number) + QStringLiteral("   "),
                            number))
             return;
         const QByteArray frame = programmingFrame(kBroadcast, batch.addressBytes, batch.data);
-        ctx.log.write(StrToHex(frame));
-        ctx.port.write(frame);
+        run.log.write(StrToHex(frame));
+        run.port.write(frame);
         // The line was free: it has carried the batch one line time after the write.
-        if (!programmingPause(ctx, line, ctx.clock.seconds() + lineSeconds(frame.size(), line), delay / 1000.0))
+        if (!programmingPause(run, line, run.clock.seconds() + lineSeconds(frame.size(), line), delay / 1000.0))
             return;
     }
-    showProgressBar(ctx, image, number);
+    showProgressBar(run, image, number);
     // The last batch's pause is over: the full checksums, which are answered,
     // find the line free and the controllers done programming.
 
-    ctx.port.discardInput();
+    run.port.discardInput();
     for (const int k : erased) {
-        if (ctx.main.C[k].ticked() && !ctx.StopRequested)
-            sendFullChecksum(ctx, image, k, QStringLiteral("Message : $75 Sending full checksum"),
+        if (run.view.ticked(k) && !run.stopRequested)
+            sendFullChecksum(run, image, k, QStringLiteral("Message : $75 Sending full checksum"),
                              QStringLiteral("Answer : Failure 3*E1"));
     }
-    ctx.message.close();
+    run.view.closeProgress();
 }
 
-void FlashProg00(Context &ctx, const DownloadImage &image, int ctrl)
+void FlashProg00(Run &run, const DownloadImage &image, int ctrl)
 {
     const QString name = QString::number(ctrl);
-    ctx.log.write(QStringLiteral("******** PROGRAMMATION DU CTRL ") + name + QStringLiteral(" **********"));
+    run.log.write(QStringLiteral("******** PROGRAMMATION DU CTRL ") + name + QStringLiteral(" **********"));
     int number = 0;
     int resends = kImageResends;
     for (const Batch &batch : image.batches) {
         ++number;
-        if (!announceBatch(ctx, image, controllerLine(ctrl, QStringLiteral("Programming Batch ") + QString::number(number) + QStringLiteral("   ")),
+        if (!announceBatch(run, image, controllerLine(ctrl, QStringLiteral("Programming Batch ") + QString::number(number) + QStringLiteral("   ")),
                            number))
             return;
         // The last records gathered when the file ends still carry firmware:
@@ -128,25 +128,25 @@ void FlashProg00(Context &ctx, const DownloadImage &image, int ctrl)
         if (batch.fileEndedWhileGathering && batch.data.isEmpty())
             break;
         const QByteArray frame = programmingFrame(ctrl, batch.addressBytes, batch.data);
-        ctx.log.write(QStringLiteral("Message : $75 - Programmation Batch ") + QString::number(number));
-        ctx.log.write(StrToHex(frame));
-        const Exchange e = sendAcknowledged(ctx, ctrl, frame, resends);
+        run.log.write(QStringLiteral("Message : $75 - Programmation Batch ") + QString::number(number));
+        run.log.write(StrToHex(frame));
+        const Exchange e = sendAcknowledged(run, ctrl, frame, resends);
         if (!e.acknowledged()) {
             if (e.ok()) {
-                ctx.log.write(QStringLiteral("Answer : Failure 3*E1"));
-                ShowCtrlStatus(ctx, ctrl, failureOf(ComRefused));
+                run.log.write(QStringLiteral("Answer : Failure 3*E1"));
+                ShowCtrlStatus(run, ctrl, failureOf(ComRefused));
             }
-            ctx.message.close();
+            run.view.closeProgress();
             return;
         }
-        ctx.log.write(QStringLiteral("Answer : 61"));
+        run.log.write(QStringLiteral("Answer : 61"));
     }
-    showProgressBar(ctx, image, number);
+    showProgressBar(run, image, number);
 
-    ctx.port.discardInput();
-    sendFullChecksum(ctx, image, ctrl, QStringLiteral("Message : $75 - Sending full Checksum "),
+    run.port.discardInput();
+    sendFullChecksum(run, image, ctrl, QStringLiteral("Message : $75 - Sending full Checksum "),
                      ComResultText(ComCheckFailed));
-    ctx.message.close();
+    run.view.closeProgress();
 }
 
 } // namespace vantorel

@@ -1,6 +1,6 @@
 #include "protocolswitch/switching.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "state/resultsummary.h"
 #include "link/exchange.h"
 #include "run/line.h"
@@ -20,45 +20,42 @@ namespace {
 // controller's outcome. 'confirm': the switch to protocol 4 says so in a
 // box of its own (one controller switched alone, or a download's check); a run of
 // several says it once, in its closing line, instead of stopping at each.
-Failure p4(Context &ctx, int i, bool confirm)
+Failure p4(Run &run, int i, bool confirm)
 {
     const QByteArray frame = switchToP4Command(i);
-    ctx.log.write(QStringLiteral("Message : p4 => QRV3"));
-    ctx.log.write(StrToHex(frame));
-    const int result = SendReceive(ctx, i, frame, true).result;
+    run.log.write(QStringLiteral("Message : p4 => QRV3"));
+    run.log.write(StrToHex(frame));
+    const int result = SendReceive(run, i, frame, true).result;
     if (result == ComOk && confirm)
-        ctx.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("send p4 OK!!!"));
+        run.desk.message(QString::fromLatin1(kDefaultTitle), QStringLiteral("send p4 OK!!!"));
     return failureOf(result);
 }
 
-Failure to3(Context &ctx, int i, bool)
+Failure to3(Run &run, int i, bool)
 {
-    const QByteArray frame = returnToP3Frame(i, checkKindFor(ctx.link.prot4Plus));
-    ctx.log.write(QStringLiteral("Message : Cmd 55 to return to QRV3"));
-    ctx.log.write(StrToHex(frame));
+    const QByteArray frame = returnToP3Frame(i, checkKindFor(run.link.prot4Plus));
+    run.log.write(QStringLiteral("Message : Cmd 55 to return to QRV3"));
+    run.log.write(StrToHex(frame));
     int resends = kFrameResends;
-    const Exchange e = sendAcknowledged(ctx, i, frame, resends);
+    const Exchange e = sendAcknowledged(run, i, frame, resends);
     Failure result = failureOf(e.result);
     if (!e.ok()) {
-        ShowCtrlStatus(ctx, i, failureOf(e.result));
+        ShowCtrlStatus(run, i, failureOf(e.result));
     } else if (e.acknowledged()) {
-        ctx.log.write(QStringLiteral("Answer : Ok"));
-        ResetCtrlStatus(ctx, i);
-        ctx.info.Ver(i).text.clear();
-        ctx.info.CkSum(i).text.clear();
-        ctx.info.changed();
-        ShowProgress(ctx, controllerLine(i, QStringLiteral("Sending p4 OK")), false);
+        run.log.write(QStringLiteral("Answer : Ok"));
+        ClearCtrlStatus(run, i);
+        ShowProgress(run, controllerLine(i, QStringLiteral("Sending p4 OK")), false);
     } else {
-        ctx.log.write(QStringLiteral("Answer : Failure Sending p4 "));
+        run.log.write(QStringLiteral("Answer : Failure Sending p4 "));
         result = Failure::ErasingFailure;
-        ShowCtrlStatus(ctx, i, result);
+        ShowCtrlStatus(run, i, result);
     }
-    ctx.message.close();
+    run.view.closeProgress();
     return result;
 }
 } // namespace
 
-bool SendP4(Context &ctx, int i) { return p4(ctx, i, true) == Failure::None; }
+bool SendP4(Run &run, int i) { return p4(run, i, true) == Failure::None; }
 
 namespace {
 // The shape both switch commands share: each ticked controller, searching the
@@ -69,65 +66,64 @@ struct Switch {
     QString name;    // the button
     QString doing;   // the step, after "Controller n : "
     QString outcome; // of a controller that took it
-    Failure (*send)(Context &, int, bool confirm); // confirm: the only controller of the run
+    Failure (*send)(Run &, int, bool confirm); // confirm: the only controller of the run
 };
 
-void switchAll(Context &ctx, const Switch &how)
+void switchAll(Run &run, const Switch &how)
 {
-    MainState &m = ctx.main;
     QList<int> ticked, tried;
     QMap<int, QString> switched;
-    runOperation(ctx, how.title, QString(), [&] {
-        checkAndOpen(ctx);
-        for (int i = 0; i < MainState::kControllers; ++i)
-            ResetCtrlStatus(ctx, i);
-        ctx.StopRequested = false;
-        ticked = m.selectedControllers();
-        ctx.message.startRun(ticked);
-        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
-            const int i = m.ControllerIndex;
-            ctx.message.atController(i);
+    runOperation(run, how.title, QString(), [&] {
+        checkAndOpen(run);
+        for (int i = 0; i < kControllers; ++i)
+            ResetCtrlStatus(run, i);
+        run.stopRequested = false;
+        ticked = run.form.ticked;
+        run.view.startRun(ticked, 0, false);
+        for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
+            const int i = run.controller();
+            run.view.atController(i);
             SpeedSearch search;
             Failure failed = Failure::None;
             search.attempt = [&] {
-                ShowProgress(ctx, controllerLine(i, how.doing), false);
-                failed = how.send(ctx, i, ticked.size() == 1);
+                ShowProgress(run, controllerLine(i, how.doing), false);
+                failed = how.send(run, i, ticked.size() == 1);
                 return failed == Failure::None ? Attempt::Succeeded : Attempt::NextSpeed;
             };
-            search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
-            const SearchResult result = searchSpeeds(ctx, i, search);
-            recordSearch(ctx, i, result, failed);
+            search.beforeNextSpeed = [&] { ResetCtrlStatus(run, i); };
+            const SearchResult result = searchSpeeds(run, i, search);
+            recordSearch(run, i, result, failed);
             if (result != SearchResult::Skipped)
                 tried << i;
             if (result == SearchResult::Found)
                 switched.insert(i, QString());
         }
-        ctx.message.close();
+        run.view.closeProgress();
     });
-    if (ctx.StopRequested)
-        markCancelled(ctx.outcomes, ticked);
-    if (ctx.lastRefused)
+    if (run.stopRequested)
+        markCancelled(run.outcomes, ticked);
+    if (run.end.refused)
         return; // its box said why; nothing was sent
     QList<int> notReached;
     for (const int i : ticked) {
         if (!tried.contains(i))
             notReached << i;
     }
-    const QString fault = ctx.lastFaultNumber ? QStringLiteral("Error # ") + QString::number(*ctx.lastFaultNumber) : QString();
-    ctx.desk.message(QString::fromLatin1(kDefaultTitle),
-                     passSummary(how.name, how.outcome, tried, switched, notReached, true, ctx.StopRequested, fault));
+    const QString fault = run.end.faultNumber ? QStringLiteral("Error # ") + QString::number(*run.end.faultNumber) : QString();
+    run.desk.message(QString::fromLatin1(kDefaultTitle),
+                     passSummary(how.name, how.outcome, tried, switched, notReached, true, run.stopRequested, fault));
 }
 } // namespace
 
-void Cmd3to4Click(Context &ctx)
+void Cmd3to4Click(Run &run)
 {
-    switchAll(ctx, {QStringLiteral("Cmd3to4_Click "), QStringLiteral("3 -> 4"), QStringLiteral("Switching to protocol 4 "),
+    switchAll(run, {QStringLiteral("Cmd3to4_Click "), QStringLiteral("3 -> 4"), QStringLiteral("Switching to protocol 4 "),
                     QStringLiteral("switched to protocol 4"), p4});
 }
 
-void Cmd4to3Click(Context &ctx)
+void Cmd4to3Click(Run &run)
 {
-    switchAll(ctx, {QString::fromLatin1(kDefaultTitle), QStringLiteral("4 -> 3"), QStringLiteral("Returning to protocol 3 "),
+    switchAll(run, {QString::fromLatin1(kDefaultTitle), QStringLiteral("4 -> 3"), QStringLiteral("Returning to protocol 3 "),
                     QStringLiteral("returned to protocol 3"), to3});
 }
 

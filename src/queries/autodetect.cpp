@@ -1,4 +1,4 @@
-#include "state/context.h"
+#include "state/run.h"
 #include "state/resultsummary.h"
 #include "link/frames.h"
 #include "link/exchange.h"
@@ -13,77 +13,68 @@
 
 namespace vantorel {
 
-void AutoClick(Context &ctx)
+void AutoClick(Run &run)
 {
-    MainState &m = ctx.main;
-    const QString text1 = m.Text1.text();
-    const QString vitesse = m.Vitesse.text();
-    m.Auto.setEnabled(false);
-    m.Text1.setText(QString::number(ctx.timings.detectionTimeOutMs));
-    ctx.desk.processEvents();
+    run.view.detecting(true, run.timings.detectionTimeOutMs);
+    run.desk.processEvents();
 
-    MessageState &msg = ctx.message;
-    msg.showOnly(msg.Jumelle);
-    msg.Label1.setText(QStringLiteral("Auto Detection in Progress  ..."));
-    msg.show();
-    ctx.StopRequested = false;
+    run.view.message(Picture::Searching, QStringLiteral("Auto Detection in Progress  ..."));
+    run.stopRequested = false;
     QList<int> all;
-    for (int i = 0; i < MainState::kControllers; ++i)
+    for (int i = 0; i < kControllers; ++i)
         all << i;
-    msg.startRun(all);
+    run.view.startRun(all, 0, false);
 
     QList<int> tried;
     QMap<int, QString> found; // with the speed each answered at
-    runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
-        checkAndOpen(ctx);
-        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
-            const int i = m.ControllerIndex;
-            msg.atController(i);
+    runOperation(run, QStringLiteral("Flash Error"), QString(), [&] {
+        checkAndOpen(run, RunNeeds{false, false, run.timings.detectionTimeOutMs});
+        for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
+            const int i = run.controller();
+            run.view.atController(i);
             SpeedSearch search;
             search.onlyTicked = false;
             int failed = ComOk;
             search.attempt = [&] {
                 // Detection always carries the CRC, whatever "Prot 4+" says.
-                const QByteArray frame = flashCheckFrame(ctx.link.protocolChar, i, CheckKind::Crc);
-                ctx.log.write(QStringLiteral("Message : AutoDetection $73"));
-                failed = SendReceive(ctx, i, frame).result;
+                const QByteArray frame = flashCheckFrame(run.link.protocolChar, i, CheckKind::Crc);
+                run.log.write(QStringLiteral("Message : AutoDetection $73"));
+                failed = SendReceive(run, i, frame).result;
                 return failed == ComOk ? Attempt::Succeeded : Attempt::NextSpeed;
             };
-            const SearchResult result = searchSpeeds(ctx, i, search);
+            const SearchResult result = searchSpeeds(run, i, search);
             // Silence at every speed is an empty address; a garbled answer is worth naming.
-            recordSearch(ctx, i, result, failed == ComNoAnswer ? Failure::NotFound : failureOf(failed));
+            recordSearch(run, i, result, failed == ComNoAnswer ? Failure::NotFound : failureOf(failed));
             switch (result) {
             case SearchResult::Found:
-                m.C[i].setValue(1);
-                found.insert(i, QStringLiteral("at ") + m.Vitesse.text() + QStringLiteral(" Bds"));
+                run.view.detected(i, true);
+                found.insert(i, QStringLiteral("at ") + QString::number(run.speed()) + QStringLiteral(" Bds"));
                 tried << i;
                 break;
             case SearchResult::NotFound:
-                m.C[i].setValue(0);
+                run.view.detected(i, false);
                 tried << i;
                 break;
             case SearchResult::Skipped: break;
             }
         }
     });
-    if (ctx.StopRequested)
-        markCancelled(ctx.outcomes, all);
+    if (run.stopRequested)
+        markCancelled(run.outcomes, all);
     // Also after a fault: the detection must never leave its settings behind.
-    msg.close();
-    m.Auto.setEnabled(true);
-    m.Text1.setText(text1);
-    m.Vitesse.setText(vitesse);
-    if (ctx.lastRefused)
+    run.view.closeProgress();
+    run.view.detecting(false, run.timings.detectionTimeOutMs);
+    if (run.end.refused)
         return; // its box said why; nothing was sent
     QList<int> notReached;
     for (const int i : all) {
         if (!tried.contains(i))
             notReached << i;
     }
-    const QString fault = ctx.lastFaultNumber ? QStringLiteral("Error # ") + QString::number(*ctx.lastFaultNumber) : QString();
-    ctx.desk.message(QString::fromLatin1(kDefaultTitle),
+    const QString fault = run.end.faultNumber ? QStringLiteral("Error # ") + QString::number(*run.end.faultNumber) : QString();
+    run.desk.message(QString::fromLatin1(kDefaultTitle),
                      passSummary(QStringLiteral("Auto"), QStringLiteral("answered"), tried, found, notReached, false,
-                                 ctx.StopRequested, fault));
+                                 run.stopRequested, fault));
 }
 
 } // namespace vantorel

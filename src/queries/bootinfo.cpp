@@ -1,4 +1,4 @@
-#include "state/context.h"
+#include "state/run.h"
 #include "state/resultsummary.h"
 #include "link/frames.h"
 #include "link/exchange.h"
@@ -15,18 +15,17 @@
 
 namespace vantorel {
 
-void ComBootClick(Context &ctx)
+void ComBootClick(Run &run)
 {
-    MainState &m = ctx.main;
-    const QList<int> ticked = m.selectedControllers();
-    ctx.message.startRun(ticked);
-    runOperation(ctx, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
-        checkAndOpen(ctx);
-        prepareResultOperation(ctx, QStringLiteral("Boot Info"));
-        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
-            const int i = m.ControllerIndex;
-            ctx.message.atController(i);
-            ProtocolCharacter character(ctx.link);
+    const QList<int> ticked = run.form.ticked;
+    run.view.startRun(ticked, 0, false);
+    runOperation(run, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
+        checkAndOpen(run);
+        prepareResultOperation(run, QStringLiteral("Boot Info"));
+        for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
+            const int i = run.controller();
+            run.view.atController(i);
+            ProtocolCharacter character(run.link);
             SpeedSearch search;
             int asked = 0;
             search.atNewSpeed = [&] {
@@ -34,27 +33,27 @@ void ComBootClick(Context &ctx)
                 asked = 0;
             };
             search.attempt = [&] {
-                const QByteArray frame = bootInfoFrame(character.inUse(), i, checkKindFor(ctx.link.prot4Plus));
-                ShowProgress(ctx, controllerLine(i, QStringLiteral("Checking Boot ")), false);
-                ctx.log.write(QStringLiteral("Message Checking BOOT"));
-                ctx.log.write(StrToHex(frame));
-                const Exchange e = SendReceive(ctx, i, frame);
-                ShowCtrlStatus(ctx, i, failureOf(e.result));
+                const QByteArray frame = bootInfoFrame(character.inUse(), i, checkKindFor(run.link.prot4Plus));
+                ShowProgress(run, controllerLine(i, QStringLiteral("Checking Boot ")), false);
+                run.log.write(QStringLiteral("Message Checking BOOT"));
+                run.log.write(StrToHex(frame));
+                const Exchange e = SendReceive(run, i, frame);
+                ShowCtrlStatus(run, i, failureOf(e.result));
                 if (!e.ok())
-                    return character.fallBackToAt(ctx.StopRequested) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
+                    return character.fallBackToAt(run.stopRequested) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
                 // Only the full 13-byte answer carries version and checksum: ask again.
                 const std::optional<VersionAnswer> answer = decodeVersionAnswer(e.answer);
                 if (!answer)
-                    return askAgain(ctx, i, asked) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
-                ShowVersion(ctx, i, *answer, false);
+                    return askAgain(run, i, asked) ? Attempt::SameSpeedAgain : Attempt::NextSpeed;
+                ShowVersion(run, i, *answer, false);
                 return Attempt::Succeeded;
             };
-            search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
-            recordCutShort(ctx, i, searchSpeeds(ctx, i, search));
+            search.beforeNextSpeed = [&] { ResetCtrlStatus(run, i); };
+            recordCutShort(run, i, searchSpeeds(run, i, search));
         }
-        ctx.message.close();
+        run.view.closeProgress();
     });
-    summarizeRun(ctx, QStringLiteral("Boot Info"), false, ticked);
+    run.view.summarize(QStringLiteral("Boot Info"), false, ticked);
 }
 
 } // namespace vantorel

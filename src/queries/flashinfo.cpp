@@ -1,4 +1,4 @@
-#include "state/context.h"
+#include "state/run.h"
 #include "state/resultsummary.h"
 #include "run/operation.h"
 #include "run/runcheck.h"
@@ -10,25 +10,24 @@
 
 namespace vantorel {
 
-void ComInfoClick(Context &ctx)
+void ComInfoClick(Run &run)
 {
-    MainState &m = ctx.main;
-    const QList<int> ticked = m.selectedControllers();
-    ctx.message.startRun(ticked);
-    runOperation(ctx, QStringLiteral("Flash Error"), QString(), [&] {
-        checkAndOpen(ctx);
-        prepareResultOperation(ctx, QStringLiteral("Flash Info"));
-        for (m.ControllerIndex = 0; m.ControllerIndex < MainState::kControllers; ++m.ControllerIndex) {
-            const int i = m.ControllerIndex;
-            ctx.message.atController(i);
+    const QList<int> ticked = run.form.ticked;
+    run.view.startRun(ticked, 0, false);
+    runOperation(run, QStringLiteral("Flash Error"), QString(), [&] {
+        checkAndOpen(run);
+        prepareResultOperation(run, QStringLiteral("Flash Info"));
+        for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
+            const int i = run.controller();
+            run.view.atController(i);
             SpeedSearch search;
-            search.attempt = [&] { return FlashCheck(ctx, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
-            search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
-            recordCutShort(ctx, i, searchSpeeds(ctx, i, search));
+            search.attempt = [&] { return FlashCheck(run, i) ? Attempt::Succeeded : Attempt::NextSpeed; };
+            search.beforeNextSpeed = [&] { ResetCtrlStatus(run, i); };
+            recordCutShort(run, i, searchSpeeds(run, i, search));
         }
-        ctx.message.close();
+        run.view.closeProgress();
     });
-    summarizeRun(ctx, QStringLiteral("Flash Info"), false, ticked);
+    run.view.summarize(QStringLiteral("Flash Info"), false, ticked);
 }
 
 } // namespace vantorel

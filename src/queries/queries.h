@@ -2,13 +2,13 @@
 
 namespace vantorel {
 
-class Context;
+class Run;
 
 // "&Flash Info": version and checksum of every ticked controller's firmware.
-void ComInfoClick(Context &ctx);
+void ComInfoClick(Run &run);
 // "&Boot Info": version and checksum of every ticked controller's boot program.
-void ComBootClick(Context &ctx);
+void ComBootClick(Run &run);
 // "Auto": which controllers answer, at which speed; ticks exactly those.
-void AutoClick(Context &ctx);
+void AutoClick(Run &run);
 
 } // namespace vantorel

@@ -1,31 +1,31 @@
 #include "run/line.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "platform/desk.h"
 
 namespace vantorel {
 
-LineHandle lineOf(Context &ctx)
+LineHandle lineOf(Run &run)
 {
-    return LineHandle{ctx.port,
-                      ctx.clock,
-                      [&ctx](const QString &line) { ctx.log.write(line); },
-                      [&ctx] { ctx.desk.processEvents(); },
-                      ctx.StopRequested,
-                      ctx.link,
-                      ctx.timings.settleDelay,
-                      ctx.outcomes};
+    return LineHandle{run.port,
+                      run.clock,
+                      [&run](const QString &line) { run.log.write(line); },
+                      [&run] { run.desk.processEvents(); },
+                      run.stopRequested,
+                      run.link,
+                      run.timings.settleDelay,
+                      run.outcomes};
 }
 
-Exchange SendReceive(Context &ctx, int ctrl, const QByteArray &frame, bool accept682F)
+Exchange SendReceive(Run &run, int ctrl, const QByteArray &frame, bool accept682F)
 {
-    LineHandle wire = lineOf(ctx);
+    LineHandle wire = lineOf(run);
     return SendReceive(wire, ctrl, frame, accept682F);
 }
 
-Exchange sendAcknowledged(Context &ctx, int ctrl, const QByteArray &frame, int &resends)
+Exchange sendAcknowledged(Run &run, int ctrl, const QByteArray &frame, int &resends)
 {
-    LineHandle wire = lineOf(ctx);
+    LineHandle wire = lineOf(run);
     return sendAcknowledged(wire, ctrl, frame, resends);
 }
 

@@ -1,6 +1,6 @@
 #include "run/operation.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "run/status.h"
 #include "platform/desk.h"
 #include "platform/fault.h"
@@ -12,39 +12,38 @@
 
 namespace vantorel {
 
-void prepareResultOperation(Context &ctx, const QString &title)
+void prepareResultOperation(Run &run, const QString &title)
 {
-    for (int i = 0; i < MainState::kControllers; ++i)
-        ResetCtrlStatus(ctx, i);
-    ctx.StopRequested = false;
-    ctx.info.prepare(title, ctx.main.FileCheksum.text());
+    for (int i = 0; i < kControllers; ++i)
+        ResetCtrlStatus(run, i);
+    run.stopRequested = false;
+    run.view.prepareResults(title, run.form.fileChecksum);
 }
 
-void openPort(Context &ctx)
+void openPort(Run &run)
 {
-    const QString text = ctx.main.ComPort.text();
+    const QString text = run.form.comPort;
     try {
-        ctx.port.selectPort(resolvePortName(text, ctx.main.AppDir));
-        ctx.port.open();
+        run.port.selectPort(resolvePortName(text, run.form.appDir));
+        run.port.open();
     } catch (const Fault &fault) {
         if (fault.code() != FaultCode::PortOpen)
             throw;
         // Which device the item meant and which ones exist: the user's next step.
-        QString help = portOrigin(text, ctx.main.AppDir);
+        QString help = portOrigin(text, run.form.appDir);
         if (!help.isEmpty())
             help.prepend(QLatin1Char('\r'));
-        help += QLatin1Char('\r') + presentDevicesText(ctx.portInfo->devices());
+        help += QLatin1Char('\r') + presentDevicesText(run.portInfo->devices());
         throw Fault(FaultCode::PortOpen, fault.description() + help);
     }
 }
 
-bool runOperation(Context &ctx, const QString &title, const QString &suffix, const std::function<void()> &body)
+bool runOperation(Run &run, const QString &title, const QString &suffix, const std::function<void()> &body)
 {
-    ctx.lastFaultNumber.reset();
-    ctx.lastFaultText.clear();
-    ctx.lastRefused = false;
-    ctx.stoppedAt.reset();
-    ctx.outcomes = {};
+    run.end.faultNumber.reset();
+    run.end.faultText.clear();
+    run.end.refused = false;
+    run.outcomes = {};
     std::optional<Fault> fault;
     try {
         body();
@@ -57,25 +56,25 @@ bool runOperation(Context &ctx, const QString &title, const QString &suffix, con
                                                + QStringLiteral("): the operation was stopped; please report it with Log.txt"));
     }
     // Every operation leaves the port closed, however it ends.
-    ctx.port.close();
-    ctx.message.endRun();
+    run.port.close();
+    run.view.endRun();
     if (!fault)
         return true;
-    ctx.lastFaultNumber = fault->number();
-    ctx.lastFaultText = faultBoxText(*fault);
-    ctx.message.close();
-    ctx.desk.message(title, faultBoxText(*fault) + suffix);
+    run.end.faultNumber = fault->number();
+    run.end.faultText = faultBoxText(*fault);
+    run.view.closeProgress();
+    run.desk.message(title, faultBoxText(*fault) + suffix);
     return false;
 }
 
-void carryOn(Context &ctx, const QString &title, const std::function<void()> &step)
+void carryOn(Run &run, const QString &title, const std::function<void()> &step)
 {
     try {
         step();
     } catch (const Fault &fault) {
         if (isPortFault(fault.code()))
             throw;
-        ctx.desk.message(title, faultBoxText(fault));
+        run.desk.message(title, faultBoxText(fault));
     }
 }
 

@@ -1,6 +1,6 @@
 #include "run/runcheck.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "run/operation.h"
 #include "platform/fault.h"
 #include "platform/portnames.h"
@@ -72,20 +72,20 @@ QString timeOutProblem(const QString &text1, double &seconds, bool fastAnswers)
     return QString();
 }
 
-QString bootSpeedProblem(const MainState &m)
+QString bootSpeedProblem(const SettingsForm &m)
 {
-    if (!m.BootIniProblem.isEmpty())
-        return whatOf(m.BootIniProblem, FaultCode::FileAccess);
+    if (!m.bootIniProblem.isEmpty())
+        return whatOf(m.bootIniProblem, FaultCode::FileAccess);
     try {
-        parseLineSettings(m.BootSettings);
+        parseLineSettings(m.bootSettings);
         return QString();
     } catch (const Fault &) {
         // The settings are Boot.ini's first line and ",N,8,2": whatever is
         // wrong is in that line, be it the speed or a framing of its own.
-        QString line = m.BootSettings;
+        QString line = m.bootSettings;
         if (line.endsWith(QLatin1String(",N,8,2")))
             line.chop(6);
-        return QStringLiteral("Boot.ini in ") + m.AppDir + QStringLiteral(" holds \"") + line
+        return QStringLiteral("Boot.ini in ") + m.appDir + QStringLiteral(" holds \"") + line
             + QStringLiteral("\": its first line must hold only the boot line speed, for example 9600 (the line "
                              "always runs with no parity, 8 data bits and 2 stop bits); correct it, or remove "
                              "the file for 9600");
@@ -118,7 +118,7 @@ double checkTimeOut(const QString &text1, bool fastAnswers)
     return seconds;
 }
 
-LinkSettings checkSettings(const MainState &m, const RunNeeds &needs)
+LinkSettings checkSettings(const SettingsForm &m, const RunNeeds &needs)
 {
     LinkSettings link;
     // Every box is looked at, so that one box names all that needs correcting.
@@ -127,26 +127,26 @@ LinkSettings checkSettings(const MainState &m, const RunNeeds &needs)
         if (!problem.isEmpty())
             problems << problem;
     };
-    note(timeOutProblem(m.Text1.text(), link.timeOut, m.FastAnswers.ticked()));
+    note(timeOutProblem(needs.timeOutMs >= 0 ? QString::number(needs.timeOutMs) : m.timeOut, link.timeOut, m.fastAnswers));
     if (needs.waitingDelay)
-        note(waitingDelayProblem(m.Text2.text(), link.waitingDelayMs));
-    note(speedProblem(m.Vitesse.text()));
+        note(waitingDelayProblem(m.waitingDelay, link.waitingDelayMs));
+    note(speedProblem(m.speed));
     try {
-        link.protocolChar = protocolCharFromText(m.Protocol.text());
+        link.protocolChar = protocolCharFromText(m.protocol);
     } catch (const Fault &fault) {
         note(whatOf(fault));
     }
-    const bool bootIniUnreadable = needs.bootSpeed && !m.BootIniProblem.isEmpty();
+    const bool bootIniUnreadable = needs.bootSpeed && !m.bootIniProblem.isEmpty();
     if (needs.bootSpeed)
         note(bootSpeedProblem(m));
     // Alone it is left to the opening of the port, which names the devices
     // present; among others it is one more thing to correct.
-    const QString port = portTextProblem(m.ComPort.text());
+    const QString port = portTextProblem(m.comPort);
     if (!problems.isEmpty())
         note(port);
 
     if (problems.size() == 1 && bootIniUnreadable)
-        throw Fault(FaultCode::FileAccess, m.BootIniProblem);
+        throw Fault(FaultCode::FileAccess, m.bootIniProblem);
     if (problems.size() == 1)
         refuse(problems.front());
     if (problems.size() > 1)
@@ -154,28 +154,28 @@ LinkSettings checkSettings(const MainState &m, const RunNeeds &needs)
                + problems.join(QStringLiteral(";\r- ")));
 
     link.runChar = link.protocolChar;
-    link.sameProtocol = m.SameProtocol;
-    link.fastAnswers = m.FastAnswers.ticked();
-    link.knownSpeedsFirst = m.KnownSpeedsFirst.ticked();
-    link.prot4Plus = m.Protocol4Plus.ticked();
+    link.sameProtocol = m.sameProtocol;
+    link.fastAnswers = m.fastAnswers;
+    link.knownSpeedsFirst = m.knownSpeedsFirst;
+    link.prot4Plus = m.prot4Plus;
     return link;
 }
 
-void refuseOnFault(Context &ctx, const std::function<void()> &checks)
+void refuseOnFault(Run &run, const std::function<void()> &checks)
 {
     try {
         checks();
     } catch (const Fault &) {
-        ctx.lastRefused = true;
+        run.end.refused = true;
         throw;
     }
 }
 
-void checkAndOpen(Context &ctx, const RunNeeds &needs)
+void checkAndOpen(Run &run, const RunNeeds &needs)
 {
-    refuseOnFault(ctx, [&] {
-        ctx.link = checkSettings(ctx.main, needs);
-        openPort(ctx);
+    refuseOnFault(run, [&] {
+        run.link = checkSettings(run.form, needs);
+        openPort(run);
     });
 }
 

@@ -6,14 +6,15 @@
 
 namespace vantorel {
 
-class Context;
-class MainState;
+class Run;
+struct SettingsForm;
 struct LinkSettings;
 
 // What an operation needs besides Time Out, Speed and Protocol.
 struct RunNeeds {
     bool waitingDelay = false; // Parallel Waiting Delay (broadcasts)
     bool bootSpeed = false;    // Boot.ini (programming)
+    int timeOutMs = -1;        // the run's own time-out in place of the box's (the detection's)
 };
 
 // A Speed text a run may start at: the Speed box's speeds and those only an
@@ -35,17 +36,17 @@ double checkTimeOut(const QString &text1, bool fastAnswers = false);
 // Throws Fault(InvalidArgument) saying what to type.
 int waitingDelayMs(const QString &text2);
 
-// Checks the settings boxes and Boot.ini and reads them into the settings the
+// Checks the settings boxes and Boot.ini as the run found them and reads them into the settings the
 // run's exchanges work with. Throws Fault(InvalidArgument) naming the box or
 // file and what to type.
-LinkSettings checkSettings(const MainState &m, const RunNeeds &needs);
+LinkSettings checkSettings(const SettingsForm &form, const RunNeeds &needs);
 
 // Runs the checks before an operation's first byte: a Fault from them marks
 // the operation refused (nothing went on the line) and goes on to its boundary.
-void refuseOnFault(Context &ctx, const std::function<void()> &checks);
+void refuseOnFault(Run &run, const std::function<void()> &checks);
 
-// The check of the settings (taken into ctx.link), then the port opened, as
+// The check of the settings (taken into run.link), then the port opened, as
 // one refusable step.
-void checkAndOpen(Context &ctx, const RunNeeds &needs = {});
+void checkAndOpen(Run &run, const RunNeeds &needs = {});
 
 } // namespace vantorel

@@ -1,61 +1,25 @@
 #include "run/speedsearch.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "run/runcheck.h"
 #include "platform/serialport.h"
 
 namespace vantorel {
 
 namespace {
-struct SpeedFlag {
-    int speed;
-    const char *text;
-    Control MainState::*flag;
-};
 // In the order a search takes the speeds not yet tried.
-const SpeedFlag kSpeeds[] = {{4800, "4800", &MainState::V4800},
-                             {9600, "9600", &MainState::V9600},
-                             {19200, "19200", &MainState::V19200},
-                             {38400, "38400", &MainState::V38400}};
+constexpr int kSpeeds[] = {4800, 9600, 19200, 38400};
 
 // The speed a search takes after those of 'tried'; 0 when it has tried all.
 int nextUntriedSpeed(const QList<int> &tried)
 {
-    for (const auto &s : kSpeeds) {
-        if (!tried.contains(s.speed))
-            return s.speed;
+    for (const int s : kSpeeds) {
+        if (!tried.contains(s))
+            return s;
     }
     return 0;
 }
 } // namespace
-
-void clearSpeedFlags(MainState &m)
-{
-    for (const auto &s : kSpeeds)
-        (m.*s.flag).setValue(0);
-}
-
-void tickSpeedFlag(MainState &m)
-{
-    for (const auto &s : kSpeeds) {
-        if (m.Vitesse.text() == QLatin1String(s.text))
-            (m.*s.flag).setValue(1);
-    }
-}
-
-bool moveToUntriedSpeed(MainState &m)
-{
-    QList<int> tried;
-    for (const auto &s : kSpeeds) {
-        if ((m.*s.flag).ticked())
-            tried << s.speed;
-    }
-    const int next = nextUntriedSpeed(tried);
-    if (next == 0)
-        return false;
-    m.Vitesse.setText(QString::number(next));
-    return true;
-}
 
 QList<int> searchOrder(int start, QList<int> tried)
 {
@@ -70,51 +34,47 @@ QList<int> searchOrder(int start, QList<int> tried)
     return order;
 }
 
-QList<int> speedsLeft(const MainState &m)
+QList<int> speedsLeft(const Run &run)
 {
-    const int inHand = m.Vitesse.text().toInt();
-    QList<int> tried;
-    for (const auto &s : kSpeeds) {
-        if ((m.*s.flag).ticked() && s.speed != inHand)
-            tried << s.speed;
-    }
-    return searchOrder(inHand, tried);
+    QList<int> tried = run.triedSpeeds();
+    tried.removeAll(run.speed());
+    return searchOrder(run.speed(), tried);
 }
 
-int knownSpeedOf(const Context &ctx, int ctrl)
+int knownSpeedOf(const Run &run, int ctrl)
 {
     // One no run may start at (an edited Vantorel.ini) is passed over.
-    const int known = ctx.user.knownSpeed(ctx.port.portName(), ctrl);
+    const int known = run.knownSpeeds.knownSpeed(run.port.portName(), ctrl);
     return known > 0 && speedAllowed(QString::number(known)) ? known : 0;
 }
 
 namespace {
 // The known speed a search starts at; 0 where it starts at the speed in hand.
-int knownStart(const Context &ctx, int ctrl, bool fromKnownSpeed)
+int knownStart(const Run &run, int ctrl, bool fromKnownSpeed)
 {
-    return ctx.link.knownSpeedsFirst && fromKnownSpeed ? knownSpeedOf(ctx, ctrl) : 0;
+    return run.link.knownSpeedsFirst && fromKnownSpeed ? knownSpeedOf(run, ctrl) : 0;
 }
 } // namespace
 
-int searchStart(const Context &ctx, int ctrl, bool fromKnownSpeed)
+int searchStart(const Run &run, int ctrl, bool fromKnownSpeed)
 {
-    const int known = knownStart(ctx, ctrl, fromKnownSpeed);
-    return known > 0 ? known : ctx.main.Vitesse.text().toInt();
+    const int known = knownStart(run, ctrl, fromKnownSpeed);
+    return known > 0 ? known : run.speed();
 }
 
-QList<double> expectedSearches(const Context &ctx, const QList<int> &controllers, int start, int afterEach)
+QList<double> expectedSearches(const Run &run, const QList<int> &controllers, int start, int afterEach)
 {
     QList<double> expected;
     int inHand = start; // 0: not known
     for (const int ctrl : controllers) {
-        const int known = knownSpeedOf(ctx, ctrl);
-        const int knownFirst = knownStart(ctx, ctrl, true);
+        const int known = knownSpeedOf(run, ctrl);
+        const int knownFirst = knownStart(run, ctrl, true);
         QList<int> starts{knownFirst > 0 ? knownFirst : inHand};
         // Found where nothing said: the next one starts at any speed as likely.
         if (starts[0] == 0) {
             starts.clear();
-            for (const auto &s : kSpeeds)
-                starts << s.speed;
+            for (const int s : kSpeeds)
+                starts << s;
         }
         double sum = 0;
         for (const int from : starts)
@@ -134,59 +94,61 @@ double expectedSilentSpeeds(const QList<int> &order, int known)
     return order.isEmpty() ? 0.0 : (order.size() - 1) / 2.0;
 }
 
-SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search)
+SearchResult searchSpeeds(Run &run, int ctrl, const SpeedSearch &search)
 {
-    MainState &m = ctx.main;
     const auto skipped = [&] {
-        return (search.onlyTicked && !m.C[ctrl].ticked()) || (search.stopSkips && ctx.StopRequested);
+        return (search.onlyTicked && !run.view.ticked(ctrl)) || (search.stopSkips && run.stopRequested);
     };
-    clearSpeedFlags(m);
+    run.setTriedSpeeds({});
     // A controller left out does not move the speed in hand.
-    if (const int start = searchStart(ctx, ctrl, search.fromKnownSpeed); !skipped() && start != m.Vitesse.text().toInt())
-        m.Vitesse.setText(QString::number(start));
+    if (const int start = searchStart(run, ctrl, search.fromKnownSpeed); !skipped() && start != run.speed())
+        run.setSpeed(start);
     for (;;) {
         if (search.atNewSpeed)
             search.atNewSpeed();
         Attempt outcome = Attempt::SameSpeedAgain;
-        const int timelyBefore = ctx.outcomes[ctrl].timelyAnswers;
+        const int timelyBefore = run.outcomes[ctrl].timelyAnswers;
         while (outcome == Attempt::SameSpeedAgain) {
-            ctx.port.setSettings(m.Vitesse.text() + QStringLiteral(",N,8,2"));
-            tickSpeedFlag(m);
+            run.port.setSettings(QString::number(run.speed()) + QStringLiteral(",N,8,2"));
+            if (!run.triedSpeeds().contains(run.speed()))
+                run.setTriedSpeeds(run.triedSpeeds() + QList<int>{run.speed()});
             if (skipped())
                 return SearchResult::Skipped;
             outcome = search.attempt();
         }
         if (outcome == Attempt::Succeeded) {
             // Learnt only from an answer that came in its frame's own wait.
-            const ControllerOutcome &o = ctx.outcomes[ctrl];
-            if (o.timelyAnswers > timelyBefore && o.speed == m.Vitesse.text().toInt())
-                ctx.user.rememberSpeed(ctx.port.portName(), ctrl, *o.speed);
+            const ControllerOutcome &o = run.outcomes[ctrl];
+            if (o.timelyAnswers > timelyBefore && o.speed == run.speed())
+                run.knownSpeeds.rememberSpeed(run.port.portName(), ctrl, *o.speed);
             return SearchResult::Found;
         }
-        if (!moveToUntriedSpeed(m))
+        const int next = nextUntriedSpeed(run.triedSpeeds());
+        if (next == 0)
             return SearchResult::NotFound;
+        run.setSpeed(next);
         if (search.beforeNextSpeed)
             search.beforeNextSpeed();
     }
 }
 
-void recordSearch(Context &ctx, int ctrl, SearchResult result, Failure failure)
+void recordSearch(Run &run, int ctrl, SearchResult result, Failure failure)
 {
-    ControllerOutcome &o = ctx.outcomes[ctrl];
+    ControllerOutcome &o = run.outcomes[ctrl];
     if (result == SearchResult::Found) {
         o.succeeded();
-    } else if (result == SearchResult::NotFound && ctx.StopRequested) {
+    } else if (result == SearchResult::NotFound && run.stopRequested) {
         o.cutShort();
     } else if (result == SearchResult::NotFound) {
         o.fail(failure);
     }
 }
 
-void recordCutShort(Context &ctx, int ctrl, SearchResult result)
+void recordCutShort(Run &run, int ctrl, SearchResult result)
 {
     // Skipped after a try: Cancel came before the speeds were all tried.
-    ControllerOutcome &o = ctx.outcomes[ctrl];
-    if (result == SearchResult::Skipped && ctx.StopRequested && o.outcome == Outcome::Failed)
+    ControllerOutcome &o = run.outcomes[ctrl];
+    if (result == SearchResult::Skipped && run.stopRequested && o.outcome == Outcome::Failed)
         o.cutShort();
 }
 

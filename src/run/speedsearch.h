@@ -9,28 +9,19 @@
 
 namespace vantorel {
 
-class Context;
-class MainState;
-
-// The speed flags V4800..V38400: the speeds tried for the controller in hand.
-void clearSpeedFlags(MainState &m);
-// Ticks the flag of the speed in Vitesse (another text ticks none).
-void tickSpeedFlag(MainState &m);
-// Sets Vitesse to the first untried speed of 4800, 9600, 19200, 38400;
-// false when all four were tried.
-bool moveToUntriedSpeed(MainState &m);
+class Run;
 
 // The speeds a search tries from 'start' on while none answers, in order:
 // 'start', then each of 4800, 9600, 19200 and 38400 not yet tried; speeds in
 // 'tried' are left out.
 QList<int> searchOrder(int start, QList<int> tried = {});
-// The speeds the search in hand still has to try, the one in Vitesse first.
-QList<int> speedsLeft(const MainState &m);
+// The speeds the search in hand still has to try, the one in hand first.
+QList<int> speedsLeft(const Run &run);
 // Where controller ctrl's search would start now: with "Known speeds first"
 // at the speed it last answered at on this port, else at the speed in hand.
-int searchStart(const Context &ctx, int ctrl, bool fromKnownSpeed = true);
+int searchStart(const Run &run, int ctrl, bool fromKnownSpeed = true);
 // The speed controller ctrl last answered at on this port; 0 when none is known.
-int knownSpeedOf(const Context &ctx, int ctrl);
+int knownSpeedOf(const Run &run, int ctrl);
 // How many speeds of 'order' are expected not to answer before the
 // controller does: those before its known speed (0: none); without one, each
 // speed is as likely as the others, half of the rest.
@@ -40,7 +31,7 @@ double expectedSilentSpeeds(const QList<int> &order, int known);
 // 'start' (0: any speed as likely): each search starts where the one before
 // found its controller, or at 'afterEach' (0: none) where the run puts the
 // speed there.
-QList<double> expectedSearches(const Context &ctx, const QList<int> &controllers, int start, int afterEach = 0);
+QList<double> expectedSearches(const Run &run, const QList<int> &controllers, int start, int afterEach = 0);
 
 enum class Attempt {
     Succeeded,
@@ -65,20 +56,20 @@ struct SpeedSearch {
     std::function<void()> beforeNextSpeed;
 };
 
-// For one controller: attempts at the Vitesse speed, then at each untried
-// speed, until an attempt succeeds. The port is set to each speed with
-// ",N,8,2" and its flag ticked. Then a controller not taking part, or any once
+// For one controller: attempts at the speed in hand, then at each untried
+// one of 4800, 9600, 19200 and 38400, until an attempt succeeds. The port is
+// set to each speed with ",N,8,2" and the speed counted as tried. Then a controller not taking part, or any once
 // StopRequested is set, is skipped without a frame. With "Known speeds first"
 // a controller taking part starts at the speed it last answered at on this
 // port, when one is known. The speed it is found at is remembered.
-SearchResult searchSpeeds(Context &ctx, int ctrl, const SpeedSearch &search);
+SearchResult searchSpeeds(Run &run, int ctrl, const SpeedSearch &search);
 
 // For an operation whose search is its verdict (the switches, the detection):
 // what it came to, into controller ctrl's outcome. Found is ok; not found is
 // 'failure', unless Cancel cut it short; skipped leaves it as it was.
-void recordSearch(Context &ctx, int ctrl, SearchResult result, Failure failure);
+void recordSearch(Run &run, int ctrl, SearchResult result, Failure failure);
 // A search Cancel cut short: its controller was not heard out, so the marks
 // of its tries are no verdict. A search that ended stays as its tries left it.
-void recordCutShort(Context &ctx, int ctrl, SearchResult result);
+void recordCutShort(Run &run, int ctrl, SearchResult result);
 
 } // namespace vantorel

@@ -1,6 +1,6 @@
 #include "run/status.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "run/waits.h"
@@ -15,33 +15,25 @@ QString controllerLine(int n, const QString &what)
     return QStringLiteral("Controller ") + QString::number(n) + QStringLiteral(" : ") + what;
 }
 
-void ShowProgress(Context &ctx, const QString &message, bool shortForm)
+void ShowProgress(Run &run, const QString &message, bool shortForm)
 {
-    MessageState &m = ctx.message;
-    m.showOnly(m.Inquiet);
-    if (shortForm)
-        m.Label1.setText(message + QStringLiteral(" ..."));
-    else
-        m.Label1.setText(message + QStringLiteral(" (Speed : ") + ctx.main.Vitesse.text() + QStringLiteral(" Bds) ..."));
-    m.show();
+    run.view.message(Picture::Working, shortForm ? message + QStringLiteral(" ...")
+                                                 : message + QStringLiteral(" (Speed : ") + QString::number(run.speed())
+                                                       + QStringLiteral(" Bds) ..."));
 }
 
-void ShowFailure(Context &ctx, const QString &message)
+void ShowFailure(Run &run, const QString &message)
 {
-    MessageState &m = ctx.message;
-    m.showOnly(m.Stop);
-    m.Label1.setText(message + QStringLiteral("   (Speed : ") + ctx.main.Vitesse.text() + QStringLiteral(" Bds) "));
-    m.show();
-    waitHandlingEvents(ctx, failureHoldSeconds(ctx));
+    run.view.message(Picture::Stop,
+                     message + QStringLiteral("   (Speed : ") + QString::number(run.speed()) + QStringLiteral(" Bds) "));
+    waitHandlingEvents(run, failureHoldSeconds(run));
 }
 
 namespace {
-void paint(ResultBox &box, unsigned colour, bool bold)
+BoxPaint paint(unsigned colour, bool bold)
 {
-    box.foreground = colour;
-    box.bold = bold;
     // A mismatch mark (white on red) must not outlive a later verdict.
-    box.background = kDefaultBackground;
+    return BoxPaint{std::nullopt, colour, kDefaultBackground, bold};
 }
 } // namespace
 
@@ -66,16 +58,15 @@ std::optional<StatusText> statusText(Failure mark)
     }
 }
 
-void mark(Context &ctx, int n, Failure code, const StatusText &t)
+void mark(Run &run, int n, Failure code, const StatusText &t)
 {
     const bool failed = code != Failure::None;
-    paint(ctx.info.Ver(n), failed ? kRed : kBlack, failed);
-    paint(ctx.info.CkSum(n), failed ? kRed : kBlack, failed);
-    ctx.info.Ver(n).text = t.ver;
-    ctx.info.CkSum(n).text = t.ckSum;
-    ctx.info.changed();
+    RowPaint row{paint(failed ? kRed : kBlack, failed), paint(failed ? kRed : kBlack, failed)};
+    row.ver.text = t.ver;
+    row.ckSum.text = t.ckSum;
+    run.view.paintRow(n, row);
     if (failed)
-        ctx.outcomes[n].fail(code);
+        run.outcomes[n].fail(code);
 }
 } // namespace
 
@@ -90,43 +81,44 @@ Failure failureOf(int code)
     }
 }
 
-void ShowCtrlStatus(Context &ctx, int n, Failure code)
+void ShowCtrlStatus(Run &run, int n, Failure code)
 {
     const std::optional<StatusText> t = statusText(code);
     if (!t)
         return;
     if (code != Failure::None)
-        ShowFailure(ctx, controllerLine(n, t->message));
-    mark(ctx, n, code, *t);
+        ShowFailure(run, controllerLine(n, t->message));
+    mark(run, n, code, *t);
 }
 
-void MarkCtrlStatus(Context &ctx, int n, Failure code)
+void MarkCtrlStatus(Run &run, int n, Failure code)
 {
     if (const std::optional<StatusText> t = statusText(code))
-        mark(ctx, n, code, *t);
+        mark(run, n, code, *t);
 }
 
-void ResetCtrlStatus(Context &ctx, int n)
+void ResetCtrlStatus(Run &run, int n) { run.view.paintRow(n, RowPaint{paint(kBlack, false), paint(kBlack, false)}); }
+
+void ClearCtrlStatus(Run &run, int n)
 {
-    paint(ctx.info.Ver(n), kBlack, false);
-    paint(ctx.info.CkSum(n), kBlack, false);
-    ctx.info.changed();
+    RowPaint row{paint(kBlack, false), paint(kBlack, false)};
+    row.ver.text = row.ckSum.text = QString();
+    run.view.paintRow(n, row);
 }
 
-void ShowVersion(Context &ctx, int n, const VersionAnswer &answer, bool mismatch)
+void ShowVersion(Run &run, int n, const VersionAnswer &answer, bool mismatch)
 {
-    ResultBox &ver = ctx.info.Ver(n);
-    ResultBox &ckSum = ctx.info.CkSum(n);
-    ver.text = answer.version;
-    ckSum.text = answer.checksum;
+    RowPaint row;
+    row.ver.text = answer.version;
+    row.ckSum.text = answer.checksum;
     if (mismatch) {
-        ctx.desk.beep();
-        ckSum.background = static_cast<int>(kRed);
-        ckSum.foreground = kWhite;
-        ckSum.bold = true;
+        run.desk.beep();
+        row.ckSum.background = static_cast<int>(kRed);
+        row.ckSum.foreground = kWhite;
+        row.ckSum.bold = true;
     }
-    ctx.outcomes[n].answered(answer.version, answer.checksum, mismatch);
-    ctx.info.changed();
+    run.outcomes[n].answered(answer.version, answer.checksum, mismatch);
+    run.view.paintRow(n, row);
 }
 
 } // namespace vantorel

@@ -1,6 +1,6 @@
 #include "run/waits.h"
 
-#include "state/context.h"
+#include "state/run.h"
 #include "platform/clock.h"
 #include "platform/desk.h"
 
@@ -14,19 +14,19 @@ namespace vantorel {
 // seconds when several lines ran at once.
 void pause() { QThread::usleep(2000); }
 
-void waitHandlingEvents(Context &ctx, double seconds)
+void waitHandlingEvents(Run &run, double seconds)
 {
-    const double start = ctx.clock.seconds();
+    const double start = run.clock.seconds();
     do {
-        ctx.desk.processEvents();
+        run.desk.processEvents();
         pause();
-    } while (ctx.clock.seconds() - start <= seconds);
+    } while (run.clock.seconds() - start <= seconds);
 }
 
-void waitWithoutEvents(Context &ctx, double seconds)
+void waitWithoutEvents(Run &run, double seconds)
 {
-    const double start = ctx.clock.seconds();
-    while (ctx.clock.seconds() - start <= seconds)
+    const double start = run.clock.seconds();
+    while (run.clock.seconds() - start <= seconds)
         pause();
 }
 

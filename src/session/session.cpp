@@ -3,6 +3,7 @@
 #include "state/config.h"
 #include "platform/desk.h"
 #include "state/fileselection.h"
+#include "state/windowview.h"
 #include "image/downloadimage.h"
 #include "programming/downloads.h"
 #include "protocolswitch/switching.h"
@@ -57,20 +58,22 @@ bool Session::run(Operation operation)
             listed << i;
     }
     const QJsonObject settings = runSettings(ctx_);
+    WindowView view(ctx_);
+    const std::unique_ptr<Run> run = runFromWindow(ctx_, view);
     switch (operation) {
-    case Operation::FlashInfo: ComInfoClick(ctx_); break;
-    case Operation::BootInfo: ComBootClick(ctx_); break;
-    case Operation::Auto: AutoClick(ctx_); break;
-    case Operation::DownloadSerial: ComLoad00Click(ctx_); break;
-    case Operation::DownloadParallel: ComLoadClick(ctx_); break;
-    case Operation::To4: Cmd3to4Click(ctx_); break;
-    case Operation::To3: Cmd4to3Click(ctx_); break;
+    case Operation::FlashInfo: ComInfoClick(*run); break;
+    case Operation::BootInfo: ComBootClick(*run); break;
+    case Operation::Auto: AutoClick(*run); break;
+    case Operation::DownloadSerial: ComLoad00Click(*run); break;
+    case Operation::DownloadParallel: ComLoadClick(*run); break;
+    case Operation::To4: Cmd3to4Click(*run); break;
+    case Operation::To3: Cmd4to3Click(*run); break;
     }
     lastRecord_ = recordRun(ctx_, operation, listed, started, settings);
     for (ControllerRecord &c : lastRecord_.controllers)
         c.unit = units.value(c.number);
     // A run refused before anything was sent did nothing to any controller: no record of it.
-    if (ctx_.lastRefused)
+    if (ctx_.lastRun.refused)
         return true;
     ctx_.main.ResultsNote.setText(QStringLiteral("Writing this run's records to %1 ...").arg(keeper_.shownTarget()));
     lastKept_ = keeper_.keep(lastRecord_, replayAfterEachRun);

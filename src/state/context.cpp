@@ -23,12 +23,6 @@ Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clo
     main.KnownSpeedsFirst.onChange([this] { user.knownSpeedsFirst = main.KnownSpeedsFirst.ticked(); });
 }
 
-double failureHoldSeconds(const Timings &t, bool fastAnswers)
-{
-    return fastAnswers ? std::min(t.failureHold, t.fastFailureHold) : t.failureHold;
-}
-
-// The run's setting, taken at its start: the box stays live while it runs.
 double failureHoldSeconds(const Context &ctx) { return failureHoldSeconds(ctx.timings, ctx.link.fastAnswers); }
 
 QString programVersion() { return QStringLiteral(VANTOREL_VERSION); }

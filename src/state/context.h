@@ -8,6 +8,7 @@
 #include "state/mainstate.h"
 #include "state/messagestate.h"
 #include "state/outcome.h"
+#include "state/run.h"
 #include "state/usersettings.h"
 #include "platform/portinfo.h"
 
@@ -21,16 +22,6 @@ class Clock;
 class Desk;
 class SerialPort;
 
-// The title of the tool's own message boxes.
-inline constexpr const char *kDefaultTitle = "Vantorel";
-
-// Waits that the behaviour fixes. Tests and the command line may shorten them.
-struct Timings {
-    double settleDelay = 0.5; // after the first answer byte, no events handled
-    double failureHold = 2.0; // a failure message stays this long
-    double fastFailureHold = 0.2; // the same with fast answers, unless failureHold is shorter
-    int detectionTimeOutMs = 50; // the time-out the automatic detection puts in Time Out
-};
 
 // Everything one operation works with. No globals: a test can build several.
 class Context {
@@ -59,13 +50,9 @@ public:
     bool StopRequested = false;
     // The controller in hand when Cancel came in the last operation, if it came.
     std::optional<int> stoppedAt;
-    // The fault that ended the last operation, if one did (for front-ends that
-    // report it in their own way, such as an exit status).
-    std::optional<int> lastFaultNumber;
-    // The box text of that fault ("Error # ..." and its description).
-    QString lastFaultText;
-    // The check before the operation refused it: nothing went on the line.
-    bool lastRefused = false;
+    // How the last operation ended (for front-ends that report it in their
+    // own way, such as an exit status).
+    RunEnd lastRun;
     // What the last operation came to, controller by controller.
     Outcomes outcomes{};
 
@@ -77,10 +64,9 @@ public:
     const Clock &clock;
 };
 
-// How long a failure message is held now.
+
+// How long a failure message is held in the last run's setting.
 double failureHoldSeconds(const Context &ctx);
-// The same for a run that will take 'fastAnswers'.
-double failureHoldSeconds(const Timings &timings, bool fastAnswers);
 
 // The tool's own version as the title shows it.
 QString programVersion();

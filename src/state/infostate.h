@@ -1,6 +1,7 @@
 #pragma once
 
 #include "state/outcome.h"
+#include "state/runview.h"
 
 #include <QString>
 
@@ -11,23 +12,6 @@
 #include <vector>
 
 namespace vantorel {
-
-// Colours as 0xRRGGBB.
-inline constexpr unsigned kBlack = 0x000000;
-inline constexpr unsigned kRed = 0xFF0000;
-inline constexpr unsigned kWhite = 0xFFFFFF;
-inline constexpr unsigned kGrey = 0x808080;
-inline constexpr int kDefaultBackground = -1;
-
-// One result box of the Info window.
-struct ResultBox {
-    QString text;
-    unsigned foreground = kBlack;
-    int background = kDefaultBackground; // 0xRRGGBB, or the window's default
-    bool bold = false;
-
-    bool marked() const { return foreground != kBlack || background != kDefaultBackground; }
-};
 
 // The result table: created hidden on first touch, shown only by the queries
 // and downloads, destroyed by its Close button. Closed while a query or

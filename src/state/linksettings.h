@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace vantorel {
 
@@ -20,5 +21,14 @@ struct LinkSettings {
 
 // The Time Out text as seconds. Throws Fault(InvalidArgument) when not a number.
 double timeOutSeconds(const QString &text1);
+
+
+// The Speed list: the line speeds a technician chooses from.
+const QStringList &speedList();
+
+// The protocol character made from a Protocol text: the byte whose code is the
+// text's value plus one. Throws Fault(InvalidArgument) when the text is not a
+// number or gives a code outside 0..255.
+QByteArray protocolCharFromText(const QString &protocolText);
 
 } // namespace vantorel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "state/control.h"
+#include "state/linksettings.h"
 
 #include <array>
 
@@ -78,12 +79,5 @@ private:
     void fastAnswersChanged();
 };
 
-// The Speed list: the line speeds a technician chooses from.
-const QStringList &speedList();
-
-// The protocol character made from a Protocol text: the byte whose code is the
-// text's value plus one. Throws Fault(InvalidArgument) when the text is not a
-// number or gives a code outside 0..255.
-QByteArray protocolCharFromText(const QString &protocolText);
 
 } // namespace vantorel

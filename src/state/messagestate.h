@@ -2,6 +2,7 @@
 
 #include "platform/serialport.h"
 #include "state/control.h"
+#include "state/runview.h"
 
 #include <QList>
 #include <QPoint>
@@ -16,40 +17,6 @@ class Clock;
 
 // Seconds as "1:05" or "1:02:05", rounded: how the progress shows a time.
 QString clockText(double seconds);
-
-// What a download's time left is reckoned from: the bytes still to cross the
-// line at its speed and the answered exchanges still to come, each costing its
-// bytes and a known wait. Never from the time spent so far.
-struct LinePlan {
-    LineSettings line;         // of the erases and checks
-    LineSettings bootLine;     // of the batches and full checksums
-    QList<int> batchBytes;     // each programming frame
-    int batchAnswerBytes = 7;  // the 61 after a batch
-    int eraseBytes = 0;        // frame and answer of one erase
-    int checksumBytes = 0;     // frame and answer of one full checksum
-    int checkBytes = 0;        // frame and answer of one flash check
-    double answerWait = 0;     // what an answered exchange waits beyond its bytes
-    double broadcastDelay = 0; // the pause after the line has carried each broadcast batch
-    // The erases' speed search: what a speed that does not answer costs, how
-    // long into a speed its silence is certain (its first try's whole wait),
-    // and how many such speeds each controller of the run is expected to meet.
-    double silentSpeed = 0;
-    double silenceSure = 0;
-    QList<double> silentSpeeds;
-    QList<double> silentChecks; // the same for a broadcast's checks
-};
-
-// Where the erase search of the controller in hand stands, at each speed it tries.
-struct SearchOutlook {
-    int controller = -1;
-    double silentHere = 0;  // speeds expected not to answer, the one in hand included
-    double silentAfter = 0; // the same once the one in hand has not answered
-    bool last = false;      // no speed is left after the one in hand
-    bool bootTry = false;   // when none answered: one more speed's try in the boot program
-    bool endsRun = false;   // a controller not found ends the run
-    bool checking = false;  // a broadcast's check, not an erase
-    QList<double> later;    // expected silent speeds of each controller after it, now where it starts is known
-};
 
 // The progress window: created on first touch, closed by Cancel or by the
 // operation; a later touch creates it anew, empty.

@@ -92,7 +92,10 @@ struct ControllerOutcome {
     bool mayHoldNoFirmware() const { return erased && !programmed; }
 };
 
-using Outcomes = std::array<ControllerOutcome, 32>;
+// Controllers on one line, numbered 0 to 31.
+inline constexpr int kControllers = 32;
+
+using Outcomes = std::array<ControllerOutcome, kControllers>;
 
 // A controller's answered checksum is the file's: the file's figure is shown
 // without leading zeros, a controller's always has four digits ("ABC" is "0ABC").

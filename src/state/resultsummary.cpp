@@ -110,7 +110,7 @@ void summarizeRun(Context &ctx, const QString &operation, bool download, const Q
         markCancelled(ctx.outcomes, ticked);
     if (!ctx.info.exists())
         return;
-    const QString fault = ctx.lastFaultNumber ? QStringLiteral("Error # ") + QString::number(*ctx.lastFaultNumber) : QString();
+    const QString fault = ctx.lastRun.faultNumber ? QStringLiteral("Error # ") + QString::number(*ctx.lastRun.faultNumber) : QString();
     bool allWell = fault.isEmpty() && !ctx.StopRequested && !ticked.isEmpty();
     for (const int i : ticked)
         allWell = allWell && ctx.outcomes[i].outcome == Outcome::Ok;

@@ -102,7 +102,7 @@ RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, 
             c.failure.clear(); // a speed that did not answer before one that did
         r.controllers << c;
     }
-    r.status = runStatus(ctx.lastRefused, ctx.lastFaultNumber.has_value(), ctx.StopRequested, allPassed(r));
+    r.status = runStatus(ctx.lastRun.refused, ctx.lastRun.faultNumber.has_value(), ctx.StopRequested, allPassed(r));
     return r;
 }
 

@@ -58,6 +58,14 @@ LineBench::~LineBench()
 Context &LineBench::ctx() { return session->context(); }
 MainState &LineBench::m() { return session->main(); }
 
+Run &LineBench::run()
+{
+    if (!view)
+        view = std::make_unique<WindowView>(ctx());
+    run_ = runFromWindow(ctx(), *view);
+    return *run_;
+}
+
 void LineBench::select(const QList<int> &controllers)
 {
     for (int i = 0; i < 32; ++i)

@@ -4,6 +4,7 @@
 #include "platform/desk.h"
 #include "platform/qtserialport.h"
 #include "session/session.h"
+#include "state/windowview.h"
 #include "sim/line.h"
 
 #include <QStringList>
@@ -84,8 +85,13 @@ struct LineBench {
     std::unique_ptr<Session> session;
     // Every text the progress window showed, in order, and the whole-run line under each.
     QStringList labels, runLines;
+    std::unique_ptr<WindowView> view;
+    std::unique_ptr<Run> run_;
     Context &ctx();
     MainState &m();
+    // A run started now from the window's boxes, for the tests that drive one
+    // step of an operation (each call starts a new one).
+    Run &run();
 
     // Ticks exactly these controllers.
     void select(const QList<int> &controllers);

@@ -1,0 +1,50 @@
+#include "state/run.h"
+
+#include <algorithm>
+
+namespace vantorel {
+
+Run::Run(SerialPort &p, Desk &d, const Clock &c, RunView &v, Log &l, const SettingsForm &f, const Timings &t, Kept kept)
+    : port(p)
+    , desk(d)
+    , clock(c)
+    , view(v)
+    , log(l)
+    , form(f)
+    , timings(t)
+    , link(kept.link)
+    , outcomes(kept.outcomes)
+    , stopRequested(kept.stopRequested)
+    , end(kept.end)
+    , knownSpeeds(kept.knownSpeeds)
+    , speed_(f.speed.toInt())
+{
+}
+
+void Run::setSpeed(int speed)
+{
+    speed_ = speed;
+    view.speedInHand(speed_, tried_);
+}
+
+void Run::setTriedSpeeds(const QList<int> &tried)
+{
+    tried_ = tried;
+    view.speedInHand(speed_, tried_);
+}
+
+void Run::setController(int controller)
+{
+    controller_ = controller;
+    view.controllerInHand(controller);
+}
+
+double failureHoldSeconds(const Timings &t, bool fastAnswers)
+{
+    return fastAnswers ? std::min(t.failureHold, t.fastFailureHold) : t.failureHold;
+}
+
+// The run's setting, taken at its start: the box stays live while it runs.
+double failureHoldSeconds(const Run &run) { return failureHoldSeconds(run.timings, run.link.fastAnswers); }
+
+} // namespace vantorel
