@@ -44,7 +44,7 @@ QList<int> speedsLeft(const Run &run)
 int knownSpeedOf(const Run &run, int ctrl)
 {
     // One no run may start at (an edited Vantorel.ini) is passed over.
-    const int known = run.knownSpeeds.knownSpeed(run.port.portName(), ctrl);
+    const int known = run.user.knownSpeed(run.port.portName(), ctrl);
     return known > 0 && speedAllowed(QString::number(known)) ? known : 0;
 }
 
@@ -120,7 +120,7 @@ SearchResult searchSpeeds(Run &run, int ctrl, const SpeedSearch &search)
             // Learnt only from an answer that came in its frame's own wait.
             const ControllerOutcome &o = run.outcomes[ctrl];
             if (o.timelyAnswers > timelyBefore && o.speed == run.speed())
-                run.knownSpeeds.rememberSpeed(run.port.portName(), ctrl, *o.speed);
+                run.user.rememberSpeed(run.port.portName(), ctrl, *o.speed);
             return SearchResult::Found;
         }
         const int next = nextUntriedSpeed(run.triedSpeeds());

@@ -57,9 +57,9 @@ bool Session::run(Operation operation)
         for (int i = 0; i < MainState::kControllers; ++i)
             listed << i;
     }
-    const QJsonObject settings = runSettings(ctx_);
     WindowView view(ctx_);
     const std::unique_ptr<Run> run = runFromWindow(ctx_, view);
+    const QJsonObject settings = runSettings(run->form);
     switch (operation) {
     case Operation::FlashInfo: ComInfoClick(*run); break;
     case Operation::BootInfo: ComBootClick(*run); break;
@@ -69,7 +69,7 @@ bool Session::run(Operation operation)
     case Operation::To4: Cmd3to4Click(*run); break;
     case Operation::To3: Cmd4to3Click(*run); break;
     }
-    lastRecord_ = recordRun(ctx_, operation, listed, started, settings);
+    lastRecord_ = recordRun(*run, operation, listed, started, settings);
     for (ControllerRecord &c : lastRecord_.controllers)
         c.unit = units.value(c.number);
     // A run refused before anything was sent did nothing to any controller: no record of it.

@@ -25,7 +25,6 @@ Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clo
 
 double failureHoldSeconds(const Context &ctx) { return failureHoldSeconds(ctx.timings, ctx.link.fastAnswers); }
 
-QString programVersion() { return QStringLiteral(VANTOREL_VERSION); }
 
 void startUp(Context &ctx, const QString &appDir)
 {

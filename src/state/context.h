@@ -68,8 +68,6 @@ public:
 // How long a failure message is held in the last run's setting.
 double failureHoldSeconds(const Context &ctx);
 
-// The tool's own version as the title shows it.
-QString programVersion();
 
 // Start-up of the main window, in its order: program folder, Boot.ini, title,
 // log, saved configuration, Check1. The port stays closed.

@@ -16,7 +16,7 @@ Run::Run(SerialPort &p, Desk &d, const Clock &c, RunView &v, Log &l, const Setti
     , outcomes(kept.outcomes)
     , stopRequested(kept.stopRequested)
     , end(kept.end)
-    , knownSpeeds(kept.knownSpeeds)
+    , user(kept.user)
     , speed_(f.speed.toInt())
 {
 }
@@ -38,6 +38,8 @@ void Run::setController(int controller)
     controller_ = controller;
     view.controllerInHand(controller);
 }
+
+QString programVersion() { return QStringLiteral(VANTOREL_VERSION); }
 
 double failureHoldSeconds(const Timings &t, bool fastAnswers)
 {

@@ -22,6 +22,8 @@ class SerialPort;
 
 // The title of the tool's own message boxes.
 inline constexpr const char *kDefaultTitle = "Vantorel";
+// The tool's own version as the title shows it.
+QString programVersion();
 
 // Waits that the behaviour fixes. Tests and the command line may shorten them.
 struct Timings {
@@ -66,7 +68,7 @@ public:
         Outcomes &outcomes;
         bool &stopRequested;
         RunEnd &end;
-        UserSettings &knownSpeeds;
+        UserSettings &user;
     };
     Run(SerialPort &port, Desk &desk, const Clock &clock, RunView &view, Log &log, const SettingsForm &form,
         const Timings &timings, Kept kept);
@@ -88,8 +90,8 @@ public:
     // Cancel: set by the program (and by the run's own start), read by the run.
     bool &stopRequested;
     RunEnd &end;
-    // Speeds each controller was last found at, kept by the program.
-    UserSettings &knownSpeeds;
+    // Vantorel.ini: the speed each controller was last found at, the station.
+    UserSettings &user;
 
     // The speed in hand and the speeds the search in hand has tried.
     int speed() const { return speed_; }

@@ -1,6 +1,6 @@
 #include "store/runrecord.h"
 
-#include "state/context.h"
+#include "state/run.h"
 
 #include <QSysInfo>
 #include <QJsonArray>
@@ -44,17 +44,16 @@ QString resultOf(const QString &outcome)
                                                                                           : QStringLiteral("failed");
 }
 
-QJsonObject runSettings(const Context &ctx)
+QJsonObject runSettings(const SettingsForm &f)
 {
-    const MainState &m = ctx.main;
-    return settingsJson(QJsonObject{{QStringLiteral("start_speed"), m.Vitesse.text()},
-                                    {QStringLiteral("protocol"), m.Protocol.text()},
-                                    {QStringLiteral("prot3"), m.QRV3.ticked()},
-                                    {QStringLiteral("prot4plus"), m.Protocol4Plus.ticked()},
-                                    {QStringLiteral("same_protocol"), m.ChkProto.ticked()},
-                                    {QStringLiteral("timeout_ms"), m.Text1.text()},
-                                    {QStringLiteral("delay_ms"), m.Text2.text()},
-                                    {QStringLiteral("fast_answers"), m.FastAnswers.ticked()}});
+    return settingsJson(QJsonObject{{QStringLiteral("start_speed"), f.speed},
+                                    {QStringLiteral("protocol"), f.protocol},
+                                    {QStringLiteral("prot3"), f.sendP4First},
+                                    {QStringLiteral("prot4plus"), f.prot4Plus},
+                                    {QStringLiteral("same_protocol"), f.sameProtocol},
+                                    {QStringLiteral("timeout_ms"), f.timeOut},
+                                    {QStringLiteral("delay_ms"), f.waitingDelay},
+                                    {QStringLiteral("fast_answers"), f.fastAnswers}});
 }
 
 QJsonObject settingsJson(const QJsonObject &s)
@@ -72,23 +71,23 @@ QJsonObject settingsJson(const QJsonObject &s)
                        {QStringLiteral("fast_answers"), s.value(QStringLiteral("fast_answers")).toBool()}};
 }
 
-RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, const QDateTime &startedUtc,
+RunRecord recordRun(const Run &run, Operation op, const QList<int> &listed, const QDateTime &startedUtc,
                     const QJsonObject &settings)
 {
-    const MainState &m = ctx.main;
+    const SettingsForm &f = run.form;
     RunRecord r;
     r.uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
     r.timeUtc = startedUtc.toUTC();
-    r.station = ctx.user.station.isEmpty() ? QSysInfo::machineHostName() : ctx.user.station;
+    r.station = run.user.station.isEmpty() ? QSysInfo::machineHostName() : run.user.station;
     r.operation = QLatin1String(operationName(op));
-    r.port = m.ComPort.text();
-    r.imagePath = m.FileName.text();
-    r.imageSha256 = r.imagePath.isEmpty() ? QString() : QString::fromLatin1(ctx.chosenFileHash.toHex());
-    r.fileChecksum = m.FileCheksum.text();
+    r.port = f.comPort;
+    r.imagePath = f.fileName;
+    r.imageSha256 = r.imagePath.isEmpty() ? QString() : QString::fromLatin1(f.chosenFileHash.toHex());
+    r.fileChecksum = f.fileChecksum;
     r.settings = settings;
     r.programVersion = programVersion();
     for (const int id : listed) {
-        const ControllerOutcome &o = ctx.outcomes[id];
+        const ControllerOutcome &o = run.outcomes[id];
         ControllerRecord c;
         c.number = id;
         c.version = o.version;
@@ -102,7 +101,7 @@ RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, 
             c.failure.clear(); // a speed that did not answer before one that did
         r.controllers << c;
     }
-    r.status = runStatus(ctx.lastRun.refused, ctx.lastRun.faultNumber.has_value(), ctx.StopRequested, allPassed(r));
+    r.status = runStatus(run.end.refused, run.end.faultNumber.has_value(), run.stopRequested, allPassed(r));
     return r;
 }
 

@@ -11,7 +11,8 @@
 
 namespace vantorel {
 
-class Context;
+class Run;
+struct SettingsForm;
 
 // The operations a front end starts, by the names the command line and the
 // records give them.
@@ -75,17 +76,17 @@ bool allPassed(const RunRecord &record);
 
 // The settings a run starts with, as the main window holds them: numbers
 // (null where a box holds none), the line's speed at the start as start_speed.
-QJsonObject runSettings(const Context &ctx);
+QJsonObject runSettings(const SettingsForm &form);
 // The same keys and types from settings as any record kept them, older ones
 // (the start speed as "speed", the boxes' texts) included.
 QJsonObject settingsJson(const QJsonObject &settings);
 // "ok", "mismatch" or "failed": an outcome as the result column says it.
 QString resultOf(const QString &outcome);
 
-// Each listed controller's result as the run left it in ctx.outcomes.
+// Each listed controller's result as the run left it in run.outcomes.
 // 'listed': the controllers ticked at the start (every address for the
 // detection).
-RunRecord recordRun(const Context &ctx, Operation op, const QList<int> &listed, const QDateTime &startedUtc,
+RunRecord recordRun(const Run &run, Operation op, const QList<int> &listed, const QDateTime &startedUtc,
                     const QJsonObject &settings);
 
 } // namespace vantorel
