@@ -234,9 +234,10 @@ void verdict(Run &run, int i)
     ControllerOutcome &outcome = run.outcomes[i];
     // What it answered, not what its box shows; without a file checksum nothing can be called programmed.
     if (!outcome.programmed || !isFileChecksum(outcome.checksum, run.form.fileChecksum)) {
+        const auto [verText, ckSumText] = failureBoxes(Failure::ProgrammingError);
         RowPaint row;
-        row.ver = BoxPaint{QStringLiteral("Programmation"), kRed, std::nullopt, true};
-        row.ckSum = BoxPaint{QStringLiteral("ERROR"), kWhite, std::nullopt, true};
+        row.ver = BoxPaint{verText, kRed, std::nullopt, true};
+        row.ckSum = BoxPaint{ckSumText, kWhite, std::nullopt, true};
         run.view.paintRow(i, row);
         outcome.fail(Failure::ProgrammingError);
         ShowFailure(run, controllerLine(i, QStringLiteral("Programming failure")));

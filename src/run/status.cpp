@@ -38,27 +38,7 @@ BoxPaint paint(unsigned colour, bool bold)
 } // namespace
 
 namespace {
-struct StatusText {
-    QString message, ver, ckSum;
-};
-
-// What a mark shows; empty for None, null for a failure that has no mark.
-std::optional<StatusText> statusText(Failure mark)
-{
-    switch (mark) {
-    case Failure::None: return StatusText{};
-    case Failure::NoAnswer: return StatusText{QStringLiteral("No Answer"), QStringLiteral("No"), QStringLiteral("Answer")};
-    case Failure::CommunicationError:
-        return StatusText{QStringLiteral("Communication Error"), QStringLiteral("Communication"), QStringLiteral("ERROR")};
-    case Failure::CommunicationFailure:
-        return StatusText{QStringLiteral("Communication Failure"), QStringLiteral("communication"), QStringLiteral("Failure")};
-    case Failure::ErasingFailure:
-        return StatusText{QStringLiteral("Erasing Failure"), QStringLiteral("Erasing"), QStringLiteral("Failure")};
-    default: return std::nullopt;
-    }
-}
-
-void mark(Run &run, int n, Failure code, const StatusText &t)
+void mark(Run &run, int n, Failure code, const FailureMark &t)
 {
     const bool failed = code != Failure::None;
     RowPaint row{paint(failed ? kRed : kBlack, failed), paint(failed ? kRed : kBlack, failed)};
@@ -83,7 +63,7 @@ Failure failureOf(int code)
 
 void ShowCtrlStatus(Run &run, int n, Failure code)
 {
-    const std::optional<StatusText> t = statusText(code);
+    const std::optional<FailureMark> t = failureMark(code);
     if (!t)
         return;
     if (code != Failure::None)
@@ -93,7 +73,7 @@ void ShowCtrlStatus(Run &run, int n, Failure code)
 
 void MarkCtrlStatus(Run &run, int n, Failure code)
 {
-    if (const std::optional<StatusText> t = statusText(code))
+    if (const std::optional<FailureMark> t = failureMark(code))
         mark(run, n, code, *t);
 }
 

@@ -23,17 +23,19 @@ struct FailureName {
     Failure failure;
     const char *code;
     const char *words;
+    const char *message; // of the marks an exchange or a switch back puts on a row; null for the others
 };
-// Words as the result window shows them; codes as records keep them, never renamed.
+// Words as the result window shows them (a marked row's two boxes split them at
+// the first blank); codes as records keep them, never renamed.
 constexpr FailureName kFailureNames[] = {
-    {Failure::NoAnswer, "no-answer", "No Answer"},
-    {Failure::CommunicationError, "communication-error", "Communication ERROR"},
-    {Failure::CommunicationFailure, "communication-failure", "communication Failure"},
-    {Failure::ErasingFailure, "erasing-failure", "Erasing Failure"},
-    {Failure::NotFound, "not-found", "not found"},
-    {Failure::RefusedErase, "refused-erase", "refused erase"},
-    {Failure::NotVerified, "not-verified", "programmed, not verified"},
-    {Failure::ProgrammingError, "programming-error", "Programmation ERROR"},
+    {Failure::NoAnswer, "no-answer", "No Answer", "No Answer"},
+    {Failure::CommunicationError, "communication-error", "Communication ERROR", "Communication Error"},
+    {Failure::CommunicationFailure, "communication-failure", "communication Failure", "Communication Failure"},
+    {Failure::ErasingFailure, "erasing-failure", "Erasing Failure", "Erasing Failure"},
+    {Failure::NotFound, "not-found", "not found", nullptr},
+    {Failure::RefusedErase, "refused-erase", "refused erase", nullptr},
+    {Failure::NotVerified, "not-verified", "programmed, not verified", nullptr},
+    {Failure::ProgrammingError, "programming-error", "Programmation ERROR", nullptr},
 };
 
 const FailureName *nameOf(Failure failure)
@@ -56,6 +58,23 @@ QString failureWords(Failure failure)
 {
     const FailureName *n = nameOf(failure);
     return n ? QLatin1String(n->words) : QString();
+}
+
+std::optional<FailureMark> failureMark(Failure failure)
+{
+    if (failure == Failure::None)
+        return FailureMark{};
+    const FailureName *n = nameOf(failure);
+    if (!n || !n->message)
+        return std::nullopt;
+    const auto [ver, ckSum] = failureBoxes(failure);
+    return FailureMark{QLatin1String(n->message), ver, ckSum};
+}
+
+std::pair<QString, QString> failureBoxes(Failure failure)
+{
+    const QString words = failureWords(failure);
+    return {words.section(QLatin1Char(' '), 0, 0), words.section(QLatin1Char(' '), 1)};
 }
 
 std::optional<Failure> failureFromStored(const QString &text)

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace vantorel {
 
@@ -42,6 +43,15 @@ enum class Failure {
 QString failureCode(Failure failure);
 // The result window's words ("No Answer"); empty for None.
 QString failureWords(Failure failure);
+// How a failure marks a controller's row: the progress message and the two
+// boxes' texts. Empty for None (the mark cleared); nothing for a failure that
+// has no mark of its own.
+struct FailureMark {
+    QString message, ver, ckSum;
+};
+std::optional<FailureMark> failureMark(Failure failure);
+// A failure's words as a row's version and checksum boxes show them.
+std::pair<QString, QString> failureBoxes(Failure failure);
 // The failure a stored name stands for: a code, or the words records held
 // before codes were kept. Nothing for a text no table row has.
 std::optional<Failure> failureFromStored(const QString &text);
