@@ -1,5 +1,7 @@
 #include "cli/history.h"
 
+#include "cli/json.h"
+
 #include "cli/options.h"
 #include "cli/records.h"
 #include "cli/report.h"
@@ -15,7 +17,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 
 #include <cstdio>
 
@@ -91,21 +92,6 @@ HistoryFilter filterOf(const Options &o)
     return f;
 }
 
-// One controller's record with its run's fields beside it.
-QJsonObject rowJson(const HistoryRow &row)
-{
-    const RunRecord &r = row.run;
-    QJsonObject o = row.controller().toJson();
-    const std::pair<const char *, QJsonValue> runFields[] = {
-        {"run_uid", r.uid}, {"time_utc", r.timeUtc.toString(Qt::ISODateWithMs)}, {"station", r.station}, {"operation", r.operation},
-        {"port", r.port}, {"file_checksum", r.fileChecksum}, {"image_sha256", r.imageSha256},
-        {"image_path", r.imagePath}, {"settings", r.settings}, {"run_status", r.status},
-        {"program_version", r.programVersion}};
-    for (const auto &[key, value] : runFields)
-        o.insert(QLatin1String(key), value);
-    return o;
-}
-
 // New columns only ever go after the last: a spreadsheet's or script's columns stay where they were.
 const char *const kColumns[] = {"time_utc", "station", "operation", "port", "controller", "outcome", "version",
                                 "checksum", "speed", "failure", "file_checksum", "image_sha256", "image_path",
@@ -127,29 +113,14 @@ Waiting describeWaiting(const PendingRecords &pending)
 {
     const QMap<QString, int> waiting = waitingRuns(pending);
     Waiting w;
+    w.json = waitingJson(waiting);
     for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
-        w.json.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
         w.lines += it.key().isEmpty()
                        ? QStringLiteral("%1 damaged line(s) in %2\n").arg(it.value()).arg(QDir::toNativeSeparators(pending.path()))
                        : QStringLiteral("%1 run(s) wait in %2 for %3\n")
                              .arg(it.value()).arg(QDir::toNativeSeparators(pending.path()), it.key());
     }
     return w;
-}
-
-void printJson(const QList<HistoryRow> &rows, const QString &database, const PendingRecords &pending,
-               const Waiting &waiting)
-{
-    QJsonArray list;
-    for (const HistoryRow &row : rows)
-        list.append(rowJson(row));
-    const QJsonObject out{{QStringLiteral("operation"), QStringLiteral("history")},
-                          {QStringLiteral("status"), QStringLiteral("ok")},
-                          {QStringLiteral("database"), database},
-                          {QStringLiteral("records"), list},
-                          {QStringLiteral("pending_file"), QDir::toNativeSeparators(pending.path())},
-                          {QStringLiteral("waiting"), waiting.json}};
-    std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
 }
 
 void printCsv(const QList<HistoryRow> &rows, const Waiting &waiting)
@@ -159,7 +130,7 @@ void printCsv(const QList<HistoryRow> &rows, const Waiting &waiting)
         header << c;
     QByteArray out = header.join(',') + kLineEnd;
     for (const HistoryRow &row : rows) {
-        const QJsonObject j = rowJson(row);
+        const QJsonObject j = historyRowJson(row);
         QByteArrayList cells;
         for (const char *c : kColumns) {
             const QJsonValue v = j.value(QLatin1String(c));
@@ -228,13 +199,12 @@ int printHistory(const Options &o)
     if (!store.history(filter, rows, error)) {
         errorLine(QStringLiteral("vantorel-cli: ") + error);
         if (o.value(o.format) == QLatin1String("json"))
-            std::printf("%s\n", QJsonDocument(refusedJson(QStringLiteral("history"), error, std::nullopt))
-                                    .toJson(QJsonDocument::Compact).constData());
+            printJson(refusedJson(QStringLiteral("history"), error, std::nullopt));
         return ExitFault;
     }
     const QString format = o.value(o.format);
     if (format == QLatin1String("json"))
-        printJson(rows, target.shown(), pending, waiting);
+        printJson(historyJson(rows, target.shown(), pending.path(), waiting.json));
     else if (format == QLatin1String("csv"))
         printCsv(rows, waiting);
     else

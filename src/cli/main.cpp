@@ -2,6 +2,7 @@
 // production lines. It drives the same state and operations as the window.
 #include "cli/commands.h"
 #include "cli/history.h"
+#include "cli/json.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/records.h"
@@ -18,8 +19,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <QUrl>
 
@@ -96,11 +95,6 @@ bool stderrIsTerminal()
 #endif
 }
 
-void printJson(const QJsonObject &o)
-{
-    std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
-}
-
 bool jsonAsked(const Options &o) { return o.value(o.format) == QLatin1String("json"); }
 
 // The same list the window's Com Port box shows.
@@ -110,20 +104,18 @@ int listPorts(const Options &o)
         errorLine(QStringLiteral("vantorel-cli: --format takes text or json"));
         return ExitUsage;
     }
-    QJsonArray rows;
+    QList<PortItem> present;
     QString text;
     for (const PortItem &item : portItems(SystemPortInfo(), o.appDir())) {
         if (!item.present)
             continue;
+        present << item;
         const QString com = item.number > 0 ? item.text : QString();
-        rows.append(QJsonObject{{QStringLiteral("com"), com},
-                                {QStringLiteral("device"), item.device},
-                                {QStringLiteral("description"), item.description}});
         text += QStringLiteral("%1  %2  %3").arg(com.isEmpty() ? QStringLiteral("-") : com, -6).arg(item.device, -20)
                     .arg(item.description).trimmed() + QLatin1Char('\n');
     }
     if (jsonAsked(o))
-        printJson(QJsonObject{{QStringLiteral("ports"), rows}});
+        printJson(portsJson(present));
     else
         std::printf("%s", qPrintable(text.isEmpty() ? QStringLiteral("No serial device is present.\n") : text));
     return ExitOk;
@@ -142,13 +134,7 @@ int printChecksum(const Options &o, const Command &command)
     }
     const QString shown = shownChecksum(sum);
     if (jsonAsked(o)) {
-        printJson(QJsonObject{{QStringLiteral("program_version"), QStringLiteral(VANTOREL_VERSION)},
-                              {QStringLiteral("operation"), command.text()}, {QStringLiteral("status"), QStringLiteral("ok")},
-                              {QStringLiteral("checksum"), sum},
-                              {QStringLiteral("file_checksum"), shown}, {QStringLiteral("ctrl_type"), d.HexCtrlType},
-                              {QStringLiteral("baud_text"), d.HexBaudText}, {QStringLiteral("baud_rate"), d.HexBaudRate.isEmpty() ? QJsonValue() : QJsonValue(d.HexBaudRate.toInt())},
-                              {QStringLiteral("protocol_byte"), d.HexProtocolByte}, {QStringLiteral("prot4plus"), d.HexProt4Plus},
-                              {QStringLiteral("description"), imageToolTip(d)}});
+        printJson(checksumJson(command.text(), sum, shown, d, imageToolTip(d)));
     } else {
         std::printf("checksum %s\nshown    %s\nimage    %s\n", qPrintable(sum), qPrintable(shown),
                     qPrintable(imageToolTip(d)));
@@ -220,18 +206,10 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
     QString problem;
     const KeptRun &kept = session.lastKept();
     if (!session.context().lastRun.refused) {
-        QJsonArray elsewhere;
-        for (auto it = kept.waitingElsewhere.cbegin(); it != kept.waitingElsewhere.cend(); ++it)
-            elsewhere.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
         QString problem = kept.stored ? kept.replayProblem : kept.problem;
         if (!kept.lostProblem.isEmpty())
             problem += QStringLiteral("; and ") + kept.lostProblem;
-        report.store = QJsonObject{{QStringLiteral("database"), kept.target}, {QStringLiteral("written"), kept.stored},
-                                   {QStringLiteral("kept"), kept.kept()},
-                                   {QStringLiteral("pending_file"), kept.pending ? kept.pendingPath : QString()},
-                                   {QStringLiteral("replayed"), kept.replayed},
-                                   {QStringLiteral("waiting_elsewhere"), elsewhere},
-                                   {QStringLiteral("problem"), problem}};
+        report.store = storeJson(kept, problem);
     }
     if (!kept.note().isEmpty())
         progress.note(QStringLiteral("vantorel-cli: ") + kept.note());
@@ -262,7 +240,7 @@ void printReport(const Options &o, const RunReport &report)
 {
     const QString format = o.value(o.format);
     if (format == QLatin1String("json"))
-        printJson(report.toJson());
+        printJson(reportJson(report));
     else if (format == QLatin1String("csv"))
         std::printf("%s%s", csvHeader().constData(), report.csvRows().constData());
     else

@@ -227,7 +227,7 @@ QString logEndLine(const RunReport &report, bool cancelled)
 {
     QStringList fields{field(QStringLiteral("status"), report.verdict.status), field(QStringLiteral("cancelled"), yesNo(cancelled))};
     for (const ControllerReport &c : report.controllers)
-        fields << field(QLatin1Char('c') + QString::number(c.id), c.outcomeText());
+        fields << field(QLatin1Char('c') + QString::number(c.id()), c.outcomeText());
     return QStringLiteral("vantorel-cli end: ") + fields.join(QLatin1Char(' '));
 }
 

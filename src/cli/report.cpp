@@ -6,22 +6,11 @@
 #include "platform/fault.h"
 #include "store/runrecord.h"
 
-#include <QJsonArray>
-
 #include <algorithm>
 
 namespace vantorel {
 
 namespace {
-QJsonValue numberOrNull(const QString &text)
-{
-    bool ok = false;
-    const int v = text.trimmed().toInt(&ok);
-    return ok ? QJsonValue(v) : QJsonValue();
-}
-
-QJsonValue numberOrNull(std::optional<int> v) { return v ? QJsonValue(*v) : QJsonValue(); }
-
 // The box text without its "Error # n" line: the number has its own field.
 QString faultDetail(QString boxText)
 {
@@ -31,14 +20,6 @@ QString faultDetail(QString boxText)
         boxText = boxText.mid(boxText.indexOf(QLatin1Char('\n')) + 1);
     return boxText.trimmed();
 }
-
-QJsonValue errorJson(std::optional<int> number, const QString &text)
-{
-    if (text.isEmpty() && !number)
-        return QJsonValue();
-    return QJsonObject{{QStringLiteral("number"), numberOrNull(number)}, {QStringLiteral("text"), text}};
-}
-
 } // namespace
 
 QByteArray csvField(const QString &text)
@@ -72,14 +53,14 @@ Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool al
 int RunReport::okCount() const
 {
     return int(std::count_if(controllers.begin(), controllers.end(),
-                             [](const ControllerReport &c) { return c.result == QLatin1String("ok"); }));
+                             [](const ControllerReport &c) { return c.result() == QLatin1String("ok"); }));
 }
 
 bool RunReport::allOk() const { return okCount() == controllers.size(); }
 
 QString ControllerReport::outcomeText() const
 {
-    return failure.isEmpty() ? outcome : outcome + QStringLiteral(": ") + failureWordsOf(failure);
+    return record.failure.isEmpty() ? record.outcome : record.outcome + QStringLiteral(": ") + failureWordsOf(record.failure);
 }
 
 RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started, const QMap<int, QString> &units)
@@ -98,68 +79,21 @@ RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTim
     r.settings = record.settings;
     for (const ControllerRecord &o : record.controllers) {
         ControllerReport c;
-        c.id = o.number;
+        c.record = o;
+        c.record.unit = units.value(o.number);
         if (ctx.info.exists()) {
-            const ResultBox &ver = ctx.info.verView(c.id);
-            const ResultBox &ck = ctx.info.ckSumView(c.id);
+            const ResultBox &ver = ctx.info.verView(o.number);
+            const ResultBox &ck = ctx.info.ckSumView(o.number);
             c.shownVer = ver.text;
             c.shownCksum = ck.text;
             c.marked = ver.marked() || ck.marked();
         }
-        c.ver = o.version;
-        c.cksum = o.checksum;
-        c.speed = o.speed;
-        c.failure = o.failure;
-        c.erased = o.erased;
-        c.unit = units.value(c.id);
-        c.outcome = o.outcome;
-        c.result = resultOf(c.outcome);
-        ControllerRecord named = o;
-        named.unit = c.unit;
-        c.json = named.toJson();
         r.controllers << c;
     }
     r.errorNumber = ctx.lastRun.faultNumber;
     r.errorText = ctx.lastRun.faultNumber || !ctx.lastRun.faultText.isEmpty() ? faultDetail(ctx.lastRun.faultText) : QString();
     r.verdict = judgeRun(ctx.lastRun.refused, ctx.lastRun.faultNumber, ctx.StopRequested, allPassed(record));
     return r;
-}
-
-QJsonObject RunReport::toJson() const
-{
-    QJsonArray sel;
-    for (const int i : selected)
-        sel.append(i);
-    QJsonArray rows, shown;
-    for (const ControllerReport &c : controllers) {
-        rows.append(c.json);
-        // The result window's boxes: the window's view, not the controller's record.
-        shown.append(QJsonObject{{QStringLiteral("controller"), c.id},
-                                 {QStringLiteral("display"), QJsonArray{c.shownVer, c.shownCksum}},
-                                 {QStringLiteral("marked"), c.marked}});
-    }
-    const qsizetype ok = okCount();
-    QJsonObject out{{QStringLiteral("program_version"), programVersion()},
-                       {QStringLiteral("operation"), operation},
-                       {QStringLiteral("status"), verdict.status},
-                       {QStringLiteral("error"), errorJson(errorNumber, errorText)},
-                       {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings)},
-                       {QStringLiteral("summary"), QJsonObject{{QStringLiteral("selected"), controllers.size()},
-                                                               {QStringLiteral("ok"), ok},
-                                                               {QStringLiteral("failed"), controllers.size() - ok}}},
-                       {QStringLiteral("port"), port},
-                       {QStringLiteral("file"), file},
-                       {QStringLiteral("file_checksum"), fileChecksum},
-                       {QStringLiteral("settings"), settings},
-                       {QStringLiteral("after"), QJsonObject{{QStringLiteral("speed"), numberOrNull(speed)},
-                                                             {QStringLiteral("protocol"), numberOrNull(protocol)},
-                                                             {QStringLiteral("prot4plus"), prot4Plus}}},
-                       {QStringLiteral("selected"), sel},
-                       {QStringLiteral("controllers"), rows},
-                       {QStringLiteral("shown"), shown}};
-    if (!store.isEmpty())
-        out.insert(QStringLiteral("store"), store);
-    return out;
 }
 
 QString RunReport::toText() const
@@ -171,7 +105,7 @@ QString RunReport::toText() const
     // The unit column only when a unit was given: the table of a run without one stays as it was.
     qsizetype unitWidth = 0;
     for (const ControllerReport &c : controllers)
-        unitWidth = qMax(unitWidth, c.unit.isEmpty() ? 0 : qMax<qsizetype>(4, c.unit.size()));
+        unitWidth = qMax(unitWidth, c.record.unit.isEmpty() ? 0 : qMax<qsizetype>(4, c.record.unit.size()));
     auto unit = [unitWidth](const QString &text) {
         return unitWidth ? QStringLiteral("%1  ").arg(text, -int(unitWidth)) : QString();
     };
@@ -184,10 +118,10 @@ QString RunReport::toText() const
                .arg(QStringLiteral("result"));
     for (const ControllerReport &c : controllers) {
         out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
-                   .arg(c.id, 4)
-                   .arg(unit(c.unit))
-                   .arg(escapeControls(c.ver), -13)
-                   .arg(escapeControls(c.cksum), -8)
+                   .arg(c.id(), 4)
+                   .arg(unit(c.record.unit))
+                   .arg(escapeControls(c.record.version), -13)
+                   .arg(escapeControls(c.record.checksum), -8)
                    .arg(c.marked ? QStringLiteral("yes") : QStringLiteral("no"), -6)
                    .arg(escapeControls(c.outcomeText()));
     }
@@ -213,19 +147,12 @@ QByteArray RunReport::csvRows(bool unitColumn) const
                               + csvField(port) + ',' + csvField(file) + ',' + csvField(fileChecksum) + ',';
     QByteArray out;
     for (const ControllerReport &c : controllers) {
-        out += common + QByteArray::number(c.id) + ',' + (c.speed ? QByteArray::number(*c.speed) : QByteArray())
-               + ',' + csvField(c.ver) + ',' + csvField(c.cksum) + ',' + csvField(c.result) + ','
-               + csvField(c.outcomeText()) + (unitColumn ? ',' + csvField(c.unit) : QByteArray()) + kLineEnd;
+        const ControllerRecord &o = c.record;
+        out += common + QByteArray::number(o.number) + ',' + (o.speed ? QByteArray::number(*o.speed) : QByteArray())
+               + ',' + csvField(o.version) + ',' + csvField(o.checksum) + ',' + csvField(c.result()) + ','
+               + csvField(c.outcomeText()) + (unitColumn ? ',' + csvField(o.unit) : QByteArray()) + kLineEnd;
     }
     return out;
-}
-
-QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber)
-{
-    return QJsonObject{{QStringLiteral("program_version"), programVersion()},
-                       {QStringLiteral("operation"), operation},
-                       {QStringLiteral("status"), QStringLiteral("error")},
-                       {QStringLiteral("error"), errorJson(faultNumber, reason)}};
 }
 
 } // namespace vantorel

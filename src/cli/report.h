@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/runrecord.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
@@ -14,7 +16,6 @@
 namespace vantorel {
 
 class Context;
-struct RunRecord;
 
 // The exit statuses of vantorel-cli, as --help lists them.
 enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitPort = 3, ExitCancelled = 4, ExitFault = 5 };
@@ -31,22 +32,17 @@ struct Verdict {
 // controller passed.
 Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool allOk);
 
-// What one controller's row says after an operation.
+// What one controller's row says after an operation: its record (with the
+// --unit ID), and what the result window's two boxes showed of it.
 struct ControllerReport {
-    int id = 0;
-    QString ver;   // as answered; empty when it did not answer
-    QString cksum; // as answered; empty when it did not answer
-    QString shownVer;   // the result window's two boxes
+    ControllerRecord record;
+    QString shownVer;
     QString shownCksum;
     bool marked = false;
-    std::optional<int> speed; // of its last accepted answer
-    QString result;  // "ok", "mismatch" or "failed"
-    QString outcome; // the result told apart: outcomeName()
-    QString failure; // what failed; empty when nothing did
-    bool erased = false; // this run erased it
-    QString unit;    // the unit or serial number given with --unit; empty when none
-    QJsonObject json; // the controller as every JSON names it (its record's)
 
+    int id() const { return record.number; }
+    // "ok", "mismatch" or "failed".
+    QString result() const { return resultOf(record.outcome); }
     // "failed: No Answer", as the CSV's outcome column and the text table say it.
     QString outcomeText() const;
 };
@@ -71,7 +67,6 @@ struct RunReport {
     int okCount() const;
 
     bool allOk() const;
-    QJsonObject toJson() const;
     QString toText() const;
     // One CSV row per listed controller, each ended by the platform's line end.
     // Without 'unitColumn': the columns of a file begun before there was one.
@@ -86,9 +81,6 @@ QByteArray csvField(const QString &text);
 // The header row of csvRows(), ended as its rows are. New columns only ever go
 // after the last: stations' scripts read the columns by position.
 QByteArray csvHeader(bool unitColumn = true);
-
-// The JSON of a run refused before the tool started up (bad usage or file).
-QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 
 // The run as the session recorded it, with what the result window showed and
 // the --unit IDs, judged.

@@ -1,0 +1,159 @@
+#include "cli/json.h"
+
+#include "cli/report.h"
+#include "state/imagedescription.h"
+#include "state/run.h"
+#include "platform/portinfo.h"
+#include "store/keeper.h"
+#include "store/resultsstore.h"
+
+#include <QDir>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace vantorel {
+
+namespace {
+QJsonValue numberOrNull(const QString &text)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    return ok ? QJsonValue(v) : QJsonValue();
+}
+
+QJsonValue numberOrNull(std::optional<int> v) { return v ? QJsonValue(*v) : QJsonValue(); }
+
+QJsonValue errorJson(std::optional<int> number, const QString &text)
+{
+    if (text.isEmpty() && !number)
+        return QJsonValue();
+    return QJsonObject{{QStringLiteral("number"), numberOrNull(number)}, {QStringLiteral("text"), text}};
+}
+} // namespace
+
+void printJson(const QJsonObject &document)
+{
+    std::printf("%s\n", QJsonDocument(document).toJson(QJsonDocument::Compact).constData());
+}
+
+QJsonObject reportJson(const RunReport &r)
+{
+    QJsonArray sel;
+    for (const int i : r.selected)
+        sel.append(i);
+    QJsonArray rows, shown;
+    for (const ControllerReport &c : r.controllers) {
+        rows.append(c.record.toJson());
+        // The result window's boxes: the window's view, not the controller's record.
+        shown.append(QJsonObject{{QStringLiteral("controller"), c.id()},
+                                 {QStringLiteral("display"), QJsonArray{c.shownVer, c.shownCksum}},
+                                 {QStringLiteral("marked"), c.marked}});
+    }
+    const qsizetype ok = r.okCount();
+    QJsonObject out{{QStringLiteral("program_version"), programVersion()},
+                    {QStringLiteral("operation"), r.operation},
+                    {QStringLiteral("status"), r.verdict.status},
+                    {QStringLiteral("error"), errorJson(r.errorNumber, r.errorText)},
+                    {QStringLiteral("warnings"), QJsonArray::fromStringList(r.warnings)},
+                    {QStringLiteral("summary"), QJsonObject{{QStringLiteral("selected"), r.controllers.size()},
+                                                            {QStringLiteral("ok"), ok},
+                                                            {QStringLiteral("failed"), r.controllers.size() - ok}}},
+                    {QStringLiteral("port"), r.port},
+                    {QStringLiteral("file"), r.file},
+                    {QStringLiteral("file_checksum"), r.fileChecksum},
+                    {QStringLiteral("settings"), r.settings},
+                    {QStringLiteral("after"), QJsonObject{{QStringLiteral("speed"), numberOrNull(r.speed)},
+                                                          {QStringLiteral("protocol"), numberOrNull(r.protocol)},
+                                                          {QStringLiteral("prot4plus"), r.prot4Plus}}},
+                    {QStringLiteral("selected"), sel},
+                    {QStringLiteral("controllers"), rows},
+                    {QStringLiteral("shown"), shown}};
+    if (!r.store.isEmpty())
+        out.insert(QStringLiteral("store"), r.store);
+    return out;
+}
+
+QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber)
+{
+    return QJsonObject{{QStringLiteral("program_version"), programVersion()},
+                       {QStringLiteral("operation"), operation},
+                       {QStringLiteral("status"), QStringLiteral("error")},
+                       {QStringLiteral("error"), errorJson(faultNumber, reason)}};
+}
+
+QJsonArray waitingJson(const QMap<QString, int> &waiting)
+{
+    QJsonArray out;
+    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it)
+        out.append(QJsonObject{{QStringLiteral("database"), it.key()}, {QStringLiteral("runs"), it.value()}});
+    return out;
+}
+
+QJsonObject storeJson(const KeptRun &kept, const QString &problem)
+{
+    return QJsonObject{{QStringLiteral("database"), kept.target},
+                       {QStringLiteral("written"), kept.stored},
+                       {QStringLiteral("kept"), kept.kept()},
+                       {QStringLiteral("pending_file"), kept.pending ? kept.pendingPath : QString()},
+                       {QStringLiteral("replayed"), kept.replayed},
+                       {QStringLiteral("waiting_elsewhere"), waitingJson(kept.waitingElsewhere)},
+                       {QStringLiteral("problem"), problem}};
+}
+
+QJsonObject historyRowJson(const HistoryRow &row)
+{
+    const RunRecord &r = row.run;
+    QJsonObject o = row.controller().toJson();
+    const std::pair<const char *, QJsonValue> runFields[] = {
+        {"run_uid", r.uid}, {"time_utc", r.timeUtc.toString(Qt::ISODateWithMs)}, {"station", r.station}, {"operation", r.operation},
+        {"port", r.port}, {"file_checksum", r.fileChecksum}, {"image_sha256", r.imageSha256},
+        {"image_path", r.imagePath}, {"settings", r.settings}, {"run_status", r.status},
+        {"program_version", r.programVersion}};
+    for (const auto &[key, value] : runFields)
+        o.insert(QLatin1String(key), value);
+    return o;
+}
+
+QJsonObject historyJson(const QList<HistoryRow> &rows, const QString &database, const QString &pendingFile,
+                        const QJsonArray &waiting)
+{
+    QJsonArray list;
+    for (const HistoryRow &row : rows)
+        list.append(historyRowJson(row));
+    return QJsonObject{{QStringLiteral("operation"), QStringLiteral("history")},
+                       {QStringLiteral("status"), QStringLiteral("ok")},
+                       {QStringLiteral("database"), database},
+                       {QStringLiteral("records"), list},
+                       {QStringLiteral("pending_file"), QDir::toNativeSeparators(pendingFile)},
+                       {QStringLiteral("waiting"), waiting}};
+}
+
+QJsonObject portsJson(const QList<PortItem> &ports)
+{
+    QJsonArray rows;
+    for (const PortItem &item : ports) {
+        rows.append(QJsonObject{{QStringLiteral("com"), item.number > 0 ? item.text : QString()},
+                                {QStringLiteral("device"), item.device},
+                                {QStringLiteral("description"), item.description}});
+    }
+    return QJsonObject{{QStringLiteral("ports"), rows}};
+}
+
+QJsonObject checksumJson(const QString &operation, const QString &checksum, const QString &shown,
+                         const ImageDescription &d, const QString &description)
+{
+    return QJsonObject{{QStringLiteral("program_version"), programVersion()},
+                       {QStringLiteral("operation"), operation},
+                       {QStringLiteral("status"), QStringLiteral("ok")},
+                       {QStringLiteral("checksum"), checksum},
+                       {QStringLiteral("file_checksum"), shown},
+                       {QStringLiteral("ctrl_type"), d.HexCtrlType},
+                       {QStringLiteral("baud_text"), d.HexBaudText},
+                       {QStringLiteral("baud_rate"), d.HexBaudRate.isEmpty() ? QJsonValue() : QJsonValue(d.HexBaudRate.toInt())},
+                       {QStringLiteral("protocol_byte"), d.HexProtocolByte},
+                       {QStringLiteral("prot4plus"), d.HexProt4Plus},
+                       {QStringLiteral("description"), description}};
+}
+
+} // namespace vantorel
