@@ -19,6 +19,10 @@ endfunction()
 # procedures (Flash Info asks as the download's check does), but one way only: a loop would make
 # them one folder in all but name.
 set(siblings_ok programming queries protocolswitch)
+# The windows' states are the views' and the session's: an operation takes a Run and tells its
+# view, it never reads or writes a window control.
+set(window_states "state/(context|mainstate|messagestate|infostate|windowview)\\.h")
+set(window_state_readers state session ui cli)
 string(REPLACE "|" ";" project_folders "${layers};sim")
 
 get_filename_component(SRC "${SRC}" ABSOLUTE)
@@ -46,6 +50,9 @@ foreach(f IN LISTS sources)
     set(to "${CMAKE_MATCH_1}")
     if(NOT to IN_LIST project_folders AND NOT IS_DIRECTORY ${SRC}/${to})
       continue()
+    endif()
+    if(path MATCHES "^${window_states}$" AND NOT from IN_LIST window_state_readers)
+      list(APPEND bad "${f} includes ${path}: only the views and the session see the windows' states, an operation takes a Run")
     endif()
     if(bracket STREQUAL "<")
       list(APPEND bad "${f} includes <${path}> with angle brackets: the project's headers take quotes")
