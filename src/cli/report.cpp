@@ -69,9 +69,10 @@ RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTim
     RunReport r;
     r.started = started;
     r.operation = record.operation;
-    r.port = m.ComPort.text();
-    r.file = m.FileName.text();
-    r.fileChecksum = m.FileCheksum.text();
+    // What the run used, as its record keeps it; the speed and protocol as the boxes hold them after it.
+    r.port = record.port;
+    r.file = record.imagePath;
+    r.fileChecksum = record.fileChecksum;
     r.speed = m.Vitesse.text();
     r.protocol = m.Protocol.text();
     r.prot4Plus = m.Protocol4Plus.ticked();
