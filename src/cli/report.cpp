@@ -2,6 +2,7 @@
 
 #include "cli/records.h"
 #include "state/context.h"
+#include "state/windowview.h"
 #include "state/log.h"
 #include "platform/fault.h"
 #include "store/runrecord.h"
@@ -65,18 +66,19 @@ QString ControllerReport::outcomeText() const
 
 RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started, const QMap<int, QString> &units)
 {
-    const MainState &m = ctx.main;
+    // The boxes as the run left them (a download takes on its image's speed and protocol).
+    const SettingsForm after = settingsForm(ctx);
     RunReport r;
     r.started = started;
     r.operation = record.operation;
-    // What the run used, as its record keeps it; the speed and protocol as the boxes hold them after it.
+    // What the run used, as its record keeps it.
     r.port = record.port;
     r.file = record.imagePath;
     r.fileChecksum = record.fileChecksum;
-    r.speed = m.Vitesse.text();
-    r.protocol = m.Protocol.text();
-    r.prot4Plus = m.Protocol4Plus.ticked();
-    r.selected = m.selectedControllers();
+    r.speed = after.speed;
+    r.protocol = after.protocol;
+    r.prot4Plus = after.prot4Plus;
+    r.selected = after.ticked;
     r.settings = record.settings;
     for (const ControllerRecord &o : record.controllers) {
         ControllerReport c;
