@@ -391,6 +391,29 @@ private slots:
             QVERIFY2(QFileInfo(links[broken]).isFile(), "what was there stays");
     }
 
+    // An empty --link or --state leaves that line without; the final states of
+    // the lines without a file come out in the lines' order.
+    void stationLinesWithoutFilesKeepTheirPlace()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttyB"));
+        const QString stateFile = dir.filePath(QStringLiteral("b.json"));
+        QProcess sim;
+        const QStringList paths = startProgram(sim, {"--link", "", "--link", link, "--state", "", "--state", stateFile}, 2);
+        QCOMPARE(paths.size(), qsizetype(2));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), paths[1]);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList({"b.json", "ttyB"}));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(Patience));
+        QCOMPARE(sim.exitCode(), 0);
+        const QJsonArray states = QJsonDocument::fromJson(sim.readAllStandardOutput()).array();
+        QCOMPARE(states.size(), qsizetype(2));
+        QCOMPARE(states[0].toObject().value("line").toObject().value("slavePath").toString(), paths[0]);
+        QVERIFY(states[1].isNull());
+        QCOMPARE(readJson(stateFile).value("line").toObject().value("slavePath").toString(), paths[1]);
+    }
+
     void refusesAStationThatWouldMixLinesUp_data()
     {
         QTest::addColumn<QStringList>("arguments"); // in the test's folder

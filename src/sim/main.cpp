@@ -174,10 +174,11 @@ std::optional<int> onePerLine(const QString &option, const QStringList &values, 
                                    "lines, or leave it out")
                         .arg(option, times(values.size()), lineCount(count)),
                     kBadUse);
-    // Two lines on one link or one state file would overwrite each other.
+    // Two lines on one link or one state file would overwrite each other. An
+    // empty value leaves its line without one.
     for (qsizetype i = 0; i < values.size(); ++i)
         for (qsizetype j = 0; j < i; ++j)
-            if (QDir::cleanPath(QFileInfo(values[i]).absoluteFilePath()) ==
+            if (!values[i].isEmpty() && QDir::cleanPath(QFileInfo(values[i]).absoluteFilePath()) ==
                 QDir::cleanPath(QFileInfo(values[j]).absoluteFilePath()))
                 return fail(QStringLiteral("--%1 %2 is given for line %3 and line %4; give each line its own")
                                 .arg(option, values[i])
@@ -289,11 +290,16 @@ int runLines(const std::vector<LineSetup> &setups, const sigset_t &stopSignals)
         if (!setups[i].link.isEmpty())
             removeLink(setups[i].link, running[i]->slavePath());
     }
-    // --state is given for every line or for none.
-    if (setups.front().options.stateFile.isEmpty()) {
-        QJsonArray states;
-        for (const std::unique_ptr<Line> &line : running)
-            states.append(line ? QJsonValue(line->toJson()) : QJsonValue(QJsonValue::Null));
+    // The lines without a state file of their own; with several, every line
+    // keeps its place in the list.
+    const auto toStdout = [&](std::size_t i) { return running[i] && setups[i].options.stateFile.isEmpty(); };
+    bool any = false;
+    QJsonArray states;
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+        any = any || toStdout(i);
+        states.append(toStdout(i) ? QJsonValue(running[i]->toJson()) : QJsonValue(QJsonValue::Null));
+    }
+    if (any) {
         const QByteArray json = several ? QJsonDocument(states).toJson(QJsonDocument::Indented)
                                         : QJsonDocument(states.first().toObject()).toJson(QJsonDocument::Indented);
         std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
