@@ -402,8 +402,7 @@ private slots:
         const QStringList paths = startProgram(sim, {"--link", "", "--link", link, "--state", "", "--state", stateFile}, 2);
         QCOMPARE(paths.size(), qsizetype(2));
         QCOMPARE(QFileInfo(link).symLinkTarget(), paths[1]);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
-                 QStringList({"b.json", "ttyB"}));
+        QVERIFY2(paths[0].startsWith(QLatin1String("/dev/")), qPrintable(paths[0])); // served, without a link
         sim.terminate();
         QVERIFY(sim.waitForFinished(Patience));
         QCOMPARE(sim.exitCode(), 0);
