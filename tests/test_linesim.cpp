@@ -9,10 +9,18 @@
 #include "support/hexbuilder.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 
 using namespace vantorel;
@@ -59,6 +67,28 @@ std::unique_ptr<Line> lineOf(const QByteArray &controllers, const QString &folde
 {
     const QByteArray json = "{\"controllers\": [" + controllers + "]}";
     return std::make_unique<Line>(parseLineConfig(json, QStringLiteral("test line"), folder), options);
+}
+
+// Starts the program and takes the device paths it prints first, one for each
+// line (empty for a line that did not start); fewer if it ends or falls silent.
+QStringList startProgram(QProcess &sim, const QStringList &arguments, int lines)
+{
+    sim.start(QStringLiteral(VANTOREL_LINESIM), arguments);
+    QStringList paths;
+    const QDeadlineTimer deadline(Patience);
+    while (paths.size() < lines) {
+        if (sim.canReadLine())
+            paths << QString::fromLocal8Bit(sim.readLine()).trimmed();
+        else if (!sim.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1))))
+            break;
+    }
+    return paths;
+}
+
+QJsonObject readJson(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
 }
 
 // Controller 1 on protocol character 0x04, and the broadcast address.
@@ -210,11 +240,7 @@ private slots:
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("ttyVantorel"));
         QProcess sim;
-        sim.start(QStringLiteral(VANTOREL_LINESIM), {QStringLiteral("--link"), link});
-        const QDeadlineTimer deadline(Patience);
-        while (!sim.canReadLine() && sim.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1))))
-            ;
-        const QString path = QString::fromLocal8Bit(sim.readLine()).trimmed();
+        const QString path = startProgram(sim, {QStringLiteral("--link"), link}, 1).value(0);
         QVERIFY2(path.startsWith(QLatin1String("/dev/")), qPrintable(path));
         QCOMPARE(QFileInfo(link).symLinkTarget(), path);
         {
@@ -228,6 +254,182 @@ private slots:
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sim.exitCode(), 0);
         QVERIFY2(!QFileInfo(link).isSymLink(), "the link goes with the line");
+        // Scripts read this line: one line, as it has always been.
+        QCOMPARE(QString::fromLocal8Bit(sim.readAllStandardError()),
+                 QStringLiteral("vantorel-linesim: controllers 0 at 9600, 3 at 19200, 5 at 38400, 7 at 4800; "
+                                "stop with Ctrl+C\n"));
+    }
+
+    // Three lines from one process, all busy at once: each answers only its
+    // own controllers, at its own speed and pace, and keeps its own state.
+    void stationServesEachLineOnItsOwn()
+    {
+        QTemporaryDir dir;
+        const QByteArray askTwo = bytes("04020173D95404"); // controller 2, protocol character 0x04
+        const QByteArray twoAnswers = bytes("04020761730100001E02862204");
+        const QByteArray askOne = bytes("40010173246904"); // controller 1, "@"
+        const QByteArray oneAnswers = bytes("40010761730105071E024D9C04");
+        struct Served {
+            QByteArray description;
+            int baud;
+            QByteArray stranger; // a frame another line answers
+            QByteArray own;
+            QByteArray answer;
+            bool echo;
+            bool pace;
+        };
+        const std::vector<Served> served{
+            {R"({"controllers": [{"number": 2, "protocolChar": "0x04"}]})", 9600, askOne, askTwo, twoAnswers, false,
+             false},
+            {R"({"pace": true, "controllers": [{"number": 1, "version": "01/05/07", "speed": 19200}]})", 19200,
+             askTwo, askOne, oneAnswers, false, true},
+            {R"({"echo": true, "controllers": [{"number": 2, "protocolChar": "0x04", "speed": 38400}]})", 38400,
+             askOne, askTwo, twoAnswers, true, false},
+        };
+        QStringList arguments;
+        QStringList links;
+        QStringList states;
+        for (std::size_t i = 0; i < served.size(); ++i) {
+            const QString config = dir.filePath(QStringLiteral("line%1.json").arg(i));
+            QVERIFY(writeFile(config, served[i].description));
+            links << dir.filePath(QStringLiteral("tty%1").arg(i));
+            states << dir.filePath(QStringLiteral("state%1.json").arg(i));
+            arguments << QStringLiteral("--config") << config << QStringLiteral("--link") << links.last()
+                      << QStringLiteral("--state") << states.last();
+        }
+        QProcess sim;
+        const QStringList paths = startProgram(sim, arguments, int(served.size()));
+        QCOMPARE(paths.size(), qsizetype(served.size()));
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            QCOMPARE(QFileInfo(links[i]).symLinkTarget(), paths[i]);
+
+        std::vector<std::unique_ptr<Tool>> tools;
+        for (std::size_t i = 0; i < served.size(); ++i)
+            tools.push_back(std::make_unique<Tool>(links[qsizetype(i)], QStringLiteral("%1,N,8,2").arg(served[i].baud)));
+        QElapsedTimer sending;
+        sending.start();
+        for (std::size_t i = 0; i < served.size(); ++i)
+            tools[i]->send(served[i].stranger + served[i].own);
+        for (std::size_t i = 0; i < served.size(); ++i) {
+            const Served &s = served[i];
+            const QByteArray expected = (s.echo ? s.stranger + s.own : QByteArray()) + s.answer;
+            QCOMPARE(hex(tools[i]->readAtLeast(expected.size())), hex(expected));
+            if (s.pace) {
+                // Both frames in and the answer out, 11 bits a byte: the least a UART takes.
+                const qint64 lineTimeMs = (s.stranger.size() + s.own.size() + s.answer.size()) * 11 * 1000 / s.baud;
+                QVERIFY2(sending.elapsed() >= lineTimeMs, qPrintable(QString::number(sending.elapsed())));
+            }
+        }
+        tools.clear();
+
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(Patience));
+        QCOMPARE(sim.exitCode(), 0);
+        const QStringList started = QString::fromLocal8Bit(sim.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(started.size(), qsizetype(served.size()));
+        for (std::size_t i = 0; i < served.size(); ++i) {
+            const qsizetype k = qsizetype(i);
+            QVERIFY2(!QFileInfo(links[k]).isSymLink(), qPrintable(links[k]));
+            QVERIFY2(started[k].startsWith(QStringLiteral("vantorel-linesim: line %1 on %2 (%3): controllers ")
+                                               .arg(i + 1)
+                                               .arg(links[k], paths[k])),
+                     qPrintable(started[k]));
+            const QJsonObject line = readJson(states[k]).value(QStringLiteral("line")).toObject();
+            QCOMPARE(line.value(QStringLiteral("slavePath")).toString(), paths[k]);
+            QCOMPARE(line.value(QStringLiteral("echo")).toBool(), served[i].echo);
+            QCOMPARE(line.value(QStringLiteral("pace")).toBool(), served[i].pace);
+            QCOMPARE(qsizetype(line.value(QStringLiteral("bytesIn")).toInt()),
+                     served[i].stranger.size() + served[i].own.size());
+        }
+    }
+
+    void stationLineWithoutItsLinkSparesTheOthers_data()
+    {
+        QTest::addColumn<int>("broken"); // the line whose link cannot be made
+        QTest::addColumn<bool>("fileInTheWay"); // else its folder is missing
+        QTest::newRow("first line, no such folder") << 0 << false;
+        QTest::newRow("second line, a file in the way") << 1 << true;
+    }
+
+    void stationLineWithoutItsLinkSparesTheOthers()
+    {
+        QFETCH(int, broken);
+        QFETCH(bool, fileInTheWay);
+        QTemporaryDir dir;
+        QStringList links{dir.filePath(QStringLiteral("ttyA")), dir.filePath(QStringLiteral("ttyB"))};
+        links[broken] = fileInTheWay ? dir.filePath(QStringLiteral("notes.txt"))
+                                     : dir.filePath(QStringLiteral("gone/ttyA"));
+        QVERIFY(!fileInTheWay || writeFile(links[broken], "keep me"));
+        const int good = 1 - broken;
+        // Without --config every --link gets the built-in line.
+        QProcess sim;
+        const QStringList paths =
+            startProgram(sim, {QStringLiteral("--link"), links[0], QStringLiteral("--link"), links[1]}, 2);
+        QCOMPARE(paths.size(), qsizetype(2));
+        QCOMPARE(paths[broken], QString());
+        QCOMPARE(QFileInfo(links[good]).symLinkTarget(), paths[good]);
+        {
+            Tool tool(links[good]);
+            tool.send(bytes("04000173B73404"));
+            QCOMPARE(hex(tool.readAtLeast(13)), QStringLiteral("04000761730102032A1CCED304"));
+        }
+        ::kill(pid_t(sim.processId()), SIGINT);
+        QVERIFY(sim.waitForFinished(Patience));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 1); // served, but not all that was asked
+        const QString error = QString::fromLocal8Bit(sim.readAllStandardError());
+        QVERIFY2(error.startsWith(QStringLiteral("vantorel-linesim: line %1: --link %2: ").arg(broken + 1).arg(links[broken])),
+                 qPrintable(error));
+        QVERIFY2(!QFileInfo(links[good]).isSymLink(), "the link goes with the line");
+        // The final states keep the lines' places.
+        const QJsonArray states = QJsonDocument::fromJson(sim.readAllStandardOutput()).array();
+        QCOMPARE(states.size(), qsizetype(2));
+        QVERIFY(states[broken].isNull());
+        QCOMPARE(states[good].toObject().value("line").toObject().value("slavePath").toString(), paths[good]);
+        if (fileInTheWay)
+            QVERIFY2(QFileInfo(links[broken]).isFile(), "what was there stays");
+    }
+
+    void refusesAStationThatWouldMixLinesUp_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // in the test's folder
+        QTest::addColumn<QStringList>("mentions");
+        const QString a = QStringLiteral("a.json");
+        const QString b = QStringLiteral("b.json");
+        QTest::newRow("fewer links than lines")
+            << QStringList{"--config", a, "--config", b, "--config", a, "--link", "ttyA", "--link", "ttyB"}
+            << QStringList{"--link is given twice for 3 lines", "once for each line"};
+        QTest::newRow("one state file for two lines")
+            << QStringList{"--link", "ttyA", "--link", "ttyB", "--state", "s.json", "--state", "s.json"}
+            << QStringList{"--state", "line 1 and line 2", "its own"};
+        QTest::newRow("one link for two lines")
+            << QStringList{"--config", a, "--config", b, "--link", "ttyA", "--link", "./ttyA"}
+            << QStringList{"--link", "line 1 and line 2"};
+        QTest::newRow("a bad description among good ones")
+            << QStringList{"--config", a, "--config", "bad.json", "--link", "ttyA", "--link", "ttyB"}
+            << QStringList{"bad.json", "pace", "true or false"};
+    }
+
+    void refusesAStationThatWouldMixLinesUp()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, mentions);
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("a.json"), R"({"controllers": [{"number": 1}]})"));
+        QVERIFY(writeFile(dir.filePath("b.json"), R"({"controllers": [{"number": 2}]})"));
+        QVERIFY(writeFile(dir.filePath("bad.json"), R"({"pace": "yes", "controllers": [{"number": 3}]})"));
+        const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        QProcess sim;
+        sim.setWorkingDirectory(dir.path());
+        sim.start(QStringLiteral(VANTOREL_LINESIM), arguments);
+        QVERIFY(sim.waitForFinished(Patience));
+        QCOMPARE(sim.exitCode(), 2);
+        QCOMPARE(sim.readAllStandardOutput(), QByteArray());
+        const QString error = QString::fromLocal8Bit(sim.readAllStandardError());
+        QVERIFY2(error.startsWith(QStringLiteral("vantorel-linesim: ")) && error.count('\n') == 1, qPrintable(error));
+        for (const QString &m : mentions)
+            QVERIFY2(error.contains(m), qPrintable(error + QStringLiteral(" lacks ") + m));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), before);
     }
 
     void rejectsABadDescriptionInOneLine_data()

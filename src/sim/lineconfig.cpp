@@ -418,13 +418,18 @@ LineConfig parseLineConfig(const QByteArray &json, const QString &origin, const 
         reader.fail(QStringLiteral("top level"),
                     QStringLiteral("expected an object such as {\"controllers\": [{\"number\": 0}]}"));
     const QJsonObject top = doc.object();
-    reader.onlyKnownKeys(top, QStringLiteral("top level"), {QStringLiteral("controllers")});
+    reader.onlyKnownKeys(top, QStringLiteral("top level"),
+                         {QStringLiteral("controllers"), QStringLiteral("echo"), QStringLiteral("pace")});
     const QJsonValue list = top.value(QStringLiteral("controllers"));
     if (!list.isArray())
         reader.fail(QStringLiteral("controllers"),
                     QStringLiteral("missing or not a list; write \"controllers\": [{\"number\": 0}, ...]"));
 
     LineConfig config;
+    if (top.contains(QStringLiteral("echo")))
+        config.echo = reader.boolean(top.value(QStringLiteral("echo")), QStringLiteral("echo"));
+    if (top.contains(QStringLiteral("pace")))
+        config.pace = reader.boolean(top.value(QStringLiteral("pace")), QStringLiteral("pace"));
     std::set<int> numbers;
     const QJsonArray controllers = list.toArray();
     for (qsizetype i = 0; i < controllers.size(); ++i) {

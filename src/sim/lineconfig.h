@@ -71,6 +71,10 @@ struct ControllerConfig {
 
 struct LineConfig {
     std::vector<ControllerConfig> controllers;
+    // The line's own wishes, added to what the command line asks of every
+    // line: in a station one line can be paced or echo while the others do not.
+    bool echo = false;
+    bool pace = false;
 };
 
 // One-line, user-facing: names the file, the place in it and what to do.

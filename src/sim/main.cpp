@@ -1,5 +1,6 @@
-// vantorel-linesim: a line of simulated controllers on a pseudo-terminal.
-// The first line on stdout is the device path for the tool to open.
+// vantorel-linesim: lines of simulated controllers, each on a pseudo-terminal of its own.
+// The first line on stdout is the device path for the tool to open; with several
+// lines, one path a line in the order the lines were given.
 
 #include "sim/line.h"
 #include "sim/lineconfig.h"
@@ -7,12 +8,15 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +25,7 @@
 #include <optional>
 #include <pthread.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace vantorel::sim;
 
@@ -72,17 +77,20 @@ QString describe(const LineConfig &config)
 // The options of the command line, each declared once for the parser and the reading.
 struct Options {
     const QCommandLineOption config{QStringLiteral("config"),
-                                    QStringLiteral("Line description (JSON); without it, the built-in line."),
+                                    QStringLiteral("Line description (JSON); without it, the built-in line. "
+                                                   "Given several times, one line for each."),
                                     QStringLiteral("file")};
     const QCommandLineOption link{QStringLiteral("link"),
-                                  QStringLiteral("Also make a symbolic link to the device at this path."),
+                                  QStringLiteral("Also make a symbolic link to the device at this path. Once "
+                                                 "for each line, in their order; without --config, each "
+                                                 "--link gets a built-in line."),
                                   QStringLiteral("path")};
     const QCommandLineOption echo{QStringLiteral("echo"), QStringLiteral("Every byte the tool sends comes back first.")};
     const QCommandLineOption pace{QStringLiteral("pace"),
                                   QStringLiteral("Bytes take their real time on the line, both ways.")};
     const QCommandLineOption state{QStringLiteral("state"),
                                    QStringLiteral("Write the state as JSON here after every frame and at "
-                                                  "the end."),
+                                                  "the end. Once for each line, in their order."),
                                    QStringLiteral("file")};
     const QCommandLineOption sample{QStringLiteral("write-sample-image"),
                                     QStringLiteral("Write a small HEX image that the built-in line's "
@@ -107,9 +115,9 @@ sigset_t blockStopSignals()
 std::optional<int> parseArguments(QCommandLineParser &parser, const Options &o)
 {
     parser.setApplicationDescription(QStringLiteral(
-        "A line of simulated controllers on a pseudo-terminal. Prints the device path to open as its first "
-        "line, runs until SIGINT or SIGTERM, then writes the final state as JSON (to --state FILE, else to "
-        "stdout)."));
+        "Lines of simulated controllers, each on a pseudo-terminal of its own. Prints the device path to "
+        "open as its first line (with several lines, one path for each, in their order), runs until SIGINT "
+        "or SIGTERM, then writes the final state as JSON (to --state FILE, else to stdout)."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({o.config, o.link, o.echo, o.pace, o.state, o.sample});
@@ -140,61 +148,165 @@ int writeSampleImage(const QString &path)
     return 0;
 }
 
-// The line described by the options; an exit status when they cannot be used.
-std::optional<int> readLine(const QCommandLineParser &parser, const Options &o, LineConfig &config,
-                            LineOptions &options)
+// One serial line of the process, as the options describe it.
+struct LineSetup {
+    LineConfig config;
+    LineOptions options;
+    QString link; // empty: none
+};
+
+QString times(qsizetype n)
 {
-    try {
-        config = parser.isSet(o.config) ? readLineConfig(parser.value(o.config)) : defaultLine();
-    } catch (const ConfigError &e) {
-        return fail(e.message(), kBadUse);
-    }
-    options.echo = parser.isSet(o.echo);
-    options.pace = parser.isSet(o.pace);
-    options.stateFile = parser.value(o.state);
-    if (!options.stateFile.isEmpty()) {
-        // Said now rather than after every frame.
-        const QFileInfo state(options.stateFile);
-        if (state.isDir() || !QFileInfo(state.absolutePath()).isWritable())
-            return fail(QStringLiteral("--state %1: cannot be written there; choose a file in a writable folder")
-                            .arg(options.stateFile),
-                        kBadUse);
+    return n == 1 ? QStringLiteral("once") : n == 2 ? QStringLiteral("twice") : QStringLiteral("%1 times").arg(n);
+}
+
+QString lineCount(qsizetype n)
+{
+    return n == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(n);
+}
+
+// The k-th --link or --state belongs to the k-th line, so a count that does
+// not match would silently give a line another's link or state file.
+std::optional<int> onePerLine(const QString &option, const QStringList &values, qsizetype count)
+{
+    if (!values.isEmpty() && values.size() != count)
+        return fail(QStringLiteral("--%1 is given %2 for %3; give it once for each line, in the order of the "
+                                   "lines, or leave it out")
+                        .arg(option, times(values.size()), lineCount(count)),
+                    kBadUse);
+    // Two lines on one link or one state file would overwrite each other. An
+    // empty value leaves its line without one.
+    for (qsizetype i = 0; i < values.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j)
+            if (!values[i].isEmpty() && QDir::cleanPath(QFileInfo(values[i]).absoluteFilePath()) ==
+                QDir::cleanPath(QFileInfo(values[j]).absoluteFilePath()))
+                return fail(QStringLiteral("--%1 %2 is given for line %3 and line %4; give each line its own")
+                                .arg(option, values[i])
+                                .arg(j + 1)
+                                .arg(i + 1),
+                            kBadUse);
+    return std::nullopt;
+}
+
+// The lines described by the options; an exit status when they cannot be used.
+// Nothing starts until every line's description has been read, so a mistake
+// in one is put right before any tool is pointed at the others.
+std::optional<int> readLines(const QCommandLineParser &parser, const Options &o, std::vector<LineSetup> &setups)
+{
+    const QStringList configs = parser.values(o.config);
+    const QStringList links = parser.values(o.link);
+    const QStringList states = parser.values(o.state);
+    const qsizetype count = configs.isEmpty() ? std::max<qsizetype>(1, links.size()) : configs.size();
+    if (const std::optional<int> exit = onePerLine(QStringLiteral("link"), links, count))
+        return exit;
+    if (const std::optional<int> exit = onePerLine(QStringLiteral("state"), states, count))
+        return exit;
+
+    for (qsizetype i = 0; i < count; ++i) {
+        LineSetup setup;
+        try {
+            setup.config = configs.isEmpty() ? defaultLine() : readLineConfig(configs[i]);
+        } catch (const ConfigError &e) {
+            return fail(e.message(), kBadUse);
+        }
+        setup.options.echo = parser.isSet(o.echo) || setup.config.echo;
+        setup.options.pace = parser.isSet(o.pace) || setup.config.pace;
+        setup.options.stateFile = states.value(i);
+        setup.link = links.value(i);
+        if (!setup.options.stateFile.isEmpty()) {
+            // Said now rather than after every frame.
+            const QFileInfo state(setup.options.stateFile);
+            if (state.isDir() || !QFileInfo(state.absolutePath()).isWritable())
+                return fail(QStringLiteral("--state %1: cannot be written there; choose a file in a writable folder")
+                                .arg(setup.options.stateFile),
+                            kBadUse);
+        }
+        setups.push_back(std::move(setup));
     }
     return std::nullopt;
 }
 
-// Opens the line, says where it is, and runs it until a stop signal; then the final state.
-int runLine(const LineConfig &config, const LineOptions &options, const QString &link, const sigset_t &stopSignals)
+// Opens every line, says where each is, and runs them until a stop signal;
+// then the final states.
+//
+// Each Line serves its pseudo-terminal on a thread of its own, waking at the
+// due time of its own next byte. A line busy with a flood of bytes, a slow
+// state file or a tool that does not read therefore never delays another's
+// paced answers, and the process runs exactly the code the tests run in-process.
+int runLines(const std::vector<LineSetup> &setups, const sigset_t &stopSignals)
 {
-    std::unique_ptr<Line> line;
-    try {
-        line = std::make_unique<Line>(config, options);
-    } catch (const std::exception &e) {
-        return fail(QString::fromLocal8Bit(e.what()));
+    const bool several = setups.size() > 1;
+    const auto named = [several](std::size_t i, const QString &message) {
+        return several ? QStringLiteral("line %1: %2").arg(i + 1).arg(message) : message;
+    };
+    // A line that cannot start is left out and said so; the others serve on.
+    std::vector<std::unique_ptr<Line>> running(setups.size());
+    int failure = 0;
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+        try {
+            running[i] = std::make_unique<Line>(setups[i].config, setups[i].options);
+        } catch (const std::exception &e) {
+            failure = std::max(failure, fail(named(i, QString::fromLocal8Bit(e.what()))));
+            continue;
+        }
+        if (setups[i].link.isEmpty())
+            continue;
+        const QString error = makeLink(setups[i].link, running[i]->slavePath());
+        if (!error.isEmpty()) {
+            // Not served without it: the tool was told to look there.
+            failure = std::max(failure, fail(named(i, error), kBadUse));
+            running[i].reset();
+        }
     }
-    if (!link.isEmpty()) {
-        const QString error = makeLink(link, line->slavePath());
-        if (!error.isEmpty())
-            return fail(error, kBadUse);
-    }
+    if (std::none_of(running.begin(), running.end(), [](const auto &line) { return line != nullptr; }))
+        return failure;
 
-    std::printf("%s\n", qPrintable(line->slavePath()));
+    // A line that did not start keeps its place as an empty line, so the k-th
+    // path is always the k-th line's.
+    for (const std::unique_ptr<Line> &line : running)
+        std::printf("%s\n", line ? qPrintable(line->slavePath()) : "");
     std::fflush(stdout);
-    std::fprintf(stderr, "vantorel-linesim: %s%s%s; stop with Ctrl+C\n", qPrintable(describe(config)),
-                 options.echo ? ", echo" : "", options.pace ? ", paced" : "");
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+        if (!running[i])
+            continue;
+        const LineSetup &s = setups[i];
+        QString where;
+        if (several)
+            where = s.link.isEmpty() ? QStringLiteral("line %1 on %2: ").arg(i + 1).arg(running[i]->slavePath())
+                                     : QStringLiteral("line %1 on %2 (%3): ")
+                                           .arg(i + 1)
+                                           .arg(s.link, running[i]->slavePath());
+        std::fprintf(stderr, "vantorel-linesim: %s%s%s%s; stop with Ctrl+C\n", qPrintable(where),
+                     qPrintable(describe(s.config)), s.options.echo ? ", echo" : "", s.options.pace ? ", paced" : "");
+    }
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
 
-    line->stop(); // writes the final state file
-    if (!link.isEmpty())
-        removeLink(link, line->slavePath());
-    if (options.stateFile.isEmpty()) {
-        const QByteArray json = QJsonDocument(line->toJson()).toJson(QJsonDocument::Indented);
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+        if (!running[i])
+            continue;
+        running[i]->stop(); // writes the final state file
+        if (!setups[i].link.isEmpty())
+            removeLink(setups[i].link, running[i]->slavePath());
+    }
+    // The lines without a state file of their own; with several, every line
+    // keeps its place in the list.
+    const auto toStdout = [&](std::size_t i) { return running[i] && setups[i].options.stateFile.isEmpty(); };
+    bool any = false;
+    QJsonArray states;
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+        any = any || toStdout(i);
+        states.append(toStdout(i) ? QJsonValue(running[i]->toJson()) : QJsonValue(QJsonValue::Null));
+    }
+    if (any) {
+        const QByteArray json = several ? QJsonDocument(states).toJson(QJsonDocument::Indented)
+                                        : QJsonDocument(states.first().toObject()).toJson(QJsonDocument::Indented);
         std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
         std::fflush(stdout);
     }
-    return 0;
+    // The others served, but the run was not what was asked for.
+    return failure == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -213,9 +325,8 @@ int main(int argc, char **argv)
         return *exit;
     if (parser.isSet(options.sample))
         return writeSampleImage(parser.value(options.sample));
-    LineConfig config;
-    LineOptions lineOptions;
-    if (const std::optional<int> exit = readLine(parser, options, config, lineOptions))
+    std::vector<LineSetup> lines;
+    if (const std::optional<int> exit = readLines(parser, options, lines))
         return *exit;
-    return runLine(config, lineOptions, parser.value(options.link), stopSignals);
+    return runLines(lines, stopSignals);
 }
