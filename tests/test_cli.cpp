@@ -276,6 +276,10 @@ private slots:
             {one + QStringList{"--unit", "5=A"}, "--unit 5=A: controller 5 is not selected for this run"},
             {one + QStringList{"--unit", "1=A", "--results", older}, older + " was begun without a unit column"},
             {{"--file", sample, "--unit", "1=A", "checksum"}, "checksum prints text or json and keeps no record"},
+            // history refuses what it cannot read instead of matching nothing.
+            {{"--not-image", "nothere.hex", "history"}, "--not-image nothere.hex: there is no such file"},
+            {{"--image", "nothere.hex", "history"}, "--image nothere.hex: there is no such file"},
+            {{"--image", files.path(), "history"}, "--image " + files.path() + ": the file cannot be read (not a file)"},
         };
         for (const auto &[args, saying] : rows) {
             QTemporaryDir home;
