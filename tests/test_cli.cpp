@@ -1,6 +1,5 @@
 // vantorel-cli as a production line runs it: the real program on a simulated line, judged by its exit status, what
 // it prints, its records, Log.txt and Flash.cfg. What the operations do is for the in-process tests to check.
-#include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "link/textcodec.h"
@@ -577,8 +576,6 @@ private slots:
                          && (log.isEmpty() || (log.contains(" port=" + sim->slavePath() + " ") && log.endsWith(" end: status=ok cancelled=no c5=ok\n"))),
                      qPrintable(example + "\n" + out + sh.readAllStandardError() + log));
         }
-        if (QFileInfo::exists("/dev/tty2"))
-            QCOMPARE(portFromOption("tty2"), QString("/dev/tty2"));
     }
 
     // A station saves its settings; the window, set up the same, puts the same bytes on the line; the next run of
