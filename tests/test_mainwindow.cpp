@@ -19,6 +19,15 @@ namespace {
 const QString kLongSummary = "Download (Serial): 1 of 9 controllers programmed and verified; erased, not programmed: 3; "
                              "No Answer: 5, 9, 12; cancelled: 20, 21, 22, 23, 24 (stopped by Cancel).";
 
+// The progress window on the screen, if one is.
+QWidget *shownMessage(const QWidget *window)
+{
+    for (QWidget *w : window->findChildren<QWidget *>("Message"))
+        if (w->isVisible())
+            return w;
+    return nullptr;
+}
+
 struct SetClock : Clock {
     double now = 0;
     double seconds() const override { return now; }
@@ -86,13 +95,7 @@ struct WindowOnLine {
         bench.select(ticked);
         QTest::mouseClick(window->findChild<QWidget *>(button), Qt::LeftButton);
     }
-    QWidget *progressWindow() const
-    {
-        for (QWidget *w : window->findChildren<QWidget *>("Message"))
-            if (w->isVisible())
-                return w;
-        return nullptr;
-    }
+    QWidget *progressWindow() const { return shownMessage(window.get()); }
     // Controller n's two boxes as the result window paints them, e.g. "Erased[red bold]/No Firmware[red bold]".
     QString shown(int n) const
     {
@@ -246,11 +249,7 @@ private slots:
             {"close", [&] { message.close(); }}, {"show", [&] { message.show(); }},
             {"prepare", [&] { b.ctx.info.prepare("Flash Info", "1C7F"); }}, {"closeInfo", [&] { b.click("ComClose", "Info"); }},
             {"summary", [&] { b.ctx.info.setSummary(kLongSummary, false); }}};
-        const auto shownWindow = [&] {
-            const QList<QWidget *> all = b.window->findChildren<QWidget *>("Message");
-            const auto it = std::find_if(all.begin(), all.end(), [](QWidget *w) { return w->isVisible(); });
-            return it == all.end() ? nullptr : *it;
-        };
+        const auto shownWindow = [&] { return shownMessage(b.window.get()); };
         actions["run"] = [&] { message.startRun({7}); };
         actions["move"] = [&] { shownWindow()->move(shownWindow()->pos() + QPoint(40, 30)); };
         QRect stood; // where and how big the window was at the last step that showed it
