@@ -175,10 +175,6 @@ private slots:
             // Each controller is on one station once: its record is its latest.
             {"not image", [](Station &s) { s.find<QCheckBox>("HistoryNotImage")->setChecked(true); },
              [&](auto &, auto &c) { return !(c.outcome == "ok" && c.checksum == sum); }},
-            {"not image, controller 4", [](Station &s) {
-                 s.find<QCheckBox>("HistoryNotImage")->setChecked(true);
-                 s.find<QComboBox>("HistoryController")->setCurrentText("4"); },
-             [](auto &, auto &c) { return c.number == 4; }},
             {"since tomorrow", [](Station &s) {
                  s.find<QCheckBox>("HistorySinceOn")->setChecked(true);
                  s.find<QDateEdit>("HistorySince")->setDate(QDateTime::currentDateTimeUtc().date().addDays(1)); },
