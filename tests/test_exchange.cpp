@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <cmath>
+
 using namespace vantorel;
 
 namespace {
@@ -96,6 +98,9 @@ private slots:
             QVERIFY2(log.last() == lastLine[r.result], r.name);
             QVERIFY2(log.size() == r.answers + 1, r.name);
             QVERIFY2(e.answer == (r.result == 0 && !r.accept682F ? log.first().mid(17) : QString()), r.name);
+            // Its working time runs from the first frame: every unanswered try had the whole time-out.
+            const qint64 timeOutMs = std::llround(b.ctx().link.timeOut * 1000);
+            QVERIFY2(b.ctx().outcomes[1].durationMs() >= (r.tries - r.answers) * timeOutMs, r.name);
         }
     }
 
