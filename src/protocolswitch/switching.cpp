@@ -97,6 +97,8 @@ void switchAll(Context &ctx, const Switch &how)
             search.beforeNextSpeed = [&] { ResetCtrlStatus(ctx, i); };
             const SearchResult result = searchSpeeds(ctx, i, search);
             recordSearch(ctx, i, result, failed);
+            // Cancel after a silent speed had marked it: not heard out, so no verdict.
+            recordCutShort(ctx, i, result);
             if (result != SearchResult::Skipped)
                 tried << i;
             if (result == SearchResult::Found)
