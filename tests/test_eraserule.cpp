@@ -268,18 +268,23 @@ private slots:
         QVERIFY2(known == 0 || known == 9600, qPrintable(QString::number(known)));
     }
 
-    // Cancel in the middle of an erase search: untouched if no erase had gone out to it, else maybe erased.
+    // Cancel in the middle of an erase search, or just after it: untouched if no erase had gone out to it, else
+    // maybe erased, or erased.
     void cancelInASearch_data()
     {
         QTest::addColumn<QString>("at");
         QTest::addColumn<int>("outcome");
-        QTest::newRow("before its first erase") << "Controller 2 : Erasing " << int(Outcome::Cancelled);
-        QTest::newRow("after its tries at 9600") << "Controller 2 : No Answer" << int(Outcome::EraseUnconfirmed);
+        QTest::addColumn<QString>("row"); // its boxes' texts
+        QTest::newRow("before its first erase") << "Controller 2 : Erasing " << int(Outcome::Cancelled) << " ";
+        QTest::newRow("after its tries at 9600") << "Controller 2 : No Answer" << int(Outcome::EraseUnconfirmed) << "No Answer";
+        // Erased at 19200: the marks of its silent speeds are gone with its firmware.
+        QTest::newRow("after its erase") << "Controller 2 : Programming Batch 1" << int(Outcome::ErasedNotProgrammed) << " ";
     }
     void cancelInASearch()
     {
         QFETCH(QString, at);
         QFETCH(int, outcome);
+        QFETCH(QString, row);
         LineBench b(lineOf({controller(1), controller(2, 19200)}));
         b.useImage(image());
         b.select({1, 2});
@@ -290,7 +295,9 @@ private slots:
         b.session->run(Session::Operation::DownloadSerial);
         QCOMPARE(outcomeName(b.ctx().outcomes[2].outcome), outcomeName(Outcome(outcome)));
         QVERIFY(b.ctx().outcomes[2].failure == Failure::None);
-        QCOMPARE(b.line->snapshot().controller(2)->framesHeard, 0); // at 19200 it heard none of them
+        QCOMPARE(b.ctx().info.verView(2).text + " " + b.ctx().info.ckSumView(2).text, row);
+        if (outcome != int(Outcome::ErasedNotProgrammed))
+            QCOMPARE(b.line->snapshot().controller(2)->framesHeard, 0); // at 19200 it heard none of them
     }
 };
 

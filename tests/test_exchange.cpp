@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <cmath>
+
 using namespace vantorel;
 
 namespace {
@@ -96,6 +98,9 @@ private slots:
             QVERIFY2(log.last() == lastLine[r.result], r.name);
             QVERIFY2(log.size() == r.answers + 1, r.name);
             QVERIFY2(e.answer == (r.result == 0 && !r.accept682F ? log.first().mid(17) : QString()), r.name);
+            // Its working time runs from the first frame: every unanswered try had the whole time-out.
+            const qint64 timeOutMs = std::llround(b.ctx().link.timeOut * 1000);
+            QVERIFY2(b.ctx().outcomes[1].durationMs() >= (r.tries - r.answers) * timeOutMs, r.name);
         }
     }
 
@@ -188,23 +193,31 @@ private slots:
         }
     }
 
-    // Answers that came after their exchange ended wait on the line: the next exchange logs them as stray and
-    // takes its own answer, not the stale ones.
+    // Answers that came after their exchange ended wait on the line: the next exchange logs them as stray, takes
+    // its own answer, not the stale ones, and learns no speed from it (a late answer may be to a frame at another
+    // speed), also where another late answer follows ours.
     void leftoversBeforeAnExchangeAreNotItsAnswer()
     {
-        sim::ControllerConfig c = controller(1, 9600, '@');
-        c.answerDelayMs = 300;
-        LineBench b(lineOf({c}));
-        b.m().FastAnswers.setValue(1);
-        b.m().Text1.setText("50");
-        QCOMPARE(exchange(b, kCheck1).result, int(ComNoAnswer));
-        // The line took all three frames and sent all three answers.
-        QTRY_VERIFY_WITH_TIMEOUT(b.line->activity() == std::make_pair(b.port.written, true), 10000);
-        b.m().Text1.setText("5000");
-        const Exchange e = exchange(b, kCheck1);
-        QVERIFY(e.result == ComOk && e.answer.startsWith("4001076173") && e.answer.size() == 26);
-        QCOMPARE(b.log().filter(QRegularExpression("^Stray bytes : (4001076173\\w{16}){3} ")).size(), 1);
-        QVERIFY(b.log().filter("Stray bytes : ").first().endsWith("(waiting before the frame was sent)"));
+        for (const bool othersAfter : {false, true}) {
+            sim::ControllerConfig c = controller(1, 9600, '@');
+            c.answerDelayMs = 300;
+            sim::ControllerConfig misnumbered = c; // hears frames to 1, answers later naming 3
+            misnumbered.answerDelayMs = 800;
+            misnumbered.faults.answerAs = 3;
+            LineBench b(othersAfter ? lineOf({c, misnumbered}) : lineOf({c}));
+            b.m().FastAnswers.setValue(1);
+            b.m().Text1.setText("50");
+            QCOMPARE(exchange(b, kCheck1).result, int(ComNoAnswer));
+            // The line took all three frames and sent all the answers.
+            QTRY_VERIFY_WITH_TIMEOUT(b.line->activity() == std::make_pair(b.port.written, true), 10000);
+            b.m().Text1.setText("5000");
+            const Exchange e = exchange(b, kCheck1);
+            QVERIFY(e.result == ComOk && e.answer.startsWith("4001076173") && e.answer.size() == 26);
+            const QString stale = othersAfter ? "(400[13]076173\\w{16}){6}" : "(4001076173\\w{16}){3}";
+            QCOMPARE(b.log().filter(QRegularExpression("^Stray bytes : " + stale + " ")).size(), 1);
+            QVERIFY(b.log().filter("Stray bytes : ").first().endsWith("(waiting before the frame was sent)"));
+            QVERIFY(!b.ctx().outcomes[1].speed);
+        }
     }
 
     void stopDuringTheWaitEndsAtOnceWithoutVerdict()

@@ -33,9 +33,16 @@ private slots:
         }
         QCOMPARE(HexToChr("FF") + HexToChr("00"), QByteArray("\xFF\0", 2));
         QCOMPARE(faultOf([] { HexToChr("100"); }), 5);
+        // A whole line of garbage is named by its first 40 characters only.
+        try {
+            HexToVal(QString(60, 'Z'));
+            QFAIL("no fault");
+        } catch (const Fault &f) {
+            QCOMPARE(f.cause(), "not a hex number: \"" + QString(40, 'Z') + '"');
+        }
         QCOMPARE(QStringList({ShiftRight("1000000000000001", 4), ShiftLeft("1000000000000001", 4), ShiftRight("1011", 0),
-                              ShiftLeft("1011", 4), XorBin("1100", "1010"), XorBin("1", "10")}),
-                 QStringList({"0000100000000000", "0000000000010000", "1011", "0000", "0110", ""}));
+                              ShiftLeft("1011", 0), ShiftLeft("1011", 4), XorBin("1100", "1010"), XorBin("1", "10")}),
+                 QStringList({"0000100000000000", "0000000000010000", "1011", "1011", "0000", "0110", ""}));
         QCOMPARE(QStringList({BinToHex("0000"), BinToHex("1001"), BinToHex("1010"), BinToHex("1111"), BinToHex("101"),
                               BinToHex("10a1")}),
                  QStringList({"0", "9", "A", "F", "", ""}));
