@@ -23,11 +23,4 @@ void waitHandlingEvents(Run &run, double seconds)
     } while (run.clock.seconds() - start <= seconds);
 }
 
-void waitWithoutEvents(Run &run, double seconds)
-{
-    const double start = run.clock.seconds();
-    while (run.clock.seconds() - start <= seconds)
-        pause();
-}
-
 } // namespace vantorel
