@@ -7,13 +7,19 @@
 namespace vantorel {
 
 namespace {
-// In the order a search takes the speeds not yet tried.
-constexpr int kSpeeds[] = {4800, 9600, 19200, 38400};
+// The Speed list, in the order a search takes the speeds not yet tried.
+QList<int> searchSpeedList()
+{
+    QList<int> speeds;
+    for (const QString &s : speedList())
+        speeds << s.toInt();
+    return speeds;
+}
 
 // The speed a search takes after those of 'tried'; 0 when it has tried all.
 int nextUntriedSpeed(const QList<int> &tried)
 {
-    for (const int s : kSpeeds) {
+    for (const int s : searchSpeedList()) {
         if (!tried.contains(s))
             return s;
     }
@@ -71,11 +77,8 @@ QList<double> expectedSearches(const Run &run, const QList<int> &controllers, in
         const int knownFirst = knownStart(run, ctrl, true);
         QList<int> starts{knownFirst > 0 ? knownFirst : inHand};
         // Found where nothing said: the next one starts at any speed as likely.
-        if (starts[0] == 0) {
-            starts.clear();
-            for (const int s : kSpeeds)
-                starts << s;
-        }
+        if (starts[0] == 0)
+            starts = searchSpeedList();
         double sum = 0;
         for (const int from : starts)
             sum += expectedSilentSpeeds(searchOrder(from), known);

@@ -11,9 +11,10 @@ void WindowView::speedInHand(int speed, const QList<int> &tried)
 {
     MainState &m = ctx_.main;
     m.Vitesse.setText(QString::number(speed));
-    const std::pair<int, Control *> flags[] = {{4800, &m.V4800}, {9600, &m.V9600}, {19200, &m.V19200}, {38400, &m.V38400}};
-    for (const auto &[flagSpeed, flag] : flags)
-        flag->setValue(tried.contains(flagSpeed) ? 1 : 0);
+    // One flag for each speed of the Speed list, in its order.
+    Control *const flags[] = {&m.V4800, &m.V9600, &m.V19200, &m.V38400};
+    for (int k = 0; k < int(std::size(flags)); ++k)
+        flags[k]->setValue(tried.contains(speedList().value(k).toInt()) ? 1 : 0);
 }
 
 void WindowView::controllerInHand(int controller) { ctx_.main.ControllerIndex = controller; }
