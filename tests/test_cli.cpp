@@ -511,31 +511,22 @@ private slots:
     // way first, and the window's text is cut only when it alone is too wide.
     void progressLineKeepsWithinTheWidth()
     {
-        NullSerialPort port;
-        RecordingDesk desk;
         struct : Clock { double seconds() const override { return 30; } } clock;
-        Context ctx(port, desk, clock);
-        MessageState &m = ctx.message;
-        m.clock = &clock;
-        m.startRun({1, 2}, 9);
-        LinePlan plan; // 9600 N 8 2
-        plan.batchBytes = QList<int>(9, 140);
-        plan.answerWait = 0.1;
-        m.planLine(plan);
-        m.atController(2);
-        m.setProgress(4, 9);
-        m.Label1.setText("Controller 2 : Programming Batch 5    ...");
-        m.show();
-        ctx.main.ControllerIndex = 2;
-        const QString left = QRegularExpression("about (\\d+:\\d\\d left)").match(m.runLine()).captured(1);
-        const QString text = m.Label1.text();
+        ProgressShown shown;
+        shown.shown = true;
+        shown.text = "Controller 2 : Programming Batch 5    ...";
+        shown.batchesSent = 4;
+        shown.batchesTotal = 9;
+        shown.secondsLeft = 125.4;
+        shown.controller = 2;
+        const QString left = "2:05 left", text = shown.text.trimmed();
         const QList<QPair<int, QString>> rows = {{200, "download-serial  controller 2 (2 of 2)  batch 4 of 9  44%  0:00, about " + left + "  " + text},
                                                  {80, "ctrl 2 (2/2)  44%  " + left + "  " + text}, {61, "ctrl 2 (2/2)  44%  " + text},
                                                  {42, text}, {30, text.left(26) + "..."}};
         for (const auto &[columns, line] : rows) {
             qputenv("COLUMNS", QByteArray::number(columns)); // no terminal to ask: a file
             std::FILE *out = std::tmpfile();
-            ProgressView view(ctx, clock, out, true);
+            ProgressView view([&shown] { return shown; }, clock, out, true);
             view.begin("download-serial", {1, 2});
             view.update();
             QByteArray drawn(256, 0);

@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/desk.h"
 #include "session/session.h"
+#include "state/context.h"
 #include "support/fakeports.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"

@@ -4,6 +4,7 @@
 #include "platform/fault.h"
 #include "run/runcheck.h"
 #include "session/session.h"
+#include "state/context.h"
 #include "support/hexbuilder.h"
 #include "support/nullport.h"
 

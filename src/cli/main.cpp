@@ -166,22 +166,21 @@ void openRunFiles(const Options &o, const RunSettings &settings, RunFiles &files
 }
 
 // Message boxes, the progress window and the log, as the command line shows and keeps them.
-void watch(RecordingDesk &desk, Context &ctx, ProgressView &progress, TimedLogCopy &logCopy)
+void watch(RecordingDesk &desk, Session &session, ProgressView &progress, TimedLogCopy &logCopy)
 {
     desk.onMessage = [&progress](const RecordingDesk::Box &box) {
         progress.note(QStringLiteral("[") + box.title + QStringLiteral("] ") + oneLine(box.text));
     };
     // Ctrl-C is the progress window's Cancel.
-    desk.onProcessEvents = [&ctx, &progress] {
-        if (interrupted && !ctx.StopRequested) {
+    desk.onProcessEvents = [&session, &progress] {
+        if (interrupted && !session.cancelRequested()) {
             progress.note(QStringLiteral("Cancel"));
-            ctx.message.cancel();
+            session.cancel();
         }
         progress.update();
     };
-    ctx.message.Label1.onChange([&progress] { progress.update(); });
-    ctx.message.onUpdate([&progress] { progress.update(); });
-    ctx.log.onLine = [&logCopy](const QString &line) { logCopy.write(line); };
+    session.watchProgress([&progress] { progress.update(); });
+    session.log().onLine = [&logCopy](const QString &line) { logCopy.write(line); };
 }
 
 // A write after the run that fails loses what the station keeps of it (its record, its
@@ -205,7 +204,7 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
 {
     QString problem;
     const KeptRun &kept = session.lastKept();
-    if (!session.context().lastRun.refused) {
+    if (!session.lastRun().refused) {
         QString problem = kept.stored ? kept.replayProblem : kept.problem;
         if (!kept.lostProblem.isEmpty())
             problem += QStringLiteral("; and ") + kept.lostProblem;
@@ -213,10 +212,10 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
     }
     if (!kept.note().isEmpty())
         progress.note(QStringLiteral("vantorel-cli: ") + kept.note());
-    if (!session.context().lastRun.refused && !kept.stored)
+    if (!session.lastRun().refused && !kept.stored)
         notKept(report, kept.note());
     // A run refused before anything was sent did nothing to any controller: no record of it.
-    if (o.isSet(o.results) && !session.context().lastRun.refused
+    if (o.isSet(o.results) && !session.lastRun().refused
         && !files.records.append(csvHeader(files.unitColumn), report.csvRows(files.unitColumn), problem)) {
         progress.note(QStringLiteral("vantorel-cli: ") + problem);
         notKept(report, problem + QStringLiteral(": this run's rows are only in this report; make the file writable "
@@ -230,7 +229,7 @@ void keepRun(const Options &o, RunReport &report, Session &session, const Record
                                              "space); the next run with --save saves the settings."));
     }
     // Last, with the verdict as it is reported.
-    files.logCopy.writeOwn(logEndLine(report, session.context().StopRequested));
+    files.logCopy.writeOwn(logEndLine(report, session.cancelRequested()));
     if (files.logCopy.failed())
         progress.note(QStringLiteral("vantorel-cli: writing the log copy ") + files.logCopy.path()
                       + QStringLiteral(" failed; it stops where the failure happened"));
@@ -260,9 +259,8 @@ int runOnLine(const Options &o, const Command &command)
     RecordingDesk desk;
     MonotonicClock clock;
     Session session(serial, desk, clock);
-    Context &ctx = session.context();
-    ProgressView progress(ctx, clock, stderr, stderrIsTerminal());
-    watch(desk, ctx, progress, files.logCopy);
+    ProgressView progress([&session] { return session.progressShown(); }, clock, stderr, stderrIsTerminal());
+    watch(desk, session, progress, files.logCopy);
     session.startUp(settings.appDir);
     applyOptions(o, settings, session);
     if (o.isSet(o.resultsDb)) {
@@ -279,16 +277,17 @@ int runOnLine(const Options &o, const Command &command)
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    const QList<int> listed = command.wholeLine ? everyController() : session.main().selectedControllers();
-    if (command.download && session.main().FileCheksum.text().isEmpty())
+    const QList<int> listed = command.wholeLine ? everyController() : session.form().ticked;
+    if (command.download && session.form().fileChecksum.isEmpty())
         throw noHexFile();
     const QDateTime started = zonedNow();
-    files.logCopy.writeOwn(logStartLine(ctx, command.text(), listed, settings.units));
+    files.logCopy.writeOwn(logStartLine(session.form(), session.timings(), command.text(), listed, settings.units));
     progress.begin(command.text(), listed);
     session.run(*command.operation);
     progress.end();
 
-    RunReport report = makeReport(ctx, session.lastRecord(), started, settings.units);
+    RunReport report = makeReport(session.lastRecord(), session.form(), session.lastRun(), session.cancelRequested(),
+                                  session.shownRows(), started, settings.units);
     report.warnings = settings.warnings;
     keepRun(o, report, session, desk, files, progress);
     printReport(o, report);

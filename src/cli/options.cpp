@@ -132,28 +132,27 @@ const QString kNoProtocol = QStringLiteral("no protocol: give --protocol N (or s
 // the controllers the run will list.
 QList<int> refuseMissingSettings(const Options &o, const Command &command, const RunSettings &s)
 {
-    MainState saved;
-    ReadConfig(saved, QDir(s.appDir).filePath(QStringLiteral("Flash.cfg")));
-    if ((o.isSet(o.protocol) ? o.value(o.protocol) : saved.Protocol.text()).trimmed().isEmpty())
+    const SettingsForm saved = savedSettings(s.appDir);
+    if ((o.isSet(o.protocol) ? o.value(o.protocol) : saved.protocol).trimmed().isEmpty())
         throw Usage{kNoProtocol};
-    const QString speedText = o.isSet(o.speed) ? o.value(o.speed).trimmed() : saved.Vitesse.text().trimmed();
+    const QString speedText = o.isSet(o.speed) ? o.value(o.speed).trimmed() : saved.speed.trimmed();
     if (speedText.isEmpty())
         throw Usage{QStringLiteral("no speed: give --speed N (or save one in Flash.cfg)")};
     sameRule(QStringLiteral("--speed"), [&] { checkSpeed(speedText); });
     // A box left empty or wrong in Flash.cfg is the option's to give, not a failure of every controller.
-    const QString timeOut = o.isSet(o.timeout) ? o.value(o.timeout) : saved.Text1.text();
+    const QString timeOut = o.isSet(o.timeout) ? o.value(o.timeout) : saved.timeOut;
     if (timeOut.trimmed().isEmpty())
         throw Usage{QStringLiteral("no answer time-out: give --timeout MS, e.g. --timeout 1000 (or save one in Flash.cfg)")};
     sameRule(QStringLiteral("--timeout"), [&] { checkTimeOut(timeOut, o.isSet(o.fast)); });
     if (command.operation == Session::Operation::DownloadParallel) {
-        const QString delay = o.isSet(o.delay) ? o.value(o.delay) : saved.Text2.text();
+        const QString delay = o.isSet(o.delay) ? o.value(o.delay) : saved.waitingDelay;
         if (delay.trimmed().isEmpty())
             throw Usage{QStringLiteral("no waiting delay: give --delay MS, e.g. --delay 10 (or save one in Flash.cfg)")};
         sameRule(QStringLiteral("--delay"), [&] { waitingDelayMs(delay); });
     }
     if (command.wholeLine)
         return everyController();
-    const QList<int> selected = o.isSet(o.controllers) ? s.ticked : saved.selectedControllers();
+    const QList<int> selected = o.isSet(o.controllers) ? s.ticked : saved.ticked;
     if (selected.isEmpty())
         throw Usage{QStringLiteral("no controller selected for ") + command.text()
                     + QStringLiteral(": give --controllers, e.g. 0,3,5-7 or all")};
@@ -174,7 +173,7 @@ QMap<int, QString> units(const Options &o, const QList<int> &listed)
         const QString id = given.mid(equals + 1);
         if (equals < 0 || !ok)
             throw Usage{said + QStringLiteral("give the controller number, '=' and the unit's ID, e.g. --unit 5=SN1234")};
-        if (n < 0 || n >= MainState::kControllers)
+        if (n < 0 || n >= kControllers)
             throw Usage{said + QStringLiteral("the controller number must be 0 to 31")};
         if (id.isEmpty())
             throw Usage{said + QStringLiteral("the ID after '=' is empty")};
@@ -193,10 +192,16 @@ QMap<int, QString> units(const Options &o, const QList<int> &listed)
 }
 
 // A tick box given as --x or --no-x; neither leaves it as it is.
-void tickBox(const Options &o, const QCommandLineOption &on, const QCommandLineOption &off, Control &box)
+std::optional<bool> tick(const Options &o, const QCommandLineOption &on, const QCommandLineOption &off)
 {
     if (o.isSet(on) || o.isSet(off))
-        box.setValue(o.isSet(on) ? 1 : 0);
+        return o.isSet(on);
+    return std::nullopt;
+}
+
+std::optional<QString> text(const Options &o, const QCommandLineOption &option)
+{
+    return o.isSet(option) ? std::optional<QString>(o.value(option)) : std::nullopt;
 }
 
 } // namespace
@@ -298,7 +303,7 @@ QString Options::appDir() const { return isSet(dir) ? value(dir) : findAppDir();
 QList<int> everyController()
 {
     QList<int> all;
-    for (int i = 0; i < MainState::kControllers; ++i)
+    for (int i = 0; i < kControllers; ++i)
         all << i;
     return all;
 }
@@ -398,48 +403,40 @@ void refuseWithoutPort(const Options &o, const RunSettings &s)
 {
     if (o.isSet(o.port))
         return;
-    MainState saved;
-    ReadConfig(saved, QDir(s.appDir).filePath(QStringLiteral("Flash.cfg")));
     // Nothing can be sent: a setting to give, not a port that failed to open.
-    if (saved.ComPort.text().trimmed().isEmpty())
+    if (savedSettings(s.appDir).comPort.trimmed().isEmpty())
         throw Usage{QStringLiteral("no port: give --port, e.g. --port /dev/ttyUSB0 or --port \"COM 3\" (or save one in "
                                    "Flash.cfg)")};
 }
 
 void applyOptions(const Options &o, const RunSettings &settings, Session &session)
 {
-    MainState &m = session.main();
-    Context &ctx = session.context();
-    if (!o.isSet(o.save))
-        m.Check1.setValue(0);
-    const std::pair<const QCommandLineOption &, Control &> boxes[] = {
-        {o.port, m.ComPort}, {o.speed, m.Vitesse}, {o.timeout, m.Text1}, {o.delay, m.Text2}, {o.protocol, m.Protocol}};
-    for (const auto &[option, box] : boxes) {
-        if (o.isSet(option))
-            box.setText(&option == &o.port ? portFromOption(o.value(option)) : o.value(option));
-    }
-    tickBox(o, o.prot3, o.noProt3, m.QRV3);
-    tickBox(o, o.prot4Plus, o.noProt4Plus, m.Protocol4Plus);
-    if (o.isSet(o.sameProtocol) || o.isSet(o.noSameProtocol)) {
-        tickBox(o, o.sameProtocol, o.noSameProtocol, m.ChkProto);
-        m.ChkProto.setVisible(true);
-    }
-    tickBox(o, o.fast, o.noFast, m.FastAnswers);
-    tickBox(o, o.knownSpeeds, o.noKnownSpeeds, m.KnownSpeedsFirst);
-    if (o.isSet(o.controllers)) {
-        for (int i = 0; i < 32; ++i)
-            m.C[i].setValue(settings.ticked.contains(i) ? 1 : 0);
-    }
+    FormEdits e;
+    e.saveSettings = o.isSet(o.save);
+    if (o.isSet(o.port))
+        e.comPort = portFromOption(o.value(o.port));
+    e.speed = text(o, o.speed);
+    e.timeOut = text(o, o.timeout);
+    e.waitingDelay = text(o, o.delay);
+    e.protocol = text(o, o.protocol);
+    e.sendP4First = tick(o, o.prot3, o.noProt3);
+    e.prot4Plus = tick(o, o.prot4Plus, o.noProt4Plus);
+    e.sameProtocol = tick(o, o.sameProtocol, o.noSameProtocol);
+    e.fastAnswers = tick(o, o.fast, o.noFast);
+    e.knownSpeedsFirst = tick(o, o.knownSpeeds, o.noKnownSpeeds);
+    if (o.isSet(o.controllers))
+        e.ticked = settings.ticked;
     if (settings.settleMs >= 0)
-        ctx.timings.settleDelay = settings.settleMs / 1000.0;
+        e.settleDelay = settings.settleMs / 1000.0;
     if (settings.holdMs >= 0)
-        ctx.timings.failureHold = settings.holdMs / 1000.0;
+        e.failureHold = settings.holdMs / 1000.0;
+    session.edit(e);
     if (o.isSet(o.file)) {
         session.dropFile(QFileInfo(o.value(o.file)).absoluteFilePath());
-        if (m.FileCheksum.text().isEmpty())
+        if (session.form().fileChecksum.isEmpty())
             throw Usage{QStringLiteral("the HEX file ") + o.value(o.file) + QStringLiteral(" cannot be read")};
     }
-    if (m.Protocol.text().isEmpty())
+    if (session.form().protocol.isEmpty())
         throw Usage{kNoProtocol};
 }
 

@@ -1,6 +1,5 @@
 #include "cli/progress.h"
 
-#include "state/context.h"
 #include "platform/clock.h"
 
 #ifdef Q_OS_UNIX
@@ -49,8 +48,8 @@ QString ProgressView::Parts::fitted(int width) const
     return width > 3 ? message.left(width - 3) + QStringLiteral("...") : message.left(width);
 }
 
-ProgressView::ProgressView(const Context &ctx, const Clock &clock, std::FILE *out, bool terminal)
-    : ctx_(ctx), clock_(clock), out_(out), terminal_(terminal), start_(clock.seconds())
+ProgressView::ProgressView(Source shown, const Clock &clock, std::FILE *out, bool terminal)
+    : shown_(std::move(shown)), clock_(clock), out_(out), terminal_(terminal), start_(clock.seconds())
 {
 }
 
@@ -67,9 +66,9 @@ QString ProgressView::elapsedPrefix() const
 
 void ProgressView::update()
 {
-    const MessageState &m = ctx_.message;
+    const ProgressShown p = shown_();
     if (!terminal_) {
-        const QString text = m.Label1.text();
+        const QString &text = p.text;
         if (!text.isEmpty() && text != lastText_) {
             std::fprintf(out_, "%s%s\n", qPrintable(elapsedPrefix()), qPrintable(text));
             std::fflush(out_);
@@ -77,17 +76,15 @@ void ProgressView::update()
         lastText_ = text;
         return;
     }
-    // Outside the walk over the controllers (ControllerIndex past the last)
-    // the operation works on all of them at once: the broadcast.
-    const int i = ctx_.main.ControllerIndex;
-    const int key = i >= 0 && i < MainState::kControllers ? i : -1;
+    // -1: the operation works on all of them at once (the broadcast).
+    const int key = p.controller;
     // A failure message is the controller's that was in hand when it appeared;
     // it can stay up while the walk moves on to the next one.
-    if (!m.Stop.visible())
+    if (!p.failureShown)
         failureOf_ = kNone;
     else if (failureOf_ == kNone)
         failureOf_ = key;
-    if (!m.shown() || m.Label1.text().isEmpty())
+    if (!p.shown || p.text.isEmpty())
         return;
     if (key >= 0 && !listed_.contains(key))
         return;
@@ -96,28 +93,25 @@ void ProgressView::update()
         lineKey_ = key;
     }
     const int width = qMax(1, columns(out_) - 1); // the last column would wrap the line
-    draw(parts(key, true).fitted(width), parts(key, false).fitted(width));
+    draw(parts(p, true).fitted(width), parts(p, false).fitted(width));
 }
 
-QString ProgressView::statusText(int key) const
+QString ProgressView::statusText(const ProgressShown &p) const
 {
-    const MainState &main = ctx_.main;
-    const MessageState &m = ctx_.message;
     // A failed attempt during a speed search (not during the batches, where no
     // other speed is tried) is no verdict while a speed is left to try. A
     // controller that answered in this run was found: a failure shown for it
     // then (its programming) is its verdict.
-    const bool speedLeft = !main.V4800.ticked() || !main.V9600.ticked() || !main.V19200.ticked() || !main.V38400.ticked();
-    const bool searching = key >= 0 && failureOf_ == key && !ctx_.outcomes[key].speed; // none answered yet
-    if (m.Stop.visible() && searching && m.batchesTotal == 0 && speedLeft)
-        return QStringLiteral("Controller ") + QString::number(key) + QStringLiteral(" : no answer at ")
-               + main.Vitesse.text() + QStringLiteral(" Bds, trying the next speed");
-    return m.Label1.text().trimmed();
+    const bool searching = p.controller >= 0 && failureOf_ == p.controller && !p.controllerAnswered;
+    if (p.failureShown && searching && p.batchesTotal == 0 && p.speedLeft)
+        return QStringLiteral("Controller ") + QString::number(p.controller) + QStringLiteral(" : no answer at ") + p.speed
+               + QStringLiteral(" Bds, trying the next speed");
+    return p.text.trimmed();
 }
 
-ProgressView::Parts ProgressView::parts(int key, bool withEstimate) const
+ProgressView::Parts ProgressView::parts(const ProgressShown &shown, bool withEstimate) const
 {
-    const MessageState &m = ctx_.message;
+    const int key = shown.controller;
     Parts p;
     p.operation = operation_;
     if (key >= 0) {
@@ -128,17 +122,17 @@ ProgressView::Parts ProgressView::parts(int key, bool withEstimate) const
         p.where = QStringLiteral("all controllers");
         p.whereShort = QStringLiteral("all");
     }
-    if (m.batchesTotal > 0) {
-        const int sent = qMin(m.batchesSent, m.batchesTotal);
-        p.batchShort = QStringLiteral("%1%").arg(sent * 100 / m.batchesTotal);
-        p.batch = QStringLiteral("batch %1 of %2  ").arg(sent).arg(m.batchesTotal) + p.batchShort;
+    if (shown.batchesTotal > 0) {
+        const int sent = qMin(shown.batchesSent, shown.batchesTotal);
+        p.batchShort = QStringLiteral("%1%").arg(sent * 100 / shown.batchesTotal);
+        p.batch = QStringLiteral("batch %1 of %2  ").arg(sent).arg(shown.batchesTotal) + p.batchShort;
     }
     // The time left is the progress window's: the work left on the line, not the time spent.
-    const double left = withEstimate ? m.secondsLeft().value_or(-1) : -1; // -1: none
+    const double left = withEstimate ? shown.secondsLeft.value_or(-1) : -1; // -1: none
     const QString elapsed = clockText(clock_.seconds() - start_);
     p.time = left >= 0 ? elapsed + QStringLiteral(", about ") + clockText(left) + QStringLiteral(" left") : elapsed;
     p.timeShort = left >= 0 ? clockText(left) + QStringLiteral(" left") : elapsed;
-    p.message = statusText(key);
+    p.message = statusText(shown);
     return p;
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "session/session.h"
+
 #include <QList>
 #include <QString>
 
 #include <cstdio>
+#include <functional>
 
 namespace vantorel {
 
 class Clock;
-class Context;
 
 // What the progress window shows, on standard error. On a terminal: one line
 // per controller, rewritten in place as its run goes on (operation, which
@@ -18,7 +20,8 @@ class Context;
 // after the elapsed time.
 class ProgressView {
 public:
-    ProgressView(const Context &ctx, const Clock &clock, std::FILE *out, bool terminal);
+    using Source = std::function<ProgressShown()>;
+    ProgressView(Source shown, const Clock &clock, std::FILE *out, bool terminal);
 
     void begin(const QString &operation, const QList<int> &listed);
     // The progress window changed, or the operation let events run.
@@ -37,12 +40,12 @@ public:
 
 private:
     QString elapsedPrefix() const;
-    Parts parts(int key, bool withEstimate) const;
-    QString statusText(int key) const;
+    Parts parts(const ProgressShown &p, bool withEstimate) const;
+    QString statusText(const ProgressShown &p) const;
     void draw(const QString &line, const QString &finalLine);
     void finishLine();
 
-    const Context &ctx_;
+    Source shown_;
     const Clock &clock_;
     std::FILE *out_;
     bool terminal_;

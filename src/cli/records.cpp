@@ -3,7 +3,7 @@
 #include "cli/report.h"
 #include "platform/fault.h"
 #include "platform/portnames.h"
-#include "state/context.h"
+#include "state/run.h"
 #include "state/log.h"
 
 #include <QDir>
@@ -191,10 +191,9 @@ QString yesNo(bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no");
 QString milliseconds(double seconds) { return QString::number(qRound(seconds * 1000)); }
 } // namespace
 
-QString logStartLine(const Context &ctx, const QString &operation, const QList<int> &listed,
+QString logStartLine(const SettingsForm &form, const Timings &timings, const QString &operation, const QList<int> &listed,
                      const QMap<int, QString> &units)
 {
-    const MainState &m = ctx.main;
     QStringList numbers, unitList;
     for (const int i : listed)
         numbers << QString::number(i);
@@ -202,23 +201,23 @@ QString logStartLine(const Context &ctx, const QString &operation, const QList<i
         unitList << QString::number(it.key()) + QLatin1Char(':') + it.value();
     QString device;
     try {
-        device = resolvePortName(m.ComPort.text(), m.AppDir);
+        device = resolvePortName(form.comPort, form.appDir);
     } catch (const Fault &) {
         // The run's own check names what is wrong with the port.
     }
     QStringList fields{field(QStringLiteral("operation"), operation), field(QStringLiteral("controllers"), numbers.join(QLatin1Char(',')))};
     if (!units.isEmpty())
         fields << field(QStringLiteral("units"), unitList.join(QLatin1Char(',')));
-    fields << field(QStringLiteral("file"), m.FileName.text()) << field(QStringLiteral("file_checksum"), m.FileCheksum.text())
-           << field(QStringLiteral("port"), m.ComPort.text()) << field(QStringLiteral("device"), device)
-           << field(QStringLiteral("speed"), m.Vitesse.text()) << field(QStringLiteral("protocol"), m.Protocol.text())
-           << field(QStringLiteral("timeout"), m.Text1.text()) << field(QStringLiteral("delay"), m.Text2.text())
-           << field(QStringLiteral("prot3"), yesNo(m.QRV3.ticked()))
-           << field(QStringLiteral("prot4plus"), yesNo(m.Protocol4Plus.ticked()))
-           << field(QStringLiteral("same_protocol"), yesNo(m.ChkProto.ticked()))
-           << field(QStringLiteral("fast"), yesNo(m.FastAnswers.ticked()))
-           << field(QStringLiteral("settle_ms"), milliseconds(ctx.timings.settleDelay))
-           << field(QStringLiteral("hold_ms"), milliseconds(failureHoldSeconds(ctx.timings, m.FastAnswers.ticked())))
+    fields << field(QStringLiteral("file"), form.fileName) << field(QStringLiteral("file_checksum"), form.fileChecksum)
+           << field(QStringLiteral("port"), form.comPort) << field(QStringLiteral("device"), device)
+           << field(QStringLiteral("speed"), form.speed) << field(QStringLiteral("protocol"), form.protocol)
+           << field(QStringLiteral("timeout"), form.timeOut) << field(QStringLiteral("delay"), form.waitingDelay)
+           << field(QStringLiteral("prot3"), yesNo(form.sendP4First))
+           << field(QStringLiteral("prot4plus"), yesNo(form.prot4Plus))
+           << field(QStringLiteral("same_protocol"), yesNo(form.sameProtocol))
+           << field(QStringLiteral("fast"), yesNo(form.fastAnswers))
+           << field(QStringLiteral("settle_ms"), milliseconds(timings.settleDelay))
+           << field(QStringLiteral("hold_ms"), milliseconds(failureHoldSeconds(timings, form.fastAnswers)))
            << field(QStringLiteral("version"), programVersion());
     return QStringLiteral("vantorel-cli start: ") + fields.join(QLatin1Char(' '));
 }

@@ -9,7 +9,8 @@
 
 namespace vantorel {
 
-class Context;
+struct SettingsForm;
+struct Timings;
 struct RunReport;
 
 // The line end of the records and the log copy: the platform's own, so that
@@ -83,7 +84,7 @@ private:
 // empty, is in double quotes, with \" and \\ inside and a control character
 // written visibly (\n, \t, \x1B ...), so a run's line is always one line. A start line without its end line: the
 // program was ended (a second Ctrl-C, a kill) before the run's end.
-QString logStartLine(const Context &ctx, const QString &operation, const QList<int> &listed,
+QString logStartLine(const SettingsForm &form, const Timings &timings, const QString &operation, const QList<int> &listed,
                      const QMap<int, QString> &units);
 QString logEndLine(const RunReport &report, bool cancelled);
 

@@ -1,8 +1,7 @@
 #include "cli/report.h"
 
 #include "cli/records.h"
-#include "state/context.h"
-#include "state/windowview.h"
+#include "session/session.h"
 #include "state/log.h"
 #include "platform/fault.h"
 #include "store/runrecord.h"
@@ -64,10 +63,9 @@ QString ControllerReport::outcomeText() const
     return record.failure.isEmpty() ? record.outcome : record.outcome + QStringLiteral(": ") + failureWordsOf(record.failure);
 }
 
-RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started, const QMap<int, QString> &units)
+RunReport makeReport(const RunRecord &record, const SettingsForm &after, const RunEnd &end, bool cancelled,
+                     const QMap<int, ShownRow> &shown, const QDateTime &started, const QMap<int, QString> &units)
 {
-    // The boxes as the run left them (a download takes on its image's speed and protocol).
-    const SettingsForm after = settingsForm(ctx);
     RunReport r;
     r.started = started;
     r.operation = record.operation;
@@ -84,18 +82,16 @@ RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTim
         ControllerReport c;
         c.record = o;
         c.record.unit = units.value(o.number);
-        if (ctx.info.exists()) {
-            const ResultBox &ver = ctx.info.verView(o.number);
-            const ResultBox &ck = ctx.info.ckSumView(o.number);
-            c.shownVer = ver.text;
-            c.shownCksum = ck.text;
-            c.marked = ver.marked() || ck.marked();
+        if (const auto row = shown.constFind(o.number); row != shown.cend()) {
+            c.shownVer = row->ver;
+            c.shownCksum = row->ckSum;
+            c.marked = row->marked;
         }
         r.controllers << c;
     }
-    r.errorNumber = ctx.lastRun.faultNumber;
-    r.errorText = ctx.lastRun.faultNumber || !ctx.lastRun.faultText.isEmpty() ? faultDetail(ctx.lastRun.faultText) : QString();
-    r.verdict = judgeRun(ctx.lastRun.refused, ctx.lastRun.faultNumber, ctx.StopRequested, allPassed(record));
+    r.errorNumber = end.faultNumber;
+    r.errorText = end.faultNumber || !end.faultText.isEmpty() ? faultDetail(end.faultText) : QString();
+    r.verdict = judgeRun(end.refused, end.faultNumber, cancelled, allPassed(record));
     return r;
 }
 

@@ -15,7 +15,9 @@
 
 namespace vantorel {
 
-class Context;
+struct RunEnd;
+struct SettingsForm;
+struct ShownRow;
 
 // The exit statuses of vantorel-cli, as --help lists them.
 enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitPort = 3, ExitCancelled = 4, ExitFault = 5 };
@@ -83,8 +85,8 @@ QByteArray csvField(const QString &text);
 QByteArray csvHeader(bool unitColumn = true);
 
 // The run as the session recorded it, with what the result window showed and
-// the --unit IDs, judged.
-RunReport makeReport(const Context &ctx, const RunRecord &record, const QDateTime &started,
-                     const QMap<int, QString> &units = {});
+// the --unit IDs, judged. 'after': the boxes as the run left them; 'end': how it ended.
+RunReport makeReport(const RunRecord &record, const SettingsForm &after, const RunEnd &end, bool cancelled,
+                     const QMap<int, ShownRow> &shown, const QDateTime &started, const QMap<int, QString> &units = {});
 
 } // namespace vantorel

@@ -164,4 +164,11 @@ QString findAppDir()
     return withSeparator(data);
 }
 
+SettingsForm savedSettings(const QString &appDir)
+{
+    MainState saved;
+    ReadConfig(saved, QDir(appDir).filePath(QStringLiteral("Flash.cfg")));
+    return formOf(saved);
+}
+
 } // namespace vantorel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/run.h"
+
 #include <QString>
 
 namespace vantorel {
@@ -17,6 +19,10 @@ void SaveConfig(MainState &state, const QString &path);
 // unreadable), what to tell the user; empty otherwise. Its controls then get
 // what a missing file gives them.
 QString ReadConfig(MainState &state, const QString &path);
+
+// The settings Flash.cfg in 'appDir' keeps (those of a missing file when it
+// cannot be read).
+SettingsForm savedSettings(const QString &appDir);
 
 // The first line of Boot.ini (found whatever the case of its name) followed by
 // ",N,8,2"; "9600,N,8,2" without one. Throws Fault(FileAccess) for a Boot.ini

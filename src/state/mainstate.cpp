@@ -1,4 +1,5 @@
 #include "state/mainstate.h"
+#include "state/run.h"
 
 #include "platform/fault.h"
 
@@ -95,6 +96,28 @@ QList<int> MainState::selectedControllers() const
             out << i;
     }
     return out;
+}
+
+SettingsForm formOf(const MainState &m)
+{
+    SettingsForm f;
+    f.timeOut = m.Text1.text();
+    f.waitingDelay = m.Text2.text();
+    f.speed = m.Vitesse.text();
+    f.protocol = m.Protocol.text();
+    f.comPort = m.ComPort.text();
+    f.fastAnswers = m.FastAnswers.ticked();
+    f.knownSpeedsFirst = m.KnownSpeedsFirst.ticked();
+    f.prot4Plus = m.Protocol4Plus.ticked();
+    f.sendP4First = m.QRV3.ticked();
+    f.sameProtocol = m.SameProtocol;
+    f.bootSettings = m.BootSettings;
+    f.bootIniProblem = m.BootIniProblem;
+    f.appDir = m.AppDir;
+    f.fileName = m.FileName.text();
+    f.fileChecksum = m.FileCheksum.text();
+    f.ticked = m.selectedControllers();
+    return f;
 }
 
 } // namespace vantorel

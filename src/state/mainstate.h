@@ -7,6 +7,8 @@
 
 namespace vantorel {
 
+struct SettingsForm;
+
 // The main window as the operations see it: every control by its own name,
 // and the state the window holds besides its controls.
 class MainState {
@@ -79,5 +81,8 @@ private:
     void fastAnswersChanged();
 };
 
+
+// The boxes as they stand, as a run's settings (no file hash, no batch count: those are the Context's).
+SettingsForm formOf(const MainState &m);
 
 } // namespace vantorel

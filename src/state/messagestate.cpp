@@ -260,14 +260,6 @@ int MessageState::percent() const
     return total > 0 ? static_cast<int>(100LL * done / total) : 0;
 }
 
-QString clockText(double seconds)
-{
-    const qint64 s = qRound64(qMax(0.0, seconds));
-    if (s >= 3600)
-        return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
 QString MessageState::runLine() const
 {
     if (!run_.active)

@@ -15,9 +15,6 @@ namespace vantorel {
 
 class Clock;
 
-// Seconds as "1:05" or "1:02:05", rounded: how the progress shows a time.
-QString clockText(double seconds);
-
 // The progress window: created on first touch, closed by Cancel or by the
 // operation; a later touch creates it anew, empty.
 class MessageState {

@@ -49,4 +49,12 @@ double failureHoldSeconds(const Timings &t, bool fastAnswers)
 // The run's setting, taken at its start: the box stays live while it runs.
 double failureHoldSeconds(const Run &run) { return failureHoldSeconds(run.timings, run.link.fastAnswers); }
 
+QString clockText(double seconds)
+{
+    const qint64 s = qRound64(qMax(0.0, seconds));
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
 } // namespace vantorel

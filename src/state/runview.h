@@ -9,6 +9,9 @@
 
 namespace vantorel {
 
+// Seconds as "1:05" or "1:02:05", rounded: how the progress shows a time.
+QString clockText(double seconds);
+
 // Colours as 0xRRGGBB.
 inline constexpr unsigned kBlack = 0x000000;
 inline constexpr unsigned kRed = 0xFF0000;

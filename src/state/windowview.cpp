@@ -91,26 +91,9 @@ void WindowView::endRun() { ctx_.message.endRun(); }
 
 SettingsForm settingsForm(const Context &ctx)
 {
-    const MainState &m = ctx.main;
-    SettingsForm f;
-    f.timeOut = m.Text1.text();
-    f.waitingDelay = m.Text2.text();
-    f.speed = m.Vitesse.text();
-    f.protocol = m.Protocol.text();
-    f.comPort = m.ComPort.text();
-    f.fastAnswers = m.FastAnswers.ticked();
-    f.knownSpeedsFirst = m.KnownSpeedsFirst.ticked();
-    f.prot4Plus = m.Protocol4Plus.ticked();
-    f.sendP4First = m.QRV3.ticked();
-    f.sameProtocol = m.SameProtocol;
-    f.bootSettings = m.BootSettings;
-    f.bootIniProblem = m.BootIniProblem;
-    f.appDir = m.AppDir;
-    f.fileName = m.FileName.text();
-    f.fileChecksum = m.FileCheksum.text();
+    SettingsForm f = formOf(ctx.main);
     f.chosenFileHash = ctx.chosenFileHash;
     f.imageBatches = ctx.imageBatches;
-    f.ticked = m.selectedControllers();
     return f;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/historywindow.h"
 
 #include "session/session.h"
+#include "state/context.h"
 #include "state/log.h"
 #include "state/outcome.h"
 #include "ui/historychart.h"

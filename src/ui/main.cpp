@@ -2,6 +2,7 @@
 #include "platform/qtdesk.h"
 #include "platform/qtserialport.h"
 #include "session/session.h"
+#include "state/context.h"
 #include "ui/mainwindow.h"
 #include "ui/screenshots.h"
 

@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "session/session.h"
+#include "state/context.h"
 #include "state/resultsummary.h"
 #include "platform/desk.h"
 #include "ui/binding.h"

@@ -1,6 +1,7 @@
 #include "ui/screenshots.h"
 
 #include "session/session.h"
+#include "state/context.h"
 #include "ui/historywindow.h"
 #include "ui/mainwindow.h"
 

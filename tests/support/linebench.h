@@ -4,6 +4,7 @@
 #include "platform/desk.h"
 #include "platform/qtserialport.h"
 #include "session/session.h"
+#include "state/context.h"
 #include "state/windowview.h"
 #include "sim/line.h"
 
