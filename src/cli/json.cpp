@@ -1,8 +1,10 @@
 #include "cli/json.h"
 
 #include "cli/report.h"
+#include "cli/station.h"
 #include "state/imagedescription.h"
 #include "state/run.h"
+#include "platform/fault.h"
 #include "platform/portinfo.h"
 #include "store/keeper.h"
 #include "store/resultsstore.h"
@@ -72,6 +74,41 @@ QJsonObject reportJson(const RunReport &r)
     if (!r.store.isEmpty())
         out.insert(QStringLiteral("store"), r.store);
     return out;
+}
+
+QJsonObject stationJson(const QString &operation, const QString &stationRun, const Verdict &verdict,
+                        const QString &notKept, const QList<LineResult> &lines)
+{
+    QJsonArray out;
+    qsizetype selected = 0, ok = 0;
+    for (const LineResult &l : lines) {
+        QJsonObject report = l.document;
+        if (l.report) {
+            QJsonArray rows;
+            for (const ControllerReport &c : l.report->controllers) {
+                QJsonObject row = c.record.toJson();
+                row.insert(QStringLiteral("line"), l.port);
+                rows.append(row);
+            }
+            report.insert(QStringLiteral("controllers"), rows);
+            selected += l.report->controllers.size();
+            ok += l.report->okCount();
+        }
+        out.append(QJsonObject{{QStringLiteral("line"), l.port},
+                               {QStringLiteral("exit"), l.exit},
+                               {QStringLiteral("problem"), l.problem},
+                               {QStringLiteral("report"), report.isEmpty() ? QJsonValue() : QJsonValue(report)}});
+    }
+    return QJsonObject{{QStringLiteral("program_version"), programVersion()},
+                       {QStringLiteral("operation"), operation},
+                       {QStringLiteral("status"), verdict.status},
+                       {QStringLiteral("station_run"), stationRun},
+                       {QStringLiteral("error"), errorJson(notKept.isEmpty() ? std::nullopt : std::optional<int>(static_cast<int>(FaultCode::FileAccess)), notKept)},
+                       {QStringLiteral("summary"), QJsonObject{{QStringLiteral("lines"), lines.size()},
+                                                               {QStringLiteral("selected"), selected},
+                                                               {QStringLiteral("ok"), ok},
+                                                               {QStringLiteral("failed"), selected - ok}}},
+                       {QStringLiteral("lines"), out}};
 }
 
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber)

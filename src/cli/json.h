@@ -14,7 +14,9 @@ struct HistoryRow;
 struct ImageDescription;
 struct KeptRun;
 struct PortItem;
+struct LineResult;
 struct RunReport;
+struct Verdict;
 
 // Every JSON document vantorel-cli prints is put together here, and nowhere
 // else: a key is named once. The controller and settings objects inside them
@@ -26,6 +28,10 @@ void printJson(const QJsonObject &document);
 
 // A run: its verdict, settings, controllers and the window's boxes.
 QJsonObject reportJson(const RunReport &report);
+// A station's run: each line's report (or refusal) under its port, its controllers naming the line,
+// and the counts of all lines. 'notKept': why the rows did not reach --results; empty when they did.
+QJsonObject stationJson(const QString &operation, const QString &stationRun, const Verdict &verdict,
+                        const QString &notKept, const QList<LineResult> &lines);
 // A run refused before the tool started up (bad usage or file).
 QJsonObject refusedJson(const QString &operation, const QString &reason, std::optional<int> faultNumber);
 // What became of a run's record in the results database.

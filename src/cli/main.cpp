@@ -7,6 +7,7 @@
 #include "cli/progress.h"
 #include "cli/records.h"
 #include "cli/report.h"
+#include "cli/station.h"
 #include "image/hexfile.h"
 #include "state/imagedescription.h"
 #include "platform/clock.h"
@@ -261,7 +262,9 @@ int runOnLine(const Options &o, const Command &command)
     Session session(serial, desk, clock);
     ProgressView progress([&session] { return session.progressShown(); }, clock, stderr, stderrIsTerminal());
     watch(desk, session, progress, files.logCopy);
-    session.startUp(settings.appDir);
+    // A station's lines run at once: each keeps its own log.
+    const bool worker = o.isSet(o.stationWorker);
+    session.startUp(settings.appDir, worker ? lineLogName(o.value(o.port)) : QStringLiteral("Log"));
     applyOptions(o, settings, session);
     if (o.isSet(o.resultsDb)) {
         const QString db = o.value(o.resultsDb);
@@ -280,6 +283,8 @@ int runOnLine(const Options &o, const Command &command)
     const QList<int> listed = command.wholeLine ? everyController() : session.form().ticked;
     if (command.download && session.form().fileChecksum.isEmpty())
         throw noHexFile();
+    if (worker)
+        awaitStationStart();
     const QDateTime started = zonedNow();
     files.logCopy.writeOwn(logStartLine(session.form(), session.timings(), command.text(), listed, settings.units));
     progress.begin(command.text(), listed);
@@ -321,6 +326,8 @@ int main(int argc, char *argv[])
         const Command &command = chosenCommand(o);
         if (command.history)
             return printHistory(o);
+        if (o.isSet(o.line))
+            return runStation(o, command);
         return command.operation ? runOnLine(o, command) : printChecksum(o, command);
     } catch (const Usage &u) {
         errorLine(QStringLiteral("vantorel-cli: ") + u.reason);

@@ -65,6 +65,14 @@ QCommandLineOption flag(const char *name, const QString &description)
     return QCommandLineOption(QLatin1String(name), description);
 }
 
+// An option the program gives itself, not one for users.
+QCommandLineOption hiddenFlag(const char *name, const QString &description)
+{
+    QCommandLineOption o = flag(name, description);
+    o.setFlags(QCommandLineOption::HiddenFromHelp);
+    return o;
+}
+
 QCommandLineOption valued(const char *name, const QString &description, const char *valueName)
 {
     return QCommandLineOption(QLatin1String(name), description, QLatin1String(valueName));
@@ -262,15 +270,19 @@ Options::Options()
                             "OUTCOME"))
     , notImage(valued("not-image", QStringLiteral("history: each controller's latest flash record on each station "
                                                   "that does not show it holding this image."), "X"))
+    , line(valued("line", QStringLiteral("A serial line of a station, in place of --port: PORT, or PORT:LIST with the "
+                                         "line's own controllers (e.g. /dev/ttyUSB0:0-7). Give it once per line: the "
+                                         "lines run at once, each in its own worker, and one report names each row's "
+                                         "line. --unit then takes PORT:N=ID."), "PORT[:LIST]"))
+    , stationWorker(hiddenFlag("station-worker", QStringLiteral("Set by a station run for each of its lines.")))
+    , stationRun(valued("station-run", QStringLiteral("The station run ID kept in the records."), "ID"))
 {
     parser_.setApplicationDescription(QStringLiteral("Runs one operation of the tool without a window.\nCOMMAND: ")
                                       + commandNames());
     parser_.addHelpOption();
     parser_.addVersionOption();
-    parser_.addOptions({dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
-                        sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds,
-                        strict, save, format, listPorts, results, logCopy, unit, resultsDb, controller, image, since,
-                        station, status, notImage});
+    for (const QCommandLineOption *o : all())
+        parser_.addOption(*o);
     parser_.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("The operation to run."));
 }
 
@@ -292,6 +304,16 @@ bool Options::versionAsked() const { return parser_.isSet(QStringLiteral("versio
 QByteArray Options::helpText() const { return parser_.helpText().toLocal8Bit() + kHelpEnd; }
 
 void Options::showVersion() { parser_.showVersion(); }
+
+QList<const QCommandLineOption *> Options::all() const
+{
+    return {&dir,        &port,          &speed,    &timeout,     &delay,          &protocol,       &file,
+            &prot3,      &noProt3,       &prot4Plus, &noProt4Plus, &sameProtocol,   &noSameProtocol, &controllers,
+            &settle,     &hold,          &fast,     &noFast,      &knownSpeeds,    &noKnownSpeeds,  &strict,
+            &save,       &format,        &listPorts, &results,     &logCopy,        &unit,           &resultsDb,
+            &controller, &image,         &since,    &station,     &status,         &notImage,       &line,
+            &stationWorker, &stationRun};
+}
 
 QList<const QCommandLineOption *> Options::historyOptions() const
 {

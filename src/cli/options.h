@@ -48,7 +48,10 @@ public:
 
     const QCommandLineOption dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
         sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds, strict, save,
-        format, listPorts, results, logCopy, unit, resultsDb, controller, image, since, station, status, notImage;
+        format, listPorts, results, logCopy, unit, resultsDb, controller, image, since, station, status, notImage, line,
+        stationWorker, stationRun;
+    // Every option, in the order --help lists them.
+    QList<const QCommandLineOption *> all() const;
     // The options only `history` reads.
     QList<const QCommandLineOption *> historyOptions() const;
 

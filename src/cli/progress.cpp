@@ -9,10 +9,7 @@
 
 namespace vantorel {
 
-namespace {
-
-// The terminal's width as it is now; COLUMNS where no terminal tells; else 80.
-int columns(std::FILE *out)
+int terminalColumns(std::FILE *out)
 {
 #ifdef Q_OS_UNIX
     winsize w{};
@@ -25,8 +22,6 @@ int columns(std::FILE *out)
     const int given = qEnvironmentVariableIntValue("COLUMNS", &ok);
     return ok && given > 0 ? given : 80;
 }
-
-} // namespace
 
 QString ProgressView::Parts::fitted(int width) const
 {
@@ -92,7 +87,7 @@ void ProgressView::update()
         finishLine();
         lineKey_ = key;
     }
-    const int width = qMax(1, columns(out_) - 1); // the last column would wrap the line
+    const int width = qMax(1, terminalColumns(out_) - 1); // the last column would wrap the line
     draw(parts(p, true).fitted(width), parts(p, false).fitted(width));
 }
 

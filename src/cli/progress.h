@@ -12,6 +12,9 @@ namespace vantorel {
 
 class Clock;
 
+// The terminal's width as it is now; COLUMNS where no terminal tells; else 80.
+int terminalColumns(std::FILE *out);
+
 // What the progress window shows, on standard error. On a terminal: one line
 // per controller, rewritten in place as its run goes on (operation, which
 // controller of how many, batches sent, percentage, elapsed and the window's

@@ -108,6 +108,9 @@ QString RunReport::toText() const
     auto unit = [unitWidth](const QString &text) {
         return unitWidth ? QStringLiteral("%1  ").arg(text, -int(unitWidth)) : QString();
     };
+    // A station's rows name their line, first: the table of a run on one line stays as it was.
+    const QString lineColumn = line.isEmpty() ? QString() : QStringLiteral("%1  ").arg(line, -qMax(4, int(line.size())));
+    out += lineColumn.isEmpty() ? QString() : QStringLiteral("%1  ").arg(QStringLiteral("line"), -qMax(4, int(line.size())));
     out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
                .arg(QStringLiteral("ctrl"), -4)
                .arg(unit(QStringLiteral("unit")))
@@ -116,7 +119,7 @@ QString RunReport::toText() const
                .arg(QStringLiteral("marked"), -6)
                .arg(QStringLiteral("result"));
     for (const ControllerReport &c : controllers) {
-        out += QStringLiteral("%1  %2%3  %4  %5  %6\n")
+        out += lineColumn + QStringLiteral("%1  %2%3  %4  %5  %6\n")
                    .arg(c.id(), 4)
                    .arg(unit(c.record.unit))
                    .arg(escapeControls(c.record.version), -13)

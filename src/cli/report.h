@@ -53,6 +53,7 @@ struct RunReport {
     QDateTime started;
     QString operation;
     QString port;
+    QString line; // the station's line it ran on; empty for a run on one line
     QString file;
     QString fileChecksum;
     QJsonObject settings; // as the run took them at its start

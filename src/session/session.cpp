@@ -104,9 +104,9 @@ void Session::watchProgress(const std::function<void()> &changed)
     ctx_->message.onUpdate(changed);
 }
 
-void Session::startUp(const QString &appDir)
+void Session::startUp(const QString &appDir, const QString &logName)
 {
-    vantorel::startUp(*ctx_, appDir.isEmpty() ? findAppDir() : appDir);
+    vantorel::startUp(*ctx_, appDir.isEmpty() ? findAppDir() : appDir, logName);
     keeper_.configure(ctx_->main.AppDir, ctx_->user.resultsDatabase, ctx_->user.resultsDatabase,
                       ctx_->user.problem.isEmpty() ? QString() : QStringLiteral("Vantorel.ini, which names it, was not read"));
 }

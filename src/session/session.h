@@ -69,7 +69,8 @@ public:
     void watchProgress(const std::function<void()> &changed);
 
     // Start-up in the program folder (findAppDir() when empty).
-    void startUp(const QString &appDir = QString());
+    // 'logName': the log's name without ".txt" (a station's lines each keep their own).
+    void startUp(const QString &appDir = QString(), const QString &logName = QStringLiteral("Log"));
     // Closing steps; false when the configuration could not be saved.
     bool shutDown();
 

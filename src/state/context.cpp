@@ -26,7 +26,7 @@ Context::Context(SerialPort &p, Desk &d, const Clock &c) : port(p), desk(d), clo
 double failureHoldSeconds(const Context &ctx) { return failureHoldSeconds(ctx.timings, ctx.link.fastAnswers); }
 
 
-void startUp(Context &ctx, const QString &appDir)
+void startUp(Context &ctx, const QString &appDir, const QString &logName)
 {
     MainState &m = ctx.main;
     m.AppDir = appDir;
@@ -41,7 +41,7 @@ void startUp(Context &ctx, const QString &appDir)
         m.BootIniProblem = fault.description();
     }
     m.title = QStringLiteral(" Vantorel version ") + programVersion();
-    ctx.log.open(m.AppDir + QStringLiteral("Log.txt"), m.AppDir + QStringLiteral("Log.old.txt"));
+    ctx.log.open(m.AppDir + logName + QStringLiteral(".txt"), m.AppDir + logName + QStringLiteral(".old.txt"));
     const QString configProblem = ReadConfig(m, m.AppDir + QStringLiteral("Flash.cfg"));
     if (!configProblem.isEmpty())
         ctx.desk.message(QString::fromLatin1(kDefaultTitle), configProblem);

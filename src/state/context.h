@@ -71,7 +71,8 @@ double failureHoldSeconds(const Context &ctx);
 
 // Start-up of the main window, in its order: program folder, Boot.ini, title,
 // log, saved configuration, Check1. The port stays closed.
-void startUp(Context &ctx, const QString &appDir);
+// 'logName': the log's file name without ".txt" (its previous run's copy adds ".old").
+void startUp(Context &ctx, const QString &appDir, const QString &logName = QStringLiteral("Log"));
 
 // The HEX file of the last run, chosen again when it still exists (the
 // windowed tool does this after its start-up).

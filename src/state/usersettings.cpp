@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QSettings>
 #include <QUrl>
 
@@ -161,6 +162,8 @@ void UserSettings::save(const QString &path) const
 void UserSettings::rememberSpeed(const QString &device, int controller, int speed)
 {
     int &known = knownSpeeds[device][controller];
+    if (!devicesAnswered.contains(device))
+        devicesAnswered << device;
     knownSpeedsChanged = knownSpeedsChanged || known != speed;
     known = speed;
     if (knownDevices.isEmpty() || knownDevices.last() != device) {
@@ -175,8 +178,29 @@ void UserSettings::rememberSpeed(const QString &device, int controller, int spee
 void UserSettings::saveKnownSpeeds(const QString &path) const
 {
     admit(*this, path);
+    // Not QSettings' own lock file: its sync takes that one.
+    QLockFile lock(path + QStringLiteral(".speeds.lock"));
+    lock.setStaleLockTime(10000);
+    if (!lock.tryLock(10000))
+        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (")
+                                               + QDir::toNativeSeparators(path)
+                                               + QStringLiteral(": another program kept it locked)"));
+    UserSettings now;
+    {
+        QSettings onDisk(path, QSettings::IniFormat);
+        readKnownSpeeds(onDisk, now);
+    }
+    for (const QString &device : knownDevices) { // in the order they answered
+        if (!devicesAnswered.contains(device))
+            continue;
+        now.knownSpeeds[device] = knownSpeeds.value(device);
+        now.knownDevices.removeOne(device);
+        now.knownDevices.append(device);
+    }
+    while (now.knownDevices.size() > kKnownSpeedDevices)
+        now.knownSpeeds.remove(now.knownDevices.takeFirst());
     QSettings ini(path, QSettings::IniFormat);
-    writeKnownSpeeds(ini, *this);
+    writeKnownSpeeds(ini, now);
     written(ini, path, ini.value(QStringLiteral("Results/Database")).toString());
 }
 

@@ -32,6 +32,7 @@ struct UserSettings {
     QMap<QString, QMap<int, int>> knownSpeeds;
     QStringList knownDevices; // those of knownSpeeds, the one that answered last at the end
     bool knownSpeedsChanged = false; // since they were read
+    QStringList devicesAnswered; // the devices a controller answered on since they were read
     // Why Vantorel.ini was not read: the defaults are used and the file is
     // never written over (it holds settings this start never saw). Empty when
     // it was read or is not there.
@@ -51,7 +52,9 @@ struct UserSettings {
     // Throws Fault(FileAccess) when the file cannot be written or was refused.
     void save(const QString &path) const;
     // Only the known speeds, the rest of the file as it is: they are what the
-    // line told, kept even when the settings are not saved.
+    // line told, kept even when the settings are not saved. The speeds of the
+    // devices that answered in this run go over those the file holds now, so
+    // the lines of a station that save at once all keep theirs.
     void saveKnownSpeeds(const QString &path) const;
 };
 

@@ -147,6 +147,27 @@ QJsonObject RunRecord::toJson() const
                        {QStringLiteral("controllers"), rows}};
 }
 
+std::optional<ControllerRecord> ControllerRecord::fromJson(const QJsonValue &v)
+{
+    ControllerRecord c;
+    c.number = v[QStringLiteral("controller")].toInt(-1);
+    c.outcome = v[QStringLiteral("outcome")].toString();
+    c.version = v[QStringLiteral("version")].toString();
+    c.checksum = v[QStringLiteral("checksum")].toString();
+    if (const auto s = optional(v[QStringLiteral("speed")]))
+        c.speed = int(*s);
+    // Records written before failures had codes kept the window's words.
+    const QString failure = v[QStringLiteral("failure")].toString();
+    const std::optional<Failure> known = failureFromStored(failure);
+    c.failure = known ? failureCode(*known) : failure;
+    c.erased = v[QStringLiteral("erased")].toBool();
+    c.durationMs = optional(v[QStringLiteral("duration_ms")]);
+    c.unit = v[QStringLiteral("unit")].toString(); // absent from records made before units were kept
+    if (c.number < 0 || c.outcome.isEmpty())
+        return std::nullopt;
+    return c;
+}
+
 bool RunRecord::fromJson(const QJsonObject &o, RunRecord &out)
 {
     out = RunRecord();
@@ -165,23 +186,10 @@ bool RunRecord::fromJson(const QJsonObject &o, RunRecord &out)
     out.status = o.value(QStringLiteral("status")).toString();
     out.programVersion = o.value(QStringLiteral("program_version")).toString();
     for (const QJsonValue &v : o.value(QStringLiteral("controllers")).toArray()) {
-        ControllerRecord c;
-        c.number = v[QStringLiteral("controller")].toInt(-1);
-        c.outcome = v[QStringLiteral("outcome")].toString();
-        c.version = v[QStringLiteral("version")].toString();
-        c.checksum = v[QStringLiteral("checksum")].toString();
-        if (const auto s = optional(v[QStringLiteral("speed")]))
-            c.speed = int(*s);
-        // Records written before failures had codes kept the window's words.
-        const QString failure = v[QStringLiteral("failure")].toString();
-        const std::optional<Failure> known = failureFromStored(failure);
-        c.failure = known ? failureCode(*known) : failure;
-        c.erased = v[QStringLiteral("erased")].toBool();
-        c.durationMs = optional(v[QStringLiteral("duration_ms")]);
-        c.unit = v[QStringLiteral("unit")].toString(); // absent from records made before units were kept
-        if (c.number < 0 || c.outcome.isEmpty())
+        const std::optional<ControllerRecord> c = ControllerRecord::fromJson(v);
+        if (!c)
             return false;
-        out.controllers << c;
+        out.controllers << *c;
     }
     return true;
 }

@@ -49,6 +49,8 @@ struct ControllerRecord {
     QString unit;             // the board's unit or serial number, as the station gave it; empty when none
     // Its fields as the run's JSON and the history rows name them.
     QJsonObject toJson() const;
+    // Read back, older records' failure words included; none when 'o' is no controller.
+    static std::optional<ControllerRecord> fromJson(const QJsonValue &o);
 };
 
 // One run as the results store keeps it.
