@@ -2,6 +2,7 @@
 // it prints, its records, Log.txt and Flash.cfg. What the operations do is for the in-process tests to check.
 #include "cli/progress.h"
 #include "cli/report.h"
+#include "cli/station.h"
 #include "link/textcodec.h"
 #include "sim/pty.h"
 #include "support/shardmain.h"
@@ -411,6 +412,100 @@ private slots:
                                     "delay=\"\" prot3=no prot4plus=no same_protocol=no fast=no settle_ms=100 hold_ms=0 version=\\S+\n$")
                      .match(copied.left(first)).hasMatch(), qPrintable(copied.left(first)));
         QCOMPARE(copied.mid(last), QString("vantorel-cli end: status=cancelled cancelled=yes c0=erased-not-programmed c1=cancelled\n"));
+    }
+
+    // A station: three lines at once, one of them with a board missing. Each line's controllers are downloaded and
+    // checked on their own line, the missing one changes no other line's verdict, and the one report names each row's line.
+    void stationRunsEveryLineAtOnce()
+    {
+        const std::unique_ptr<sim::Line> a = lineOf({"0", "1"}), b = lineOf({"0"}), c = lineOf({"2"});
+        QTemporaryDir home;
+        const QString records = home.filePath("station.csv");
+        QStringList args = base(home.path(), a->slavePath()) + QStringList{"--timeout", "300", "--known-speeds", "--file", sample,
+                                                                           "--results", records, "--line", a->slavePath() + ":0,1",
+                                                                           "--line", b->slavePath() + ":0,1", "--line", c->slavePath() + ":2",
+                                                                           "--unit", b->slavePath() + ":0=SN7", "download-serial"};
+        args.removeAt(args.indexOf("--port") + 1);
+        args.removeAll("--port");
+        const CliRun r = run(args, home.path());
+        QVERIFY2(r.exit == 1 && r.json["status"] == "failed" && r.json["summary"].toObject() == QJsonObject({{"lines", 3}, {"selected", 5}, {"ok", 4}, {"failed", 1}}),
+                 qPrintable(r.said()));
+        const QString ok = QString("|01/00/00|%1||9600|ok!").arg(sampleSum);
+        const QList<QPair<const sim::Line *, QStringList>> lines = {{a.get(), {"0" + ok, "1" + ok}},
+                                                                    {b.get(), {"0" + ok + " #SN7", "1|||marked||failed/erase-unconfirmed!: not found|No Answer"}},
+                                                                    {c.get(), {"2" + ok}}};
+        const QJsonArray reported = r.json["lines"].toArray();
+        QCOMPARE(reported.size(), lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString port = lines[i].first->slavePath();
+            const QJsonObject line = reported[i].toObject(), report = line["report"].toObject();
+            QVERIFY2(line["line"] == port && report["port"] == port && line["exit"] == (i == 1 ? 1 : 0), qPrintable(r.said()));
+            QCOMPARE(rowsOf(report), lines[i].second);
+            for (const QJsonValue &row : report["controllers"].toArray())
+                QCOMPARE(row["line"].toString(), port);
+            // Each line keeps its own log, and its speeds next to the others' in Vantorel.ini.
+            QVERIFY2(readAll(home.filePath(lineLogName(port) + ".txt")).contains("75AA55"), qPrintable(lineLogName(port)));
+            QVERIFY(readAll(home.filePath("Vantorel.ini")).contains("Device=" + port.toUtf8() + "\n"));
+            QVERIFY2(readAll(records).count("," + port.toUtf8() + ",") == lines[i].second.size(), readAll(records).constData());
+        }
+    }
+
+    // One Ctrl-C cancels every line as the progress window's Cancel does, each naming the controller it erased; a line
+    // whose port is lost ends alone while the others run to their end.
+    void stationCancelsEveryLineAndLosesOneAlone()
+    {
+        QTemporaryDir home;
+        const QString image = home.filePath("big.hex");
+        QVERIFY(writeFile(image, imageOf(60)));
+        // Without fast answers each batch waits out the settle time: 60 batches take six seconds, ample for a signal.
+        auto stationOf = [&](const QList<const sim::Line *> &lines) {
+            QStringList args = QStringList{"--dir", home.path(), "--protocol", "3", "--format", "json", "--speed", "9600", "--timeout", "2000",
+                                           "--hold-ms", "0", "--settle-ms", "100", "--controllers", "0,1", "--file", image, "download-serial"};
+            for (const sim::Line *line : lines)
+                args << "--line" << line->slavePath();
+            return args;
+        };
+        const std::unique_ptr<sim::Line> a = lineOf({"0", "1"}), b = lineOf({"0", "1"});
+        bool signalled = false;
+        CliRun r = run(stationOf({a.get(), b.get()}), home.path(), [&](QProcess &p) {
+            auto batches = [](const sim::LineSnapshot &s) { return s.controller(0)->framesHeard >= 4; };
+            signalled = a->waitUntil(batches, Patience) && b->waitUntil(batches, Patience) && ::kill(pid_t(p.processId()), SIGINT) == 0;
+        });
+        QVERIFY2(signalled && r.exit == 4 && r.json["status"] == "cancelled" && r.err.contains("Cancel"), qPrintable(r.said()));
+        for (const QJsonValue &line : r.json["lines"].toArray())
+            QCOMPARE(rowsOf(line["report"].toObject()), QStringList({"0||||9600|failed/erased-not-programmed!", "1|||||failed/cancelled"}));
+
+        // The second line's adapter is pulled out in its first controller's download.
+        const std::unique_ptr<sim::Line> c = lineOf({"0", "1"}), d = lineOf({R"(0, "faults": {"unplugAfterFrames": 4})", "1"});
+        r = run(stationOf({c.get(), d.get()}), home.path());
+        const QJsonArray lines = r.json["lines"].toArray();
+        QVERIFY2(r.exit == 3 && r.json["status"] == "error" && lines[0]["exit"] == 0 && lines[1]["exit"] == 3, qPrintable(r.said()));
+        const QString sum = lines[0]["report"]["file_checksum"].toString();
+        QCOMPARE(rowsOf(lines[0]["report"].toObject()), QStringList({"0|01/00/00|" + sum + "||9600|ok!", "1|01/00/00|" + sum + "||9600|ok!"}));
+    }
+
+    // What would leave a station half done is refused before any line starts: a station option given wrong, or a line
+    // whose worker refuses its run (here a unit on a controller that line does not list).
+    void stationRefusedBeforeAnyLineStarts()
+    {
+        const std::unique_ptr<sim::Line> a = lineOf({"0"}), b = lineOf({"0"});
+        const QString pa = a->slavePath(), pb = b->slavePath();
+        const QList<QPair<QStringList, QString>> rows = {
+            {{"--line", pa, "--port", pb}, "leave out --port"},
+            {{"--line", pa, "--line", pa + ":0"}, pa + " is given twice"},
+            {{"--line", pa + ":zero"}, "after the colon give the line's controllers, e.g. " + pa + ":0-7"},
+            {{"--line", pa, "--line", pb, "--unit", "0=SN1"}, "name the controller's line, e.g. --unit " + pa + ":0=SN1"},
+            {{"--line", pa, "--unit", pb + ":0=SN1"}, pb + " is no --line of this run"},
+            {{"--line", pa, "--save"}, "--save keeps one line's settings"},
+            {{"--line", pa, "--line", pb + ":0", "--unit", pb + ":5=SN1"}, "called off"},
+        };
+        for (const auto &[given, says] : rows) {
+            QTemporaryDir home;
+            const CliRun r = run(QStringList{"--dir", home.path(), "--protocol", "3", "--speed", "9600", "--timeout", "2000", "--controllers",
+                                             "0", "--format", "json", "flash-info"} + given, home.path());
+            QVERIFY2(r.exit == 2 && r.json["status"] == "error" && r.err.contains(says), qPrintable(r.said()));
+        }
+        QVERIFY(a->snapshot().controller(0)->framesHeard == 0 && b->snapshot().controller(0)->framesHeard == 0);
     }
 
     void resultsFileKeepsWholeRowsOfTwoStations()
