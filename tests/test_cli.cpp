@@ -273,6 +273,13 @@ private slots:
             {one + QStringList{"--unit", "5=A"}, "--unit 5=A: controller 5 is not selected for this run"},
             {one + QStringList{"--unit", "1=A", "--results", older}, older + " was begun without a unit column"},
             {{"--file", sample, "--unit", "1=A", "checksum"}, "checksum prints text or json and keeps no record"},
+            // A station run's ID: refused as a unit's is, and a blank too; on history as on a run.
+            {one + QStringList{"--station-run", "L3 0815"}, "--station-run L3 0815: an ID may not hold a comma, a quote, a blank"},
+            {one + QStringList{"--station-run", "L3,0815"}, "an ID may not hold"}, {one + QStringList{"--station-run", "L3\n0815"}, "an ID may not hold"},
+            {one + QStringList{"--station-run", ""}, "--station-run : give the station run's ID"},
+            {one + QStringList{"--station-run", "a", "--station-run", "b"}, "--station-run: give it once"},
+            {{"--station-run", "L3\"0815", "history"}, "an ID may not hold"},
+            {{"--file", sample, "--station-run", "L3", "checksum"}, "checksum prints text or json and keeps no record"},
             // history refuses what it cannot read instead of matching nothing.
             {{"--not-image", "nothere.hex", "history"}, "--not-image nothere.hex: there is no such file"},
             {{"--image", "nothere.hex", "history"}, "--image nothere.hex: there is no such file"},

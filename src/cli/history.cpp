@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vantorel {
@@ -89,6 +90,7 @@ HistoryFilter filterOf(const Options &o)
     f.unit = o.value(o.unit).trimmed();
     if (o.isSet(o.unit) && f.unit.isEmpty())
         throw Usage{QStringLiteral("--unit takes the unit or serial number of the board looked for, e.g. --unit SN1234")};
+    f.stationRun = stationRunOf(o);
     return f;
 }
 
@@ -147,23 +149,30 @@ void printText(const QList<HistoryRow> &rows, const QString &database, const Wai
 {
     // Every name as written, but a line break or other control character visibly: one record, one line.
     const auto cell = [](const QString &text) { return escapeControls(text); };
-    QString out = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
-                      .arg(QStringLiteral("time (UTC)"), -24).arg(QStringLiteral("station"), -12)
-                      .arg(QStringLiteral("operation"), -17).arg(QStringLiteral("ctrl"), 4)
-                      .arg(QStringLiteral("unit"), -10)
-                      .arg(QStringLiteral("outcome"), -21).arg(QStringLiteral("version"), -9)
-                      .arg(QStringLiteral("checksum"), -8).arg(QStringLiteral("file"));
+    // Its column only where some record has one: a history without station runs reads as it always did.
+    const bool stationRuns = std::any_of(rows.begin(), rows.end(), [](const HistoryRow &r) { return !r.run.stationRun.isEmpty(); });
+    const auto stationRunCell = [&](const QString &text) {
+        return stationRuns ? QStringLiteral("%1  ").arg(text, -14) : QString();
+    };
+    QString out = QStringLiteral("%1  %2  ").arg(QStringLiteral("time (UTC)"), -24).arg(QStringLiteral("station"), -12)
+                  + stationRunCell(QStringLiteral("station run"))
+                  + QStringLiteral("%1  %2  %3  %4  %5  %6  %7\n")
+                        .arg(QStringLiteral("operation"), -17).arg(QStringLiteral("ctrl"), 4)
+                        .arg(QStringLiteral("unit"), -10)
+                        .arg(QStringLiteral("outcome"), -21).arg(QStringLiteral("version"), -9)
+                        .arg(QStringLiteral("checksum"), -8).arg(QStringLiteral("file"));
     for (const HistoryRow &row : rows) {
         const ControllerRecord c = row.controller();
-        out += QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
-                   .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(cell(row.run.station), -12)
-                   .arg(cell(row.run.operation), -17).arg(c.number, 4)
-                   .arg(c.unit.isEmpty() ? QStringLiteral("-") : cell(c.unit), -10)
-                   .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + failureWordsOf(c.failure)), -21)
-                   .arg(cell(c.version), -9).arg(cell(c.checksum), -8)
-                   .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
-                                                    : cell(QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
-                                                           + row.run.fileChecksum));
+        out += QStringLiteral("%1  %2  ").arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(cell(row.run.station), -12)
+               + stationRunCell(row.run.stationRun.isEmpty() ? QStringLiteral("-") : cell(row.run.stationRun))
+               + QStringLiteral("%1  %2  %3  %4  %5  %6  %7\n")
+                     .arg(cell(row.run.operation), -17).arg(c.number, 4)
+                     .arg(c.unit.isEmpty() ? QStringLiteral("-") : cell(c.unit), -10)
+                     .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + failureWordsOf(c.failure)), -21)
+                     .arg(cell(c.version), -9).arg(cell(c.checksum), -8)
+                     .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
+                                                      : cell(QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
+                                                             + row.run.fileChecksum));
     }
     out += QStringLiteral("%1 record(s) in %2\n").arg(rows.size()).arg(database) + waiting.lines;
     std::printf("%s", out.toUtf8().constData());
