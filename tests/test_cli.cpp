@@ -274,6 +274,13 @@ private slots:
             {one + QStringList{"--unit", "5=A"}, "--unit 5=A: controller 5 is not selected for this run"},
             {one + QStringList{"--unit", "1=A", "--results", older}, older + " was begun without a unit column"},
             {{"--file", sample, "--unit", "1=A", "checksum"}, "checksum prints text or json and keeps no record"},
+            // A station run's ID: refused as a unit's is, and a blank too; on history as on a run.
+            {one + QStringList{"--station-run", "L3 0815"}, "--station-run L3 0815: an ID may not hold a comma, a quote, a blank"},
+            {one + QStringList{"--station-run", "L3,0815"}, "an ID may not hold"}, {one + QStringList{"--station-run", "L3\n0815"}, "an ID may not hold"},
+            {one + QStringList{"--station-run", ""}, "--station-run : give the station run's ID"},
+            {one + QStringList{"--station-run", "a", "--station-run", "b"}, "--station-run: give it once"},
+            {{"--station-run", "L3\"0815", "history"}, "an ID may not hold"},
+            {{"--file", sample, "--station-run", "L3", "checksum"}, "checksum prints text or json and keeps no record"},
             // history refuses what it cannot read instead of matching nothing.
             {{"--not-image", "nothere.hex", "history"}, "--not-image nothere.hex: there is no such file"},
             {{"--image", "nothere.hex", "history"}, "--image nothere.hex: there is no such file"},
@@ -448,6 +455,14 @@ private slots:
             QVERIFY(readAll(home.filePath("Vantorel.ini")).contains("Device=" + port.toUtf8() + "\n"));
             QVERIFY2(readAll(records).count("," + port.toUtf8() + ",") == lines[i].second.size(), readAll(records).constData());
         }
+        // One record per line in the results database, all under the station run's ID.
+        const QString id = r.json["station_run"].toString();
+        const CliRun history = run({"--dir", home.path(), "--station-run", id, "--format", "json", "history"}, home.path());
+        QMultiMap<QString, int> kept;
+        for (const QJsonValue &row : history.json["records"].toArray())
+            kept.insert(row["port"].toString(), row["controller"].toInt());
+        QVERIFY2(history.exit == 0 && !id.isEmpty(), qPrintable(history.said()));
+        QCOMPARE(kept, (QMultiMap<QString, int>{{a->slavePath(), 0}, {a->slavePath(), 1}, {b->slavePath(), 0}, {b->slavePath(), 1}, {c->slavePath(), 2}}));
     }
 
     // One Ctrl-C cancels every line as the progress window's Cancel does, each naming the controller it erased; a line

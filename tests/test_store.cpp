@@ -96,8 +96,9 @@ QString readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
-// A results database as the first Vantorel made it: before units were kept, one run on controller 1.
-bool makeSchemaOne(QSqlDatabase db)
+// A results database as an earlier Vantorel made it, of schema 1 (before units were kept) or 3 (before station runs):
+// one run on controllers 1 and 3.
+bool makeOldSchema(QSqlDatabase db, int version = 1)
 {
     QSqlQuery q(db);
     for (const char *sql : {"CREATE TABLE schema_version (version INTEGER NOT NULL)", "INSERT INTO schema_version VALUES (1)",
@@ -111,6 +112,12 @@ bool makeSchemaOne(QSqlDatabase db)
                             "'{}', 'ok', '0.9')",
                             "INSERT INTO controllers VALUES ('old-run', 1, 'ok', '01/00/01', '1111', 9600, '', 0, NULL)",
                             "INSERT INTO controllers VALUES ('old-run', 3, 'failed', '', '', NULL, 'No Answer', 0, NULL)"})
+        if (!q.exec(sql))
+            return qWarning("%s", qPrintable(q.lastError().text())), false;
+    const QStringList toThree = {"ALTER TABLE controllers ADD COLUMN unit TEXT NOT NULL DEFAULT ''",
+                                 "UPDATE controllers SET failure = 'no-answer' WHERE failure = 'No Answer'",
+                                 "UPDATE schema_version SET version = 3"};
+    for (const QString &sql : version == 3 ? toThree : QStringList())
         if (!q.exec(sql))
             return qWarning("%s", qPrintable(q.lastError().text())), false;
     return true;
@@ -262,12 +269,14 @@ private slots:
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "check");
             db.setDatabaseName(home.filePath("Results.db"));
             QSqlQuery q(db);
-            QVERIFY(db.open() && q.exec("SELECT version FROM schema_version") && q.next() && q.value(0).toInt() == 3 && !q.next()
-                    && q.exec("UPDATE schema_version SET version = 4"));
+            QVERIFY(db.open() && q.exec("SELECT version FROM schema_version") && q.next() && q.value(0).toInt() == ResultsStore::kSchemaVersion
+                    && !q.next() && q.exec(QString("UPDATE schema_version SET version = %1").arg(ResultsStore::kSchemaVersion + 1)));
         }
         QSqlDatabase::removeDatabase("check");
         const CliRun newer = run(history, home.path());
-        QVERIFY2(newer.exit == 5 && newer.err.contains("schema version 4; this program knows up to 3"), qPrintable(newer.said()));
+        QVERIFY2(newer.exit == 5 && newer.err.contains(QString("schema version %1; this program knows up to %2")
+                                                           .arg(ResultsStore::kSchemaVersion + 1).arg(ResultsStore::kSchemaVersion)),
+                 qPrintable(newer.said()));
     }
 
     // In the window's session: a record the database cannot take is told in the main window, never in a box, and
@@ -377,7 +386,7 @@ private slots:
         {
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "units");
             db.setDatabaseName(sqlite);
-            QVERIFY(db.open() && makeSchemaOne(db));
+            QVERIFY(db.open() && makeOldSchema(db));
         }
         QSqlDatabase::removeDatabase("units");
         checkUnits(home.path(), sqlite);
@@ -394,11 +403,85 @@ private slots:
             db.setUserName("vantorel");
             db.setPassword(PgServer::Password);
             db.setDatabaseName("units");
-            QVERIFY2(db.open() && makeSchemaOne(db), qPrintable(db.lastError().text()));
+            QVERIFY2(db.open() && makeOldSchema(db), qPrintable(db.lastError().text()));
         }
         QSqlDatabase::removeDatabase("units");
         QTemporaryDir pgHome;
         checkUnits(pgHome.path(), server->url("units"));
+    }
+
+    // The lines of one station run share its id, through the fallback file too; history shows the station run whole,
+    // every port of it and no other run; a database of schema 3 is upgraded with its rows intact.
+    void stationRunIsKeptAndShownWhole_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::newRow("SQLite") << false;
+        QTest::newRow("PostgreSQL") << true;
+    }
+    void stationRunIsKeptAndShownWhole()
+    {
+        QFETCH(bool, postgres);
+        QTemporaryDir home;
+        PgServer *server = nullptr;
+        if (postgres) {
+            if (!PgServer::available() || !QSqlDatabase::isDriverAvailable("QPSQL"))
+                skipOrFail("PostgreSQL's server or Qt's driver is not installed; scripts/setup installs them");
+            server = cluster();
+            QVERIFY(server);
+        }
+        const QString db = postgres ? server->url("stationruns") : home.filePath("later/Station.db");
+        const std::unique_ptr<sim::Line> lineA = lineOf({"1"}), lineB = lineOf({"1", "2"});
+        const QStringList runA = base(home.path(), *lineA) + QStringList{"--results-db", db, "--controllers", "1", "flash-info"};
+        const QStringList runB = base(home.path(), *lineB) + QStringList{"--results-db", db, "--controllers", "1,2", "flash-info"};
+        const QStringList shared = {"--station-run", "L3-0815"};
+
+        // Line A's record waits: its database is not there yet.
+        const CliRun waited = run(runA + shared, home.path());
+        const QJsonObject line = QJsonDocument::fromJson(readAll(home.filePath("Results-pending.jsonl")).toUtf8()).object();
+        QVERIFY2(waited.exit == 5 && waited.json["store"]["kept"] == "pending-file" && line["station_run"] == "L3-0815"
+                     && JsonSchema::project().problems(line, "pendingRun").isEmpty(),
+                 qPrintable(waited.said()));
+        {
+            QSqlDatabase old = QSqlDatabase::addDatabase(postgres ? "QPSQL" : "QSQLITE", "schema3");
+            if (postgres) {
+                QVERIFY(server->createDatabase("stationruns"));
+                old.setHostName(server->folder());
+                old.setUserName("vantorel");
+                old.setPassword(PgServer::Password);
+                old.setDatabaseName("stationruns");
+            } else {
+                QVERIFY(QDir(home.path()).mkdir("later"));
+                old.setDatabaseName(db);
+            }
+            QVERIFY2(old.open() && makeOldSchema(old, 3), qPrintable(old.lastError().text()));
+        }
+        QSqlDatabase::removeDatabase("schema3");
+        const CliRun lineBRun = run(runB + shared, home.path()), alone = run(runA + QStringList{"--unit", "1=SN%7"}, home.path());
+        QVERIFY2(lineBRun.exit == 0 && lineBRun.json["store"]["replayed"] == 1 && alone.exit == 0 && alone.json["store"]["written"] == true,
+                 qPrintable(lineBRun.said() + alone.said()));
+
+        // "port:controller:station run" per record, oldest first; the run of schema 3 as it was.
+        const auto rowsOf = [&](const CliRun &history) {
+            QStringList rows;
+            for (const QJsonValue &r : history.json["records"].toArray())
+                rows << QString("%1:%2:%3").arg(r["port"] == lineA->slavePath() ? "A" : r["port"] == lineB->slavePath() ? "B" : r["port"].toString())
+                            .arg(r["controller"].toInt()).arg(r["station_run"].isNull() ? "-" : r["station_run"].toString());
+            return rows;
+        };
+        const QStringList history = {"--results-db", db, "--format", "json", "history"};
+        const CliRun all = run(history, home.path());
+        QCOMPARE(rowsOf(all), QStringList({"COM 1:1:-", "COM 1:3:-", "A:1:L3-0815", "B:1:L3-0815", "B:2:L3-0815", "A:1:-"}));
+        QCOMPARE(recordsOf(all).mid(0, 2), QStringList({"flash-info:1:ok:1111", "flash-info:3:failed:"}));
+        QVERIFY2(all.json["records"][1]["failure"] == "no-answer", qPrintable(all.said()));
+        const CliRun whole = run(history + shared, home.path());
+        QCOMPARE(rowsOf(whole), QStringList({"A:1:L3-0815", "B:1:L3-0815", "B:2:L3-0815"}));
+
+        // The text table has the column only where some record has a station run; a unit's "%7" stays as given.
+        const CliRun text = run({"--results-db", db, "history"}, home.path()), without = run({"--results-db", db, "--controller", "3", "history"}, home.path());
+        QVERIFY2(text.exit == 0 && text.out.startsWith("time (UTC)                station       station run     operation")
+                     && text.out.count(" L3-0815 ") == 3 && text.out.contains(" SN%7 ") && without.exit == 0 && !without.out.contains("station run")
+                     && without.out.startsWith("time (UTC)                station       operation "),
+                 qPrintable(text.said() + without.said()));
     }
 
     // 2. A waiting run goes only to the database it was meant for. A line kept before lines named their database

@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vantorel {
@@ -89,6 +90,7 @@ HistoryFilter filterOf(const Options &o)
     f.unit = o.value(o.unit).trimmed();
     if (o.isSet(o.unit) && f.unit.isEmpty())
         throw Usage{QStringLiteral("--unit takes the unit or serial number of the board looked for, e.g. --unit SN1234")};
+    f.stationRun = stationRunOf(o);
     return f;
 }
 
@@ -146,24 +148,31 @@ void printCsv(const QList<HistoryRow> &rows, const Waiting &waiting)
 void printText(const QList<HistoryRow> &rows, const QString &database, const Waiting &waiting)
 {
     // Every name as written, but a line break or other control character visibly: one record, one line.
-    const auto cell = [](const QString &text) { return escapeControls(text); };
-    QString out = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
-                      .arg(QStringLiteral("time (UTC)"), -24).arg(QStringLiteral("station"), -12)
-                      .arg(QStringLiteral("operation"), -17).arg(QStringLiteral("ctrl"), 4)
-                      .arg(QStringLiteral("unit"), -10)
-                      .arg(QStringLiteral("outcome"), -21).arg(QStringLiteral("version"), -9)
-                      .arg(QStringLiteral("checksum"), -8).arg(QStringLiteral("file"));
+    const auto cell = [](const QString &text, int width = 0) { return QStringLiteral("%1").arg(escapeControls(text), width); };
+    // Its column only where some record has one: a history without station runs reads as it always did.
+    const bool stationRuns = std::any_of(rows.begin(), rows.end(), [](const HistoryRow &r) { return !r.run.stationRun.isEmpty(); });
+    // The cells go in at once: one given "%7" (a unit, a version) is text, not a place for the next cell.
+    const auto line = [&](const QString &time, const QString &station, const QString &stationRun, const QString &operation,
+                          const QString &ctrl, const QString &unit, const QString &outcome, const QString &version,
+                          const QString &checksum, const QString &file) {
+        return QStringLiteral("%1  %2  %3%4  %5  %6  %7  %8  %9  ")
+                   .arg(cell(time, -24), cell(station, -12), stationRuns ? cell(stationRun, -14) + QStringLiteral("  ") : QString(),
+                        cell(operation, -17), cell(ctrl, 4), cell(unit, -10), cell(outcome, -21), cell(version, -9),
+                        cell(checksum, -8))
+               + cell(file) + QLatin1Char('\n');
+    };
+    QString out = line(QStringLiteral("time (UTC)"), QStringLiteral("station"), QStringLiteral("station run"),
+                       QStringLiteral("operation"), QStringLiteral("ctrl"), QStringLiteral("unit"), QStringLiteral("outcome"),
+                       QStringLiteral("version"), QStringLiteral("checksum"), QStringLiteral("file"));
+    const auto orDash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
     for (const HistoryRow &row : rows) {
         const ControllerRecord c = row.controller();
-        out += QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9\n")
-                   .arg(row.run.timeUtc.toString(Qt::ISODateWithMs), -24).arg(cell(row.run.station), -12)
-                   .arg(cell(row.run.operation), -17).arg(c.number, 4)
-                   .arg(c.unit.isEmpty() ? QStringLiteral("-") : cell(c.unit), -10)
-                   .arg(cell(c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + failureWordsOf(c.failure)), -21)
-                   .arg(cell(c.version), -9).arg(cell(c.checksum), -8)
-                   .arg(row.run.imagePath.isEmpty() ? QStringLiteral("-")
-                                                    : cell(QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ")
-                                                           + row.run.fileChecksum));
+        out += line(row.run.timeUtc.toString(Qt::ISODateWithMs), row.run.station, orDash(row.run.stationRun), row.run.operation,
+                    QString::number(c.number), orDash(c.unit),
+                    c.failure.isEmpty() ? c.outcome : c.outcome + QStringLiteral(": ") + failureWordsOf(c.failure), c.version,
+                    c.checksum,
+                    row.run.imagePath.isEmpty() ? QStringLiteral("-")
+                                                : QFileInfo(row.run.imagePath).fileName() + QStringLiteral(" ") + row.run.fileChecksum);
     }
     out += QStringLiteral("%1 record(s) in %2\n").arg(rows.size()).arg(database) + waiting.lines;
     std::printf("%s", out.toUtf8().constData());

@@ -146,7 +146,8 @@ QJsonObject historyRowJson(const HistoryRow &row)
         {"run_uid", r.uid}, {"time_utc", r.timeUtc.toString(Qt::ISODateWithMs)}, {"station", r.station}, {"operation", r.operation},
         {"port", r.port}, {"file_checksum", r.fileChecksum}, {"image_sha256", r.imageSha256},
         {"image_path", r.imagePath}, {"settings", r.settings}, {"run_status", r.status},
-        {"program_version", r.programVersion}};
+        {"program_version", r.programVersion},
+        {"station_run", r.stationRun.isEmpty() ? QJsonValue() : QJsonValue(r.stationRun)}};
     for (const auto &[key, value] : runFields)
         o.insert(QLatin1String(key), value);
     return o;

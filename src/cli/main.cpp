@@ -272,6 +272,7 @@ int runOnLine(const Options &o, const Command &command)
     }
     session.replayAfterEachRun = true;
     session.units = settings.units;
+    session.stationRun = settings.stationRun;
     // The database itself is waited for only after the run, within its bound: nothing on the line waits for it.
     if (const QString unusable = session.results().targetProblem(); !unusable.isEmpty())
         progress.note(QStringLiteral("vantorel-cli: ") + unusable + QStringLiteral("; the run goes on and its records "

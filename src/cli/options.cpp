@@ -167,9 +167,11 @@ QList<int> refuseMissingSettings(const Options &o, const Command &command, const
     return selected;
 }
 
-// --unit N=ID, one per controller the run lists. An ID goes into the records as
-// it is given, so it may not hold what would shift a CSV reader's columns or
-// split a line: refused, rather than quoted for scripts that split on commas.
+// What an ID written into the records as it is given may not hold: it would shift a CSV reader's columns or split a
+// line. Refused, rather than quoted for scripts that split on commas.
+bool breaksRecords(QChar c) { return c == u',' || c == u'"' || c.category() == QChar::Other_Control; }
+
+// --unit N=ID, one per controller the run lists.
 QMap<int, QString> units(const Options &o, const QList<int> &listed)
 {
     QMap<int, QString> out;
@@ -185,7 +187,7 @@ QMap<int, QString> units(const Options &o, const QList<int> &listed)
             throw Usage{said + QStringLiteral("the controller number must be 0 to 31")};
         if (id.isEmpty())
             throw Usage{said + QStringLiteral("the ID after '=' is empty")};
-        if (std::any_of(id.begin(), id.end(), [](QChar c) { return c == u',' || c == u'"' || c.category() == QChar::Other_Control; }))
+        if (std::any_of(id.begin(), id.end(), breaksRecords))
             throw Usage{said + QStringLiteral("an ID may not hold a comma, a quote or a line break (they would shift the "
                                               "columns of the records); leave them out")};
         if (out.contains(n))
@@ -255,6 +257,10 @@ Options::Options()
                                          "(repeatable: one per controller), e.g. --unit 5=SN1234. No comma, quote or "
                                          "line break in ID. history: --unit ID finds that board's records, the latest "
                                          "run first."), "N=ID"))
+    , stationRun(valued("station-run", QStringLiteral("The station run this run is one line of: ID goes into the run's "
+                                                      "record, the same for every line of the station run. No comma, "
+                                                      "quote, blank or line break in ID. history: the records of that "
+                                                      "station run, every line of it."), "ID"))
     , resultsDb(valued("results-db", QStringLiteral("Results database: postgresql://user@host[:port]/database "
                                                     "or a SQLite file (default: Vantorel.ini's Results/Database, else "
                                                     "Results.db in the program folder). Give a password in PGPASSWORD "
@@ -275,7 +281,6 @@ Options::Options()
                                          "lines run at once, each in its own worker, and one report names each row's "
                                          "line. --unit then takes PORT:N=ID."), "PORT[:LIST]"))
     , stationWorker(hiddenFlag("station-worker", QStringLiteral("Set by a station run for each of its lines.")))
-    , stationRun(valued("station-run", QStringLiteral("The station run ID kept in the records."), "ID"))
 {
     parser_.setApplicationDescription(QStringLiteral("Runs one operation of the tool without a window.\nCOMMAND: ")
                                       + commandNames());
@@ -310,9 +315,9 @@ QList<const QCommandLineOption *> Options::all() const
     return {&dir,        &port,          &speed,    &timeout,     &delay,          &protocol,       &file,
             &prot3,      &noProt3,       &prot4Plus, &noProt4Plus, &sameProtocol,   &noSameProtocol, &controllers,
             &settle,     &hold,          &fast,     &noFast,      &knownSpeeds,    &noKnownSpeeds,  &strict,
-            &save,       &format,        &listPorts, &results,     &logCopy,        &unit,           &resultsDb,
-            &controller, &image,         &since,    &station,     &status,         &notImage,       &line,
-            &stationWorker, &stationRun};
+            &save,       &format,        &listPorts, &results,     &logCopy,        &unit,           &stationRun,
+            &resultsDb,  &controller,    &image,    &since,       &station,        &status,         &notImage,
+            &line,       &stationWorker};
 }
 
 QList<const QCommandLineOption *> Options::historyOptions() const
@@ -388,11 +393,29 @@ Usage cannotRead(const QString &path, const Fault &f)
     return Usage{QStringLiteral("cannot read ") + path + QStringLiteral(": ") + f.description(), f.number()};
 }
 
+QString stationRunOf(const Options &o)
+{
+    if (!o.isSet(o.stationRun))
+        return {};
+    const QString id = o.value(o.stationRun);
+    const QString said = QStringLiteral("--station-run ") + id + QStringLiteral(": ");
+    if (o.values(o.stationRun).size() > 1)
+        throw Usage{QStringLiteral("--station-run: give it once; a run is one line of one station run")};
+    if (id.isEmpty())
+        throw Usage{said + QStringLiteral("give the station run's ID, e.g. --station-run line3-0815")};
+    // A blank too: the ID stays one word where scripts pass it on to the next worker or to history.
+    if (std::any_of(id.begin(), id.end(), [](QChar c) { return breaksRecords(c) || c.isSpace(); }))
+        throw Usage{said + QStringLiteral("an ID may not hold a comma, a quote, a blank or a line break; give letters, "
+                                          "digits, '-' or '_', e.g. --station-run line3-0815")};
+    return id;
+}
+
 void refuseFileOnly(const Options &o, const Command &command)
 {
     if (!o.isSet(o.file))
         throw Usage{command.text() + QStringLiteral(" needs --file HEX")};
-    if (!command.keepsRecord && (o.value(o.format) == QLatin1String("csv") || o.isSet(o.results) || o.isSet(o.unit)))
+    if (!command.keepsRecord
+        && (o.value(o.format) == QLatin1String("csv") || o.isSet(o.results) || o.isSet(o.unit) || o.isSet(o.stationRun)))
         throw Usage{command.text() + QStringLiteral(" prints text or json and keeps no record")};
 }
 
@@ -418,6 +441,7 @@ RunSettings refuseBeforeStartUp(const Options &o, const Command &command)
         s.warnings = checkImage(o, command);
     s.appDir = o.appDir();
     s.units = units(o, refuseMissingSettings(o, command, s));
+    s.stationRun = stationRunOf(o);
     return s;
 }
 

@@ -48,8 +48,8 @@ public:
 
     const QCommandLineOption dir, port, speed, timeout, delay, protocol, file, prot3, noProt3, prot4Plus, noProt4Plus,
         sameProtocol, noSameProtocol, controllers, settle, hold, fast, noFast, knownSpeeds, noKnownSpeeds, strict, save,
-        format, listPorts, results, logCopy, unit, resultsDb, controller, image, since, station, status, notImage, line,
-        stationWorker, stationRun;
+        format, listPorts, results, logCopy, unit, stationRun, resultsDb, controller, image, since, station, status, notImage,
+        line, stationWorker;
     // Every option, in the order --help lists them.
     QList<const QCommandLineOption *> all() const;
     // The options only `history` reads.
@@ -67,6 +67,7 @@ struct RunSettings {
     int holdMs = -1;
     QStringList warnings; // what did not stop the run but goes into its report
     QMap<int, QString> units; // --unit: controller → unit or serial number
+    QString stationRun;       // --station-run; empty: none
 };
 
 // One line on standard error.
@@ -82,6 +83,8 @@ bool parseControllers(const QString &text, QList<int> &out);
 const Command &chosenCommand(const Options &o);
 // A fault reading the HEX file, as the refusal that names the file.
 Usage cannotRead(const QString &path, const Fault &f);
+// --station-run's ID, checked; empty when not given.
+QString stationRunOf(const Options &o);
 // The options a command that only reads the file refuses.
 void refuseFileOnly(const Options &o, const Command &command);
 // Everything a mistyped option can get wrong is refused here, before start-up

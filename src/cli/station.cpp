@@ -462,7 +462,9 @@ int runStation(const Options &o, const Command &command)
     if (o.isSet(o.results) && !records.open(o.value(o.results), problem))
         throw Usage{problem};
     const bool unitColumn = records.firstLine() != csvHeader(false).trimmed();
-    const QString stationRun = o.isSet(o.stationRun) ? o.value(o.stationRun) : QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString stationRun = stationRunOf(o); // one given by hand groups this run with others
+    if (stationRun.isEmpty())
+        stationRun = QUuid::createUuid().toString(QUuid::WithoutBraces);
 
     const QDateTime started = zonedNow();
     StationProgress progress(lines, stderr, stderrIsTerminal());

@@ -156,6 +156,7 @@ bool Session::run(Operation operation)
     lastRecord_ = recordRun(*run, operation, listed, started, settings);
     for (ControllerRecord &c : lastRecord_.controllers)
         c.unit = units.value(c.number);
+    lastRecord_.stationRun = stationRun;
     // A run refused before anything was sent did nothing to any controller: no record of it.
     if (ctx_->lastRun.refused)
         return true;

@@ -105,6 +105,8 @@ public:
     bool replayAfterEachRun = false;
     // The unit or serial number of each controller, kept in its record (the command line's --unit).
     QMap<int, QString> units;
+    // The station run this run is one line of, kept in its record (the command line's --station-run); empty: none.
+    QString stationRun;
     // The last run as recorded, and what became of its record.
     const RunRecord &lastRecord() const { return lastRecord_; }
     const KeptRun &lastKept() const { return lastKept_; }

@@ -96,10 +96,14 @@ const QStringList kSchemaSteps[] = {
      QStringLiteral("ALTER TABLE controllers ADD COLUMN unit TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("CREATE INDEX controllers_by_unit ON controllers (unit)")},
     {failureCodesStep()},
+    {// 4: the station run a run was one line of, to show the station run whole; NULL: a run of its own
+     QStringLiteral("ALTER TABLE runs ADD COLUMN station_run TEXT"),
+     QStringLiteral("CREATE INDEX runs_by_station_run ON runs (station_run)")},
 };
 static_assert(std::size(kSchemaSteps) == ResultsStore::kSchemaVersion);
 
 QVariant orNull(std::optional<qint64> v) { return v ? QVariant(*v) : QVariant(); }
+QVariant orNull(const QString &s) { return s.isEmpty() ? QVariant() : QVariant(s); }
 // An empty text is a text, never NULL.
 QVariant bound(const QString &s) { return s.isNull() ? QVariant(QLatin1String("")) : QVariant(s); }
 QString text(const QVariant &v) { return v.toString(); }
@@ -254,13 +258,13 @@ bool ResultsStore::write(const RunRecord &r, QString &error)
         return false;
     };
     q.prepare(QStringLiteral("INSERT INTO runs (run_uid, time_utc, station, operation, port, image_path, image_sha256, "
-                             "file_checksum, settings, status, program_version) VALUES (?,?,?,?,?,?,?,?,?,?,?) "
+                             "file_checksum, settings, status, program_version, station_run) VALUES (?,?,?,?,?,?,?,?,?,?,?,?) "
                              "ON CONFLICT DO NOTHING"));
     for (const QVariant &v : {bound(r.uid), bound(r.timeUtc.toString(Qt::ISODateWithMs)), bound(r.station),
                               bound(r.operation), bound(r.port), bound(r.imagePath), bound(r.imageSha256),
                               bound(r.fileChecksum),
                               bound(QString::fromUtf8(QJsonDocument(r.settings).toJson(QJsonDocument::Compact))),
-                              bound(r.status), bound(r.programVersion)})
+                              bound(r.status), bound(r.programVersion), orNull(r.stationRun)})
         q.addBindValue(v);
     if (!q.exec())
         return rollBack();
@@ -302,7 +306,7 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
     QString sql = QStringLiteral(
         "SELECT r.run_uid, r.time_utc, r.station, r.operation, r.port, r.image_path, r.image_sha256, r.file_checksum, "
         "r.settings, r.status, r.program_version, c.controller, c.outcome, c.version, c.checksum, c.speed, c.failure, "
-        "c.erased, c.duration_ms, c.unit FROM controllers c JOIN runs r ON r.run_uid = c.run_uid WHERE 1 = 1");
+        "c.erased, c.duration_ms, c.unit, r.station_run FROM controllers c JOIN runs r ON r.run_uid = c.run_uid WHERE 1 = 1");
     QVariantList values;
     auto where = [&](const QString &condition, const QVariantList &bound) {
         sql += QStringLiteral(" AND ") + condition;
@@ -320,6 +324,8 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
         where(QStringLiteral("c.outcome = ?"), {f.outcome});
     if (!f.unit.isEmpty())
         where(QStringLiteral("c.unit = ?"), {f.unit});
+    if (!f.stationRun.isEmpty())
+        where(QStringLiteral("r.station_run = ?"), {f.stationRun});
     if (!f.notImage.isEmpty()) {
         where(QStringLiteral("r.operation") + tells + QStringLiteral(" AND c.outcome") + learnt
                   + QStringLiteral(" AND r.time_utc = (SELECT MAX(r2.time_utc) FROM controllers c2 JOIN runs r2 ON "
@@ -368,6 +374,7 @@ bool ResultsStore::history(const HistoryFilter &f, QList<HistoryRow> &rows, QStr
         if (!q.value(18).isNull())
             c.durationMs = q.value(18).toLongLong();
         c.unit = text(q.value(19));
+        r.stationRun = text(q.value(20)); // NULL: empty
         r.controllers << c;
         rows << row;
     }

@@ -39,6 +39,8 @@ struct HistoryFilter {
     // The latest flash record of each controller on each station, where it
     // does not show the controller holding this image (SHA-256 or checksum).
     QString notImage;
+    // The records of every line (port) of this station run.
+    QString stationRun;
 };
 
 // What `image` and `notImage` take: a SHA-256 (64 hex digits) or a checksum as shown (1 to 8 hex digits).
@@ -54,7 +56,7 @@ struct HistoryRow {
 // transaction per run. One object per connection; not shared across threads.
 class ResultsStore {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     explicit ResultsStore(const StoreTarget &target);
     ~ResultsStore();

@@ -144,6 +144,7 @@ QJsonObject RunRecord::toJson() const
                        {QStringLiteral("settings"), settings},
                        {QStringLiteral("status"), status},
                        {QStringLiteral("program_version"), programVersion},
+                       {QStringLiteral("station_run"), stationRun.isEmpty() ? QJsonValue() : QJsonValue(stationRun)},
                        {QStringLiteral("controllers"), rows}};
 }
 
@@ -185,6 +186,7 @@ bool RunRecord::fromJson(const QJsonObject &o, RunRecord &out)
     out.settings = settingsJson(o.value(QStringLiteral("settings")).toObject());
     out.status = o.value(QStringLiteral("status")).toString();
     out.programVersion = o.value(QStringLiteral("program_version")).toString();
+    out.stationRun = o.value(QStringLiteral("station_run")).toString(); // absent from lines kept before station runs
     for (const QJsonValue &v : o.value(QStringLiteral("controllers")).toArray()) {
         const std::optional<ControllerRecord> c = ControllerRecord::fromJson(v);
         if (!c)

@@ -66,6 +66,8 @@ struct RunRecord {
     QJsonObject settings; // speed, protocol, time-out ... as the run took them
     QString status;       // runStatus()
     QString programVersion;
+    // Shared by the records of every line one station run drove; empty for a run of its own.
+    QString stationRun;
     QList<ControllerRecord> controllers;
 
     QJsonObject toJson() const;
