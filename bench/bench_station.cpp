@@ -80,6 +80,7 @@ void bench(const QString &cli, const char *command)
                                 "--file", image, "--format", "json", command};
 
     const Figures one = runCli(cli, home.path(), common + QStringList{"--port", lines[0]->slavePath()});
+    const Figures oneStation = runCli(cli, home.path(), common + QStringList{"--line", lines[1]->slavePath()});
     QStringList station = common;
     for (const auto &line : lines)
         station << "--line" << line->slavePath();
@@ -91,6 +92,7 @@ void bench(const QString &cli, const char *command)
     };
     std::printf("%s, %d controllers a line at %d baud, 56 KiB, fast answers:\n", command, kControllers, kSpeed);
     print("one line (--port)", one);
+    print("one line (--line)", oneStation);
     print("four lines (--line x4)", all);
     std::printf("  wall four/one %.3f (bound 1.15)  cpu per line %.2f s = %.3f x one line's (bound 1.2)\n\n",
                 all.wall / one.wall, all.cpu / kLines, all.cpu / kLines / one.cpu);
