@@ -47,14 +47,18 @@ struct CliRun { // exit -1: crashed or never ended
 };
 
 // Runs vantorel-cli to its end with VANTOREL_HOME at 'home', so a run without --dir never touches the build
-// folder. 'stderrFd': where standard error goes instead of a pipe, or -1.
+// folder. 'stderrFd': where standard error goes instead of a pipe, or -1. It leads a process group of its own,
+// as a shell starts it: a signal to the group is what a terminal's Ctrl-C sends.
 CliRun run(const QStringList &args, const QString &home, const std::function<void(QProcess &)> &whileRunning = {},
         int stderrFd = -1)
 {
     QProcess p;
     p.setEnvironment(QProcess::systemEnvironment() << "VANTOREL_HOME=" + home);
-    if (stderrFd >= 0)
-        p.setChildProcessModifier([stderrFd] { ::dup2(stderrFd, STDERR_FILENO); });
+    p.setChildProcessModifier([stderrFd] {
+        ::setpgid(0, 0);
+        if (stderrFd >= 0)
+            ::dup2(stderrFd, STDERR_FILENO);
+    });
     p.start(QStringLiteral(VANTOREL_CLI), args);
     if (whileRunning && p.waitForStarted(Patience))
         whileRunning(p);
@@ -465,8 +469,8 @@ private slots:
         QCOMPARE(kept, (QMultiMap<QString, int>{{a->slavePath(), 0}, {a->slavePath(), 1}, {b->slavePath(), 0}, {b->slavePath(), 1}, {c->slavePath(), 2}}));
     }
 
-    // One Ctrl-C cancels every line as the progress window's Cancel does, each naming the controller it erased; a line
-    // whose port is lost ends alone while the others run to their end.
+    // One Ctrl-C on the terminal cancels every line as the progress window's Cancel does, each naming the controller
+    // it erased; a line whose port is lost ends alone while the others run to their end.
     void stationCancelsEveryLineAndLosesOneAlone()
     {
         QTemporaryDir home;
@@ -484,7 +488,7 @@ private slots:
         bool signalled = false;
         CliRun r = run(stationOf({a.get(), b.get()}), home.path(), [&](QProcess &p) {
             auto batches = [](const sim::LineSnapshot &s) { return s.controller(0)->framesHeard >= 4; };
-            signalled = a->waitUntil(batches, Patience) && b->waitUntil(batches, Patience) && ::kill(pid_t(p.processId()), SIGINT) == 0;
+            signalled = a->waitUntil(batches, Patience) && b->waitUntil(batches, Patience) && ::kill(-pid_t(p.processId()), SIGINT) == 0;
         });
         QVERIFY2(signalled && r.exit == 4 && r.json["status"] == "cancelled" && r.err.contains("Cancel"), qPrintable(r.said()));
         for (const QJsonValue &line : r.json["lines"].toArray())

@@ -162,6 +162,11 @@ public:
             auto p = std::make_unique<QProcess>();
             p->setProgram(QCoreApplication::applicationFilePath());
             p->setArguments(workerArguments(o, command, line, stationRun));
+#ifdef Q_OS_UNIX
+            // Out of the terminal's process group: a Ctrl-C reaches the station alone, which passes it on
+            // once; the workers would otherwise take it twice, and a second Ctrl-C ends a worker at once.
+            p->setChildProcessModifier([] { ::setpgid(0, 0); });
+#endif
             procs_.push_back(std::move(p));
         }
         ready_.resize(lines.size());
