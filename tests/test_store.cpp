@@ -260,7 +260,7 @@ private slots:
         }
         const CliRun csv = run(history + QStringList{"--format", "csv", "--status", "failed"}, home.path());
         QVERIFY2(csv.exit == 0 && csv.out.startsWith("time_utc,station,operation,port,controller,outcome,") && csv.out.count('\n') == 2
-                     && csv.out.contains(",program_version,unit\n") && csv.out.contains(",2,failed,,,,no-answer,"), csv.out.constData());
+                     && csv.out.contains(",program_version,unit,station_run\n") && csv.out.contains(",2,failed,,,,no-answer,"), csv.out.constData());
         const CliRun text = run(history + QStringList{"--format", "text"}, home.path());
         QVERIFY2(text.exit == 0 && text.out.endsWith("4 record(s) in " + home.filePath("Results.db").toUtf8() + "\n"), text.out.constData());
 
@@ -651,7 +651,7 @@ private slots:
 
         const CliRun csv = run({"--dir", home.path(), "--format", "csv", "history"}, home.path());
         const CliRun text = run({"--dir", home.path(), "history"}, home.path());
-        QVERIFY2(csv.exit == 0 && csv.out.contains("Z,'=1+2,download-serial,") && csv.out.endsWith(",'-2+3\n"), csv.out.constData());
+        QVERIFY2(csv.exit == 0 && csv.out.contains("Z,'=1+2,download-serial,") && csv.out.endsWith(",'-2+3,\n"), csv.out.constData());
         QVERIFY2(text.exit == 0 && text.out.count('\n') == 3 && text.out.contains("fw\\n2026-01-01T00:00:00.000+00:00 vantorel-cli end:"),
                  text.out.constData());
 

@@ -97,7 +97,7 @@ HistoryFilter filterOf(const Options &o)
 // New columns only ever go after the last: a spreadsheet's or script's columns stay where they were.
 const char *const kColumns[] = {"time_utc", "station", "operation", "port", "controller", "outcome", "version",
                                 "checksum", "speed", "failure", "file_checksum", "image_sha256", "image_path",
-                                "run_status", "program_version", "unit"};
+                                "run_status", "program_version", "unit", "station_run"};
 
 // The runs waiting in the program folder's fallback file, by the database each is meant for.
 QMap<QString, int> waitingRuns(const PendingRecords &pending)
