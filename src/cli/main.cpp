@@ -87,15 +87,6 @@ void hidePassword(const Options &o, int argc, char *argv[])
 #endif
 }
 
-bool stderrIsTerminal()
-{
-#ifdef Q_OS_UNIX
-    return ::isatty(STDERR_FILENO) == 1;
-#else
-    return false;
-#endif
-}
-
 bool jsonAsked(const Options &o) { return o.value(o.format) == QLatin1String("json"); }
 
 // The same list the window's Com Port box shows.

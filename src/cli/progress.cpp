@@ -9,6 +9,15 @@
 
 namespace vantorel {
 
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(STDERR_FILENO) == 1;
+#else
+    return false;
+#endif
+}
+
 int terminalColumns(std::FILE *out)
 {
 #ifdef Q_OS_UNIX

@@ -14,6 +14,8 @@ class Clock;
 
 // The terminal's width as it is now; COLUMNS where no terminal tells; else 80.
 int terminalColumns(std::FILE *out);
+// Standard error is a terminal, where a line can be rewritten in place.
+bool stderrIsTerminal();
 
 // What the progress window shows, on standard error. On a terminal: one line
 // per controller, rewritten in place as its run goes on (operation, which

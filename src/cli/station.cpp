@@ -186,10 +186,16 @@ public:
                     startWhenAllReady();
                 }
             });
-            QObject::connect(&p, &QProcess::finished, &loop, [this, &running, &loop] {
+            auto ended = [this, &running, &loop] {
                 callOff(); // a worker that ends before the start was refused: nobody starts
                 if (--running == 0)
                     loop.quit();
+            };
+            QObject::connect(&p, &QProcess::finished, &loop, ended);
+            // A worker that never started sends no finished signal.
+            QObject::connect(&p, &QProcess::errorOccurred, &loop, [ended](QProcess::ProcessError e) {
+                if (e == QProcess::FailedToStart)
+                    ended();
             });
             p.start();
         }
@@ -251,16 +257,16 @@ private:
         QProcess &p = *procs_[size_t(i)];
         LineResult r;
         r.port = lines_[i].port;
-        r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : ExitFault;
+        const bool ranToItsEnd = p.error() != QProcess::FailedToStart && p.exitStatus() == QProcess::NormalExit;
+        r.exit = ranToItsEnd ? p.exitCode() : ExitFault;
         const QList<QByteArray> out = p.readAllStandardOutput().trimmed().split('\n');
         r.document = QJsonDocument::fromJson(out.last()).object();
         r.report = reportFromJson(r.document, r.exit);
         if (r.report)
             r.report->line = r.port;
         if (r.document.isEmpty()) {
-            r.problem = p.exitStatus() == QProcess::NormalExit
-                            ? QStringLiteral("its worker ended (exit %1) without a report").arg(p.exitCode())
-                            : QStringLiteral("its worker was ended (%1) before its report").arg(p.errorString());
+            r.problem = ranToItsEnd ? QStringLiteral("its worker ended (exit %1) without a report").arg(p.exitCode())
+                                    : QStringLiteral("its worker ended (%1) before its report").arg(p.errorString());
         }
         return r;
     }
@@ -273,15 +279,6 @@ private:
     bool calledOff_ = false;
     int passedOn_ = 0;
 };
-
-bool stderrIsTerminal()
-{
-#ifdef Q_OS_UNIX
-    return ::isatty(STDERR_FILENO) == 1;
-#else
-    return false;
-#endif
-}
 
 } // namespace
 
