@@ -94,7 +94,10 @@ public:
             }
             static const QRegularExpression elapsed(QStringLiteral("^\\[\\s*[0-9.]+ s\\] "));
             text.remove(elapsed);
-            if (!text.isEmpty())
+            // A message box, a Cancel or the program's own word stays in sight; a progress text gives way to the next.
+            if (text.startsWith(QLatin1Char('[')) || text.startsWith(QLatin1String("vantorel-cli:")) || text == QLatin1String("Cancel"))
+                note(ports_[line] + QStringLiteral("  ") + text);
+            else if (!text.isEmpty())
                 show(line, text);
         }
     }
