@@ -19,10 +19,11 @@ endfunction()
 # procedures (Flash Info asks as the download's check does), but one way only: a loop would make
 # them one folder in all but name.
 set(siblings_ok programming queries protocolswitch)
-# The windows' states are the window's and the session's: an operation takes a Run and tells its
-# view, and the command line reads what the session hands it as values.
+# The windows' states are the window's own: an operation takes a Run and tells its view, the session
+# holds a Context it reaches through state/windowsession.h only, and the command line reads what
+# the session hands it as values.
 set(window_states "state/(context|mainstate|messagestate|infostate|windowview)\\.h")
-set(window_state_readers state session ui)
+set(window_state_readers state ui)
 string(REPLACE "|" ";" project_folders "${layers};sim")
 
 get_filename_component(SRC "${SRC}" ABSOLUTE)
@@ -52,7 +53,7 @@ foreach(f IN LISTS sources)
       continue()
     endif()
     if(path MATCHES "^${window_states}$" AND NOT from IN_LIST window_state_readers)
-      list(APPEND bad "${f} includes ${path}: only the window and the session see the windows' states (an operation takes a Run, the command line asks the session)")
+      list(APPEND bad "${f} includes ${path}: only the window sees the windows' states (an operation takes a Run, the session goes through state/windowsession.h, the command line asks the session)")
     endif()
     if(bracket STREQUAL "<")
       list(APPEND bad "${f} includes <${path}> with angle brackets: the project's headers take quotes")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "state/run.h"
+#include "state/windowsession.h"
 #include "store/keeper.h"
 
 #include <functional>
@@ -9,45 +10,11 @@
 
 namespace vantorel {
 
-class Context;
-class MainState;
-
-// What the progress window shows now, as a value: the command line prints it
-// without knowing the window's state.
-struct ProgressShown {
-    bool shown = false;        // the window is up
-    QString text;              // its message
-    bool failureShown = false; // the Stop picture: a failure message
-    int batchesSent = 0, batchesTotal = 0;
-    std::optional<double> secondsLeft; // the window's time left, when it has a plan
-    int controller = -1;               // the controller in hand; -1: all at once
-    bool controllerAnswered = false;   // it has answered in this run
-    QString speed;                     // the speed in hand
-    bool speedLeft = false;            // a speed of the search is still untried
-};
-
-// What the result window shows of one controller.
-struct ShownRow {
-    QString ver, ckSum;
-    bool marked = false;
-};
-
-// The settings a front end without windows sets, as a person would type them
-// into the boxes (each reaction runs): unset ones stay as Flash.cfg left them.
-struct FormEdits {
-    std::optional<QString> comPort, speed, timeOut, waitingDelay, protocol;
-    std::optional<bool> sendP4First, prot4Plus, sameProtocol, fastAnswers, knownSpeedsFirst;
-    std::optional<QList<int>> ticked;
-    bool saveSettings = true;         // Check1: Flash.cfg and Vantorel.ini written at the end
-    std::optional<double> settleDelay, failureHold; // seconds
-};
-
 // One run of the tool: the context with every reaction wired, whichever
 // front-end (window, command line, test) drives it.
 class Session {
 public:
     Session(SerialPort &port, Desk &desk, const Clock &clock);
-    ~Session();
 
     // The windows' states: the window's views and tests work on them.
     Context &context() { return *ctx_; }
@@ -118,7 +85,8 @@ public:
     void offerReplay();
 
 private:
-    std::unique_ptr<Context> ctx_;
+    Desk &desk_;
+    ContextHandle ctx_;
     bool busy_ = false;
     ResultsKeeper keeper_;
     RunRecord lastRecord_;

@@ -1,1 +1,1 @@
-#include "state/context.h"
+#include "state/windowsession.h"
