@@ -160,6 +160,9 @@ private slots:
         QTest::newRow("overlap by one") << rec(0x10, 16) + rec(0x1F, 16) + end << "line 2: the record at 001F overlaps the record at 0010 of line 1";
         QTest::newRow("end record with data") << rec(0, 4) + hexRecord(0, "\x01", 1) + "\r\n" << "the end-of-file record carries data";
         QTest::newRow("checksum cut off") << rec(0, 4).left(17) + "\r\n" + end << "line 1: the record checksum is missing";
+        // A lost line end runs two records together; blanks after a checksum are no record.
+        QTest::newRow("two records on a line") << rec(0, 4).trimmed() + rec(4, 4) + end << "line 1: there is more on the line after the record's checksum";
+        QTest::newRow("blanks after the checksum") << rec(0, 4).trimmed() + " \t\r\n" + end << "";
         // A wrong record checksum only warns; missing digits are taken for a file cut short.
         QTest::newRow("stale checksums") << QByteArray(":0300000002ABCD00\r\n") + rec(3, 2) + ":00000001FE\r\n"
                                         << "warning: line 1: the record checksum is 00 where the record needs 83 (2 lines in all); edited by hand?";

@@ -92,6 +92,11 @@ QString recordProblem(const HexRecord &r, int type)
         return QStringLiteral("the record checksum is missing or not upper-case hex: the file looks cut short or "
                               "damaged; copy or produce it again");
     }
+    // Two records run together when a line end was lost: the second would never be
+    // sent, and the full checksum, read the same way, would still prove the image.
+    if (!r.line().mid(11 + 2 * ll).trimmed().isEmpty())
+        return QStringLiteral("there is more on the line after the record's checksum (two records on one line?): the "
+                              "file looks damaged; copy or produce it again");
     if (type != 0x00 && type != 0x01)
         return QStringLiteral("record type ") + hex2(type)
             + QStringLiteral(" is not supported: only data (00) and end-of-file (01) records can be programmed; produce "
