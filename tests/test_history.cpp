@@ -3,6 +3,7 @@
 #include "store/resultsstore.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
+#include "support/shardmain.h"
 #include "support/pgserver.h"
 #include "ui/historywindow.h"
 #include "ui/mainwindow.h"
@@ -250,5 +251,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestHistory)
+VANTOREL_TEST_MAIN(TestHistory, QApplication)
 #include "test_history.moc"

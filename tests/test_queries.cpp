@@ -8,6 +8,7 @@
 #include "support/fakeports.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
+#include "support/shardmain.h"
 
 #include <QTest>
 
@@ -405,5 +406,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestQueries)
+VANTOREL_TEST_MAIN(TestQueries, QCoreApplication)
 #include "test_queries.moc"

@@ -1,15 +1,15 @@
 #pragma once
 
-#include <QMetaMethod>
-#include <QSet>
+#include <QProcess>
 #include <QTest>
 
 namespace vantorel {
 
-// VANTOREL_SHARD=i/n runs only the test functions whose place in the class is
-// i modulo n, so one slow program runs as n CTest entries that wait on their
-// lines side by side. Without it, or with functions named on the command line,
-// the program runs as QTest always does.
+// VANTOREL_SHARD=i/n runs only the tests whose place in the program is i
+// modulo n, so one slow program runs as n CTest entries that wait on their
+// lines side by side. A test is a row of a function with rows, or a function:
+// a function's slow rows then spread over the entries too. Without it, or
+// with functions named on the command line, the program runs as QTest always does.
 inline int execShard(QObject *test, int argc, char **argv)
 {
     const QByteArray shard = qgetenv("VANTOREL_SHARD");
@@ -17,20 +17,27 @@ inline int execShard(QObject *test, int argc, char **argv)
     if (slash < 0 || argc > 1)
         return QTest::qExec(test, argc, argv);
     const int part = shard.left(slash).toInt(), parts = shard.mid(slash + 1).toInt();
-    static const QSet<QByteArray> fixtures = {"initTestCase", "cleanupTestCase", "init", "cleanup"};
-    QStringList args{QString::fromLocal8Bit(argv[0])};
-    const QMetaObject *meta = test->metaObject();
-    int place = 0;
-    for (int m = meta->methodOffset(); m < meta->methodCount(); ++m) {
-        const QMetaMethod method = meta->method(m);
-        const QByteArray name = method.name();
-        if (method.methodType() != QMetaMethod::Slot || method.access() != QMetaMethod::Private
-            || method.parameterCount() != 0 || fixtures.contains(name) || name.endsWith("_data"))
-            continue;
-        if (place++ % parts == part)
-            args << QString::fromLatin1(name);
+    // QTest itself lists them, "Class function [row]", one a line.
+    QProcess lister;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("VANTOREL_SHARD"));
+    lister.setProcessEnvironment(env);
+    lister.start(QString::fromLocal8Bit(argv[0]), {QStringLiteral("-datatags")});
+    if (!lister.waitForFinished(60000) || lister.exitCode() != 0) {
+        qCritical("%s -datatags did not list the tests", argv[0]);
+        return 1;
     }
-    // A shard left without a function has nothing to run (QTest would run them all).
+    QStringList args{QString::fromLocal8Bit(argv[0])};
+    int place = 0;
+    for (const QByteArray &line : lister.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 2 || fields[0] != test->metaObject()->className())
+            continue;
+        const QByteArray tag = line.mid(fields[0].size() + fields[1].size() + 2);
+        if (place++ % parts == part)
+            args << QString::fromUtf8(tag.isEmpty() ? fields[1] : fields[1] + ':' + tag);
+    }
+    // A shard left without a test has nothing to run (QTest would run them all).
     return args.size() > 1 ? QTest::qExec(test, args) : 0;
 }
 
