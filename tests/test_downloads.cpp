@@ -448,7 +448,11 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         QFETCH(int, flashStart);
         sim::ControllerConfig c = controller(1);
         c.flashStart = flashStart;
+        // The boot programs at 38400: 54 KiB at 9600 would hold the line for a minute.
+        c.bootSpeed = 38400;
         LineBench b(lineOf({c}));
+        writeFile(b.home.filePath("Boot.ini"), "38400\r\n");
+        b.m().BootSettings = "38400,N,8,2";
         b.useImage(hexText);
         QCOMPARE(b.m().FileCheksum.text(), fileChecksum);
         b.select({1});

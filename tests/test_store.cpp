@@ -359,8 +359,9 @@ private slots:
         QVERIFY2(ra.exit == 0 && rb.exit == 0 && ra.json["store"]["written"] == true && rb.json["store"]["written"] == true,
                  qPrintable(ra.said() + rb.said()));
 
-        // Controller 2 is silent: the run waits on it while the server goes away.
-        auto during = start(base(homeA.path(), *lineA) + QStringList{"--controllers", "1,2", "flash-info"}, homeA.path());
+        // Controller 2 is silent: the run waits on it while the server goes away (its search of every speed takes
+        // some ten seconds at this time-out, the server a fraction of one to stop).
+        auto during = start(base(homeA.path(), *lineA) + QStringList{"--timeout", "400", "--controllers", "1,2", "flash-info"}, homeA.path());
         const QByteArray seen = waitFor(*during, "Controller 2");
         QVERIFY2(seen.contains("Controller 2") && server.stop(), seen.constData());
         const CliRun lost = finish(*during);
