@@ -49,9 +49,9 @@ fields (a value with a blank or quote in double quotes, \" and \\ inside):
 A start line without an end line: the program was ended before the run's end.
 
 Examples:
-  vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --timeout 1000 \
+  vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --timeout 1000 --fast \
       --controllers 0-3 --file fw.hex --results line3.csv --format json download-serial
-  vantorel-cli --port "COM 3" --speed 9600 --protocol 3 --timeout 1000 \
+  vantorel-cli --port "COM 3" --speed 9600 --protocol 3 --timeout 1000 --fast \
       --controllers all --file fw.hex flash-info || echo "exit $?"
   vantorel-cli --port /dev/ttyUSB0 --speed 9600 --protocol 3 --timeout 1000 --fast \
       --controllers 5 --unit 5=SN1234 --file fw.hex --results line3.csv \
