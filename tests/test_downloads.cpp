@@ -420,6 +420,54 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         QCOMPARE(b.ctx().outcomes[5].mayHoldNoFirmware(), b.line->snapshot().controller(5)->mode == sim::Mode::Boot);
     }
 
+    // The time left the progress window shows keeps to the run: on a line paced as a UART, with the tool's own
+    // timings, once the last controller's search is over (the last third of these runs) every look foretells the
+    // run's end within a tenth. (Before, a controller not yet found is counted as found at the speeds it may be at.)
+    void timeLeftKeepsToTheRun_data()
+    {
+        QTest::addColumn<bool>("parallel");
+        QTest::addColumn<QList<int>>("present"); // of 1 and 2, both ticked; 2 at 4800
+        QTest::newRow("serial") << false << QList<int>{1, 2};
+        QTest::newRow("serial, 1 missing ends it") << false << QList<int>{2};
+        QTest::newRow("parallel") << true << QList<int>{1, 2};
+    }
+    void timeLeftKeepsToTheRun()
+    {
+        QFETCH(bool, parallel);
+        QFETCH(QList<int>, present);
+        sim::LineConfig config;
+        for (const int n : present)
+            config.controllers.push_back(controller(n, n == 2 ? 4800 : 9600));
+        sim::LineOptions paced;
+        paced.pace = true;
+        LineBench b(config, paced);
+        programAtSpeed(b, 9600);
+        b.m().FastAnswers.setValue(1);
+        b.m().Text1.setText("300");
+        b.useImage(hexImage(0, QByteArray(24 * 128, '\x5A'), 32));
+        b.select({1, 2});
+        QElapsedTimer clock;
+        QList<QPair<double, double>> looks; // when, and the time left shown then
+        b.desk.onProcessEvents = [&] {
+            if (const std::optional<double> left = b.session->progressShown().secondsLeft)
+                looks.append({clock.elapsed() / 1000.0, *left});
+        };
+        clock.start();
+        b.session->run(parallel ? Session::Operation::DownloadParallel : Session::Operation::DownloadSerial);
+        const double end = clock.elapsed() / 1000.0;
+        QString told;
+        int judged = 0;
+        for (const auto &[at, left] : looks) {
+            if (at < end * 2 / 3)
+                continue;
+            ++judged;
+            if (qAbs(at + left - end) > end / 10 + 0.3 && told.count(';') < 5)
+                told += QString(" %1 s: %2 s left;").arg(at, 0, 'f', 1).arg(left, 0, 'f', 1);
+        }
+        QVERIFY(judged > 10);
+        QVERIFY2(told.isEmpty(), qPrintable(QString("ended at %1 s, but at").arg(end, 0, 'f', 1) + told));
+    }
+
     void imagesReachTheControllerWhole_data()
     {
         QTest::addColumn<QByteArray>("hexText");
