@@ -289,6 +289,8 @@ private slots:
             {{"--not-image", "nothere.hex", "history"}, "--not-image nothere.hex: there is no such file"},
             {{"--image", "nothere.hex", "history"}, "--image nothere.hex: there is no such file"},
             {{"--image", files.path(), "history"}, "--image " + files.path() + ": the file cannot be read (not a file)"},
+            {{"--line", "/dev/ttyS0", "history"}, "history works on no line: leave out --line"},
+            {{"--line", "/dev/ttyS0", "--file", sample, "checksum"}, "checksum works on no line: leave out --line"},
         };
         for (const auto &[args, saying] : rows) {
             QTemporaryDir home;

@@ -316,10 +316,11 @@ int main(int argc, char *argv[])
     hidePassword(o, argc, argv);
     try {
         const Command &command = chosenCommand(o);
-        if (command.history)
-            return printHistory(o);
+        // Before history: a --line given there would otherwise be dropped without a word.
         if (o.isSet(o.line))
             return runStation(o, command);
+        if (command.history)
+            return printHistory(o);
         return command.operation ? runOnLine(o, command) : printChecksum(o, command);
     } catch (const Usage &u) {
         errorLine(QStringLiteral("vantorel-cli: ") + u.reason);
