@@ -194,4 +194,48 @@ QJsonObject checksumJson(const QString &operation, const QString &checksum, cons
                        {QStringLiteral("description"), description}};
 }
 
+std::optional<RunReport> reportFromJson(const QJsonObject &d, int exit)
+{
+    if (!d.value(QStringLiteral("controllers")).isArray())
+        return std::nullopt;
+    RunReport r;
+    r.operation = d.value(QStringLiteral("operation")).toString();
+    r.verdict = Verdict{d.value(QStringLiteral("status")).toString(), exit};
+    const QJsonObject error = d.value(QStringLiteral("error")).toObject();
+    if (const QJsonValue n = error.value(QStringLiteral("number")); n.isDouble())
+        r.errorNumber = n.toInt();
+    r.errorText = error.value(QStringLiteral("text")).toString();
+    for (const QJsonValue &w : d.value(QStringLiteral("warnings")).toArray())
+        r.warnings << w.toString();
+    r.port = d.value(QStringLiteral("port")).toString();
+    r.file = d.value(QStringLiteral("file")).toString();
+    r.fileChecksum = d.value(QStringLiteral("file_checksum")).toString();
+    r.settings = d.value(QStringLiteral("settings")).toObject();
+    const QJsonObject after = d.value(QStringLiteral("after")).toObject();
+    auto text = [](const QJsonValue &v) { return v.isDouble() ? QString::number(v.toInt()) : QString(); };
+    r.speed = text(after.value(QStringLiteral("speed")));
+    r.protocol = text(after.value(QStringLiteral("protocol")));
+    r.prot4Plus = after.value(QStringLiteral("prot4plus")).toBool();
+    for (const QJsonValue &n : d.value(QStringLiteral("selected")).toArray())
+        r.selected << n.toInt();
+    const QJsonArray shown = d.value(QStringLiteral("shown")).toArray();
+    for (const QJsonValue &v : d.value(QStringLiteral("controllers")).toArray()) {
+        const std::optional<ControllerRecord> record = ControllerRecord::fromJson(v);
+        if (!record)
+            return std::nullopt;
+        ControllerReport c;
+        c.record = *record;
+        for (const QJsonValue &s : shown) {
+            if (s[QStringLiteral("controller")].toInt(-1) != record->number)
+                continue;
+            c.shownVer = s[QStringLiteral("display")][0].toString();
+            c.shownCksum = s[QStringLiteral("display")][1].toString();
+            c.marked = s[QStringLiteral("marked")].toBool();
+        }
+        r.controllers << c;
+    }
+    r.store = d.value(QStringLiteral("store")).toObject();
+    return r;
+}
+
 } // namespace vantorel

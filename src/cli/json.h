@@ -28,6 +28,8 @@ void printJson(const QJsonObject &document);
 
 // A run: its verdict, settings, controllers and the window's boxes.
 QJsonObject reportJson(const RunReport &report);
+// reportJson's document read back (a station's worker's); nothing when it holds no controllers.
+std::optional<RunReport> reportFromJson(const QJsonObject &document, int exit);
 // A station's run: each line's report (or refusal) under its port, its controllers naming the line,
 // and the counts of all lines. 'notKept': why the rows did not reach --results; empty when they did.
 QJsonObject stationJson(const QString &operation, const QString &stationRun, const Verdict &verdict,

@@ -50,6 +50,41 @@ Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool al
     return {runStatus(refused, fault.has_value(), cancelled, allOk), exit};
 }
 
+namespace {
+
+// How bad a line's end is, for the station's own: an error before a cancel before a failure.
+int severity(int exit)
+{
+    switch (exit) {
+    case ExitOk: return 0;
+    case ExitFailed: return 1;
+    case ExitCancelled: return 2;
+    case ExitUsage: return 3;
+    case ExitPort: return 4;
+    default: return 5;
+    }
+}
+
+} // namespace
+
+QString statusOf(int exit)
+{
+    switch (exit) {
+    case ExitOk: return QStringLiteral("ok");
+    case ExitFailed: return QStringLiteral("failed");
+    case ExitCancelled: return QStringLiteral("cancelled");
+    default: return QStringLiteral("error");
+    }
+}
+
+Verdict worstOf(const QList<int> &exits)
+{
+    int worst = ExitOk;
+    for (const int exit : exits)
+        worst = severity(exit) > severity(worst) ? exit : worst;
+    return Verdict{statusOf(worst), worst};
+}
+
 int RunReport::okCount() const
 {
     return int(std::count_if(controllers.begin(), controllers.end(),

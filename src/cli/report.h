@@ -33,6 +33,10 @@ struct Verdict {
 // 'fault': the fault that refused or ended the run; 'allOk': every listed
 // controller passed.
 Verdict judgeRun(bool refused, std::optional<int> fault, bool cancelled, bool allOk);
+// The JSON status that goes with an exit status.
+QString statusOf(int exit);
+// A station's verdict, its worst line's: an error before a cancel before a failure before ok.
+Verdict worstOf(const QList<int> &exits);
 
 // What one controller's row says after an operation: its record (with the
 // --unit ID), and what the result window's two boxes showed of it.

@@ -43,29 +43,6 @@ QString controllerList(const QList<int> &controllers)
     return numbers.join(QLatin1Char(','));
 }
 
-// How bad a line's end is, for the station's own: an error before a cancel before a failure.
-int severity(int exit)
-{
-    switch (exit) {
-    case ExitOk: return 0;
-    case ExitFailed: return 1;
-    case ExitCancelled: return 2;
-    case ExitUsage: return 3;
-    case ExitPort: return 4;
-    default: return 5;
-    }
-}
-
-QString statusOf(int exit)
-{
-    switch (exit) {
-    case ExitOk: return QStringLiteral("ok");
-    case ExitFailed: return QStringLiteral("failed");
-    case ExitCancelled: return QStringLiteral("cancelled");
-    default: return QStringLiteral("error");
-    }
-}
-
 // One line per serial line, each rewritten in place on a terminal; elsewhere
 // each worker's lines as they come, after the line's port.
 class StationProgress {
@@ -362,10 +339,10 @@ QStringList workerArguments(const Options &o, const Command &command, const Stat
 
 Verdict worstOf(const QList<LineResult> &lines)
 {
-    int worst = ExitOk;
+    QList<int> exits;
     for (const LineResult &l : lines)
-        worst = severity(l.exit) > severity(worst) ? l.exit : worst;
-    return Verdict{statusOf(worst), worst};
+        exits << l.exit;
+    return worstOf(exits);
 }
 
 QString stationText(const QList<LineResult> &lines, const Verdict &verdict)
@@ -400,49 +377,6 @@ QString stationText(const QList<LineResult> &lines, const Verdict &verdict)
     return out + summary;
 }
 
-std::optional<RunReport> reportFromJson(const QJsonObject &d, int exit)
-{
-    if (!d.value(QStringLiteral("controllers")).isArray())
-        return std::nullopt;
-    RunReport r;
-    r.operation = d.value(QStringLiteral("operation")).toString();
-    r.verdict = Verdict{d.value(QStringLiteral("status")).toString(), exit};
-    const QJsonObject error = d.value(QStringLiteral("error")).toObject();
-    if (const QJsonValue n = error.value(QStringLiteral("number")); n.isDouble())
-        r.errorNumber = n.toInt();
-    r.errorText = error.value(QStringLiteral("text")).toString();
-    for (const QJsonValue &w : d.value(QStringLiteral("warnings")).toArray())
-        r.warnings << w.toString();
-    r.port = d.value(QStringLiteral("port")).toString();
-    r.file = d.value(QStringLiteral("file")).toString();
-    r.fileChecksum = d.value(QStringLiteral("file_checksum")).toString();
-    r.settings = d.value(QStringLiteral("settings")).toObject();
-    const QJsonObject after = d.value(QStringLiteral("after")).toObject();
-    auto text = [](const QJsonValue &v) { return v.isDouble() ? QString::number(v.toInt()) : QString(); };
-    r.speed = text(after.value(QStringLiteral("speed")));
-    r.protocol = text(after.value(QStringLiteral("protocol")));
-    r.prot4Plus = after.value(QStringLiteral("prot4plus")).toBool();
-    for (const QJsonValue &n : d.value(QStringLiteral("selected")).toArray())
-        r.selected << n.toInt();
-    const QJsonArray shown = d.value(QStringLiteral("shown")).toArray();
-    for (const QJsonValue &v : d.value(QStringLiteral("controllers")).toArray()) {
-        const std::optional<ControllerRecord> record = ControllerRecord::fromJson(v);
-        if (!record)
-            return std::nullopt;
-        ControllerReport c;
-        c.record = *record;
-        for (const QJsonValue &s : shown) {
-            if (s[QStringLiteral("controller")].toInt(-1) != record->number)
-                continue;
-            c.shownVer = s[QStringLiteral("display")][0].toString();
-            c.shownCksum = s[QStringLiteral("display")][1].toString();
-            c.marked = s[QStringLiteral("marked")].toBool();
-        }
-        r.controllers << c;
-    }
-    r.store = d.value(QStringLiteral("store")).toObject();
-    return r;
-}
 
 QString lineLogName(const QString &port)
 {

@@ -42,7 +42,6 @@ struct LineResult {
 // The worst of the lines' ends: an error before a cancel before a failure.
 Verdict worstOf(const QList<LineResult> &lines);
 // A worker's run report read back from its JSON; none for a refusal.
-std::optional<RunReport> reportFromJson(const QJsonObject &document, int exit);
 // The station's report as text: each line's table (its rows naming the line), then a summary per line and in all.
 QString stationText(const QList<LineResult> &lines, const Verdict &verdict);
 
