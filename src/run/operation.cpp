@@ -38,7 +38,7 @@ void openPort(Run &run)
     }
 }
 
-bool runOperation(Run &run, const QString &title, const QString &suffix, const std::function<void()> &body)
+void runOperation(Run &run, const QString &title, const QString &suffix, const std::function<void()> &body)
 {
     run.end.faultNumber.reset();
     run.end.faultText.clear();
@@ -59,12 +59,11 @@ bool runOperation(Run &run, const QString &title, const QString &suffix, const s
     run.port.close();
     run.view.endRun();
     if (!fault)
-        return true;
+        return;
     run.end.faultNumber = fault->number();
     run.end.faultText = faultBoxText(*fault);
     run.view.closeProgress();
     run.desk.message(title, faultBoxText(*fault) + suffix);
-    return false;
 }
 
 void carryOn(Run &run, const QString &title, const std::function<void()> &step)

@@ -19,8 +19,8 @@ void openPort(Run &run);
 // The one boundary of an operation: a Fault raised anywhere under it ends the
 // operation with one modal box titled 'title' ("Error # " + number, CR,
 // description, then 'suffix'). The port is closed on every way out, so an
-// error never blocks the operations that follow. Returns false after a fault.
-bool runOperation(Run &run, const QString &title, const QString &suffix, const std::function<void()> &body);
+// error never blocks the operations that follow; the fault is kept in run.end.
+void runOperation(Run &run, const QString &title, const QString &suffix, const std::function<void()> &body);
 
 // One step of an operation that carries on after a fault: the box is shown
 // under 'title' and the step is over. A lost or unusable port is not carried
