@@ -166,13 +166,14 @@ private slots:
             QCOMPARE(back.knownSpeed(oldest, 5), 19200);
             QCOMPARE(back.knownDevices.contains("/dev/tty" + QString::number(row.devices - row.kept + 2)), !full);
         }
-        // Two lines of a station read the file before either saved: each keeps its speeds beside the other's.
+        // Two lines of a station (or a line and the window, which saves all its settings) read the file before
+        // either saved: each keeps its speeds beside the other's.
         QVERIFY(writeFile(path, "[KnownSpeeds]\n1\\Device=/dev/ttyOld\n1\\C1=4800\nsize=1\n"));
         UserSettings a = UserSettings::read(path), b = UserSettings::read(path);
         a.rememberSpeed("/dev/ttyA", 1, 9600);
         b.rememberSpeed("/dev/ttyB", 2, 19200);
         a.saveKnownSpeeds(path);
-        b.saveKnownSpeeds(path);
+        b.save(path);
         const UserSettings both = UserSettings::read(path);
         QCOMPARE(both.knownDevices, QStringList({"/dev/ttyOld", "/dev/ttyA", "/dev/ttyB"}));
         QCOMPARE(QList<int>({both.knownSpeed("/dev/ttyOld", 1), both.knownSpeed("/dev/ttyA", 1), both.knownSpeed("/dev/ttyB", 2)}),

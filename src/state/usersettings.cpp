@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <memory>
+
 namespace vantorel {
 
 namespace {
@@ -140,9 +142,50 @@ UserSettings UserSettings::read(const QString &path)
     return s;
 }
 
+namespace {
+
+// Held while a saver reads Vantorel.ini's known speeds and writes its own in. Not
+// QSettings' own lock file: its sync takes that one.
+std::unique_ptr<QLockFile> lockKnownSpeeds(const QString &path)
+{
+    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".speeds.lock"));
+    lock->setStaleLockTime(10000);
+    if (!lock->tryLock(10000))
+        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (")
+                                               + QDir::toNativeSeparators(path)
+                                               + QStringLiteral(": another program kept it locked)"));
+    return lock;
+}
+
+// The known speeds on disk, where another line or window may have saved since
+// 'mine' read them, with only the devices that answered 'mine' put in: no saver
+// wipes another's newer speeds.
+UserSettings mergedKnownSpeeds(const QString &path, const UserSettings &mine)
+{
+    UserSettings now;
+    {
+        QSettings onDisk(path, QSettings::IniFormat);
+        readKnownSpeeds(onDisk, now);
+    }
+    for (const QString &device : mine.knownDevices) { // in the order they answered
+        if (!mine.devicesAnswered.contains(device))
+            continue;
+        now.knownSpeeds[device] = mine.knownSpeeds.value(device);
+        now.knownDevices.removeOne(device);
+        now.knownDevices.append(device);
+    }
+    while (now.knownDevices.size() > kKnownSpeedDevices)
+        now.knownSpeeds.remove(now.knownDevices.takeFirst());
+    return now;
+}
+
+} // namespace
+
 void UserSettings::save(const QString &path) const
 {
     admit(*this, path);
+    const auto lock = lockKnownSpeeds(path);
+    const UserSettings speeds = mergedKnownSpeeds(path, *this);
     QSettings ini(path, QSettings::IniFormat);
     ini.clear();
     ini.setValue(QStringLiteral("Line/FastAnswers"), fastAnswers);
@@ -155,7 +198,7 @@ void UserSettings::save(const QString &path) const
         ini.setValue(QStringLiteral("Results/Station"), station);
     for (auto it = windowGeometry.cbegin(); it != windowGeometry.cend(); ++it)
         ini.setValue(QStringLiteral("Windows/") + it.key(), it.value());
-    writeKnownSpeeds(ini, *this);
+    writeKnownSpeeds(ini, speeds);
     written(ini, path, resultsDatabase);
 }
 
@@ -178,29 +221,10 @@ void UserSettings::rememberSpeed(const QString &device, int controller, int spee
 void UserSettings::saveKnownSpeeds(const QString &path) const
 {
     admit(*this, path);
-    // Not QSettings' own lock file: its sync takes that one.
-    QLockFile lock(path + QStringLiteral(".speeds.lock"));
-    lock.setStaleLockTime(10000);
-    if (!lock.tryLock(10000))
-        throw Fault(FaultCode::FileAccess, faultDescription(FaultCode::FileAccess) + QStringLiteral(" (")
-                                               + QDir::toNativeSeparators(path)
-                                               + QStringLiteral(": another program kept it locked)"));
-    UserSettings now;
-    {
-        QSettings onDisk(path, QSettings::IniFormat);
-        readKnownSpeeds(onDisk, now);
-    }
-    for (const QString &device : knownDevices) { // in the order they answered
-        if (!devicesAnswered.contains(device))
-            continue;
-        now.knownSpeeds[device] = knownSpeeds.value(device);
-        now.knownDevices.removeOne(device);
-        now.knownDevices.append(device);
-    }
-    while (now.knownDevices.size() > kKnownSpeedDevices)
-        now.knownSpeeds.remove(now.knownDevices.takeFirst());
+    const auto lock = lockKnownSpeeds(path);
+    const UserSettings speeds = mergedKnownSpeeds(path, *this);
     QSettings ini(path, QSettings::IniFormat);
-    writeKnownSpeeds(ini, now);
+    writeKnownSpeeds(ini, speeds);
     written(ini, path, ini.value(QStringLiteral("Results/Database")).toString());
 }
 
