@@ -171,6 +171,9 @@ private slots:
         QTest::newRow("configuration record of 2 bytes") << rec(0, 4) + hexRecord(0x2020, QByteArray::fromHex("1800")) + "\r\n" + end
             << "warning: line 2: the configuration record at 2020 holds 2 data bytes (18 00), not 4: a controller reads FF "
                "(erased flash) for the missing D2 and D3 (its protocol character and controller type)";
+        QTest::newRow("configuration record of 1 byte") << rec(0, 4) + hexRecord(0x2020, QByteArray::fromHex("18")) + "\r\n" + end
+            << "holds 1 data byte (18), not 4: a controller reads FF (erased flash) for the missing D1, D2 and D3 (its protocol "
+               "character and controller type)";
         // With D2 held, both read the same protocol character: nothing about an "@" fallback.
         QTest::newRow("configuration record of 3 bytes") << rec(0, 4) + hexRecord(0x2020, QByteArray::fromHex("180004")) + "\r\n" + end
             << "holds 3 data bytes (18 00 04), not 4: a controller reads FF (erased flash) for the missing D3 (its controller type), "
