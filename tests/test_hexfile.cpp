@@ -158,6 +158,7 @@ private slots:
         QTest::newRow("batch of 250") << rec(0, 112) + rec(112, 138) + end << "line 1: the records from address 0000 make a batch of 250";
         QTest::newRow("touching, out of order") << rec(0x20, 16) + rec(0x10, 16) + end << "";
         QTest::newRow("overlap by one") << rec(0x10, 16) + rec(0x1F, 16) + end << "line 2: the record at 001F overlaps the record at 0010 of line 1";
+        QTest::newRow("overlap, the later line lower") << rec(0x1F, 16) + rec(0x10, 16) + end << "line 2: the record at 0010 overlaps the record at 001F of line 1";
         QTest::newRow("end record with data") << rec(0, 4) + hexRecord(0, "\x01", 1) + "\r\n" << "the end-of-file record carries data";
         QTest::newRow("checksum cut off") << rec(0, 4).left(17) + "\r\n" + end << "line 1: the record checksum is missing";
         // A lost line end runs two records together; blanks after a checksum are no record.
