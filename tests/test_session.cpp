@@ -160,9 +160,10 @@ private slots:
                      && box.endsWith(";\r- the Com Port box is empty: choose COM 1 to COM 99 in the Com Port list or type a device path such as /dev/ttyUSB0"),
                  qPrintable(box));
         struct Row { const char *timeOut, *delay, *speed, *protocol, *port; QStringList boxes; }; // boxes: what the refusal names
-        const Row rows[] = {{"1000", "10", "115200", "3", "", {}}, // an image's speed passes; the port alone is told on opening it
+        // A waiting delay up to 32767 ms passes.
+        const Row rows[] = {{"1000", "32767", "115200", "3", "", {}}, // an image's speed passes; the port alone is told on opening it
                             {"-5", "", "57600", "x", "COM x", {"Time Out", "Parallel Waiting Delay", "Protocol", "Com Port"}},
-                            {"1000", "40000", "57601", "3", "/dev/ttyUSB0", {"Parallel Waiting Delay", "Speed"}},
+                            {"1000", "32768", "57601", "3", "/dev/ttyUSB0", {"Parallel Waiting Delay", "Speed"}},
                             {"1000", "10", "57601", "3", "COM 1", {"Speed"}}};
         for (const Row &r : rows) {
             b.m.Text1.setText(r.timeOut), b.m.Text2.setText(r.delay), b.m.Vitesse.setText(r.speed), b.m.Protocol.setText(r.protocol), b.m.ComPort.setText(r.port);
