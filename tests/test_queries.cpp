@@ -299,17 +299,23 @@ private slots:
     void cancelCutsASearchShortWithoutAVerdict_data()
     {
         QTest::addColumn<int>("operation");
-        QTest::newRow("Flash Info") << int(Session::Operation::FlashInfo);
-        QTest::newRow("Boot Info") << int(Session::Operation::BootInfo);
-        QTest::newRow("4 -> 3") << int(Session::Operation::To3); // marks each silent speed on its row
+        QTest::addColumn<QString>("atSpeed"); // empty: at the first look
+        for (const QString &speed : {QString(), QStringLiteral("38400")}) { // 38400: the last speed tried
+            const QByteArray at = speed.isEmpty() ? QByteArray() : " at the last speed";
+            QTest::newRow("Flash Info" + at) << int(Session::Operation::FlashInfo) << speed;
+            QTest::newRow("Boot Info" + at) << int(Session::Operation::BootInfo) << speed;
+            QTest::newRow("4 -> 3" + at) << int(Session::Operation::To3) << speed; // marks each silent speed
+            QTest::newRow("Auto" + at) << int(Session::Operation::Auto) << speed;
+        }
     }
     void cancelCutsASearchShortWithoutAVerdict()
     {
         QFETCH(int, operation);
+        QFETCH(QString, atSpeed);
         LineBench b(lineOf({controller(0)})); // 1 and 2 are missing
         b.select({0, 1, 2});
         b.desk.onProcessEvents = [&] {
-            if (b.m().ControllerIndex >= 1 && !b.ctx().StopRequested)
+            if (b.m().ControllerIndex >= 1 && !b.ctx().StopRequested && b.port.settings().startsWith(atSpeed))
                 b.ctx().message.cancel();
         };
         b.session->run(Session::Operation(operation));
@@ -317,7 +323,7 @@ private slots:
         for (int n : {0, 1, 2})
             outcomes << (outcomeName(b.ctx().outcomes[n].outcome) + " " + failureWords(b.ctx().outcomes[n].failure)).trimmed();
         QCOMPARE(outcomes.join(','), QString("ok,cancelled,cancelled"));
-        if (operation != int(Session::Operation::To3)) // its closing box says what came of it
+        if (operation == int(Session::Operation::FlashInfo) || operation == int(Session::Operation::BootInfo))
             QVERIFY2(b.ctx().info.summary().endsWith("1 of 3 controllers answered; cancelled: 1, 2 (stopped by Cancel)."),
                      qPrintable(b.ctx().info.summary()));
     }

@@ -93,8 +93,6 @@ void switchAll(Run &run, const Switch &how)
             search.beforeNextSpeed = [&] { ResetCtrlStatus(run, i); };
             const SearchResult result = searchSpeeds(run, i, search);
             recordSearch(run, i, result, failed);
-            // Cancel after a silent speed had marked it: not heard out, so no verdict.
-            recordCutShort(run, i, result);
             if (result != SearchResult::Skipped)
                 tried << i;
             if (result == SearchResult::Found)

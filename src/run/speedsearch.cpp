@@ -138,20 +138,19 @@ SearchResult searchSpeeds(Run &run, int ctrl, const SpeedSearch &search)
 void recordSearch(Run &run, int ctrl, SearchResult result, Failure failure)
 {
     ControllerOutcome &o = run.outcomes[ctrl];
-    if (result == SearchResult::Found) {
+    if (result == SearchResult::Found)
         o.succeeded();
-    } else if (result == SearchResult::NotFound && run.stopRequested) {
-        o.cutShort();
-    } else if (result == SearchResult::NotFound) {
+    else if (result == SearchResult::NotFound)
         o.fail(failure);
-    }
+    recordCutShort(run, ctrl, result);
 }
 
 void recordCutShort(Run &run, int ctrl, SearchResult result)
 {
-    // Skipped after a try: Cancel came before the speeds were all tried.
+    // Skipped after a try, or not found with Cancel in the last speed's wait:
+    // the speeds were not all heard out.
     ControllerOutcome &o = run.outcomes[ctrl];
-    if (result == SearchResult::Skipped && run.stopRequested && o.outcome == Outcome::Failed)
+    if (result != SearchResult::Found && run.stopRequested && o.outcome == Outcome::Failed)
         o.cutShort();
 }
 

@@ -66,10 +66,11 @@ SearchResult searchSpeeds(Run &run, int ctrl, const SpeedSearch &search);
 
 // For an operation whose search is its verdict (the switches, the detection):
 // what it came to, into controller ctrl's outcome. Found is ok; not found is
-// 'failure', unless Cancel cut it short; skipped leaves it as it was.
+// 'failure'; then as recordCutShort, so Cancel in its wait leaves no verdict.
 void recordSearch(Run &run, int ctrl, SearchResult result, Failure failure);
-// A search Cancel cut short: its controller was not heard out, so the marks
-// of its tries are no verdict. A search that ended stays as its tries left it.
+// A search Cancel cut short (skipped after a try, or not found with Cancel in
+// the last speed's wait): its controller was not heard out, so the marks of its
+// tries are no verdict. A search that ended stays as its tries left it.
 void recordCutShort(Run &run, int ctrl, SearchResult result);
 
 } // namespace vantorel
