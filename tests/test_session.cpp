@@ -4,6 +4,7 @@
 #include "platform/fault.h"
 #include "run/runcheck.h"
 #include "session/session.h"
+#include "state/config.h"
 #include "state/context.h"
 #include "support/hexbuilder.h"
 #include "support/nullport.h"
@@ -173,6 +174,14 @@ private slots:
             for (auto it = QRegularExpression("[Tt]he ([\\w ]+?) box (holds|is empty)").globalMatch(said); it.hasNext();)
                 named << it.next().captured(1);
             QVERIFY2(named == r.boxes && (r.boxes.size() != 1 || said == "The Speed box holds \"57601\": choose one of 4800, 9600, 19200, 38400"), qPrintable(said));
+        }
+        // An unreadable Boot.ini among them is named in its own words, not as the fault that carried them.
+        QVERIFY(QDir(home.path()).mkdir("Boot.ini"));
+        try { bootSettings(home.path()); QFAIL("read"); } catch (const Fault &f) { b.m.BootIniProblem = f.description(); }
+        try { checkSettings(settingsForm(b.session.context()), RunNeeds{true, true}); QFAIL("passed"); } catch (const Fault &f) {
+            QCOMPARE(f.description(), "2 settings to correct, nothing was sent:\r- the Speed box holds \"57601\": choose one of 4800, 9600, "
+                                      "19200, 38400;\r- " + home.filePath("Boot.ini") + " is a folder, not a regular file: make it a plain "
+                                      "text file holding only the boot line speed, for example 9600, or remove it for 9600");
         }
     }
 

@@ -14,13 +14,12 @@ namespace {
 
 [[noreturn]] void refuse(const QString &what) { throw Fault::because(FaultCode::InvalidArgument, what); }
 
-// What a refusal says of its box, without the fault's own words around it.
+// What a refusal says of its file, without the fault's own words before it
+// (a file's faults read "Path/File access error: <file> is ...").
 QString whatOf(const QString &description, FaultCode code)
 {
-    const QString head = faultDescription(code) + QStringLiteral(" (");
-    if (description.startsWith(head) && description.endsWith(QLatin1Char(')')))
-        return description.mid(head.size(), description.size() - head.size() - 1);
-    return description;
+    const QString head = faultDescription(code) + QStringLiteral(": ");
+    return description.startsWith(head) ? description.mid(head.size()) : description;
 }
 
 QString whatOf(const Fault &fault)
