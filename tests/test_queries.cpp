@@ -10,6 +10,7 @@
 #include "support/linebench.h"
 #include "support/shardmain.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace vantorel;
@@ -326,6 +327,31 @@ private slots:
         if (operation == int(Session::Operation::FlashInfo) || operation == int(Session::Operation::BootInfo))
             QVERIFY2(b.ctx().info.summary().endsWith("1 of 3 controllers answered; cancelled: 1, 2 (stopped by Cancel)."),
                      qPrintable(b.ctx().info.summary()));
+    }
+
+    // Cancel is seen within a try's wait, not at its end, and the controller's working time runs to it
+    // (from its first frame, a moment after the first look of the hook).
+    void cancelIsSeenInATrysWait()
+    {
+        LineBench b(lineOf({controller(0)})); // 1 is missing
+        b.clock.skipSilence = false;          // the wait is what is cut
+        b.m().Text1.setText("8000");
+        b.select({0, 1});
+        QElapsedTimer sinceFirstLook, run;
+        b.desk.onProcessEvents = [&] {
+            if (b.m().ControllerIndex != 1 || b.ctx().StopRequested)
+                return;
+            if (!sinceFirstLook.isValid())
+                sinceFirstLook.start();
+            else if (sinceFirstLook.elapsed() >= 300)
+                b.ctx().message.cancel();
+        };
+        run.start();
+        b.session->run(Session::Operation::FlashInfo);
+        QVERIFY2(run.elapsed() < 6000, qPrintable(QString::number(run.elapsed()))); // well within the 8 s time-out
+        QCOMPARE(outcomeName(b.ctx().outcomes[1].outcome), QString("cancelled"));
+        const std::optional<qint64> worked = b.ctx().outcomes[1].durationMs();
+        QVERIFY2(worked && *worked >= 200 && *worked < 6000, qPrintable(QString::number(worked.value_or(-1))));
     }
 
     void bootInfoOrderOfFrames()
