@@ -3,6 +3,7 @@
 // flash, the result table, the progress texts and the log.
 #include "link/frames.h"
 #include "link/textcodec.h"
+#include "programming/downloads.h"
 #include "support/shardmain.h"
 #include "support/hexbuilder.h"
 #include "support/linebench.h"
@@ -418,6 +419,51 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         // Every ticked controller named: one left erased is never "not reached", nor "No Answer".
         QCOMPARE(b.ctx().info.summary().section("verified; ", 1), summary);
         QCOMPARE(b.ctx().outcomes[5].mayHoldNoFirmware(), b.line->snapshot().controller(5)->mode == sim::Mode::Boot);
+    }
+
+    // The time left's plan as a live download makes it, where the timing rows cannot tell it within their margin:
+    // an erase search that finds nothing ends with a try in the boot program only where its last speed (38400,
+    // from 9600) was not the boot speed already, and a broadcast's checks are expected to search.
+    void timeLeftPlanFollowsTheSearch_data()
+    {
+        QTest::addColumn<bool>("parallel");
+        QTest::addColumn<int>("bootSpeed");
+        QTest::addColumn<bool>("bootTry");
+        for (const bool parallel : {false, true}) {
+            const QByteArray mode = parallel ? "parallel, " : "serial, ";
+            QTest::newRow(mode + "boot at 9600") << parallel << 9600 << true;
+            QTest::newRow(mode + "boot at 38400") << parallel << 38400 << false;
+        }
+    }
+    void timeLeftPlanFollowsTheSearch()
+    {
+        QFETCH(bool, parallel);
+        QFETCH(int, bootSpeed);
+        QFETCH(bool, bootTry);
+        struct PlanView : WindowView {
+            using WindowView::WindowView;
+            void planLine(const LinePlan &plan) override { plans << plan, WindowView::planLine(plan); }
+            void searching(const SearchOutlook &outlook) override { outlooks << outlook, WindowView::searching(outlook); }
+            QList<LinePlan> plans;
+            QList<SearchOutlook> outlooks;
+        };
+        LineBench b(sim::LineConfig{}); // 1 and 2 are missing: 1's search ends the run
+        b.m().BootSettings = QString::number(bootSpeed) + ",N,8,2";
+        b.useImage(hexImage(0, QByteArray(256, '\x5A'), 32));
+        b.select({1, 2});
+        PlanView view(b.ctx());
+        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
+        parallel ? ComLoadClick(*run) : ComLoad00Click(*run);
+        QCOMPARE(view.plans.size(), 1);
+        QCOMPARE(view.plans[0].silentChecks.size(), parallel ? 2 : 0);
+        for (const double expected : view.plans[0].silentChecks)
+            QVERIFY(expected > 0); // where the checks start, nothing is known
+        QStringList told;
+        for (const SearchOutlook &o : view.outlooks)
+            if (o.controller != 0) // a broadcast passes 0, not ticked, before a frame
+                told << QString("%1%2").arg(o.controller).arg(o.bootTry ? " boot try" : "");
+        const QString expected = QString(bootTry ? "1 boot try" : "1");
+        QVERIFY2(told.size() >= 4 && told == QStringList(told.size(), expected), qPrintable(told.join(", ")));
     }
 
     // The time left the progress window shows keeps to the run: on a line paced as a UART, with the tool's own
