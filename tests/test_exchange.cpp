@@ -191,6 +191,10 @@ private slots:
             const StraySplit split = splitStray(received, sent, 0, {});
             QVERIFY2(split.stray == received.left(strayBytes) && split.rest == received.mid(strayBytes), name);
         }
+        // Two whole answers naming the controller are two boards on its number; a protocol-3 text names none.
+        QVERIFY(answeredTwice(crc + crc, frame, 0, {}) && answeredTwice(crc + crc + crc, frame, 0, {}));
+        QVERIFY(!answeredTwice(crc, frame, 0, {}) && !answeredTwice(crc + crc.left(7), frame, 0, {}));
+        QVERIFY(!answeredTwice(crc + crc, "@0p400:4/", 0, {}));
     }
 
     // Answers that came after their exchange ended wait on the line: the next exchange logs them as stray, takes

@@ -73,20 +73,21 @@ StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl
     return split;
 }
 
-int answersNaming(const QByteArray &answer, const QByteArray &frame, int ctrl, AnswerFlags flags)
+bool answeredTwice(const QByteArray &answer, const QByteArray &frame, int ctrl, AnswerFlags flags)
 {
     if (frame.size() < 2 || quint8(frame[1]) != ctrl)
-        return 0;
+        return false;
     int count = 0;
     QByteArray rest = answer;
     while (rest.size() >= 6 && quint8(rest[1]) == ctrl) {
         const QByteArray whole = rest.left(quint8(rest[2]) + 6);
         if (!answerComplete(whole, QByteArray(), flags))
-            break;
-        ++count;
-        rest.remove(0, whole.size());
+            return false;
+        if (++count == 2)
+            return true;
+        rest = rest.sliced(whole.size());
     }
-    return count;
+    return false;
 }
 
 namespace {
@@ -280,7 +281,7 @@ Exchange SendReceive(LineHandle &wire, int ctrl, const QByteArray &frame, bool a
         if (judged.verdict != AnswerVerdict::NoAnswer) {
             noteHeard(wire, ctrl);
             wire.log(QStringLiteral("Recu en String : ") + StrToHex(judged.answer));
-            if (answersNaming(judged.answer, frame, ctrl, flags) > 1)
+            if (answeredTwice(judged.answer, frame, ctrl, flags))
                 noteSharedNumber(wire, ctrl);
         }
         if (judged.verdict == AnswerVerdict::Accepted || judged.verdict == AnswerVerdict::Accepted682F) {

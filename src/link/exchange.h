@@ -112,10 +112,10 @@ struct StraySplit {
 };
 StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl, AnswerFlags flags);
 
-// How many whole, sound answers naming ctrl stand back to back at the front
-// of an answer (the echo removed): two or more are two controllers answering
-// as one number. 0 for frames that name no single controller.
-int answersNaming(const QByteArray &answer, const QByteArray &frame, int ctrl, AnswerFlags flags);
+// Whether two whole, sound answers naming ctrl stand back to back at the
+// front of an answer (the echo removed): two controllers answering as one
+// number. Never for frames that name no single controller (the batches).
+bool answeredTwice(const QByteArray &answer, const QByteArray &frame, int ctrl, AnswerFlags flags);
 
 QString ComResultText(int code);
 
