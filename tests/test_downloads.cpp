@@ -36,6 +36,17 @@ QString boxes(LineBench &b, int n)
 }
 const QString kOkBoxes = "01/00/00 1C7C 0/-/0 0/-/0";
 
+// A window that keeps what a download tells of its line plan and its searches, each outlook with when it came.
+struct PlanView : WindowView {
+    PlanView(Context &ctx, const Clock &clock) : WindowView(ctx), clock(clock) {}
+    void planLine(const LinePlan &plan) override { plans << plan, WindowView::planLine(plan); }
+    void searching(const SearchOutlook &outlook) override { outlooks << outlook, at << clock.seconds(), WindowView::searching(outlook); }
+    const Clock &clock;
+    QList<LinePlan> plans;
+    QList<SearchOutlook> outlooks;
+    QList<double> at;
+};
+
 } // namespace
 
 class TestDownloads : public QObject {
@@ -440,18 +451,11 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         QFETCH(bool, parallel);
         QFETCH(int, bootSpeed);
         QFETCH(bool, bootTry);
-        struct PlanView : WindowView {
-            using WindowView::WindowView;
-            void planLine(const LinePlan &plan) override { plans << plan, WindowView::planLine(plan); }
-            void searching(const SearchOutlook &outlook) override { outlooks << outlook, WindowView::searching(outlook); }
-            QList<LinePlan> plans;
-            QList<SearchOutlook> outlooks;
-        };
         LineBench b(sim::LineConfig{}); // 1 and 2 are missing: 1's search ends the run
         b.m().BootSettings = QString::number(bootSpeed) + ",N,8,2";
         b.useImage(hexImage(0, QByteArray(256, '\x5A'), 32));
         b.select({1, 2});
-        PlanView view(b.ctx());
+        PlanView view(b.ctx(), b.clock);
         const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
         parallel ? ComLoadClick(*run) : ComLoad00Click(*run);
         QCOMPARE(view.plans.size(), 1);
@@ -464,6 +468,45 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
                 told << QString("%1%2").arg(o.controller).arg(o.bootTry ? " boot try" : "");
         const QString expected = QString(bootTry ? "1 boot try" : "1");
         QVERIFY2(told.size() >= 4 && told == QStringList(told.size(), expected), qPrintable(told.join(", ")));
+    }
+
+    // What the plan counts for a speed where no erase is answered is what such a speed takes: on a paced line,
+    // with a real clock and the tool's waits shortened, from one speed's start to the next.
+    void timeLeftPlanCostsASilentSpeedAsTheLineDoes_data()
+    {
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<QString>("protocol");
+        QTest::newRow("fast, both characters") << true << "3";
+        QTest::newRow("written, '@' only") << false << "63";
+    }
+    void timeLeftPlanCostsASilentSpeedAsTheLineDoes()
+    {
+        QFETCH(bool, fast);
+        QFETCH(QString, protocol);
+        sim::LineOptions paced;
+        paced.pace = true;
+        LineBench b(sim::LineConfig{}, paced); // 1 is missing
+        b.clock.skipSilence = false;
+        b.ctx().timings.settleDelay = 0.2;
+        b.ctx().timings.failureHold = 0.3; // 0.2 with fast answers
+        b.m().FastAnswers.setValue(fast ? 1 : 0);
+        b.m().Protocol.setText(protocol);
+        b.m().Text1.setText("100");
+        b.useImage(hexImage(0, QByteArray(256, '\x5A'), 32));
+        b.select({1});
+        PlanView view(b.ctx(), b.clock);
+        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
+        ComLoad00Click(*run);
+        QCOMPARE(view.plans.size(), 1);
+        const double planned = view.plans[0].silentSpeed;
+        QVERIFY2(view.at.size() == 4, qPrintable(QString::number(view.at.size())));
+        QString told;
+        for (int k = 1; k < view.at.size(); ++k) {
+            const double took = view.at[k] - view.at[k - 1];
+            if (took < planned * 0.85 || took > planned * 1.3 + 0.15) // a loaded machine only makes it longer
+                told += QString(" %1 s").arg(took, 0, 'f', 3);
+        }
+        QVERIFY2(told.isEmpty(), qPrintable(QString("planned %1 s a silent speed, took").arg(planned, 0, 'f', 3) + told));
     }
 
     // The time left the progress window shows keeps to the run: on a line paced as a UART, with the tool's own
