@@ -228,6 +228,24 @@ private slots:
         }
     }
 
+    // Another controller's answer ends the try's settle wait: with the written timing the rest of the time-out
+    // is waited for our answer, but silence after it gets no second settle wait.
+    void aStrayAnswerGetsOneSettleWait()
+    {
+        sim::ControllerConfig other = controller(1, 9600, '@'); // hears frames to 1, answers naming 9
+        other.faults.answerAs = 9;
+        LineBench b(lineOf({other}));
+        b.clock.skipSilence = false; // the wait is what is measured
+        b.ctx().timings.settleDelay = 0.4;
+        b.m().Text1.setText("1000");
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(exchange(b, kCheck1).result, int(ComNoAnswer));
+        // Three tries of 1 s; a second settle would make each 1.4 s.
+        QVERIFY2(t.elapsed() < 3 * 1200, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(b.log().filter("(not controller 1's answer)").size(), 3);
+    }
+
     void stopDuringTheWaitEndsAtOnceWithoutVerdict()
     {
         sim::ControllerConfig c = controller(1, 9600, '@');
