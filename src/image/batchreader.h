@@ -36,7 +36,6 @@ public:
     bool atEnd();
     // Throws Fault(InvalidArgument) on a malformed line.
     Batch next();
-    void close() { lines_.close(); }
 
     // Counts the batches of a file (for progress display). Throws as next().
     static int countBatches(const QString &path);

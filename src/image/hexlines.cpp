@@ -3,13 +3,9 @@
 #include "platform/fault.h"
 #include "platform/wholefile.h"
 
-#include <QBuffer>
-
 namespace vantorel {
 
 namespace {
-constexpr qint64 kChunk = 1 << 20;
-
 int digit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -28,62 +24,18 @@ QByteArray readHexText(const QString &path)
 
 HexLines::HexLines(const QString &path) : HexLines(readHexText(path)) {}
 
-HexLines::HexLines(const QByteArray &content)
-{
-    auto buffer = std::make_unique<QBuffer>();
-    buffer->setData(content);
-    buffer->open(QIODevice::ReadOnly);
-    device_ = std::move(buffer);
-}
-
-bool HexLines::fill()
-{
-    if (eof_)
-        return false;
-    const QByteArray chunk = device_->read(kChunk);
-    if (chunk.isEmpty()) {
-        eof_ = true;
-        return false;
-    }
-    buffer_ = buffer_.mid(pos_) + chunk;
-    pos_ = 0;
-    return true;
-}
-
-bool HexLines::atEnd()
-{
-    while (pos_ >= buffer_.size()) {
-        if (!fill())
-            return true;
-    }
-    return false;
-}
+HexLines::HexLines(const QByteArray &content) : text_(content) {}
 
 QByteArray HexLines::next()
 {
-    QByteArray line;
-    for (;;) {
-        if (pos_ >= buffer_.size() && !fill())
-            break; // last line without a terminator
-        const char *data = buffer_.constData();
-        qsizetype i = pos_;
-        while (i < buffer_.size() && data[i] != '\r' && data[i] != '\n')
-            ++i;
-        line += buffer_.mid(pos_, i - pos_);
-        pos_ = i;
-        if (i < buffer_.size()) {
-            const char end = data[i];
-            ++pos_;
-            if (end == '\r') {
-                // A LF right after the CR belongs to the same ending.
-                if (pos_ >= buffer_.size())
-                    fill();
-                if (pos_ < buffer_.size() && buffer_.at(pos_) == '\n')
-                    ++pos_;
-            }
-            break;
-        }
-    }
+    qsizetype i = pos_;
+    while (i < text_.size() && text_[i] != '\r' && text_[i] != '\n')
+        ++i;
+    const QByteArray line = text_.mid(pos_, i - pos_);
+    pos_ = i;
+    // A LF right after the CR belongs to the same ending.
+    if (pos_ < text_.size() && text_[pos_++] == '\r' && pos_ < text_.size() && text_[pos_] == '\n')
+        ++pos_;
     ++lineNumber_;
     return line;
 }

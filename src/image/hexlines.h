@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QIODevice>
 #include <QString>
 
-#include <memory>
+#include <utility>
 
 namespace vantorel {
 
@@ -27,18 +26,14 @@ public:
     // Lines of bytes already in memory (an image taken once, at its check).
     explicit HexLines(const QByteArray &content);
 
-    bool atEnd();
+    bool atEnd() const { return pos_ >= text_.size(); }
+    // The line at hand, without its ending; an empty one at the end.
     QByteArray next();
     qint64 lineNumber() const { return lineNumber_; }
-    void close() { device_->close(); }
 
 private:
-    bool fill();
-
-    std::unique_ptr<QIODevice> device_;
-    QByteArray buffer_;
+    QByteArray text_;
     qsizetype pos_ = 0;
-    bool eof_ = false;
     qint64 lineNumber_ = 0;
 };
 
