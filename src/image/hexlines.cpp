@@ -40,14 +40,8 @@ QByteArray HexLines::next()
     return line;
 }
 
-void HexRecord::bad(int position, int length) const
+void HexRecord::bad(int position, const QString &what) const
 {
-    const QByteArray field = line_.mid(position - 1, length);
-    QString what;
-    if (field.size() < length)
-        what = QStringLiteral("the line is too short");
-    else
-        what = QStringLiteral("\"") + QString::fromLatin1(field) + QStringLiteral("\" is not an upper-case hex number");
     throw Fault::because(FaultCode::InvalidArgument, QStringLiteral("line ") + QString::number(lineNumber_)
                                                          + QStringLiteral(", position ") + QString::number(position)
                                                          + QStringLiteral(": ") + what);
@@ -57,11 +51,12 @@ int HexRecord::byteAt(int position) const
 {
     const qsizetype i = position - 1;
     if (i < 0 || i + 2 > line_.size())
-        bad(position, 2);
+        bad(position, QStringLiteral("the line is too short"));
     const int hi = digit(line_[i]);
     const int lo = digit(line_[i + 1]);
     if (hi < 0 || lo < 0)
-        bad(position, 2);
+        bad(position, QStringLiteral("\"") + QString::fromLatin1(line_.mid(i, 2))
+                          + QStringLiteral("\" is not an upper-case hex number"));
     return hi * 16 + lo;
 }
 

@@ -54,7 +54,7 @@ public:
     qint64 lineNumber() const { return lineNumber_; }
 
 private:
-    [[noreturn]] void bad(int position, int length) const;
+    [[noreturn]] void bad(int position, const QString &what) const;
     QByteArray line_;
     qint64 lineNumber_;
 };
