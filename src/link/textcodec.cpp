@@ -45,7 +45,6 @@ QString HexToBin(const QString &hex)
     if (hex.isEmpty())
         invalidHex(hex);
     QString bits;
-    bits.reserve(hex.size() * 4);
     for (const QChar c : hex) {
         const int d = hexDigitValue(c);
         if (d < 0)
@@ -99,17 +98,6 @@ QString Hex2(const QString &hex)
     return hex;
 }
 
-QString StrToHex(const QByteArray &bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    QString out;
-    out.reserve(bytes.size() * 2);
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        out += QLatin1Char(digits[b >> 4]);
-        out += QLatin1Char(digits[b & 0x0F]);
-    }
-    return out;
-}
+QString StrToHex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex().toUpper()); }
 
 } // namespace vantorel
