@@ -25,7 +25,7 @@ void ComInfoClick(Run &run)
             search.beforeNextSpeed = [&] { ResetCtrlStatus(run, i); };
             recordCutShort(run, i, searchSpeeds(run, i, search));
         }
-        run.view.closeProgress();
+        // Each flash check closed the progress window after its try.
     });
     run.view.summarize(QStringLiteral("Flash Info"), false, ticked);
 }
