@@ -79,7 +79,7 @@ void switchAll(Run &run, const Switch &how)
             ResetCtrlStatus(run, i);
         run.stopRequested = false;
         ticked = run.form.ticked;
-        run.view.startRun(ticked, 0, false);
+        run.view.startRun(ticked);
         for (run.setController(0); run.controller() < kControllers; run.setController(run.controller() + 1)) {
             const int i = run.controller();
             run.view.atController(i);

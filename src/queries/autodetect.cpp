@@ -23,7 +23,7 @@ void AutoClick(Run &run)
     QList<int> all;
     for (int i = 0; i < kControllers; ++i)
         all << i;
-    run.view.startRun(all, 0, false);
+    run.view.startRun(all);
 
     QList<int> tried;
     QMap<int, QString> found; // with the speed each answered at

@@ -15,7 +15,7 @@ namespace vantorel {
 void ComBootClick(Run &run)
 {
     const QList<int> ticked = run.form.ticked;
-    run.view.startRun(ticked, 0, false);
+    run.view.startRun(ticked);
     const VersionQuery query{bootInfoFrame, QStringLiteral("Checking Boot "), QStringLiteral("Message Checking BOOT")};
     runOperation(run, QStringLiteral("Flash Error"), QStringLiteral("\r\n comBoot_Click"), [&] {
         checkAndOpen(run);

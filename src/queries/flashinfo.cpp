@@ -13,7 +13,7 @@ namespace vantorel {
 void ComInfoClick(Run &run)
 {
     const QList<int> ticked = run.form.ticked;
-    run.view.startRun(ticked, 0, false);
+    run.view.startRun(ticked);
     runOperation(run, QStringLiteral("Flash Error"), QString(), [&] {
         checkAndOpen(run);
         prepareResultOperation(run, QStringLiteral("Flash Info"));

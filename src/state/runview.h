@@ -108,6 +108,8 @@ public:
     // The progress window.
     virtual void message(Picture picture, const QString &text) = 0;
     virtual void startRun(const QList<int> &controllers, int batches, bool broadcast) = 0;
+    // A run that sends no image: no batches to count.
+    void startRun(const QList<int> &controllers) { startRun(controllers, 0, false); }
     virtual void planLine(const LinePlan &plan) = 0;
     virtual void searching(const SearchOutlook &outlook) = 0;
     virtual void atController(int controller) = 0;
