@@ -20,6 +20,11 @@ inline CheckKind checkKindFor(bool prot4Plus) { return prot4Plus ? CheckKind::Su
 
 
 inline constexpr int kBroadcast = 0x5F;
+// A frame's length does not depend on whom it is to: this address stands for any.
+inline constexpr int kAnyController = 0;
+// The answers' lengths: a "61" (or an E1), and a version with its checksum.
+inline constexpr int kAckBytes = 7;
+inline constexpr int kVersionBytes = 13;
 
 // Erase "t" 55 AA F0.
 QByteArray eraseFrame(const QByteArray &protocolChar, int ctrl, CheckKind kind);

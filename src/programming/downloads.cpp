@@ -43,17 +43,17 @@ DownloadImage prepare(Run &run, bool parallel)
 }
 
 // This run's frames at its speeds and waits, for the progress window's time
-// left. Answers: 7 bytes for a 61, 13 for a version.
+// left.
 void planLine(Run &run, const DownloadImage &image, bool parallel)
 {
     LinePlan plan;
     plan.line.baud = run.speed(); // the speed search's format, 8N2
     plan.bootLine = parseLineSettings(run.form.bootSettings);
     for (const Batch &batch : image.batches)
-        plan.batchBytes << int(programmingFrame(parallel ? kBroadcast : 0, batch.addressBytes, batch.data).size());
-    plan.eraseBytes = int(eraseFrame(run.link.protocolChar, 0, CheckKind::Crc).size()) + 7;
-    plan.checksumBytes = int(fullChecksumFrame(0, checksumBytes(image.checksum)).size()) + 7;
-    plan.checkBytes = int(flashCheckFrame(run.link.protocolChar, 0, CheckKind::Crc).size()) + 13;
+        plan.batchBytes << int(programmingFrame(kAnyController, batch.addressBytes, batch.data).size());
+    plan.eraseBytes = int(eraseFrame(run.link.protocolChar, kAnyController, CheckKind::Crc).size()) + kAckBytes;
+    plan.checksumBytes = int(fullChecksumFrame(kAnyController, checksumBytes(image.checksum)).size()) + kAckBytes;
+    plan.checkBytes = int(flashCheckFrame(run.link.protocolChar, kAnyController, CheckKind::Crc).size()) + kVersionBytes;
     // With fast answers an exchange ends with its answer's last byte; the
     // tool's own turn (writing, the waits' looks, the window) was measured at
     // about 7 ms an exchange on the paced line, 1 ms beside a settle wait.
@@ -61,7 +61,7 @@ void planLine(Run &run, const DownloadImage &image, bool parallel)
     plan.broadcastDelay = run.link.waitingDelayMs / 1000.0;
     // A speed where no erase is answered: each protocol character's exchange
     // goes silent and its failure is held.
-    const int eraseFrameBytes = int(eraseFrame(run.link.protocolChar, 0, CheckKind::Crc).size());
+    const int eraseFrameBytes = int(eraseFrame(run.link.protocolChar, kAnyController, CheckKind::Crc).size());
     const int characters = ProtocolCharacter(run.link).charactersWhenSilent();
     plan.silentSpeed = characters * (silentExchangeSeconds(run.link, run.timings.settleDelay, eraseFrameBytes, plan.line) + failureHoldSeconds(run));
     // Silence is certain once a first try has had all a silent one gets, and
