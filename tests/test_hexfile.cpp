@@ -97,6 +97,7 @@ private slots:
         // A fault names the line, the position and the field as written, or that the line ends before it.
         const QList<std::pair<QByteArray, QString>> bad = {
             {":0300000002abcd83\r\n", "Line 1, position 12: \"ab\" is not an upper-case hex number"},
+            {":0300000002AbCD83\r\n", "Line 1, position 12: \"Ab\" is not an upper-case hex number"},
             {":0300000002\r\n", "Line 1, position 12: the line is too short"}};
         for (const auto &[text, says] : bad) {
             QVERIFY(writeFile(dir.filePath("bad.hex"), text));
