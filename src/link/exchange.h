@@ -114,7 +114,7 @@ StraySplit splitStray(const QByteArray &bytes, const QByteArray &frame, int ctrl
 
 // Whether two whole, sound answers naming ctrl stand back to back at the
 // front of an answer (the echo removed): two controllers answering as one
-// number. Never for frames that name no single controller (the batches).
+// number. Never for frames that name no single controller (a protocol-3 text).
 bool answeredTwice(const QByteArray &answer, const QByteArray &frame, int ctrl, AnswerFlags flags);
 
 QString ComResultText(int code);
