@@ -472,6 +472,28 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         QVERIFY2(told.size() >= 4 && told == QStringList(told.size(), expected), qPrintable(told.join(", ")));
     }
 
+    // A run where every first try is answered puts on the line, both ways, exactly the bytes its plan counts.
+    void timeLeftPlanCountsEveryByteOnTheLine()
+    {
+        LineBench b(lineOf({controller(1)}));
+        b.useImage(hexImage(0, QByteArray(256, '\x5A'), 32));
+        b.select({1});
+        PlanView view(b.ctx(), b.clock);
+        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
+        ComLoad00Click(*run);
+        QVERIFY(b.ctx().info.summaryAllWell());
+        QCOMPARE(view.plans.size(), 1);
+        const LinePlan &p = view.plans[0];
+        qsizetype planned = p.eraseBytes + p.checksumBytes + p.checkBytes;
+        for (const int batch : p.batchBytes)
+            planned += batch + p.batchAnswerBytes;
+        b.settle();
+        qsizetype onLine = 0;
+        for (const sim::TrafficEntry &e : b.line->traffic())
+            onLine += e.bytes.size();
+        QCOMPARE(planned, onLine);
+    }
+
     // What the plan counts for a speed where no erase is answered is what such a speed takes: on a paced line,
     // with a real clock and the tool's waits shortened, from one speed's start to the next.
     void timeLeftPlanCostsASilentSpeedAsTheLineDoes_data()

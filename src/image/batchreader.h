@@ -16,6 +16,9 @@ struct Batch {
     QByteArray data;         // data bytes in file order
     // The file ended while further records were being gathered.
     bool fileEndedWhileGathering = false;
+    // A batch of an end record alone carries nothing: one by one, it is not
+    // sent. (A broadcast sends it, as it always has.)
+    bool endsEmpty() const { return fileEndedWhileGathering && data.isEmpty(); }
 };
 
 // Cuts a HEX file into programming batches, the one rule both programming

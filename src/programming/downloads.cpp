@@ -50,7 +50,8 @@ void planLine(Run &run, const DownloadImage &image, bool parallel)
     plan.line.baud = run.speed(); // the speed search's format, 8N2
     plan.bootLine = parseLineSettings(run.form.bootSettings);
     for (const Batch &batch : image.batches)
-        plan.batchBytes << int(programmingFrame(kAnyController, batch.addressBytes, batch.data).size());
+        if (parallel || !batch.endsEmpty())
+            plan.batchBytes << int(programmingFrame(kAnyController, batch.addressBytes, batch.data).size());
     plan.eraseBytes = int(eraseFrame(run.link.protocolChar, kAnyController, CheckKind::Crc).size()) + kAckBytes;
     plan.checksumBytes = int(fullChecksumFrame(kAnyController, checksumBytes(image.checksum)).size()) + kAckBytes;
     plan.checkBytes = int(flashCheckFrame(run.link.protocolChar, kAnyController, CheckKind::Crc).size()) + kVersionBytes;

@@ -124,8 +124,8 @@ void FlashProg00(Run &run, const DownloadImage &image, int ctrl)
                            number))
             return;
         // The last records gathered when the file ends still carry firmware:
-        // they are sent. An end record alone carries nothing and is not.
-        if (batch.fileEndedWhileGathering && batch.data.isEmpty())
+        // they are sent.
+        if (batch.endsEmpty())
             break;
         const QByteArray frame = programmingFrame(ctrl, batch.addressBytes, batch.data);
         run.log.write(QStringLiteral("Message : $75 - Programmation Batch ") + QString::number(number));
