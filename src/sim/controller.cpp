@@ -130,6 +130,7 @@ Reaction Controller::hear(const Frame &frame)
     r.answerDelayMs = config_.answerDelayMs;
     r.answerPieces = config_.answerPieces;
     r.pieceGapMs = config_.pieceGapMs;
+    r.withNextWrite = config_.answerWithNextWrite;
     if (!r.answer.isEmpty())
         ++answersSent_;
     return r;

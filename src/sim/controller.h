@@ -36,6 +36,7 @@ struct Reaction {
     int answerDelayMs = 0;
     int answerPieces = 1;
     int pieceGapMs = 0;
+    bool withNextWrite = false; // held until the tool's next byte has reached the line
     bool unplug = false;   // pull the line's plug now, instead of answering
 };
 

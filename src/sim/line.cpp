@@ -6,6 +6,7 @@
 #include <cstring>
 #include <poll.h>
 #include <stdexcept>
+#include <utility>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -168,6 +169,8 @@ void Line::takeDueInput(Clock::time_point now)
     while (!incoming_.empty() && incoming_.front().at <= now) {
         const Incoming b = incoming_.front();
         incoming_.pop_front();
+        for (const auto &[answer, signal] : std::exchange(held_, {}))
+            queueAnswer(answer, b.at, signal);
         if (options_.echo)
             queueOutput(b.value, b.at, b.signal.baud);
         splitter_.push(b.value, b.signal, b.at);
@@ -203,19 +206,10 @@ void Line::handle(const Frame &frame)
         if (r.answer.isEmpty())
             continue;
         rec.answeredBy = c.number();
-        const Clock::duration perByte = byteTime(frame.signal);
-        Clock::time_point due = frame.end + std::chrono::milliseconds(r.answerDelayMs);
-        if (perByte > Clock::duration::zero())
-            due = std::max(due, lastAnswerDue_);
-        const qsizetype size = r.answer.size();
-        const qsizetype pieces = std::clamp<qsizetype>(r.answerPieces, 1, size);
-        for (qsizetype i = 0; i < size; ++i) {
-            if (i > 0 && i * pieces / size != (i - 1) * pieces / size)
-                due += std::chrono::milliseconds(r.pieceGapMs);
-            due += perByte;
-            queueOutput(std::uint8_t(r.answer[i]), due, frame.signal.baud);
-        }
-        lastAnswerDue_ = due;
+        if (r.withNextWrite)
+            held_.emplace_back(r, frame.signal);
+        else
+            queueAnswer(r, frame.end, frame.signal);
     }
     frames_.push_back(std::move(rec));
     if (qsizetype(frames_.size()) > options_.recordLimit) {
@@ -223,6 +217,23 @@ void Line::handle(const Frame &frame)
         ++recordsDropped_;
     }
     ++stateGeneration_;
+}
+
+void Line::queueAnswer(const Reaction &r, Clock::time_point from, const LineSignal &signal)
+{
+    const Clock::duration perByte = byteTime(signal);
+    Clock::time_point due = from + std::chrono::milliseconds(r.answerDelayMs);
+    if (perByte > Clock::duration::zero())
+        due = std::max(due, lastAnswerDue_);
+    const qsizetype size = r.answer.size();
+    const qsizetype pieces = std::clamp<qsizetype>(r.answerPieces, 1, size);
+    for (qsizetype i = 0; i < size; ++i) {
+        if (i > 0 && i * pieces / size != (i - 1) * pieces / size)
+            due += std::chrono::milliseconds(r.pieceGapMs);
+        due += perByte;
+        queueOutput(std::uint8_t(r.answer[i]), due, signal.baud);
+    }
+    lastAnswerDue_ = due;
 }
 
 void Line::queueOutput(std::uint8_t value, Clock::time_point due, int baud)

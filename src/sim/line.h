@@ -80,6 +80,7 @@ private:
     void readInput(Clock::time_point now, short events);
     void takeDueInput(Clock::time_point now);
     void handle(const Frame &frame);
+    void queueAnswer(const Reaction &r, Clock::time_point from, const LineSignal &signal);
     void queueOutput(std::uint8_t value, Clock::time_point due, int baud);
     void sendDueOutput(Clock::time_point now);
     void unplug();
@@ -98,6 +99,8 @@ private:
     mutable std::condition_variable changed_;
     std::deque<Incoming> incoming_;
     std::deque<Outgoing> outgoing_;
+    // Answers waiting for the tool's next byte, with the signal of the frame they answer.
+    std::vector<std::pair<Reaction, LineSignal>> held_;
     Clock::time_point lastArrival_;
     Clock::time_point lastAnswerDue_;
     std::deque<TrafficEntry> traffic_;

@@ -239,7 +239,8 @@ public:
                        QStringLiteral("version"), QStringLiteral("bootVersion"), QStringLiteral("bootChecksum"),
                        QStringLiteral("bootSpeed"), QStringLiteral("flashStart"), QStringLiteral("flash"),
                        QStringLiteral("answerDelayMs"),
-                       QStringLiteral("answerPieces"), QStringLiteral("pieceGapMs"), QStringLiteral("faults")});
+                       QStringLiteral("answerPieces"), QStringLiteral("pieceGapMs"),
+                       QStringLiteral("answerWithNextWrite"), QStringLiteral("faults")});
         if (!o.contains(QStringLiteral("number")))
             fail(where, QStringLiteral("the controller number is missing; add \"number\": 0 to 31"));
         ControllerConfig c;
@@ -272,6 +273,7 @@ public:
         field("answerDelayMs", [&](auto &x, auto &w) { c.answerDelayMs = integer(x, w, 0, 60'000); });
         field("answerPieces", [&](auto &x, auto &w) { c.answerPieces = integer(x, w, 1, 64); });
         field("pieceGapMs", [&](auto &x, auto &w) { c.pieceGapMs = integer(x, w, 0, 60'000); });
+        field("answerWithNextWrite", [&](auto &x, auto &w) { c.answerWithNextWrite = boolean(x, w); });
         field("faults", [&](auto &x, auto &w) { c.faults = faults(x, w); });
         return c;
     }

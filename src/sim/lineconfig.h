@@ -66,6 +66,10 @@ struct ControllerConfig {
     // adapter hands them over.
     int answerPieces = 1;
     int pieceGapMs = 0;
+    // Its answer leaves only when the tool's next byte has reached the line:
+    // as late as an answer can be and still meet the tool's next question, on
+    // a fast machine or a starved one alike.
+    bool answerWithNextWrite = false;
     Faults faults;
 };
 
