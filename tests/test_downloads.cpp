@@ -70,6 +70,7 @@ private slots:
         QCOMPARE(boxes(b, 4), kOkBoxes);
         QCOMPARE(boxes(b, 6), QString("Programmation ERROR ff0000/-/1 ffffff/ff0000/1"));
         QVERIFY(b.labels.contains("Controller 2 : Programming OK (Speed : 9600 Bds) ..."));
+        QVERIFY(b.labels.contains("Controller 4 : Erasing OK (Speed : 4800 Bds) ..."));
         QVERIFY(b.labels.contains("Controller 4 : Programming OK (Speed : 4800 Bds) ..."));
         QVERIFY(b.labels.contains("Controller 6 : Programming failure   (Speed : 19200 Bds) "));
         const qsizetype erasing4 = b.labels.indexOf("Controller 4 : Erasing  (Speed : 9600 Bds) ...");
@@ -78,7 +79,7 @@ private slots:
         const qsizetype batch9 = b.labels.indexOf(QRegularExpression("Controller 4 : Programming Batch 9 .*"));
         QVERIFY(batch9 >= 0 && b.runLines[batch9].contains(" \u00B7 8 of 9 batches sent \u00B7 "));
         const qsizetype summing4 = b.labels.indexOf(QRegularExpression("Controller 4 : Sending full CheckSum .*"));
-QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches sent \u00B7 "));
+        QVERIFY(summing4 >= 0 && b.runLines[summing4].contains(" \u00B7 9 of 9 batches sent \u00B7 "));
         QCOMPARE(b.desk.beeps, 1);
         const QStringList log = b.log();
         for (int n : {2, 4, 6})

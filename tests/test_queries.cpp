@@ -3,6 +3,7 @@
 #include "link/protocolchar.h"
 #include "platform/fault.h"
 #include "programming/flashcheck.h"
+#include "protocolswitch/switching.h"
 #include "run/runcheck.h"
 #include "run/speedsearch.h"
 #include "support/fakeports.h"
@@ -119,6 +120,21 @@ private slots:
     // Controller 1 answers after the time-out, only as the tool writes again; controller 2 is absent. Its late
     // answers reach the line while controller 2 is asked: they are logged as stray, and controller 2 is not given
     // controller 1's figures.
+    // The switch's answer, which the downloads do not look at: whether the controller took it.
+    void sendP4SaysWhetherTheSwitchWasTaken()
+    {
+        for (const bool taken : {true, false}) {
+            sim::ControllerConfig c = controller(5);
+            c.protocol = 3;
+            c.faults.silent = !taken;
+            LineBench b(lineOf({c}));
+            openOn(b);
+            QCOMPARE(SendP4(b.run(), 5), taken);
+            b.ctx().port.close();
+            QCOMPARE(b.line->snapshot().controller(5)->protocol, taken ? 4 : 3);
+        }
+    }
+
     void aLateAnswerIsNotTheNextControllers_data()
     {
         QTest::addColumn<bool>("fast");
