@@ -776,6 +776,9 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         QCOMPARE(b.log().contains("Answer : Ok"), accepted);
         QCOMPARE(b.log().contains("Answer : Failure Sending p4 "), !accepted);
         QCOMPARE(b.line->snapshot().controller(31)->protocol, accepted ? 3 : 4);
+        const QString at = QString(" (Speed : %1 Bds) ...").arg(speed);
+        QVERIFY(b.labels.contains("Controller 31 : Returning to protocol 3 " + at));
+        QCOMPARE(b.labels.contains("Controller 31 : Sending p4 OK" + at), accepted);
         const ControllerOutcome &o = b.ctx().outcomes[31]; // what the command line reports
         QCOMPARE(outcomeName(o.outcome) + " " + failureWords(o.failure), accepted ? QString("ok ") : QString("failed Erasing Failure"));
         QCOMPARE(boxes(b, 31), accepted ? QString("  0/-/0 0/-/0") : QString("Erasing Failure ff0000/-/1 ff0000/-/1"));

@@ -384,6 +384,7 @@ private slots:
         QCOMPARE(ctx.info.caption() + "|" + ctx.info.Titre(), QString("Boot Info|Boot Info"));
         QVERIFY(!ctx.info.label41Visible() && !ctx.message.exists());
         QVERIFY(!b.runLines.isEmpty() && b.runLines.first().startsWith("Controller 31 (1 of 1) \u00B7 "));
+        QCOMPARE(b.labels.last(), QString("Controller 31 : Checking Boot  (Speed : 19200 Bds) ..."));
         QCOMPARE(b.m().Vitesse.text(), QString("19200"));
         QVERIFY(b.m().V4800.ticked() && b.m().V9600.ticked() && b.m().V19200.ticked());
         const QByteArray with04 = hex("041F0475AA5550B89504"), withAt = hex("401F0475AA5550A4BF04");
