@@ -268,30 +268,36 @@ private slots:
     void cancelInASearch_data()
     {
         QTest::addColumn<QString>("at");
+        QTest::addColumn<int>("speed2"); // 0: not on the line, searched to its boot program's try at 9600
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QString>("row"); // its boxes' texts
-        QTest::newRow("before its first erase") << "Controller 2 : Erasing " << int(Outcome::Cancelled) << " ";
-        QTest::newRow("after its tries at 9600") << "Controller 2 : No Answer" << int(Outcome::EraseUnconfirmed) << "No Answer";
+        QTest::newRow("before its first erase") << "Controller 2 : Erasing " << 19200 << int(Outcome::Cancelled) << " ";
+        QTest::newRow("after its tries at 9600") << "Controller 2 : No Answer" << 19200 << int(Outcome::EraseUnconfirmed) << "No Answer";
         // Erased at 19200: the marks of its silent speeds are gone with its firmware.
-        QTest::newRow("after its erase") << "Controller 2 : Programming Batch 1" << int(Outcome::ErasedNotProgrammed) << " ";
+        QTest::newRow("after its erase") << "Controller 2 : Programming Batch 1" << 19200 << int(Outcome::ErasedNotProgrammed) << " ";
+        QTest::newRow("in its boot program's try") << "Controller 2 : Erasing  (Speed : 9600" << 0 << int(Outcome::EraseUnconfirmed) << "No Answer";
     }
     void cancelInASearch()
     {
         QFETCH(QString, at);
+        QFETCH(int, speed2);
         QFETCH(int, outcome);
         QFETCH(QString, row);
-        LineBench b(lineOf({controller(1), controller(2, 19200)}));
+        LineBench b(speed2 ? lineOf({controller(1), controller(2, speed2)}) : lineOf({controller(1)}));
         b.useImage(image());
         b.select({1, 2});
+        bool searchedOn = speed2 != 0; // without 2 on the line: once its search has left 9600
         b.desk.onProcessEvents = [&] {
-            if (!b.ctx().StopRequested && b.ctx().message.Label1.text().startsWith(at))
+            const QString label = b.ctx().message.Label1.text();
+            searchedOn = searchedOn || (label.startsWith("Controller 2 : Erasing ") && !label.startsWith(at));
+            if (!b.ctx().StopRequested && searchedOn && label.startsWith(at))
                 b.ctx().message.cancel();
         };
         b.session->run(Session::Operation::DownloadSerial);
         QCOMPARE(outcomeName(b.ctx().outcomes[2].outcome), outcomeName(Outcome(outcome)));
-        QVERIFY(b.ctx().outcomes[2].failure == Failure::None);
+        QVERIFY2(b.ctx().outcomes[2].failure == Failure::None, qPrintable(failureWords(b.ctx().outcomes[2].failure)));
         QCOMPARE(b.ctx().info.verView(2).text + " " + b.ctx().info.ckSumView(2).text, row);
-        if (outcome != int(Outcome::ErasedNotProgrammed))
+        if (outcome != int(Outcome::ErasedNotProgrammed) && speed2)
             QCOMPARE(b.line->snapshot().controller(2)->framesHeard, 0); // at 19200 it heard none of them
     }
 };
