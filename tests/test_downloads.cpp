@@ -182,34 +182,34 @@ private slots:
         // before taking them on: 2 takes the CRC frame, its answer in the sum code cannot be read,
         // and its boot program is asked at the boot speed.
         for (const Session::Operation op : {Session::Operation::DownloadSerial, Session::Operation::DownloadParallel}) {
-        sim::ControllerConfig runs = controller(2, 38400);
-        runs.prot4Plus = true;
-        LineBench b(lineOf({controller(1), runs}));
-        b.useImage(image("38000404"));
-        QCOMPARE(b.m().FileName.toolTip(), QString("KB700 Baud Rate Fix 38400  [04 1]"));
-        b.select({1, 2});
-        // While its boot program is asked, 2's row no longer shows the search's failure.
-        QStringList askedInBoot;
-        b.desk.onProcessEvents = [&] {
-            if (b.m().BootSettings.startsWith(b.port.settings()) && b.labels.last().startsWith("Controller 2 : Erasing "))
-                askedInBoot << boxes(b, 2);
-        };
-        b.session->run(op);
-        QVERIFY2(op == Session::Operation::DownloadSerial || (askedInBoot.size() > 0 && askedInBoot.filter("ff0000").isEmpty()),
-                 qPrintable(askedInBoot.join('|')));
-        QCOMPARE(b.m().Vitesse.text(), QString("38400"));
-        QCOMPARE(b.m().Protocol.text(), QString("3"));
-        QVERIFY(b.m().Protocol4Plus.ticked());
-        const sim::LineSnapshot s = b.line->snapshot();
-        QCOMPARE(s.controller(1)->speed, 38400);
-        QVERIFY(s.controller(1)->prot4Plus);
-        for (const int n : {1, 2})
-            QCOMPARE(b.ctx().info.ckSumView(n).text, b.m().FileCheksum.text());
-        // Controller 2's first erase frame went at 38400 with the byte sum.
-        bool seen = false;
-        for (const auto &[speed, bytes] : sentWithSpeed(b))
-            seen = seen || (speed == 38400 && bytes.contains(hex("0402047455AAF0026D04")));
-        QCOMPARE(seen, op == Session::Operation::DownloadSerial);
+            sim::ControllerConfig runs = controller(2, 38400);
+            runs.prot4Plus = true;
+            LineBench b(lineOf({controller(1), runs}));
+            b.useImage(image("38000404"));
+            QCOMPARE(b.m().FileName.toolTip(), QString("KB700 Baud Rate Fix 38400  [04 1]"));
+            b.select({1, 2});
+            // While its boot program is asked, 2's row no longer shows the search's failure.
+            QStringList askedInBoot;
+            b.desk.onProcessEvents = [&] {
+                if (b.m().BootSettings.startsWith(b.port.settings()) && b.labels.last().startsWith("Controller 2 : Erasing "))
+                    askedInBoot << boxes(b, 2);
+            };
+            b.session->run(op);
+            QVERIFY2(op == Session::Operation::DownloadSerial || (askedInBoot.size() > 0 && askedInBoot.filter("ff0000").isEmpty()),
+                     qPrintable(askedInBoot.join('|')));
+            QCOMPARE(b.m().Vitesse.text(), QString("38400"));
+            QCOMPARE(b.m().Protocol.text(), QString("3"));
+            QVERIFY(b.m().Protocol4Plus.ticked());
+            const sim::LineSnapshot s = b.line->snapshot();
+            QCOMPARE(s.controller(1)->speed, 38400);
+            QVERIFY(s.controller(1)->prot4Plus);
+            for (const int n : {1, 2})
+                QCOMPARE(b.ctx().info.ckSumView(n).text, b.m().FileCheksum.text());
+            // Controller 2's first erase frame went at 38400 with the byte sum.
+            bool seen = false;
+            for (const auto &[speed, bytes] : sentWithSpeed(b))
+                seen = seen || (speed == 38400 && bytes.contains(hex("0402047455AAF0026D04")));
+            QCOMPARE(seen, op == Session::Operation::DownloadSerial);
         }
     }
 
