@@ -479,6 +479,34 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         QCOMPARE(silent, QStringList({"1.5/1", "1/0.5", "0.5/0", "0/0"}));
     }
 
+    // Where every ticked controller's speed was learnt (and is not tried first), the plan foretells exactly the
+    // silent speeds each erase search then meets: the searches start where the one before found its controller.
+    void timeLeftPlanFollowsTheSpeedsLearnt_data()
+    {
+        QTest::addColumn<bool>("parallel");
+        QTest::newRow("serial") << false;
+        QTest::newRow("parallel") << true;
+    }
+    void timeLeftPlanFollowsTheSpeedsLearnt()
+    {
+        QFETCH(bool, parallel);
+        LineBench b(lineOf({controller(1, 19200), controller(2, 4800), controller(3, 38400)}));
+        b.select({1, 2, 3});
+        b.session->run(Session::Operation::FlashInfo);
+        b.m().KnownSpeedsFirst.setValue(0);
+        b.useImage(image());
+        PlanView view(b.ctx(), b.clock);
+        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
+        parallel ? ComLoadClick(*run) : ComLoad00Click(*run);
+        QVERIFY(b.ctx().info.summaryAllWell());
+        QCOMPARE(view.plans.size(), 1);
+        QList<double> met;
+        for (const int n : {1, 2, 3})
+            met << std::count_if(view.outlooks.begin(), view.outlooks.end(),
+                                 [n](const SearchOutlook &o) { return o.controller == n && !o.checking; }) - 1.0;
+        QCOMPARE(view.plans[0].silentSpeeds, met);
+    }
+
     // A run where every first try is answered puts on the line, both ways, exactly the bytes its plan counts.
     void timeLeftPlanCountsEveryByteOnTheLine()
     {
