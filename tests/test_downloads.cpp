@@ -38,10 +38,16 @@ const QString kOkBoxes = "01/00/00 1C7C 0/-/0 0/-/0";
 
 // A window that keeps what a download tells of its line plan and its searches, each outlook with when it came.
 struct PlanView : WindowView {
-    PlanView(Context &ctx, const Clock &clock) : WindowView(ctx), clock(clock) {}
+    explicit PlanView(LineBench &b) : WindowView(b.ctx()), bench(b) {}
     void planLine(const LinePlan &plan) override { plans << plan, WindowView::planLine(plan); }
-    void searching(const SearchOutlook &outlook) override { outlooks << outlook, at << clock.seconds(), WindowView::searching(outlook); }
-    const Clock &clock;
+    void searching(const SearchOutlook &outlook) override { outlooks << outlook, at << bench.clock.seconds(), WindowView::searching(outlook); }
+    // Runs a download through this window.
+    void download(bool parallel)
+    {
+        const std::unique_ptr<Run> run = runFromWindow(bench.ctx(), *this);
+        parallel ? ComLoadClick(*run) : ComLoad00Click(*run);
+    }
+    LineBench &bench;
     QList<LinePlan> plans;
     QList<SearchOutlook> outlooks;
     QList<double> at;
@@ -456,9 +462,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         b.m().BootSettings = QString::number(bootSpeed) + ",N,8,2";
         b.useImage(hexImage(0, QByteArray(256, '\x5A'), 32));
         b.select({1, 2});
-        PlanView view(b.ctx(), b.clock);
-        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
-        parallel ? ComLoadClick(*run) : ComLoad00Click(*run);
+        PlanView view(b);
+        view.download(parallel);
         QCOMPARE(view.plans.size(), 1);
         QCOMPARE(view.plans[0].silentChecks.size(), parallel ? 2 : 0);
         for (const double expected : view.plans[0].silentChecks)
@@ -495,9 +500,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         b.session->run(Session::Operation::FlashInfo);
         b.m().KnownSpeedsFirst.setValue(0);
         b.useImage(image());
-        PlanView view(b.ctx(), b.clock);
-        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
-        parallel ? ComLoadClick(*run) : ComLoad00Click(*run);
+        PlanView view(b);
+        view.download(parallel);
         QVERIFY(b.ctx().info.summaryAllWell());
         QCOMPARE(view.plans.size(), 1);
         QList<double> met;
@@ -513,9 +517,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         LineBench b(lineOf({controller(1)}));
         b.useImage(hexImage(0, QByteArray(256, '\x5A'), 32));
         b.select({1});
-        PlanView view(b.ctx(), b.clock);
-        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
-        ComLoad00Click(*run);
+        PlanView view(b);
+        view.download(false);
         QVERIFY(b.ctx().info.summaryAllWell());
         QCOMPARE(view.plans.size(), 1);
         const LinePlan &p = view.plans[0];
@@ -553,9 +556,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
         b.m().Text1.setText("100");
         b.useImage(hexImage(0, QByteArray(256, '\x5A'), 32));
         b.select({1});
-        PlanView view(b.ctx(), b.clock);
-        const std::unique_ptr<Run> run = runFromWindow(b.ctx(), view);
-        ComLoad00Click(*run);
+        PlanView view(b);
+        view.download(false);
         QCOMPARE(view.plans.size(), 1);
         const double planned = view.plans[0].silentSpeed;
         QVERIFY2(view.at.size() == 4, qPrintable(QString::number(view.at.size())));
