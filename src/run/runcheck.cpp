@@ -148,7 +148,7 @@ LinkSettings checkSettings(const SettingsForm &m, const RunNeeds &needs)
         throw Fault(FaultCode::FileAccess, m.bootIniProblem);
     if (problems.size() == 1)
         refuse(problems.front());
-    if (problems.size() > 1)
+    else if (!problems.isEmpty())
         refuse(QString::number(problems.size()) + QStringLiteral(" settings to correct, nothing was sent:\r- ")
                + problems.join(QStringLiteral(";\r- ")));
 
