@@ -509,6 +509,8 @@ QVERIFY(checking0 >= 0 && b.runLines[checking0].startsWith("Controller 0 (1 of 5
             met << std::count_if(view.outlooks.begin(), view.outlooks.end(),
                                  [n](const SearchOutlook &o) { return o.controller == n && !o.checking; }) - 1.0;
         QCOMPARE(view.plans[0].silentSpeeds, met);
+        // Only a broadcast's checks tell where their searches stand: a serial check follows its own erase.
+        QCOMPARE(std::any_of(view.outlooks.begin(), view.outlooks.end(), [](const SearchOutlook &o) { return o.checking; }), parallel);
     }
 
     // A run where every first try is answered puts on the line, both ways, exactly the bytes its plan counts.
