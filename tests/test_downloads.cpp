@@ -95,6 +95,7 @@ private slots:
         QCOMPARE(log.count("Answer : 61"), 3 * (1 + 9 + 1)); // each erase, batch and full checksum
         QVERIFY(!log.contains("Message : $75 - Programmation Batch 10"));
         QVERIFY(b.desk.boxes.isEmpty() && !b.port.isOpen() && !b.ctx().message.exists());
+        QVERIFY(!b.ctx().message.running()); // no time left is reckoned after the run
         // Controller 2's erase went with 0x04 three times, then with "@"; its batches always with "@".
         QVERIFY(b.bytesSent().contains(hex("0402047455AAF0E39004").repeated(3) + hex("4002047455AAF0FFBA04")));
         QCOMPARE(countFrames(b, hex("40028675AA55100000") + code().left(128) + hex("E88E04")), 1);
